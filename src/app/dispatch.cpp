@@ -1,0 +1,41 @@
+#include "app/dispatch.h"
+
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <cwchar>
+#include <string>
+
+#include "install/installer_mode.h"
+#include "relaunch/relaunch_watcher.h"
+
+namespace {
+
+constexpr wchar_t kRelaunchSwitch[] = L"--edk-remote-relaunch";
+constexpr wchar_t kInstallSwitch[] = L"--edk-remote-install-msi";
+
+}  // namespace
+
+bool DispatchCommandLine(int& exit_code) {
+  int count = 0;
+  LPWSTR* elements = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (elements == nullptr) return false;
+
+  // Switches match as whole strings, case-sensitively.
+  const bool relaunch = count == 4 && std::wcscmp(elements[1], kRelaunchSwitch) == 0;
+  const bool install = count == 4 && std::wcscmp(elements[1], kInstallSwitch) == 0;
+  if (relaunch) {
+    const std::wstring process_id_text = elements[2];
+    const std::wstring token = elements[3];
+    exit_code = RunRelaunchWatcher(process_id_text, token);
+  }
+  if (install) {
+    const std::wstring msi_path = elements[2];
+    const std::wstring token = elements[3];
+    exit_code = RunInstallerMode(msi_path, token);
+  }
+  // The array is one allocation of the shell's; the strings above are copies.
+  ::LocalFree(elements);
+  return relaunch || install;
+}

@@ -1,0 +1,77 @@
+// Reads and writes the update status value directly through the registry
+// API, so a test sets up and inspects the world the same way on both builds.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/world_test.h"
+
+struct RawValue {
+  DWORD type = 0;
+  std::vector<BYTE> data;
+};
+
+inline std::optional<RawValue> ReadRawStatus() {
+  HKEY key = nullptr;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kStatusKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  RawValue value;
+  DWORD size = 0;
+  LSTATUS status = ::RegQueryValueExW(key, L"Status", nullptr, &value.type, nullptr, &size);
+  if (status == ERROR_SUCCESS) {
+    value.data.resize(size);
+    status = ::RegQueryValueExW(key, L"Status", nullptr, &value.type, value.data.data(), &size);
+    value.data.resize(size);
+  }
+  ::RegCloseKey(key);
+  if (status != ERROR_SUCCESS) return std::nullopt;
+  return value;
+}
+
+inline bool StatusKeyExists() {
+  HKEY key = nullptr;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kStatusKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+    return false;
+  }
+  ::RegCloseKey(key);
+  return true;
+}
+
+inline void CreateStatusKeyOnly() {
+  HKEY key = nullptr;
+  ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kStatusKey, 0, nullptr, 0, KEY_SET_VALUE,
+                              nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  ::RegCloseKey(key);
+}
+
+// Stores `units` code units of `text` (pass text.size() + 1 to include the
+// NUL) as the value, with the given type.
+inline void WriteRawStatus(const std::wstring& text, size_t units, DWORD type = REG_SZ) {
+  HKEY key = nullptr;
+  ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kStatusKey, 0, nullptr, 0, KEY_SET_VALUE,
+                              nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const LSTATUS status =
+      ::RegSetValueExW(key, L"Status", 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
+                       static_cast<DWORD>(units * sizeof(wchar_t)));
+  ::RegCloseKey(key);
+  ASSERT_EQ(status, ERROR_SUCCESS);
+}
+
+inline std::wstring AsText(const RawValue& value) {
+  std::wstring text(value.data.size() / sizeof(wchar_t), L'\0');
+  for (size_t i = 0; i < text.size(); ++i) {
+    wchar_t unit = 0;
+    for (size_t b = 0; b < sizeof(wchar_t); ++b) {
+      unit |= static_cast<wchar_t>(value.data[i * sizeof(wchar_t) + b]) << (8 * b);
+    }
+    text[i] = unit;
+  }
+  return text;
+}

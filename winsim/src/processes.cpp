@@ -1,0 +1,405 @@
+// The simulated Windows: processes, snapshots, waits and process creation.
+#include <algorithm>
+#include <cstring>
+
+#include <tlhelp32.h>
+
+#include "state.h"
+
+using namespace winsim::detail;
+
+namespace winsim::detail {
+
+Process* FindProcess(DWORD pid) {
+  auto& processes = TheWorld().processes;
+  auto found = processes.find(pid);
+  return found == processes.end() ? nullptr : &found->second;
+}
+
+bool HasEnded(const Process& process) {
+  return process.ends_at_ms && *process.ends_at_ms <= TheWorld().now_ms;
+}
+
+DWORD NewProcess(winsim::ProcessSpec spec) {
+  World& w = TheWorld();
+  if (spec.pid == 0) {
+    while (w.processes.count(w.next_pid) != 0) w.next_pid += 4;
+    spec.pid = w.next_pid;
+    w.next_pid += 4;
+  }
+  Process process;
+  process.started_ms = w.now_ms;
+  process.ends_at_ms = spec.exits_at_ms;
+  process.exit_code = spec.exit_code;
+  process.spec = std::move(spec);
+  const DWORD pid = process.spec.pid;
+  w.processes[pid] = std::move(process);
+  w.process_order.push_back(pid);
+  return pid;
+}
+
+}  // namespace winsim::detail
+
+namespace {
+
+bool HasAccess(const HandleEntry& entry, DWORD needed) { return (entry.access & needed) != 0; }
+
+// The process behind an open process handle, or null with the error set.
+Process* ProcessOf(HANDLE handle, DWORD needed_any) {
+  HandleEntry* entry = FindHandle(handle, HandleKind::kProcess);
+  if (entry == nullptr) return nullptr;
+  if (needed_any != 0 && !HasAccess(*entry, needed_any)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  return FindProcess(entry->pid);
+}
+
+bool AnyHandleOpenTo(DWORD pid) {
+  for (const auto& [value, entry] : TheWorld().handles) {
+    if (entry.kind == HandleKind::kProcess && entry.pid == pid) return true;
+  }
+  return false;
+}
+
+// Lets virtual time pass until `done` holds or the time-out runs out.
+// Returns false on time-out, or when nothing could ever make `done` hold.
+template <typename Done>
+bool PassTimeUntil(Done done, std::optional<uint64_t> at_latest, DWORD timeout, const char* what) {
+  World& w = TheWorld();
+  const std::optional<uint64_t> deadline =
+      timeout == INFINITE ? std::nullopt : std::optional<uint64_t>(w.now_ms + timeout);
+  for (;;) {
+    if (done()) return true;
+    std::optional<uint64_t> next = deadline;
+    for (std::optional<uint64_t> candidate : {at_latest, NextEventMs()}) {
+      if (candidate && *candidate >= w.now_ms && (!next || *candidate < *next)) next = candidate;
+    }
+    if (!next) {
+      Problem(std::string(what) + " with no time-out on something that never happens");
+      return false;
+    }
+    AdvanceTo(*next);
+    if (deadline && w.now_ms >= *deadline) return done();
+  }
+}
+
+const winsim::LaunchScript& NextLaunchScript(const std::wstring& application) {
+  static const winsim::LaunchScript kDefault{};
+  auto& scripts = TheWorld().launch_scripts;
+  auto found = scripts.find(Fold(application));
+  if (found == scripts.end() || found->second.empty()) return kDefault;
+  if (found->second.size() > 1) found->second.pop_front();
+  return found->second.front();
+}
+
+}  // namespace
+
+namespace winsim {
+
+DWORD AddProcess(ProcessSpec spec) { return NewProcess(std::move(spec)); }
+
+bool IsRunning(DWORD pid) {
+  const Process* process = FindProcess(pid);
+  return process != nullptr && !HasEnded(*process);
+}
+
+std::optional<DWORD> ExitCodeOf(DWORD pid) {
+  const Process* process = FindProcess(pid);
+  if (process == nullptr || !HasEnded(*process)) return std::nullopt;
+  return process->exit_code;
+}
+
+void EndProcess(DWORD pid, DWORD exit_code) {
+  Process* process = FindProcess(pid);
+  if (process == nullptr || HasEnded(*process)) return;
+  process->ends_at_ms = TheWorld().now_ms;
+  process->exit_code = exit_code;
+}
+
+void ScriptLaunches(const std::wstring& application, std::vector<LaunchScript> scripts) {
+  auto& queue = TheWorld().launch_scripts[Fold(application)];
+  queue.assign(scripts.begin(), scripts.end());
+}
+
+const std::vector<Launch>& Launches() { return TheWorld().launches; }
+
+}  // namespace winsim
+
+BOOL WINAPI CloseHandle(HANDLE handle) {
+  World& w = TheWorld();
+  auto found = w.handles.find(reinterpret_cast<uintptr_t>(handle));
+  const HandleKind kind = found == w.handles.end() ? HandleKind::kKey : found->second.kind;
+  Record("CloseHandle", found == w.handles.end() ? L"unknown" : L"pid=" + std::to_wstring(found->second.pid));
+  switch (kind) {
+    case HandleKind::kProcess:
+    case HandleKind::kThread:
+    case HandleKind::kSnapshot:
+    case HandleKind::kFile:
+      return RemoveHandle(handle, kind, "CloseHandle") ? TRUE : FALSE;
+    default:
+      Problem("CloseHandle of something that is not an open kernel handle");
+      SetLastError(ERROR_INVALID_HANDLE);
+      return FALSE;
+  }
+}
+
+DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+  if (DWORD error = TakeFault("WaitForSingleObject")) {
+    SetLastError(error);
+    return WAIT_FAILED;
+  }
+  HandleEntry* entry = FindHandle(handle, HandleKind::kProcess);
+  Record("WaitForSingleObject", L"pid=" + std::to_wstring(entry ? entry->pid : 0) +
+                                    L" timeout=" + std::to_wstring(milliseconds));
+  if (entry == nullptr) return WAIT_FAILED;
+  if (!HasAccess(*entry, SYNCHRONIZE)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return WAIT_FAILED;
+  }
+  const DWORD pid = entry->pid;
+  auto ended = [pid] { return HasEnded(*FindProcess(pid)); };
+  const bool signalled = PassTimeUntil(ended, FindProcess(pid)->ends_at_ms, milliseconds,
+                                       "WaitForSingleObject");
+  if (signalled) return WAIT_OBJECT_0;
+  return milliseconds == INFINITE ? WAIT_FAILED : WAIT_TIMEOUT;
+}
+
+HANDLE WINAPI OpenProcess(DWORD desired, BOOL inherit, DWORD process_id) {
+  Record("OpenProcess", L"pid=" + std::to_wstring(process_id) + L" access=" + Hex(desired) +
+                            L" inherit=" + std::to_wstring(inherit));
+  if (DWORD error = TakeFault("OpenProcess")) {
+    SetLastError(error);
+    return nullptr;
+  }
+  Process* process = FindProcess(process_id);
+  // An ended process whose last handle is closed is gone.
+  if (process == nullptr || (HasEnded(*process) && !AnyHandleOpenTo(process_id))) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  if (process->spec.open_error != 0) {
+    SetLastError(process->spec.open_error);
+    return nullptr;
+  }
+  HandleEntry entry(HandleKind::kProcess);
+  entry.access = desired;
+  entry.pid = process_id;
+  return reinterpret_cast<HANDLE>(AddHandle(std::move(entry)));
+}
+
+BOOL WINAPI QueryFullProcessImageNameW(HANDLE handle, DWORD flags, LPWSTR name, LPDWORD size) {
+  if (DWORD error = TakeFault("QueryFullProcessImageNameW")) {
+    SetLastError(error);
+    return FALSE;
+  }
+  Process* process = ProcessOf(handle, PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_QUERY_INFORMATION);
+  Record("QueryFullProcessImageNameW", L"pid=" + std::to_wstring(process ? process->spec.pid : 0) +
+                                           L" flags=" + std::to_wstring(flags) + L" size=" +
+                                           std::to_wstring(size ? *size : 0));
+  if (process == nullptr) return FALSE;
+  if (process->spec.query_image_error != 0) {
+    SetLastError(process->spec.query_image_error);
+    return FALSE;
+  }
+  const std::wstring& path = process->spec.image_path;
+  if (size == nullptr || name == nullptr || *size <= path.size()) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  std::memcpy(name, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
+  *size = static_cast<DWORD>(path.size());
+  return TRUE;
+}
+
+BOOL WINAPI TerminateProcess(HANDLE handle, UINT exit_code) {
+  if (DWORD error = TakeFault("TerminateProcess")) {
+    SetLastError(error);
+    return FALSE;
+  }
+  Process* process = ProcessOf(handle, PROCESS_TERMINATE);
+  Record("TerminateProcess", L"pid=" + std::to_wstring(process ? process->spec.pid : 0) +
+                                 L" code=" + std::to_wstring(exit_code));
+  if (process == nullptr) return FALSE;
+  if (HasEnded(*process)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  if (process->spec.terminate_error != 0) {
+    SetLastError(process->spec.terminate_error);
+    return FALSE;
+  }
+  if (process->spec.ends_after_terminate_ms) {
+    const uint64_t ends = TheWorld().now_ms + *process->spec.ends_after_terminate_ms;
+    if (!process->ends_at_ms || ends < *process->ends_at_ms) {
+      process->ends_at_ms = ends;
+      process->exit_code = exit_code;
+    }
+  }
+  return TRUE;
+}
+
+BOOL WINAPI GetExitCodeProcess(HANDLE handle, LPDWORD exit_code) {
+  if (DWORD error = TakeFault("GetExitCodeProcess")) {
+    SetLastError(error);
+    return FALSE;
+  }
+  Process* process = ProcessOf(handle, PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_QUERY_INFORMATION);
+  Record("GetExitCodeProcess", L"pid=" + std::to_wstring(process ? process->spec.pid : 0));
+  if (process == nullptr) return FALSE;
+  *exit_code = HasEnded(*process) ? process->exit_code : STILL_ACTIVE;
+  return TRUE;
+}
+
+BOOL WINAPI CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
+                           LPSECURITY_ATTRIBUTES process_attributes,
+                           LPSECURITY_ATTRIBUTES thread_attributes, BOOL inherit_handles,
+                           DWORD creation_flags, LPVOID environment, LPCWSTR current_directory,
+                           LPSTARTUPINFOW startup_info, LPPROCESS_INFORMATION process_information) {
+  World& w = TheWorld();
+  const std::wstring application = application_name ? application_name : L"";
+  Record("CreateProcessW", L"app=" + Quote(application_name) + L" cmd=" + Quote(command_line) +
+                               L" flags=" + Hex(creation_flags) + L" cwd=" +
+                               Quote(current_directory));
+  winsim::Launch launch{};
+  launch.application = application;
+  launch.command_line = command_line ? command_line : L"";
+  if (current_directory) launch.current_directory = current_directory;
+  launch.creation_flags = creation_flags;
+  launch.inherit_handles = inherit_handles;
+  launch.environment_null = environment == nullptr;
+  launch.security_attributes_null = process_attributes == nullptr && thread_attributes == nullptr;
+  if (startup_info) launch.startup_info = *startup_info;
+  launch.at_ms = w.now_ms;
+
+  if (startup_info == nullptr || process_information == nullptr ||
+      startup_info->cb != sizeof(STARTUPINFOW)) {
+    Problem("CreateProcessW without a proper STARTUPINFOW or PROCESS_INFORMATION");
+    w.launches.push_back(launch);
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  DWORD error = TakeFault("CreateProcessW");
+  const winsim::LaunchScript script = NextLaunchScript(application);
+  if (error == 0) error = script.create_error;
+  if (error != 0) {
+    w.launches.push_back(launch);
+    SetLastError(error);
+    return FALSE;
+  }
+
+  winsim::ProcessSpec spec;
+  spec.image_path = application;
+  spec.exe_name = application.substr(application.find_last_of(L"\\/") + 1);
+  if (script.exit_after_ms) spec.exits_at_ms = w.now_ms + *script.exit_after_ms;
+  spec.exit_code = script.exit_code;
+  spec.idle_after_ms = script.idle_after_ms;
+  const DWORD pid = NewProcess(std::move(spec));
+  launch.pid = pid;
+  w.launches.push_back(launch);
+
+  HandleEntry process_entry(HandleKind::kProcess);
+  process_entry.access = PROCESS_ALL_ACCESS;
+  process_entry.pid = pid;
+  HandleEntry thread_entry(HandleKind::kThread);
+  thread_entry.access = 0x1FFFFF;
+  thread_entry.pid = pid;
+  process_information->hProcess = reinterpret_cast<HANDLE>(AddHandle(std::move(process_entry)));
+  process_information->hThread = reinterpret_cast<HANDLE>(AddHandle(std::move(thread_entry)));
+  process_information->dwProcessId = pid;
+  process_information->dwThreadId = pid + 1;
+  if (script.on_start) script.on_start();
+  return TRUE;
+}
+
+DWORD WINAPI WaitForInputIdle(HANDLE handle, DWORD milliseconds) {
+  if (DWORD error = TakeFault("WaitForInputIdle")) {
+    SetLastError(error);
+    return WAIT_FAILED;
+  }
+  Process* process = ProcessOf(handle, 0);
+  Record("WaitForInputIdle", L"pid=" + std::to_wstring(process ? process->spec.pid : 0) +
+                                 L" timeout=" + std::to_wstring(milliseconds));
+  if (process == nullptr) return WAIT_FAILED;
+  const DWORD pid = process->spec.pid;
+  std::optional<uint64_t> idle_at;
+  if (process->spec.idle_after_ms) idle_at = process->started_ms + *process->spec.idle_after_ms;
+  std::optional<uint64_t> at_latest = idle_at;
+  if (process->ends_at_ms && (!at_latest || *process->ends_at_ms < *at_latest)) {
+    at_latest = process->ends_at_ms;
+  }
+  auto idle_or_ended = [pid, idle_at] {
+    const Process& p = *FindProcess(pid);
+    return HasEnded(p) || (idle_at && *idle_at <= TheWorld().now_ms);
+  };
+  if (!PassTimeUntil(idle_or_ended, at_latest, milliseconds, "WaitForInputIdle")) {
+    return milliseconds == INFINITE ? WAIT_FAILED : WAIT_TIMEOUT;
+  }
+  if (HasEnded(*FindProcess(pid))) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return WAIT_FAILED;
+  }
+  return 0;
+}
+
+HANDLE WINAPI CreateToolhelp32Snapshot(DWORD flags, DWORD process_id) {
+  Record("CreateToolhelp32Snapshot", L"flags=" + Hex(flags) + L" pid=" + std::to_wstring(process_id));
+  if (DWORD error = TakeFault("CreateToolhelp32Snapshot")) {
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+  }
+  World& w = TheWorld();
+  std::vector<DWORD> running;
+  for (DWORD pid : w.process_order) {
+    if (!HasEnded(w.processes[pid])) running.push_back(pid);
+  }
+  w.snapshots.push_back(std::move(running));
+  HandleEntry entry(HandleKind::kSnapshot);
+  entry.snapshot = w.snapshots.size() - 1;
+  return reinterpret_cast<HANDLE>(AddHandle(std::move(entry)));
+}
+
+namespace {
+
+BOOL NextSnapshotEntry(const char* function, HANDLE snapshot, LPPROCESSENTRY32W entry,
+                       bool first) {
+  if (DWORD error = TakeFault(function)) {
+    Record(function, L"failed");
+    SetLastError(error);
+    return FALSE;
+  }
+  HandleEntry* handle = FindHandle(snapshot, HandleKind::kSnapshot);
+  if (handle == nullptr) return FALSE;
+  if (entry == nullptr || entry->dwSize != sizeof(PROCESSENTRY32W)) {
+    Problem(std::string(function) + " with a wrong dwSize");
+    SetLastError(ERROR_BAD_LENGTH);
+    return FALSE;
+  }
+  if (first) handle->cursor = 0;
+  const std::vector<DWORD>& pids = TheWorld().snapshots[handle->snapshot];
+  if (handle->cursor >= pids.size()) {
+    Record(function, L"end");
+    SetLastError(ERROR_NO_MORE_FILES);
+    return FALSE;
+  }
+  const Process& process = TheWorld().processes[pids[handle->cursor++]];
+  const DWORD size = entry->dwSize;
+  std::memset(entry, 0, sizeof(*entry));
+  entry->dwSize = size;
+  entry->th32ProcessID = process.spec.pid;
+  entry->cntThreads = 1;
+  const std::wstring name = process.spec.exe_name.substr(0, MAX_PATH - 1);
+  std::memcpy(entry->szExeFile, name.c_str(), (name.size() + 1) * sizeof(wchar_t));
+  Record(function, L"pid=" + std::to_wstring(process.spec.pid) + L" exe=" + name);
+  return TRUE;
+}
+
+}  // namespace
+
+BOOL WINAPI Process32FirstW(HANDLE snapshot, LPPROCESSENTRY32W entry) {
+  return NextSnapshotEntry("Process32FirstW", snapshot, entry, /*first=*/true);
+}
+
+BOOL WINAPI Process32NextW(HANDLE snapshot, LPPROCESSENTRY32W entry) {
+  return NextSnapshotEntry("Process32NextW", snapshot, entry, /*first=*/false);
+}

@@ -1,0 +1,123 @@
+// The simulated world's state, shared by the files that implement its parts.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "winsim/world.h"
+
+namespace winsim::detail {
+
+enum class HandleKind { kProcess, kThread, kSnapshot, kFile, kKey, kServiceManager, kService };
+
+struct HandleEntry {
+  explicit HandleEntry(HandleKind k) : kind(k) {}
+  HandleKind kind;
+  DWORD access = 0;
+  DWORD pid = 0;               // process and thread handles
+  std::wstring path;           // registry key path, service name or file path
+  size_t snapshot = 0;         // snapshot index
+  size_t cursor = 0;           // next snapshot entry or file read position
+};
+
+struct Process {
+  ProcessSpec spec;
+  uint64_t started_ms = 0;
+  std::optional<uint64_t> ends_at_ms;
+  DWORD exit_code = 0;
+};
+
+struct Service {
+  ServiceSpec spec;
+  DWORD state = SERVICE_STOPPED;
+  DWORD host_pid = 0;
+};
+
+struct File {
+  std::string content;
+};
+
+struct Event {
+  uint64_t at_ms;
+  uint64_t order;
+  std::function<void()> run;
+};
+
+struct World {
+  uint64_t now_ms = 0;
+  uint64_t next_event_order = 0;
+  std::vector<Event> events;
+  DWORD last_error = 0;
+
+  uintptr_t next_handle = 0x1000;
+  std::map<uintptr_t, HandleEntry> handles;
+  std::set<void*> local_blocks;
+  std::vector<std::string> problems;
+
+  struct Fault {
+    unsigned nth_use;
+    DWORD error;
+  };
+  std::map<std::string, std::vector<Fault>> faults;
+  std::map<std::string, unsigned> uses;
+  std::vector<Call> journal;
+
+  std::wstring command_line;
+  std::map<std::wstring, std::pair<std::wstring, std::wstring>> environment;  // folded name
+  std::wstring module_file_name;
+  std::wstring system_directory;
+
+  std::map<std::wstring, std::map<std::wstring, std::pair<std::wstring, RegistryValue>>>
+      registry;  // folded key path -> folded value name -> (name, value)
+
+  DWORD next_pid = 1000;
+  std::map<DWORD, Process> processes;
+  std::vector<DWORD> process_order;  // as snapshots list them
+  std::vector<std::vector<DWORD>> snapshots;
+  std::map<std::wstring, std::deque<LaunchScript>> launch_scripts;  // folded path
+  std::vector<Launch> launches;
+
+  std::map<std::wstring, Service> services;  // folded name
+
+  std::map<std::wstring, File> files;             // folded path
+  std::map<std::wstring, DWORD> held_files;       // folded path -> share mode
+  std::vector<std::wstring> denied_folders;       // folded
+};
+
+World& TheWorld();
+
+// Folds ASCII letters to lower case, as Windows compares names.
+std::wstring Fold(const std::wstring& text);
+std::wstring Narrow(const std::string& text);
+
+// Counts a use of `function` and returns the error it must fail with, or 0.
+DWORD TakeFault(const char* function);
+void Record(const char* function, std::wstring detail);
+void Problem(std::string text);
+
+// Moves the clock forward to `target_ms`, running the events that fall due.
+void AdvanceTo(uint64_t target_ms);
+// Earliest pending event time, if any.
+std::optional<uint64_t> NextEventMs();
+
+uintptr_t AddHandle(HandleEntry entry);
+// The entry of an open handle of the given kind, or null (last error set).
+HandleEntry* FindHandle(const void* handle, HandleKind kind);
+bool RemoveHandle(const void* handle, HandleKind kind, const char* closer);
+
+Process* FindProcess(DWORD pid);
+bool HasEnded(const Process& process);
+DWORD NewProcess(ProcessSpec spec);
+
+std::wstring Hex(DWORD value);
+std::wstring Quote(const wchar_t* text);
+
+}  // namespace winsim::detail

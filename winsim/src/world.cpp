@@ -1,0 +1,202 @@
+// The simulated world's core: clock, handle table, faults and journal.
+#include <algorithm>
+#include <cstdlib>
+#include <sstream>
+
+#include "state.h"
+
+namespace winsim::detail {
+
+World& TheWorld() {
+  static World world;
+  return world;
+}
+
+std::wstring Fold(const std::wstring& text) {
+  std::wstring folded = text;
+  for (wchar_t& c : folded) {
+    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+  }
+  return folded;
+}
+
+std::wstring Narrow(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+std::wstring Hex(DWORD value) {
+  std::wostringstream out;
+  out << L"0x" << std::hex << value;
+  return out.str();
+}
+
+std::wstring Quote(const wchar_t* text) {
+  return text == nullptr ? L"null" : L"\"" + std::wstring(text) + L"\"";
+}
+
+DWORD TakeFault(const char* function) {
+  World& w = TheWorld();
+  const unsigned use = ++w.uses[function];
+  auto found = w.faults.find(function);
+  if (found == w.faults.end()) return 0;
+  for (const World::Fault& fault : found->second) {
+    if (fault.nth_use == 0 || fault.nth_use == use) return fault.error;
+  }
+  return 0;
+}
+
+void Record(const char* function, std::wstring detail) {
+  World& w = TheWorld();
+  w.journal.push_back(Call{function, std::move(detail), w.now_ms});
+}
+
+void Problem(std::string text) { TheWorld().problems.push_back(std::move(text)); }
+
+std::optional<uint64_t> NextEventMs() {
+  const World& w = TheWorld();
+  if (w.events.empty()) return std::nullopt;
+  uint64_t earliest = w.events.front().at_ms;
+  for (const Event& e : w.events) earliest = std::min(earliest, e.at_ms);
+  return earliest;
+}
+
+void AdvanceTo(uint64_t target_ms) {
+  World& w = TheWorld();
+  for (;;) {
+    auto next = std::min_element(w.events.begin(), w.events.end(), [](const Event& a, const Event& b) {
+      return a.at_ms != b.at_ms ? a.at_ms < b.at_ms : a.order < b.order;
+    });
+    if (next == w.events.end() || next->at_ms > target_ms) break;
+    Event event = std::move(*next);
+    w.events.erase(next);
+    w.now_ms = std::max(w.now_ms, event.at_ms);
+    event.run();
+  }
+  w.now_ms = std::max(w.now_ms, target_ms);
+}
+
+uintptr_t AddHandle(HandleEntry entry) {
+  World& w = TheWorld();
+  const uintptr_t value = w.next_handle;
+  w.next_handle += 4;  // never reused, so a stale handle is caught
+  w.handles.emplace(value, std::move(entry));
+  return value;
+}
+
+HandleEntry* FindHandle(const void* handle, HandleKind kind) {
+  World& w = TheWorld();
+  auto found = w.handles.find(reinterpret_cast<uintptr_t>(handle));
+  if (found == w.handles.end() || found->second.kind != kind) {
+    w.last_error = ERROR_INVALID_HANDLE;
+    return nullptr;
+  }
+  return &found->second;
+}
+
+bool RemoveHandle(const void* handle, HandleKind kind, const char* closer) {
+  World& w = TheWorld();
+  auto found = w.handles.find(reinterpret_cast<uintptr_t>(handle));
+  if (found == w.handles.end() || found->second.kind != kind) {
+    std::ostringstream text;
+    text << closer << " of a handle that is not open as that kind: " << handle;
+    Problem(text.str());
+    w.last_error = ERROR_INVALID_HANDLE;
+    return false;
+  }
+  w.handles.erase(found);
+  return true;
+}
+
+}  // namespace winsim::detail
+
+namespace winsim {
+
+using namespace detail;
+
+void Reset() {
+  World& w = TheWorld();
+  for (void* block : w.local_blocks) std::free(block);
+  w = World{};
+  w.command_line = L"\"C:\\Updater\\RemoteUpdater.exe\"";
+  w.module_file_name = L"C:\\Updater\\RemoteUpdater.exe";
+  w.system_directory = L"C:\\Windows\\system32";
+}
+
+uint64_t NowMs() { return TheWorld().now_ms; }
+
+void At(uint64_t at_ms, std::function<void()> event) {
+  World& w = TheWorld();
+  w.events.push_back(Event{at_ms, w.next_event_order++, std::move(event)});
+}
+
+size_t OpenHandleCount() {
+  const World& w = TheWorld();
+  return w.handles.size() + w.local_blocks.size();
+}
+
+std::string DescribeOpenHandles() {
+  static const char* const kKinds[] = {"process", "thread", "snapshot", "file",
+                                       "registry key", "service manager", "service"};
+  const World& w = TheWorld();
+  std::ostringstream text;
+  for (const auto& [value, entry] : w.handles) {
+    text << kKinds[static_cast<int>(entry.kind)] << " handle 0x" << std::hex << value << std::dec;
+    if (entry.pid != 0) text << " pid " << entry.pid;
+    if (!entry.path.empty()) text << " " << std::string(entry.path.begin(), entry.path.end());
+    text << "\n";
+  }
+  if (!w.local_blocks.empty()) text << w.local_blocks.size() << " LocalAlloc block(s)\n";
+  return text.str();
+}
+
+const std::vector<std::string>& Problems() { return TheWorld().problems; }
+
+void FailCall(const std::string& function, unsigned nth_use, DWORD error) {
+  TheWorld().faults[function].push_back(World::Fault{nth_use, error});
+}
+
+unsigned UseCount(const std::string& function) {
+  const World& w = TheWorld();
+  auto found = w.uses.find(function);
+  return found == w.uses.end() ? 0 : found->second;
+}
+
+const std::vector<Call>& Journal() { return TheWorld().journal; }
+
+std::vector<Call> CallsTo(const std::string& function) {
+  std::vector<Call> calls;
+  for (const Call& call : TheWorld().journal) {
+    if (call.function == function) calls.push_back(call);
+  }
+  return calls;
+}
+
+std::vector<std::string> CallOrder(const std::vector<std::string>& functions) {
+  std::vector<std::string> order;
+  for (const Call& call : TheWorld().journal) {
+    if (functions.empty() ||
+        std::find(functions.begin(), functions.end(), call.function) != functions.end()) {
+      order.push_back(call.function);
+    }
+  }
+  return order;
+}
+
+}  // namespace winsim
+
+// ---- Win32: errors and time ---------------------------------------------
+
+DWORD WINAPI GetLastError() { return winsim::detail::TheWorld().last_error; }
+
+void WINAPI SetLastError(DWORD error) { winsim::detail::TheWorld().last_error = error; }
+
+void WINAPI Sleep(DWORD milliseconds) {
+  using namespace winsim::detail;
+  TakeFault("Sleep");
+  Record("Sleep", std::to_wstring(milliseconds));
+  if (milliseconds == INFINITE) {
+    Problem("Sleep(INFINITE) never returns");
+    return;
+  }
+  AdvanceTo(TheWorld().now_ms + milliseconds);
+}
+
+DWORD WINAPI GetTickCount() { return static_cast<DWORD>(winsim::detail::TheWorld().now_ms); }
