@@ -32,9 +32,8 @@ set(WINE_RUN ${CMAKE_SOURCE_DIR}/scripts/wine-run ${WINE_TEMPLATE})
 file(GLOB WINDOWS_TEST_SOURCES CONFIGURE_DEPENDS tests/windows/*.cpp tests/both/*.cpp)
 add_executable(windows_tests ${WINDOWS_TEST_SOURCES})
 target_include_directories(windows_tests PRIVATE tests)
-target_compile_options(windows_tests PRIVATE -municode)
 target_link_libraries(windows_tests PRIVATE updater_core gtest gtest_main)
-target_link_options(windows_tests PRIVATE -static -municode)
+target_link_options(windows_tests PRIVATE -static)
 set_target_properties(windows_tests PROPERTIES CROSSCOMPILING_EMULATOR "${WINE_RUN}")
 add_dependencies(windows_tests RemoteUpdater)
 
@@ -52,7 +51,7 @@ list(REMOVE_DUPLICATES windows_suites)
 foreach(suite IN LISTS windows_suites)
   add_test(NAME windows.${suite} COMMAND windows_tests --gtest_filter=${suite}.*:*/${suite}.*)
   set_tests_properties(windows.${suite} PROPERTIES
-    ENVIRONMENT "REMOTEUPDATER_EXE=$<TARGET_FILE:RemoteUpdater>"
+    ENVIRONMENT "REMOTEUPDATER_EXE=$<TARGET_FILE:RemoteUpdater>;CORVANTA_SAMPLE_DIR=${CMAKE_BINARY_DIR}/sample"
     TIMEOUT 600)
 endforeach()
 
