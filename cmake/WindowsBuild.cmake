@@ -58,7 +58,7 @@ endforeach()
 # The properties of the shipped executable, read from the PE file itself.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 add_test(NAME windows.ExecutableProperties
-  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/windows/check_pe.py $<TARGET_FILE:RemoteUpdater>)
+  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/windows/check_pe.py $<TARGET_FILE:RemoteUpdater> ${PROJECT_VERSION})
 add_test(NAME windows.ReproducibleBuild
   COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-reproducible ${CMAKE_SOURCE_DIR} $<TARGET_FILE:RemoteUpdater>)
 set_tests_properties(windows.ReproducibleBuild PROPERTIES TIMEOUT 600)

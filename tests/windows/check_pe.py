@@ -1,0 +1,135 @@
+#!/usr/bin/env python3
+"""Checks the shipped RemoteUpdater.exe by reading its PE file.
+
+Usage: check_pe.py <RemoteUpdater.exe> <expected version a.b.c>
+
+Asserts: PE32+ for x86-64, GUI subsystem with the Unicode start-up, no
+window or message loop imported, only Windows system DLLs imported, dynamic
+base, high-entropy VA and NX, no link timestamp, and the embedded manifest
+(asInvoker, uiAccess false) and version resources.
+"""
+import struct
+import sys
+
+SYSTEM_DLLS = {"kernel32.dll", "advapi32.dll", "shell32.dll", "user32.dll", "msvcrt.dll"}
+WINDOW_FUNCTIONS = {"CreateWindowExW", "CreateWindowExA", "MessageBoxW", "MessageBoxA",
+                    "GetMessageW", "GetMessageA", "DispatchMessageW", "AllocConsole"}
+RT_VERSION, RT_MANIFEST = 16, 24
+
+failures = []
+
+
+def check(condition, message):
+    print(("ok    " if condition else "FAIL  ") + message)
+    if not condition:
+        failures.append(message)
+
+
+class Image:
+    def __init__(self, data):
+        self.data = data
+        pe = struct.unpack_from("<I", data, 0x3C)[0]
+        assert data[pe:pe + 4] == b"PE\0\0", "not a PE file"
+        (self.machine, sections, self.timestamp, _, _, optional_size,
+         self.characteristics) = struct.unpack_from("<HHIIIHH", data, pe + 4)
+        self.optional = pe + 24
+        self.magic = struct.unpack_from("<H", data, self.optional)[0]
+        self.subsystem, self.dll_characteristics = struct.unpack_from("<HH", data, self.optional + 68)
+        directories = self.optional + 112
+        self.directories = [struct.unpack_from("<II", data, directories + 8 * i) for i in range(16)]
+        self.sections = []
+        table = self.optional + optional_size
+        for i in range(sections):
+            name, vsize, va, raw_size, raw = struct.unpack_from("<8sIIII", data, table + 40 * i)
+            self.sections.append((name.rstrip(b"\0").decode(), va, max(vsize, raw_size), raw))
+
+    def offset(self, rva):
+        for _, va, size, raw in self.sections:
+            if va <= rva < va + size:
+                return rva - va + raw
+        raise ValueError(f"rva {rva:#x} outside every section")
+
+    def cstring(self, rva):
+        start = self.offset(rva)
+        return self.data[start:self.data.index(b"\0", start)].decode("ascii")
+
+    def imports(self):
+        rva, _ = self.directories[1]
+        result = {}
+        at = self.offset(rva)
+        while True:
+            lookup, _, _, name, thunks = struct.unpack_from("<IIIII", self.data, at)
+            if name == 0:
+                return result
+            functions = []
+            entry = self.offset(lookup or thunks)
+            while True:
+                value = struct.unpack_from("<Q", self.data, entry)[0]
+                if value == 0:
+                    break
+                if not value & (1 << 63):
+                    functions.append(self.cstring((value & 0x7FFFFFFF) + 2))
+                entry += 8
+            result[self.cstring(name).lower()] = functions
+            at += 20
+
+    def resources(self):
+        """Returns {(type, id): bytes} for the resources in the image."""
+        base_rva, _ = self.directories[2]
+        base = self.offset(base_rva)
+        found = {}
+
+        def entries(directory):
+            named, ids = struct.unpack_from("<HH", self.data, directory + 12)
+            for i in range(named + ids):
+                ident, target = struct.unpack_from("<II", self.data, directory + 16 + 8 * i)
+                yield ident, target
+
+        for type_id, type_target in entries(base):
+            for name_id, name_target in entries(base + (type_target & 0x7FFFFFFF)):
+                for _, leaf in entries(base + (name_target & 0x7FFFFFFF)):
+                    data_rva, size = struct.unpack_from("<II", self.data, base + leaf)
+                    start = self.offset(data_rva)
+                    found[(type_id, name_id)] = self.data[start:start + size]
+        return found
+
+
+def main():
+    path, version = sys.argv[1], sys.argv[2]
+    image = Image(open(path, "rb").read())
+
+    check(image.machine == 0x8664 and image.magic == 0x20B, "PE32+ image for x86-64")
+    check(image.subsystem == 2, "GUI subsystem (no console)")
+    check(image.timestamp == 0, "no link timestamp")
+    check(image.dll_characteristics & 0x0040, "dynamic base")
+    check(image.dll_characteristics & 0x0020, "high-entropy VA")
+    check(image.dll_characteristics & 0x0100, "NX compatible")
+    check(not image.characteristics & 0x0001, "relocations kept, so the base can move")
+
+    imports = image.imports()
+    check(set(imports) <= SYSTEM_DLLS,
+          "imports only Windows system DLLs: " + ", ".join(sorted(imports)))
+    everything = {f for functions in imports.values() for f in functions}
+    check("__wgetmainargs" in everything and "__getmainargs" not in everything,
+          "wide-character start-up (wWinMain)")
+    check(not everything & WINDOW_FUNCTIONS, "creates no window, console or message loop")
+    check({"CommandLineToArgvW", "RegSetValueExW", "CreateProcessW"} <= everything,
+          "calls the platform by its wide names")
+
+    resources = image.resources()
+    manifest = resources.get((RT_MANIFEST, 1), b"").decode("utf-8", "replace")
+    check('level="asInvoker"' in manifest, "manifest asks for execution level asInvoker")
+    check('uiAccess="false"' in manifest, "manifest sets uiAccess false")
+    info = resources.get((RT_VERSION, 1), b"").decode("utf-16-le", "replace")
+    check("Corvanta Remote" in info, "version resource names the product")
+    check(f"{version}.0" in info, f"version resource carries version {version}")
+    check("RemoteUpdater.exe" in info, "version resource names the file")
+
+    if failures:
+        print(f"{len(failures)} check(s) failed")
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
