@@ -15,16 +15,32 @@ bool BelowDeniedFolder(const std::wstring& folded_path) {
   return false;
 }
 
-// Whether an open for `desired` with `share_mode` fits with another holder
-// that has the file open for reading and writing with `held_share`.
+// Whether an open for `desired` with `share_mode` fits with an earlier open
+// of the same file for `held_access` with `held_share`: each must share what
+// the other one does.
+bool OpensCoexist(DWORD desired, DWORD share_mode, DWORD held_access, DWORD held_share) {
+  auto writes = [](DWORD access) { return (access & (GENERIC_WRITE | FILE_APPEND_DATA)) != 0; };
+  auto reads = [](DWORD access) { return (access & GENERIC_READ) != 0; };
+  if (writes(desired) && (held_share & FILE_SHARE_WRITE) == 0) return false;
+  if (reads(desired) && (held_share & FILE_SHARE_READ) == 0) return false;
+  if (writes(held_access) && (share_mode & FILE_SHARE_WRITE) == 0) return false;
+  if (reads(held_access) && (share_mode & FILE_SHARE_READ) == 0) return false;
+  return true;
+}
+
+// Whether an open fits with another process that holds the file open for
+// reading and writing with `held_share`.
 bool SharingAllows(DWORD desired, DWORD share_mode, DWORD held_share) {
-  const bool writes = (desired & (GENERIC_WRITE | FILE_APPEND_DATA)) != 0;
-  const bool reads = (desired & GENERIC_READ) != 0;
-  if (writes && (held_share & FILE_SHARE_WRITE) == 0) return false;
-  if (reads && (held_share & FILE_SHARE_READ) == 0) return false;
-  // The holder reads and writes, so the newcomer must share both.
-  return (share_mode & (FILE_SHARE_READ | FILE_SHARE_WRITE)) ==
-         (FILE_SHARE_READ | FILE_SHARE_WRITE);
+  return OpensCoexist(desired, share_mode, GENERIC_READ | GENERIC_WRITE, held_share);
+}
+
+// Whether an open fits with the handles to the file that are open now.
+bool OpenHandlesAllow(const std::wstring& folded_path, DWORD desired, DWORD share_mode) {
+  for (const auto& [value, entry] : TheWorld().handles) {
+    if (entry.kind != HandleKind::kFile || entry.path != folded_path) continue;
+    if (!OpensCoexist(desired, share_mode, entry.access, entry.share)) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -72,7 +88,8 @@ HANDLE WINAPI CreateFileW(LPCWSTR file_name, DWORD desired, DWORD share_mode,
   World& w = TheWorld();
   const std::wstring path = Fold(file_name ? file_name : L"");
   auto held = w.held_files.find(path);
-  if (held != w.held_files.end() && !SharingAllows(desired, share_mode, held->second)) {
+  if ((held != w.held_files.end() && !SharingAllows(desired, share_mode, held->second)) ||
+      !OpenHandlesAllow(path, desired, share_mode)) {
     SetLastError(ERROR_SHARING_VIOLATION);
     return INVALID_HANDLE_VALUE;
   }
@@ -104,6 +121,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR file_name, DWORD desired, DWORD share_mode,
   }
   HandleEntry entry(HandleKind::kFile);
   entry.access = desired;
+  entry.share = share_mode;
   entry.path = path;
   return reinterpret_cast<HANDLE>(AddHandle(std::move(entry)));
 }

@@ -84,13 +84,13 @@ bool PassTimeUntil(Done done, std::optional<uint64_t> at_latest, DWORD timeout, 
   }
 }
 
-const winsim::LaunchScript& NextLaunchScript(const std::wstring& application) {
-  static const winsim::LaunchScript kDefault{};
+winsim::LaunchScript NextLaunchScript(const std::wstring& application) {
   auto& scripts = TheWorld().launch_scripts;
   auto found = scripts.find(Fold(application));
-  if (found == scripts.end() || found->second.empty()) return kDefault;
-  if (found->second.size() > 1) found->second.pop_front();
-  return found->second.front();
+  if (found == scripts.end() || found->second.empty()) return winsim::LaunchScript{};
+  winsim::LaunchScript next = found->second.front();
+  if (found->second.size() > 1) found->second.pop_front();  // the last one repeats
+  return next;
 }
 
 }  // namespace

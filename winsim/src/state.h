@@ -26,6 +26,7 @@ struct HandleEntry {
   std::wstring path;           // registry key path, service name or file path
   size_t snapshot = 0;         // snapshot index
   size_t cursor = 0;           // next snapshot entry or file read position
+  DWORD share = 0;             // file handles: the share mode they were opened with
 };
 
 struct Process {

@@ -1,0 +1,117 @@
+// The watcher log beside the running executable, set up and read back through
+// the file API, so Wine's file system checks what the simulation does.
+#include "relaunch/watcher_log.h"
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "shared/unique_handles.h"
+#include "support/world_test.h"
+
+namespace {
+
+std::wstring LogBesideThisExecutable() {
+  std::vector<wchar_t> path(32768, L'\0');
+  const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+  return std::wstring(path.data(), length) + L".log";
+}
+
+UniqueHandle OpenFile(const std::wstring& path, DWORD access, DWORD share, DWORD disposition) {
+  return OwnHandle(::CreateFileW(path.c_str(), access, share, nullptr, disposition,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+std::optional<std::string> ReadWhole(const std::wstring& path) {
+  const UniqueHandle file =
+      OpenFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+  if (!file) return std::nullopt;
+  std::string content;
+  char chunk[4096];
+  DWORD got = 0;
+  while (::ReadFile(file.get(), chunk, sizeof(chunk), &got, nullptr) && got > 0) {
+    content.append(chunk, got);
+  }
+  return content;
+}
+
+void WriteWhole(const std::wstring& path, const std::string& content) {
+  const UniqueHandle file = OpenFile(path, GENERIC_WRITE, 0, CREATE_ALWAYS);
+  ASSERT_TRUE(file);
+  DWORD written = 0;
+  ASSERT_TRUE(::WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()),
+                          &written, nullptr));
+}
+
+// Under Wine every suite of this program shares one executable and so one
+// log file; keeping all cases in this one suite keeps them from running side
+// by side.
+class WatcherLogFileTest : public WorldTest {
+ protected:
+  void SetUp() override {
+    WorldTest::SetUp();
+    log_ = LogBesideThisExecutable();
+    ::DeleteFileW(log_.c_str());
+  }
+  void TearDown() override {
+    ::DeleteFileW(log_.c_str());
+    WorldTest::TearDown();
+  }
+  std::wstring log_;
+};
+
+TEST_F(WatcherLogFileTest, FirstLineCreatesTheFileBesideTheExecutable) {
+  AppendWatcherLogLine("Waiting for update completion and old UI exit");
+
+  EXPECT_EQ(ReadWhole(log_), "Waiting for update completion and old UI exit\r\n");
+}
+
+TEST_F(WatcherLogFileTest, LinesFollowEarlierContentInCallOrder) {
+  WriteWhole(log_, "earlier run\r\n");
+
+  AppendWatcherLogLine("Launch PID=4242 exit=259");
+  AppendWatcherLogLine("");
+  AppendWatcherLogLine("CreateProcess failed: 2");
+
+  EXPECT_EQ(ReadWhole(log_), "earlier run\r\nLaunch PID=4242 exit=259\r\n\r\nCreateProcess failed: 2\r\n");
+}
+
+TEST_F(WatcherLogFileTest, BytesOfTheMessageAreWrittenUnchanged) {
+  std::string message;
+  for (int byte = 1; byte < 256; ++byte) message += static_cast<char>(byte);
+
+  AppendWatcherLogLine(message);
+
+  EXPECT_EQ(ReadWhole(log_), message + "\r\n");
+}
+
+// Another handle (a viewer, another writer) holds the log open for reading
+// and writing: the line is appended exactly when that handle shares writing
+// with us and tolerates our sharing.
+TEST_F(WatcherLogFileTest, AppendsWhileAnotherHandleHoldsTheFileOnlyIfItSharesWriting) {
+  struct Holder {
+    DWORD share;
+    bool appended;
+  };
+  const Holder holders[] = {{0, false},
+                            {FILE_SHARE_READ, false},
+                            {FILE_SHARE_WRITE, true},
+                            {FILE_SHARE_READ | FILE_SHARE_WRITE, true}};
+  for (const Holder& holder : holders) {
+    SCOPED_TRACE(holder.share);
+    WriteWhole(log_, "kept\r\n");
+    {
+      const UniqueHandle held =
+          OpenFile(log_, GENERIC_READ | GENERIC_WRITE, holder.share, OPEN_EXISTING);
+      ASSERT_TRUE(held);
+
+      AppendWatcherLogLine("Update failed before old UI exited");
+    }
+    EXPECT_EQ(ReadWhole(log_),
+              holder.appended ? "kept\r\nUpdate failed before old UI exited\r\n" : "kept\r\n");
+  }
+}
+
+}  // namespace
