@@ -1,6 +1,92 @@
 #include "install/installer_mode.h"
 
-// Not yet built: installer mode does nothing and reports failure.
-int RunInstallerMode(const std::wstring& /*msi_path*/, const std::wstring& /*token*/) {
-  return 1;
+#include <windows.h>
+
+#include "install/remote_service.h"
+#include "shared/product_processes.h"
+#include "shared/unique_handles.h"
+
+namespace {
+
+constexpr wchar_t kCompleted[] = L"completed";
+constexpr wchar_t kInstallerCouldNotStart[] = L"failed:Windows Installer could not start";
+constexpr DWORD kRestartRequired = 3010;  // ERROR_SUCCESS_REBOOT_REQUIRED
+constexpr UINT kSystemDirectoryUnits = 260;
+
+// Returns the system directory, or an empty string when it cannot be read.
+[[nodiscard]] std::wstring SystemDirectory() {
+  wchar_t buffer[kSystemDirectoryUnits] = {};
+  const UINT length = ::GetSystemDirectoryW(buffer, kSystemDirectoryUnits);
+  // A result this large is the size the directory would need: nothing was
+  // copied.
+  if (length == 0 || length >= kSystemDirectoryUnits) return {};
+  return std::wstring(buffer);
+}
+
+// The paths are put between quotes as they are, without escaping.
+[[nodiscard]] std::wstring InstallerCommandLine(const std::wstring& msiexec_path,
+                                                const std::wstring& msi_path,
+                                                const std::wstring& log_path) {
+  return L"\"" + msiexec_path + L"\" /i \"" + msi_path +
+         L"\" /qn REINSTALLMODE=amus LAUNCH_TRAY_APP=N REBOOT=ReallySuppress /norestart /L*V \"" +
+         log_path + L"\"";
+}
+
+[[nodiscard]] std::wstring OutcomeOfExitCode(DWORD exit_code, const std::wstring& log_path) {
+  if (exit_code == 0) return kCompleted;
+  if (exit_code == kRestartRequired) return L"failed:Windows restart required; log: " + log_path;
+  return L"failed:MSI exit " + std::to_wstring(exit_code) + L"; log: " + log_path;
+}
+
+// Runs msiexec silently on the package, waits for it without a time limit
+// and turns its exit code into the outcome text.
+[[nodiscard]] std::wstring RunWindowsInstaller(const std::wstring& system_directory,
+                                               const std::wstring& msi_path) {
+  // A quote inside the path would close its argument early and hand the
+  // rest of the path to msiexec as switches of its own.
+  if (msi_path.find(L'"') != std::wstring::npos) return kInstallerCouldNotStart;
+  const std::wstring msiexec_path = system_directory + L"\\msiexec.exe";
+  const std::wstring log_path = msi_path + L".log";
+  std::wstring command_line = InstallerCommandLine(msiexec_path, msi_path, log_path);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info{};
+  const BOOL started =
+      ::CreateProcessW(msiexec_path.c_str(), command_line.data(), /*process_attributes=*/nullptr,
+                       /*thread_attributes=*/nullptr, /*inherit_handles=*/FALSE, CREATE_NO_WINDOW,
+                       /*environment=*/nullptr, /*current_directory=*/nullptr, &startup, &info);
+  ProcessHandles installer = OwnProcessHandles(info);
+  if (!started) return kInstallerCouldNotStart;
+  installer.thread.reset();  // only the process is waited for
+  DWORD exit_code = 0;
+  if (::WaitForSingleObject(installer.process.get(), INFINITE) != WAIT_OBJECT_0 ||
+      !::GetExitCodeProcess(installer.process.get(), &exit_code)) {
+    return L"failed:Windows Installer did not finish; log: " + log_path;
+  }
+  return OutcomeOfExitCode(exit_code, log_path);
+}
+
+// Stops what holds the product's files and runs the installer. Returns the
+// outcome text of the first step that fails, or of the installer run.
+[[nodiscard]] std::wstring InstallPackage(const std::wstring& msi_path) {
+  if (!StopRemoteService()) return L"failed:Service did not exit before installation";
+  std::wstring failure_reason;
+  if (!StopProductProcesses(failure_reason)) return L"failed:" + failure_reason;
+  const std::wstring system_directory = SystemDirectory();
+  if (system_directory.empty()) return L"failed:Windows system directory is unavailable";
+  return RunWindowsInstaller(system_directory, msi_path);
+}
+
+}  // namespace
+
+int RunInstallerMode(const std::wstring& msi_path, const std::wstring& token) {
+  const std::wstring outcome = InstallPackage(msi_path);
+  // Every path ends here: the service is started again whatever happened,
+  // and the outcome is published once.
+  const bool service_runs = RestartRemoteServiceAndPublish(token, outcome);
+  if (outcome != kCompleted) return 1;
+  // The package goes only after a completed installation, even when the
+  // service did not come back. A package already gone is no failure.
+  (void)::DeleteFileW(msi_path.c_str());
+  return service_runs ? 0 : 1;
 }

@@ -1,0 +1,44 @@
+// A simulated machine ready for installer mode: the product's service runs,
+// ProgramFiles is set, the package exists and msiexec answers as scripted.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "support/world_test.h"
+
+inline constexpr wchar_t kRemoteService[] = L"Corvanta Remote";
+inline constexpr wchar_t kSystemDirectory[] = L"C:\\Windows\\system32";
+inline constexpr wchar_t kInstalledProduct[] =
+    L"C:\\Program Files\\Corvanta Remote\\Corvanta Remote.exe";
+
+inline void ArrangeInstallableMachine(const std::wstring& msi_path) {
+  winsim::SetEnvironment(L"ProgramFiles", L"C:\\Program Files");
+  winsim::ServiceSpec service;
+  service.name = kRemoteService;
+  service.state = SERVICE_RUNNING;
+  winsim::AddService(service);
+  winsim::SetFile(msi_path, "package bytes");
+}
+
+// msiexec in `system_directory` ends with `exit_code` after `after_ms`.
+inline void InstallerExitsWith(DWORD exit_code, uint64_t after_ms = 4000,
+                               const std::wstring& system_directory = kSystemDirectory) {
+  winsim::LaunchScript script;
+  script.exit_after_ms = after_ms;
+  script.exit_code = exit_code;
+  winsim::ScriptLaunches(system_directory + L"\\msiexec.exe", {script});
+}
+
+inline std::optional<std::wstring> PublishedRecord() {
+  return winsim::GetRegistryString(kStatusKey, L"Status");
+}
+
+// Whether a process was created from msiexec.exe.
+inline bool InstallerRan() {
+  for (const winsim::Launch& launch : winsim::Launches()) {
+    if (launch.pid != 0) return true;
+  }
+  return false;
+}

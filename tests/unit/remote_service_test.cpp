@@ -1,0 +1,302 @@
+// Stopping and restarting the product's service, against the simulated
+// Service Control Manager, in virtual time.
+#include "install/remote_service.h"
+
+#include <ostream>
+#include <string>
+#include <tuple>
+
+#include "support/world_test.h"
+
+namespace {
+
+constexpr wchar_t kService[] = L"Corvanta Remote";
+constexpr wchar_t kRestartPrefix[] =
+    L"failed:Remote service could not restart; installation result: ";
+
+winsim::ServiceSpec RemoteService(DWORD state) {
+  winsim::ServiceSpec spec;
+  spec.name = kService;
+  spec.state = state;
+  return spec;
+}
+
+std::optional<std::wstring> PublishedRecord() {
+  return winsim::GetRegistryString(kStatusKey, L"Status");
+}
+
+// Replaces the service with a stopped one at `at_ms`, ending its host: a
+// service that stops without being asked to.
+void StopsByItselfAt(uint64_t at_ms) {
+  winsim::At(at_ms, [] {
+    winsim::EndProcess(winsim::ServiceHostPid(kService), 0);
+    winsim::AddService(RemoteService(SERVICE_STOPPED));
+  });
+}
+
+class RemoteServiceTest : public WorldTest {};
+
+// ---- StopRemoteService ----------------------------------------------------
+
+struct StopCase {
+  const char* name;
+  void (*arrange)();
+  bool stopped;
+  uint64_t elapsed_ms;
+  unsigned stop_controls;
+  unsigned status_polls;
+};
+void PrintTo(const StopCase& c, std::ostream* out) { *out << c.name; }
+
+class StopRemoteServiceTest : public RemoteServiceTest,
+                              public ::testing::WithParamInterface<StopCase> {};
+
+TEST_P(StopRemoteServiceTest, ReportsWhetherServiceAndHostAreGone) {
+  GetParam().arrange();
+
+  EXPECT_EQ(StopRemoteService(), GetParam().stopped);
+  EXPECT_EQ(winsim::NowMs(), GetParam().elapsed_ms);
+  EXPECT_EQ(winsim::CallsTo("ControlService").size(), GetParam().stop_controls);
+  EXPECT_EQ(winsim::UseCount("QueryServiceStatusEx"), GetParam().status_polls);
+  if (GetParam().stopped) EXPECT_EQ(winsim::ServiceState(kService), SERVICE_STOPPED);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Situations, StopRemoteServiceTest,
+    ::testing::Values(StopCase{"RunningStopsAtOnce",
+                               [] { winsim::AddService(RemoteService(SERVICE_RUNNING)); }, true, 0,
+                               1, 1},
+                      StopCase{"StopTakesTwoAndAHalfSeconds",
+                               [] {
+                                 auto spec = RemoteService(SERVICE_RUNNING);
+                                 spec.stop_takes_ms = 2500;
+                                 winsim::AddService(spec);
+                               },
+                               true, 2500, 1, 26},
+                      StopCase{"AlreadyStoppedGetsNoControl",
+                               [] { winsim::AddService(RemoteService(SERVICE_STOPPED)); }, true, 0,
+                               0, 1},
+                      StopCase{"StopPendingGetsNoControl",
+                               [] {
+                                 winsim::AddService(RemoteService(SERVICE_STOP_PENDING));
+                                 StopsByItselfAt(1500);
+                               },
+                               true, 1500, 0, 16},
+                      StopCase{"ControlAnsweredNotActiveKeepsPolling",
+                               [] {
+                                 winsim::AddService(RemoteService(SERVICE_RUNNING));
+                                 winsim::FailCall("ControlService", 1, ERROR_SERVICE_NOT_ACTIVE);
+                                 StopsByItselfAt(400);
+                               },
+                               true, 400, 1, 5},
+                      StopCase{"HostEndsNineSecondsAfterStop",
+                               [] {
+                                 auto spec = RemoteService(SERVICE_RUNNING);
+                                 spec.stop_takes_ms = 100;
+                                 spec.host_lingers_ms = 9000;
+                                 winsim::AddService(spec);
+                               },
+                               true, 9100, 1, 2},
+                      StopCase{"NotInstalled", [] {}, false, 0, 0, 0},
+                      StopCase{"ManagerUnavailable",
+                               [] {
+                                 winsim::AddService(RemoteService(SERVICE_RUNNING));
+                                 winsim::FailCall("OpenSCManagerW", 1, ERROR_ACCESS_DENIED);
+                               },
+                               false, 0, 0, 0},
+                      StopCase{"ServiceAccessDenied",
+                               [] {
+                                 auto spec = RemoteService(SERVICE_RUNNING);
+                                 spec.open_error = ERROR_ACCESS_DENIED;
+                                 winsim::AddService(spec);
+                               },
+                               false, 0, 0, 0},
+                      StopCase{"FirstQueryFails",
+                               [] {
+                                 winsim::AddService(RemoteService(SERVICE_RUNNING));
+                                 winsim::FailCall("QueryServiceStatus", 1, ERROR_ACCESS_DENIED);
+                               },
+                               false, 0, 0, 0},
+                      StopCase{"StopControlRefused",
+                               [] {
+                                 auto spec = RemoteService(SERVICE_RUNNING);
+                                 spec.stop_error = ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
+                                 winsim::AddService(spec);
+                               },
+                               false, 0, 1, 0},
+                      StopCase{"QueryFailsWhilePolling",
+                               [] {
+                                 auto spec = RemoteService(SERVICE_RUNNING);
+                                 spec.stop_takes_ms = 2000;
+                                 winsim::AddService(spec);
+                                 winsim::FailCall("QueryServiceStatusEx", 3, ERROR_ACCESS_DENIED);
+                               },
+                               false, 200, 1, 3},
+                      StopCase{"IgnoresStopForThreeHundredPolls",
+                               [] {
+                                 auto spec = RemoteService(SERVICE_RUNNING);
+                                 spec.ignores_stop = true;
+                                 winsim::AddService(spec);
+                               },
+                               false, 30000, 1, 300},
+                      StopCase{"HostOutlivesTenSeconds",
+                               [] {
+                                 auto spec = RemoteService(SERVICE_RUNNING);
+                                 spec.stop_takes_ms = 100;
+                                 spec.host_lingers_ms = 10500;
+                                 winsim::AddService(spec);
+                               },
+                               false, 10100, 1, 2},
+                      StopCase{"HostWaitFails",
+                               [] {
+                                 auto spec = RemoteService(SERVICE_RUNNING);
+                                 spec.stop_takes_ms = 100;
+                                 winsim::AddService(spec);
+                                 winsim::FailCall("WaitForSingleObject", 1, ERROR_ACCESS_DENIED);
+                               },
+                               false, 100, 1, 2}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(RemoteServiceTest, HostIsOpenedOnceForSynchronisationOnly) {
+  auto spec = RemoteService(SERVICE_RUNNING);
+  spec.stop_takes_ms = 500;
+  winsim::AddService(spec);
+  const DWORD host = winsim::ServiceHostPid(kService);
+
+  EXPECT_TRUE(StopRemoteService());
+  ASSERT_EQ(winsim::CallsTo("OpenProcess").size(), 1u);
+  EXPECT_EQ(winsim::CallsTo("OpenProcess")[0].detail,
+            L"pid=" + std::to_wstring(host) + L" access=0x100000 inherit=0");
+  EXPECT_FALSE(winsim::IsRunning(host));
+}
+
+TEST_F(RemoteServiceTest, HostThatCannotBeOpenedIsRetriedAndNotAwaited) {
+  auto spec = RemoteService(SERVICE_RUNNING);
+  spec.stop_takes_ms = 300;
+  spec.host_lingers_ms.reset();  // the host would never end
+  winsim::AddService(spec);
+  winsim::FailCall("OpenProcess", 0, ERROR_ACCESS_DENIED);
+
+  EXPECT_TRUE(StopRemoteService());
+  EXPECT_EQ(winsim::UseCount("OpenProcess"), 3u);  // once per poll that named it
+  EXPECT_EQ(winsim::UseCount("WaitForSingleObject"), 0u);
+  EXPECT_EQ(winsim::NowMs(), 300u);
+}
+
+// ---- RestartRemoteServiceAndPublish ---------------------------------------
+
+struct RestartCase {
+  const char* name;
+  void (*arrange)();
+  bool runs;
+  uint64_t elapsed_ms;
+  unsigned start_requests;
+  unsigned status_polls;
+};
+void PrintTo(const RestartCase& c, std::ostream* out) { *out << c.name; }
+
+class RestartRemoteServiceTest
+    : public RemoteServiceTest,
+      public ::testing::WithParamInterface<std::tuple<RestartCase, const wchar_t*>> {};
+
+TEST_P(RestartRemoteServiceTest, PublishesOnceForTheToken) {
+  const RestartCase& situation = std::get<0>(GetParam());
+  const std::wstring outcome = std::get<1>(GetParam());
+  situation.arrange();
+
+  EXPECT_EQ(RestartRemoteServiceAndPublish(L"T-9", outcome), situation.runs);
+  EXPECT_EQ(PublishedRecord(), L"T-9|" + (situation.runs ? outcome : kRestartPrefix + outcome));
+  EXPECT_EQ(winsim::UseCount("RegSetValueExW"), 1u);
+  EXPECT_EQ(winsim::NowMs(), situation.elapsed_ms);
+  EXPECT_EQ(winsim::CallsTo("StartServiceW").size(), situation.start_requests);
+  EXPECT_EQ(winsim::UseCount("QueryServiceStatus"), situation.status_polls);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Situations, RestartRemoteServiceTest,
+    ::testing::Combine(
+        ::testing::Values(
+            RestartCase{"StoppedStartsAtOnce",
+                        [] { winsim::AddService(RemoteService(SERVICE_STOPPED)); }, true, 0, 1,
+                        1},
+            RestartCase{"StartTakesTwoSeconds",
+                        [] {
+                          auto spec = RemoteService(SERVICE_STOPPED);
+                          spec.start_takes_ms = 2000;
+                          winsim::AddService(spec);
+                        },
+                        true, 2000, 1, 21},
+            RestartCase{"AlreadyRunning",
+                        [] { winsim::AddService(RemoteService(SERVICE_RUNNING)); }, true, 0, 1,
+                        1},
+            RestartCase{"NotInstalled", [] {}, false, 0, 0, 0},
+            RestartCase{"ManagerUnavailable",
+                        [] {
+                          winsim::AddService(RemoteService(SERVICE_STOPPED));
+                          winsim::FailCall("OpenSCManagerW", 1, ERROR_ACCESS_DENIED);
+                        },
+                        false, 0, 0, 0},
+            RestartCase{"ServiceAccessDenied",
+                        [] {
+                          auto spec = RemoteService(SERVICE_STOPPED);
+                          spec.open_error = ERROR_ACCESS_DENIED;
+                          winsim::AddService(spec);
+                        },
+                        false, 0, 0, 0},
+            RestartCase{"DisabledServiceIsNotPolled",
+                        [] {
+                          auto spec = RemoteService(SERVICE_STOPPED);
+                          spec.start_error = ERROR_SERVICE_DISABLED;
+                          winsim::AddService(spec);
+                        },
+                        false, 0, 1, 0},
+            RestartCase{"QueryFails",
+                        [] {
+                          winsim::AddService(RemoteService(SERVICE_STOPPED));
+                          winsim::FailCall("QueryServiceStatus", 1, ERROR_ACCESS_DENIED);
+                        },
+                        false, 0, 1, 1},
+            RestartCase{"StaysStartPending",
+                        [] {
+                          auto spec = RemoteService(SERVICE_STOPPED);
+                          spec.start_takes_ms = 60000;
+                          winsim::AddService(spec);
+                        },
+                        false, 30000, 1, 300},
+            RestartCase{"StartsAndStopsAgain",
+                        [] {
+                          auto spec = RemoteService(SERVICE_STOPPED);
+                          spec.start_takes_ms = 500;
+                          spec.falls_back_after_start = true;
+                          winsim::AddService(spec);
+                        },
+                        false, 30000, 1, 300}),
+        ::testing::Values(L"completed",
+                          L"failed:Windows restart required; log: D:\\pkg\\update.msi.log")),
+    [](const auto& info) {
+      return std::string(std::get<0>(info.param).name) +
+             (std::get<1>(info.param)[0] == L'c' ? "_Completed" : "_Failed");
+    });
+
+TEST_F(RemoteServiceTest, NoOutcomeIsVisibleBeforeTheServiceRuns) {
+  auto spec = RemoteService(SERVICE_STOPPED);
+  spec.start_takes_ms = 2000;
+  winsim::AddService(spec);
+  std::optional<std::wstring> seen_while_starting = L"not read";
+  winsim::At(1950, [&] { seen_while_starting = PublishedRecord(); });
+
+  EXPECT_TRUE(RestartRemoteServiceAndPublish(L"T", L"completed"));
+  EXPECT_EQ(seen_while_starting, std::nullopt);
+  EXPECT_EQ(PublishedRecord(), L"T|completed");
+}
+
+TEST_F(RemoteServiceTest, UnwritableRecordDoesNotChangeTheResult) {
+  winsim::AddService(RemoteService(SERVICE_STOPPED));
+  winsim::FailCall("RegCreateKeyExW", 0, ERROR_ACCESS_DENIED);
+
+  EXPECT_TRUE(RestartRemoteServiceAndPublish(L"T", L"completed"));
+  EXPECT_EQ(PublishedRecord(), std::nullopt);
+  EXPECT_EQ(winsim::ServiceState(kService), SERVICE_RUNNING);
+}
+
+}  // namespace

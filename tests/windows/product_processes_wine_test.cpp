@@ -1,0 +1,64 @@
+// Ending the product's running copies under Wine: copies of the sample
+// product program started from the installed location are ended, a copy
+// started from another folder lives on.
+#include "shared/product_processes.h"
+
+#include <string>
+
+#include "sample_product.h"
+#include "support/world_test.h"
+
+namespace {
+
+std::wstring Capitals(std::wstring text) {
+  for (wchar_t& c : text) {
+    if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+  }
+  return text;
+}
+
+class ProductCopiesOnWine : public WorldTest {
+ protected:
+  void SetUp() override {
+    WorldTest::SetUp();
+    ASSERT_TRUE(FileExistsAt(SampleProgram())) << "CORVANTA_SAMPLE_DIR must name the sample build";
+    installed_ = InstallSampleProgram();
+    elsewhere_ = CopyInto(SampleProgram(), MakeScratchFolder(L"elsewhere"));
+    ASSERT_FALSE(installed_.empty());
+    ASSERT_FALSE(elsewhere_.empty());
+  }
+
+  std::wstring installed_;
+  std::wstring elsewhere_;
+};
+
+TEST_F(ProductCopiesOnWine, NothingRunningIsNoFailure) {
+  std::wstring reason;
+  EXPECT_TRUE(StopProductProcesses(reason));
+  EXPECT_EQ(reason, L"");
+}
+
+TEST_F(ProductCopiesOnWine, InstalledCopiesEndInAnyLetterCaseAndOthersLive) {
+  // Wine names every later copy of a running image as the first one was
+  // started, so the copy in capitals goes first.
+  const UniqueHandle shouting = StartProgram(Capitals(installed_));
+  const UniqueHandle installed = StartProgram(installed_);
+  const UniqueHandle other = StartProgram(elsewhere_);
+  ASSERT_TRUE(installed && shouting && other);
+  ASSERT_TRUE(IsStillRunning(installed.get()) && IsStillRunning(shouting.get()) &&
+              IsStillRunning(other.get()));
+
+  std::wstring reason;
+  EXPECT_TRUE(StopProductProcesses(reason));
+  EXPECT_EQ(reason, L"");
+
+  EXPECT_FALSE(IsStillRunning(installed.get()));
+  EXPECT_EQ(ExitCodeOf(installed.get()), 0u);
+  EXPECT_FALSE(IsStillRunning(shouting.get()));
+  EXPECT_EQ(ExitCodeOf(shouting.get()), 0u);
+  EXPECT_TRUE(IsStillRunning(other.get()));
+  ::TerminateProcess(other.get(), 1);
+  ::WaitForSingleObject(other.get(), 5000);
+}
+
+}  // namespace

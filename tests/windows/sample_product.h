@@ -1,0 +1,150 @@
+// The sample product under Wine: its service registered as "Corvanta Remote"
+// in the real Service Control Manager, and its program started from the
+// installed location or elsewhere.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "shared/unique_handles.h"
+#include "support/wine_helpers.h"
+
+inline constexpr wchar_t kRemoteServiceName[] = L"Corvanta Remote";
+
+inline std::wstring SampleServiceExecutable() {
+  return SampleFolder() + L"\\v1\\CorvantaRemoteService.exe";
+}
+
+inline UniqueScHandle OpenRemoteServiceForTest() {
+  const UniqueScHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) return nullptr;
+  return UniqueScHandle(::OpenServiceW(manager.get(), kRemoteServiceName, SERVICE_ALL_ACCESS));
+}
+
+// Registers the service with `options` (the sample service's own switches)
+// on its command line and starts it. Fails the test when it does not run.
+inline void InstallAndStartRemoteService(const std::wstring& options) {
+  const UniqueScHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  ASSERT_TRUE(manager) << ::GetLastError();
+  ASSERT_TRUE(FileExistsAt(SampleServiceExecutable()))
+      << "sample service missing; CORVANTA_SAMPLE_DIR must name the sample build";
+  const std::wstring command = L"\"" + SampleServiceExecutable() + L"\" " + options;
+  const UniqueScHandle service(
+      ::CreateServiceW(manager.get(), kRemoteServiceName, kRemoteServiceName, SERVICE_ALL_ACCESS,
+                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                       command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+  ASSERT_TRUE(service) << ::GetLastError();
+  ASSERT_TRUE(::StartServiceW(service.get(), 0, nullptr)) << ::GetLastError();
+  SERVICE_STATUS status{};
+  for (int poll = 0; poll < 100 && ::QueryServiceStatus(service.get(), &status) &&
+                     status.dwCurrentState != SERVICE_RUNNING;
+       ++poll) {
+    ::Sleep(100);
+  }
+  ASSERT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+}
+
+// The service's state and host process id as the SCM reports them; state 0
+// when the service cannot be queried.
+inline SERVICE_STATUS_PROCESS RemoteServiceStatus() {
+  SERVICE_STATUS_PROCESS status{};
+  const UniqueScHandle service = OpenRemoteServiceForTest();
+  DWORD needed = 0;
+  if (!service ||
+      !::QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
+                              reinterpret_cast<BYTE*>(&status), sizeof(status), &needed)) {
+    return SERVICE_STATUS_PROCESS{};
+  }
+  return status;
+}
+
+// Whether the process is gone: it cannot be opened any more, or it is
+// signalled.
+inline bool ProcessHasEnded(DWORD pid) {
+  const UniqueHandle process = OwnHandle(::OpenProcess(SYNCHRONIZE, FALSE, pid));
+  return !process || ::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0;
+}
+
+// A counter the sample service keeps under HKLM\SOFTWARE\Corvanta\SampleService.
+inline DWORD SampleServiceCounter(const wchar_t* name) {
+  DWORD value = 0;
+  DWORD size = sizeof(value);
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Corvanta\\SampleService", name,
+                     RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS) {
+    return 0;
+  }
+  return value;
+}
+
+// Ends the service however it can (a service that ignores stop loses its
+// host process) and removes it, so later tests in this prefix start afresh.
+inline void RemoveRemoteService() {
+  const UniqueScHandle service = OpenRemoteServiceForTest();
+  if (!service) return;
+  const DWORD host = RemoteServiceStatus().dwProcessId;
+  SERVICE_STATUS status{};
+  ::ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+  if (host != 0) {
+    const UniqueHandle process =
+        OwnHandle(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, host));
+    if (process && ::WaitForSingleObject(process.get(), 15000) != WAIT_OBJECT_0) {
+      ::TerminateProcess(process.get(), 1);
+      ::WaitForSingleObject(process.get(), 5000);
+    }
+  }
+  ::DeleteService(service.get());
+  ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Corvanta\\SampleService");
+}
+
+// The update status record's text, read through the registry API.
+inline std::wstring PublishedRecordText() {
+  wchar_t text[4096] = {};
+  DWORD size = sizeof(text) - sizeof(wchar_t);
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Corvanta\\RemoteUpdater", L"Status",
+                     RRF_RT_REG_SZ, nullptr, text, &size) != ERROR_SUCCESS) {
+    return L"<no record>";
+  }
+  return text;
+}
+
+// %ProgramFiles%\Corvanta Remote, where the product program is installed.
+inline std::wstring InstalledFolder() {
+  wchar_t program_files[MAX_PATH] = {};
+  ::GetEnvironmentVariableW(L"ProgramFiles", program_files, MAX_PATH);
+  return std::wstring(program_files) + L"\\Corvanta Remote";
+}
+
+inline std::wstring SampleProgram() { return SampleFolder() + L"\\v1\\Corvanta Remote.exe"; }
+
+// Copies the sample program into the installed location; returns its path.
+inline std::wstring InstallSampleProgram() {
+  ::CreateDirectoryW(InstalledFolder().c_str(), nullptr);
+  return CopyInto(SampleProgram(), InstalledFolder());
+}
+
+// Starts `path` and waits until it pumps messages.
+inline UniqueHandle StartProgram(const std::wstring& path) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info{};
+  std::wstring command_line = L"\"" + path + L"\"";
+  const BOOL started = ::CreateProcessW(path.c_str(), command_line.data(), nullptr, nullptr, FALSE,
+                                        0, nullptr, nullptr, &startup, &info);
+  ProcessHandles handles = OwnProcessHandles(info);
+  if (!started) return nullptr;
+  ::WaitForInputIdle(handles.process.get(), 10000);
+  return std::move(handles.process);
+}
+
+inline bool IsStillRunning(HANDLE process) {
+  return ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+}
+
+inline DWORD ExitCodeOf(HANDLE process) {
+  DWORD code = 12345;
+  ::GetExitCodeProcess(process, &code);
+  return code;
+}
