@@ -1,0 +1,154 @@
+// sample-launcher.exe: starts an update the way the product does. It makes one update token
+// and starts the updater twice with it, in installer mode and as relaunch watcher:
+//
+//   <updater> --edk-remote-install-msi <package> <token>
+//   <updater> --edk-remote-relaunch <ui pid> <token>
+//
+// Usage:
+//   sample-launcher.exe --updater <RemoteUpdater.exe> --msi <package>
+//                       [--ui-pid <pid>] [--token <text>] [--no-wait]
+//
+//   --ui-pid   the old user-interface process the watcher waits for; by default this
+//              launcher's own id, and then the launcher waits only for installer mode and
+//              exits, so that the watcher sees the old UI end (as the product's UI would)
+//   --token    the update token; by default a fresh GUID without braces
+//   --no-wait  exit as soon as both processes are started
+//
+// Prints, one per line: token=<token>, installer-pid=<id>, watcher-pid=<id>, then for each
+// process waited for installer-exit=<code> and watcher-exit=<code>, full 32-bit codes in
+// unsigned decimal. Ends with 0 when both processes were started, 1 when one could not be
+// (start-failed=<mode>:<error> is printed), 2 on a usage error.
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+#include "sample_common.h"
+
+namespace {
+
+struct Options {
+    std::wstring updater;
+    std::wstring msi;
+    std::wstring token;
+    bool has_token = false;
+    DWORD ui_pid = 0;
+    bool has_ui_pid = false;
+    bool wait = true;
+};
+
+bool ParseOptions(int argc, wchar_t** argv, Options& out) {
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring arg = argv[i];
+        if (arg == L"--no-wait") {
+            out.wait = false;
+            continue;
+        }
+        if (i + 1 >= argc) return false;
+        const wchar_t* value = argv[++i];
+        if (arg == L"--updater") {
+            out.updater = value;
+        } else if (arg == L"--msi") {
+            out.msi = value;
+        } else if (arg == L"--token") {
+            out.token = value;
+            out.has_token = true;
+        } else if (arg == L"--ui-pid") {
+            if (!sample::ParseDword(value, out.ui_pid)) return false;
+            out.has_ui_pid = true;
+        } else {
+            return false;
+        }
+    }
+    return !out.updater.empty() && !out.msi.empty();
+}
+
+std::wstring FreshToken() {
+    GUID guid = {};
+    wchar_t text[64] = {};
+    if (FAILED(CoCreateGuid(&guid)) || StringFromGUID2(guid, text, 64) == 0) {
+        return std::to_wstring(GetTickCount64()) + L"-" + std::to_wstring(GetCurrentProcessId());
+    }
+    std::wstring token = text;
+    return token.substr(1, token.size() - 2);  // without the braces
+}
+
+// Quotes one argument so that CommandLineToArgvW gives it back unchanged.
+std::wstring QuoteArgument(const std::wstring& arg) {
+    if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
+    std::wstring quoted = L"\"";
+    size_t backslashes = 0;
+    for (const wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes count double before a quote, and the quote itself is escaped.
+        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, L'\\');
+    return quoted + L"\"";
+}
+
+// Starts the updater with the given switch and arguments; returns its process handle or null.
+HANDLE StartUpdater(const Options& options, const wchar_t* mode, const std::wstring& first,
+                    const std::wstring& token, const wchar_t* label) {
+    std::wstring command = QuoteArgument(options.updater) + L" " + mode + L" " +
+                           QuoteArgument(first) + L" " + QuoteArgument(token);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(options.updater.c_str(), command.data(), nullptr, nullptr,
+                        /*inherit=*/FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        wprintf(L"start-failed=%ls:%lu\n", label, GetLastError());
+        return nullptr;
+    }
+    CloseHandle(process.hThread);
+    wprintf(L"%ls-pid=%lu\n", label, process.dwProcessId);
+    fflush(stdout);
+    return process.hProcess;
+}
+
+void WaitAndPrint(HANDLE process, const wchar_t* label) {
+    WaitForSingleObject(process, INFINITE);
+    DWORD code = 0;
+    if (GetExitCodeProcess(process, &code)) {
+        wprintf(L"%ls-exit=%lu\n", label, code);
+    } else {
+        wprintf(L"%ls-exit=unknown\n", label);
+    }
+    fflush(stdout);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    Options options;
+    if (!ParseOptions(argc, argv, options)) {
+        fwprintf(stderr,
+                 L"usage: sample-launcher.exe --updater <RemoteUpdater.exe> --msi <package> "
+                 L"[--ui-pid <pid>] [--token <text>] [--no-wait]\n");
+        return 2;
+    }
+    const std::wstring token = options.has_token ? options.token : FreshToken();
+    const DWORD ui_pid = options.has_ui_pid ? options.ui_pid : GetCurrentProcessId();
+    wprintf(L"token=%ls\n", token.c_str());
+    fflush(stdout);
+
+    HANDLE installer = StartUpdater(options, L"--edk-remote-install-msi", options.msi, token,
+                                    L"installer");
+    HANDLE watcher = StartUpdater(options, L"--edk-remote-relaunch", std::to_wstring(ui_pid),
+                                  token, L"watcher");
+    const bool started = installer != nullptr && watcher != nullptr;
+    if (options.wait && installer != nullptr) WaitAndPrint(installer, L"installer");
+    // The watcher waits for its old UI; when that is this launcher, it must end first.
+    if (options.wait && options.has_ui_pid && watcher != nullptr) WaitAndPrint(watcher, L"watcher");
+    if (installer != nullptr) CloseHandle(installer);
+    if (watcher != nullptr) CloseHandle(watcher);
+    return started ? 0 : 1;
+}
