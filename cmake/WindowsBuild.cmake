@@ -66,3 +66,26 @@ set_tests_properties(windows.ReproducibleBuild PROPERTIES TIMEOUT 600)
 if(EXISTS ${CMAKE_SOURCE_DIR}/sample/CMakeLists.txt)
   add_subdirectory(sample)
 endif()
+
+# Whole updates end to end: each test case in a prefix of its own, prepared
+# with version 1 of the sample product installed and running.
+file(GLOB E2E_TEST_SOURCES CONFIGURE_DEPENDS tests/e2e/*.cpp)
+add_executable(e2e_tests ${E2E_TEST_SOURCES})
+target_include_directories(e2e_tests PRIVATE tests)
+target_link_libraries(e2e_tests PRIVATE updater_core gtest gtest_main)
+target_link_options(e2e_tests PRIVATE -static)
+add_dependencies(e2e_tests RemoteUpdater sample_msi)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${E2E_TEST_SOURCES})
+foreach(source IN LISTS E2E_TEST_SOURCES)
+  file(STRINGS ${source} lines REGEX "^TEST_F\\(")
+  foreach(line IN LISTS lines)
+    string(REGEX REPLACE "^TEST_F\\(([A-Za-z0-9_]+), ([A-Za-z0-9_]+)\\).*" "\\1.\\2" name "${line}")
+    string(REGEX REPLACE ".*\\." "" case "${name}")
+    add_test(NAME e2e.${case}
+      COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-run --sample ${CMAKE_BINARY_DIR}/sample ${WINE_TEMPLATE}
+              $<TARGET_FILE:e2e_tests> --gtest_filter=${name})
+    set_tests_properties(e2e.${case} PROPERTIES
+      ENVIRONMENT "REMOTEUPDATER_EXE=$<TARGET_FILE:RemoteUpdater>;CORVANTA_SAMPLE_DIR=${CMAKE_BINARY_DIR}/sample"
+      TIMEOUT 600)
+  endforeach()
+endforeach()

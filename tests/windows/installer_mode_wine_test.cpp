@@ -4,7 +4,7 @@
 // msiexec's exit code, and the service runs again afterwards.
 #include <string>
 
-#include "sample_product.h"
+#include "support/sample_product.h"
 #include "support/world_test.h"
 
 namespace {

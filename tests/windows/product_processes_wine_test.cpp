@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "sample_product.h"
+#include "support/sample_product.h"
 #include "support/world_test.h"
 
 namespace {

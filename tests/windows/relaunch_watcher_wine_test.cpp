@@ -9,7 +9,7 @@
 
 #include "shared/unique_handles.h"
 #include "shared/update_status.h"
-#include "support/wine_helpers.h"
+#include "support/sample_product.h"
 #include "support/world_test.h"
 
 namespace {
@@ -18,59 +18,7 @@ constexpr wchar_t kToken[] = L"upd-wine-1";
 constexpr wchar_t kSampleKey[] = L"SOFTWARE\\Corvanta\\SampleUI";
 const std::string kWaitingLine = "Waiting for update completion and old UI exit\r\n";
 
-// Starts `application` with its quoted path and `arguments` as command line.
-ProcessHandles Start(const std::wstring& application, const std::wstring& arguments = L"") {
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info{};
-  std::wstring command_line = L"\"" + application + L"\"" + arguments;
-  ::CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                   nullptr, &startup, &info);
-  return OwnProcessHandles(info);
-}
-
-std::optional<DWORD> ExitCodeWithin(HANDLE process, DWORD timeout_ms) {
-  DWORD code = 0;
-  if (::WaitForSingleObject(process, timeout_ms) != WAIT_OBJECT_0) return std::nullopt;
-  if (!::GetExitCodeProcess(process, &code)) return std::nullopt;
-  return code;
-}
-
-std::string ReadWhole(const std::wstring& path) {
-  const UniqueHandle file =
-      OwnHandle(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  std::string content;
-  char chunk[4096];
-  DWORD got = 0;
-  while (file && ::ReadFile(file.get(), chunk, sizeof(chunk), &got, nullptr) && got > 0) {
-    content.append(chunk, got);
-  }
-  return content;
-}
-
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
-
-// The process ids of the "Launch PID=" lines, in order.
-std::vector<DWORD> LaunchedIds(const std::string& log) {
-  std::vector<DWORD> ids;
-  const std::string marker = "Launch PID=";
-  for (size_t at = log.find(marker); at != std::string::npos; at = log.find(marker, at + 1)) {
-    ids.push_back(static_cast<DWORD>(std::stoul(log.substr(at + marker.size()))));
-  }
-  return ids;
-}
-
-void WriteSampleDword(const wchar_t* name, DWORD value) {
-  HKEY key = nullptr;
-  ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSampleKey, 0, nullptr, 0, KEY_SET_VALUE,
-                              nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  const UniqueHKey owned(key);
-  ASSERT_EQ(::RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                             sizeof(value)),
-            ERROR_SUCCESS);
-}
 
 void EndProcessById(DWORD pid) {
   const UniqueHandle process =
@@ -109,7 +57,7 @@ class RelaunchWatcherOnWine : public WorldTest {
   // The old UI the watcher waits for: the sample UI run from its build
   // folder, pumping messages.
   ProcessHandles StartOldUi() {
-    ProcessHandles old_ui = Start(SampleFolder() + L"\\v1\\Corvanta Remote.exe");
+    ProcessHandles old_ui = StartWithArguments(SampleFolder() + L"\\v1\\Corvanta Remote.exe");
     if (old_ui.process) ::WaitForInputIdle(old_ui.process.get(), 10000);
     return old_ui;
   }
@@ -120,12 +68,12 @@ class RelaunchWatcherOnWine : public WorldTest {
   ProcessHandles StartWatcher(const std::wstring& process_id_text) {
     ::SetEnvironmentVariableW(L"CORVANTA_SAMPLE_TRACE", trace_.c_str());
     ProcessHandles watcher =
-        Start(updater_, L" --edk-remote-relaunch " + process_id_text + L" " + kToken);
+        StartWithArguments(updater_, L" --edk-remote-relaunch " + process_id_text + L" " + kToken);
     ::SetEnvironmentVariableW(L"CORVANTA_SAMPLE_TRACE", nullptr);
     return watcher;
   }
 
-  std::string Log() const { return ReadWhole(updater_ + L".log"); }
+  std::string Log() const { return ReadWholeFile(updater_ + L".log"); }
 
   // The sample's trace line for a start of the product as the watcher
   // starts it: from its folder, with its quoted path as the command line.
@@ -155,13 +103,13 @@ TEST_F(RelaunchWatcherOnWine, WaitsForOldUiAndRecordThenStartsTheProduct) {
   const std::vector<DWORD> launched = LaunchedIds(Log());
   ASSERT_EQ(launched.size(), 1u) << Log();
   EXPECT_EQ(Log(), kWaitingLine + "Launch PID=" + std::to_string(launched[0]) + " exit=259\r\n");
-  EXPECT_EQ(ReadWhole(trace_), ProductTraceLine(launched[0]));
+  EXPECT_EQ(ReadWholeFile(trace_), ProductTraceLine(launched[0]));
 }
 
 TEST_F(RelaunchWatcherOnWine, ProgramThatExitsWithThreeIsStartedAgain) {
   // The sample's first start ends at once with code 3, the next one runs.
-  WriteSampleDword(L"FailLaunches", 1);
-  WriteSampleDword(L"FailExitCode", 3);
+  WriteSampleDword(L"SampleUI", L"FailLaunches", 1);
+  WriteSampleDword(L"SampleUI", L"FailExitCode", 3);
   WriteUpdateStatus(kToken, L"completed");
 
   const ProcessHandles watcher = StartWatcher(L"0");
@@ -172,7 +120,7 @@ TEST_F(RelaunchWatcherOnWine, ProgramThatExitsWithThreeIsStartedAgain) {
   ASSERT_EQ(launched.size(), 2u) << Log();
   EXPECT_EQ(Log(), kWaitingLine + "Launch PID=" + std::to_string(launched[0]) + " exit=3\r\n" +
                        "Launch PID=" + std::to_string(launched[1]) + " exit=259\r\n");
-  EXPECT_EQ(ReadWhole(trace_), ProductTraceLine(launched[0]) + ProductTraceLine(launched[1]));
+  EXPECT_EQ(ReadWholeFile(trace_), ProductTraceLine(launched[0]) + ProductTraceLine(launched[1]));
 }
 
 TEST_F(RelaunchWatcherOnWine, FailureWhileOldUiRunsEndsWithoutLaunching) {
@@ -189,7 +137,7 @@ TEST_F(RelaunchWatcherOnWine, FailureWhileOldUiRunsEndsWithoutLaunching) {
   EXPECT_EQ(exit_code, 1u);
   EXPECT_EQ(Log(), kWaitingLine + "Update failed before old UI exited\r\n" +
                        "Relaunch watcher ended without launching the application\r\n");
-  EXPECT_EQ(ReadWhole(trace_), "");
+  EXPECT_EQ(ReadWholeFile(trace_), "");
 }
 
 }  // namespace

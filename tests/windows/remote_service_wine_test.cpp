@@ -3,7 +3,7 @@
 // service may play. Each suite runs in a Wine prefix of its own.
 #include "install/remote_service.h"
 
-#include "sample_product.h"
+#include "support/sample_product.h"
 #include "support/world_test.h"
 
 namespace {

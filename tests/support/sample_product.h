@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "shared/unique_handles.h"
 #include "support/wine_helpers.h"
@@ -147,4 +149,74 @@ inline DWORD ExitCodeOf(HANDLE process) {
   DWORD code = 12345;
   ::GetExitCodeProcess(process, &code);
   return code;
+}
+
+// Starts `application` with its quoted path and `arguments` as command line.
+inline ProcessHandles StartWithArguments(const std::wstring& application,
+                                         const std::wstring& arguments = L"") {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info{};
+  std::wstring command_line = L"\"" + application + L"\"" + arguments;
+  ::CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                   nullptr, &startup, &info);
+  return OwnProcessHandles(info);
+}
+
+// The process's exit code once it has ended within `timeout_ms`.
+inline std::optional<DWORD> ExitCodeWithin(HANDLE process, DWORD timeout_ms) {
+  DWORD code = 0;
+  if (::WaitForSingleObject(process, timeout_ms) != WAIT_OBJECT_0) return std::nullopt;
+  if (!::GetExitCodeProcess(process, &code)) return std::nullopt;
+  return code;
+}
+
+// The file's bytes; empty when it cannot be read.
+inline std::string ReadWholeFile(const std::wstring& path) {
+  const UniqueHandle file =
+      OwnHandle(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  std::string content;
+  char chunk[4096];
+  DWORD got = 0;
+  while (file && ::ReadFile(file.get(), chunk, sizeof(chunk), &got, nullptr) && got > 0) {
+    content.append(chunk, got);
+  }
+  return content;
+}
+
+// The process ids of a watcher log's "Launch PID=" lines, in order.
+inline std::vector<DWORD> LaunchedIds(const std::string& log) {
+  std::vector<DWORD> ids;
+  const std::string marker = "Launch PID=";
+  for (size_t at = log.find(marker); at != std::string::npos; at = log.find(marker, at + 1)) {
+    ids.push_back(static_cast<DWORD>(std::stoul(log.substr(at + marker.size()))));
+  }
+  return ids;
+}
+
+// Sets a DWORD under HKLM\SOFTWARE\Corvanta\<subkey>, where the sample
+// product's programs read their behaviour.
+inline void WriteSampleDword(const wchar_t* subkey, const wchar_t* name, DWORD value) {
+  HKEY key = nullptr;
+  const std::wstring path = std::wstring(L"SOFTWARE\\Corvanta\\") + subkey;
+  ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                              nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const UniqueHKey owned(key);
+  ASSERT_EQ(::RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                             sizeof(value)),
+            ERROR_SUCCESS);
+}
+
+// A REG_SZ under HKLM\SOFTWARE\Corvanta\<subkey>; empty when missing.
+inline std::wstring ReadSampleString(const wchar_t* subkey, const wchar_t* name) {
+  wchar_t text[4096] = {};
+  DWORD size = sizeof(text) - sizeof(wchar_t);
+  const std::wstring path = std::wstring(L"SOFTWARE\\Corvanta\\") + subkey;
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, path.c_str(), name, RRF_RT_REG_SZ, nullptr, text,
+                     &size) != ERROR_SUCCESS) {
+    return L"";
+  }
+  return text;
 }
