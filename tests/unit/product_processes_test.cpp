@@ -23,15 +23,15 @@ class ProductProcessesTest : public WorldTest {
   // A process that ends this long after it is terminated (kNever: never).
   static DWORD AddCopy(const std::wstring& image_path, uint64_t ends_after_terminate_ms = 0,
                        const std::wstring& exe_name = kProductName) {
-    winsim::ProcessSpec spec;
-    spec.exe_name = exe_name;
-    spec.image_path = image_path;
+    winsim::ProcessSpec setup;
+    setup.exe_name = exe_name;
+    setup.image_path = image_path;
     if (ends_after_terminate_ms == kNever) {
-      spec.ends_after_terminate_ms.reset();
+      setup.ends_after_terminate_ms.reset();
     } else {
-      spec.ends_after_terminate_ms = ends_after_terminate_ms;
+      setup.ends_after_terminate_ms = ends_after_terminate_ms;
     }
-    return winsim::AddProcess(spec);
+    return winsim::AddProcess(setup);
   }
 
   static bool Stop(std::wstring& reason) { return StopProductProcesses(reason); }

@@ -15,10 +15,10 @@ constexpr wchar_t kRestartPrefix[] =
     L"failed:Remote service could not restart; installation result: ";
 
 winsim::ServiceSpec RemoteService(DWORD state) {
-  winsim::ServiceSpec spec;
-  spec.name = kService;
-  spec.state = state;
-  return spec;
+  winsim::ServiceSpec setup;
+  setup.name = kService;
+  setup.state = state;
+  return setup;
 }
 
 std::optional<std::wstring> PublishedRecord() {
@@ -68,9 +68,9 @@ INSTANTIATE_TEST_SUITE_P(
                                1, 1},
                       StopCase{"StopTakesTwoAndAHalfSeconds",
                                [] {
-                                 auto spec = RemoteService(SERVICE_RUNNING);
-                                 spec.stop_takes_ms = 2500;
-                                 winsim::AddService(spec);
+                                 auto setup = RemoteService(SERVICE_RUNNING);
+                                 setup.stop_takes_ms = 2500;
+                                 winsim::AddService(setup);
                                },
                                true, 2500, 1, 26},
                       StopCase{"AlreadyStoppedGetsNoControl",
@@ -91,10 +91,10 @@ INSTANTIATE_TEST_SUITE_P(
                                true, 400, 1, 5},
                       StopCase{"HostEndsNineSecondsAfterStop",
                                [] {
-                                 auto spec = RemoteService(SERVICE_RUNNING);
-                                 spec.stop_takes_ms = 100;
-                                 spec.host_lingers_ms = 9000;
-                                 winsim::AddService(spec);
+                                 auto setup = RemoteService(SERVICE_RUNNING);
+                                 setup.stop_takes_ms = 100;
+                                 setup.host_lingers_ms = 9000;
+                                 winsim::AddService(setup);
                                },
                                true, 9100, 1, 2},
                       StopCase{"NotInstalled", [] {}, false, 0, 0, 0},
@@ -106,9 +106,9 @@ INSTANTIATE_TEST_SUITE_P(
                                false, 0, 0, 0},
                       StopCase{"ServiceAccessDenied",
                                [] {
-                                 auto spec = RemoteService(SERVICE_RUNNING);
-                                 spec.open_error = ERROR_ACCESS_DENIED;
-                                 winsim::AddService(spec);
+                                 auto setup = RemoteService(SERVICE_RUNNING);
+                                 setup.open_error = ERROR_ACCESS_DENIED;
+                                 winsim::AddService(setup);
                                },
                                false, 0, 0, 0},
                       StopCase{"FirstQueryFails",
@@ -119,48 +119,48 @@ INSTANTIATE_TEST_SUITE_P(
                                false, 0, 0, 0},
                       StopCase{"StopControlRefused",
                                [] {
-                                 auto spec = RemoteService(SERVICE_RUNNING);
-                                 spec.stop_error = ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
-                                 winsim::AddService(spec);
+                                 auto setup = RemoteService(SERVICE_RUNNING);
+                                 setup.stop_error = ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
+                                 winsim::AddService(setup);
                                },
                                false, 0, 1, 0},
                       StopCase{"QueryFailsWhilePolling",
                                [] {
-                                 auto spec = RemoteService(SERVICE_RUNNING);
-                                 spec.stop_takes_ms = 2000;
-                                 winsim::AddService(spec);
+                                 auto setup = RemoteService(SERVICE_RUNNING);
+                                 setup.stop_takes_ms = 2000;
+                                 winsim::AddService(setup);
                                  winsim::FailCall("QueryServiceStatusEx", 3, ERROR_ACCESS_DENIED);
                                },
                                false, 200, 1, 3},
                       StopCase{"IgnoresStopForThreeHundredPolls",
                                [] {
-                                 auto spec = RemoteService(SERVICE_RUNNING);
-                                 spec.ignores_stop = true;
-                                 winsim::AddService(spec);
+                                 auto setup = RemoteService(SERVICE_RUNNING);
+                                 setup.ignores_stop = true;
+                                 winsim::AddService(setup);
                                },
                                false, 30000, 1, 300},
                       StopCase{"HostOutlivesTenSeconds",
                                [] {
-                                 auto spec = RemoteService(SERVICE_RUNNING);
-                                 spec.stop_takes_ms = 100;
-                                 spec.host_lingers_ms = 10500;
-                                 winsim::AddService(spec);
+                                 auto setup = RemoteService(SERVICE_RUNNING);
+                                 setup.stop_takes_ms = 100;
+                                 setup.host_lingers_ms = 10500;
+                                 winsim::AddService(setup);
                                },
                                false, 10100, 1, 2},
                       StopCase{"HostWaitFails",
                                [] {
-                                 auto spec = RemoteService(SERVICE_RUNNING);
-                                 spec.stop_takes_ms = 100;
-                                 winsim::AddService(spec);
+                                 auto setup = RemoteService(SERVICE_RUNNING);
+                                 setup.stop_takes_ms = 100;
+                                 winsim::AddService(setup);
                                  winsim::FailCall("WaitForSingleObject", 1, ERROR_ACCESS_DENIED);
                                },
                                false, 100, 1, 2}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RemoteServiceTest, HostIsOpenedOnceForSynchronisationOnly) {
-  auto spec = RemoteService(SERVICE_RUNNING);
-  spec.stop_takes_ms = 500;
-  winsim::AddService(spec);
+  auto setup = RemoteService(SERVICE_RUNNING);
+  setup.stop_takes_ms = 500;
+  winsim::AddService(setup);
   const DWORD host = winsim::ServiceHostPid(kService);
 
   EXPECT_TRUE(StopRemoteService());
@@ -171,10 +171,10 @@ TEST_F(RemoteServiceTest, HostIsOpenedOnceForSynchronisationOnly) {
 }
 
 TEST_F(RemoteServiceTest, HostThatCannotBeOpenedIsRetriedAndNotAwaited) {
-  auto spec = RemoteService(SERVICE_RUNNING);
-  spec.stop_takes_ms = 300;
-  spec.host_lingers_ms.reset();  // the host would never end
-  winsim::AddService(spec);
+  auto setup = RemoteService(SERVICE_RUNNING);
+  setup.stop_takes_ms = 300;
+  setup.host_lingers_ms.reset();  // the host would never end
+  winsim::AddService(setup);
   winsim::FailCall("OpenProcess", 0, ERROR_ACCESS_DENIED);
 
   EXPECT_TRUE(StopRemoteService());
@@ -221,9 +221,9 @@ INSTANTIATE_TEST_SUITE_P(
                         1},
             RestartCase{"StartTakesTwoSeconds",
                         [] {
-                          auto spec = RemoteService(SERVICE_STOPPED);
-                          spec.start_takes_ms = 2000;
-                          winsim::AddService(spec);
+                          auto setup = RemoteService(SERVICE_STOPPED);
+                          setup.start_takes_ms = 2000;
+                          winsim::AddService(setup);
                         },
                         true, 2000, 1, 21},
             RestartCase{"AlreadyRunning",
@@ -238,16 +238,16 @@ INSTANTIATE_TEST_SUITE_P(
                         false, 0, 0, 0},
             RestartCase{"ServiceAccessDenied",
                         [] {
-                          auto spec = RemoteService(SERVICE_STOPPED);
-                          spec.open_error = ERROR_ACCESS_DENIED;
-                          winsim::AddService(spec);
+                          auto setup = RemoteService(SERVICE_STOPPED);
+                          setup.open_error = ERROR_ACCESS_DENIED;
+                          winsim::AddService(setup);
                         },
                         false, 0, 0, 0},
             RestartCase{"DisabledServiceIsNotPolled",
                         [] {
-                          auto spec = RemoteService(SERVICE_STOPPED);
-                          spec.start_error = ERROR_SERVICE_DISABLED;
-                          winsim::AddService(spec);
+                          auto setup = RemoteService(SERVICE_STOPPED);
+                          setup.start_error = ERROR_SERVICE_DISABLED;
+                          winsim::AddService(setup);
                         },
                         false, 0, 1, 0},
             RestartCase{"QueryFails",
@@ -258,17 +258,17 @@ INSTANTIATE_TEST_SUITE_P(
                         false, 0, 1, 1},
             RestartCase{"StaysStartPending",
                         [] {
-                          auto spec = RemoteService(SERVICE_STOPPED);
-                          spec.start_takes_ms = 60000;
-                          winsim::AddService(spec);
+                          auto setup = RemoteService(SERVICE_STOPPED);
+                          setup.start_takes_ms = 60000;
+                          winsim::AddService(setup);
                         },
                         false, 30000, 1, 300},
             RestartCase{"StartsAndStopsAgain",
                         [] {
-                          auto spec = RemoteService(SERVICE_STOPPED);
-                          spec.start_takes_ms = 500;
-                          spec.falls_back_after_start = true;
-                          winsim::AddService(spec);
+                          auto setup = RemoteService(SERVICE_STOPPED);
+                          setup.start_takes_ms = 500;
+                          setup.falls_back_after_start = true;
+                          winsim::AddService(setup);
                         },
                         false, 30000, 1, 300}),
         ::testing::Values(L"completed",
@@ -279,9 +279,9 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST_F(RemoteServiceTest, NoOutcomeIsVisibleBeforeTheServiceRuns) {
-  auto spec = RemoteService(SERVICE_STOPPED);
-  spec.start_takes_ms = 2000;
-  winsim::AddService(spec);
+  auto setup = RemoteService(SERVICE_STOPPED);
+  setup.start_takes_ms = 2000;
+  winsim::AddService(setup);
   std::optional<std::wstring> seen_while_starting = L"not read";
   winsim::At(1950, [&] { seen_while_starting = PublishedRecord(); });
 

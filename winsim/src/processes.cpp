@@ -20,19 +20,19 @@ bool HasEnded(const Process& process) {
   return process.ends_at_ms && *process.ends_at_ms <= TheWorld().now_ms;
 }
 
-DWORD NewProcess(winsim::ProcessSpec spec) {
+DWORD NewProcess(winsim::ProcessSpec setup) {
   World& w = TheWorld();
-  if (spec.pid == 0) {
+  if (setup.pid == 0) {
     while (w.processes.count(w.next_pid) != 0) w.next_pid += 4;
-    spec.pid = w.next_pid;
+    setup.pid = w.next_pid;
     w.next_pid += 4;
   }
   Process process;
   process.started_ms = w.now_ms;
-  process.ends_at_ms = spec.exits_at_ms;
-  process.exit_code = spec.exit_code;
-  process.spec = std::move(spec);
-  const DWORD pid = process.spec.pid;
+  process.ends_at_ms = setup.exits_at_ms;
+  process.exit_code = setup.exit_code;
+  process.setup = std::move(setup);
+  const DWORD pid = process.setup.pid;
   w.processes[pid] = std::move(process);
   w.process_order.push_back(pid);
   return pid;
@@ -97,7 +97,7 @@ winsim::LaunchScript NextLaunchScript(const std::wstring& application) {
 
 namespace winsim {
 
-DWORD AddProcess(ProcessSpec spec) { return NewProcess(std::move(spec)); }
+DWORD AddProcess(ProcessSpec setup) { return NewProcess(std::move(setup)); }
 
 bool IsRunning(DWORD pid) {
   const Process* process = FindProcess(pid);
@@ -178,8 +178,8 @@ HANDLE WINAPI OpenProcess(DWORD desired, BOOL inherit, DWORD process_id) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  if (process->spec.open_error != 0) {
-    SetLastError(process->spec.open_error);
+  if (process->setup.open_error != 0) {
+    SetLastError(process->setup.open_error);
     return nullptr;
   }
   HandleEntry entry(HandleKind::kProcess);
@@ -194,15 +194,15 @@ BOOL WINAPI QueryFullProcessImageNameW(HANDLE handle, DWORD flags, LPWSTR name, 
     return FALSE;
   }
   Process* process = ProcessOf(handle, PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_QUERY_INFORMATION);
-  Record("QueryFullProcessImageNameW", L"pid=" + std::to_wstring(process ? process->spec.pid : 0) +
+  Record("QueryFullProcessImageNameW", L"pid=" + std::to_wstring(process ? process->setup.pid : 0) +
                                            L" flags=" + std::to_wstring(flags) + L" size=" +
                                            std::to_wstring(size ? *size : 0));
   if (process == nullptr) return FALSE;
-  if (process->spec.query_image_error != 0) {
-    SetLastError(process->spec.query_image_error);
+  if (process->setup.query_image_error != 0) {
+    SetLastError(process->setup.query_image_error);
     return FALSE;
   }
-  const std::wstring& path = process->spec.image_path;
+  const std::wstring& path = process->setup.image_path;
   if (size == nullptr || name == nullptr || *size <= path.size()) {
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return FALSE;
@@ -218,19 +218,19 @@ BOOL WINAPI TerminateProcess(HANDLE handle, UINT exit_code) {
     return FALSE;
   }
   Process* process = ProcessOf(handle, PROCESS_TERMINATE);
-  Record("TerminateProcess", L"pid=" + std::to_wstring(process ? process->spec.pid : 0) +
+  Record("TerminateProcess", L"pid=" + std::to_wstring(process ? process->setup.pid : 0) +
                                  L" code=" + std::to_wstring(exit_code));
   if (process == nullptr) return FALSE;
   if (HasEnded(*process)) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
-  if (process->spec.terminate_error != 0) {
-    SetLastError(process->spec.terminate_error);
+  if (process->setup.terminate_error != 0) {
+    SetLastError(process->setup.terminate_error);
     return FALSE;
   }
-  if (process->spec.ends_after_terminate_ms) {
-    const uint64_t ends = TheWorld().now_ms + *process->spec.ends_after_terminate_ms;
+  if (process->setup.ends_after_terminate_ms) {
+    const uint64_t ends = TheWorld().now_ms + *process->setup.ends_after_terminate_ms;
     if (!process->ends_at_ms || ends < *process->ends_at_ms) {
       process->ends_at_ms = ends;
       process->exit_code = exit_code;
@@ -245,7 +245,7 @@ BOOL WINAPI GetExitCodeProcess(HANDLE handle, LPDWORD exit_code) {
     return FALSE;
   }
   Process* process = ProcessOf(handle, PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_QUERY_INFORMATION);
-  Record("GetExitCodeProcess", L"pid=" + std::to_wstring(process ? process->spec.pid : 0));
+  Record("GetExitCodeProcess", L"pid=" + std::to_wstring(process ? process->setup.pid : 0));
   if (process == nullptr) return FALSE;
   *exit_code = HasEnded(*process) ? process->exit_code : STILL_ACTIVE;
   return TRUE;
@@ -288,13 +288,13 @@ BOOL WINAPI CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
     return FALSE;
   }
 
-  winsim::ProcessSpec spec;
-  spec.image_path = application;
-  spec.exe_name = application.substr(application.find_last_of(L"\\/") + 1);
-  if (script.exit_after_ms) spec.exits_at_ms = w.now_ms + *script.exit_after_ms;
-  spec.exit_code = script.exit_code;
-  spec.idle_after_ms = script.idle_after_ms;
-  const DWORD pid = NewProcess(std::move(spec));
+  winsim::ProcessSpec setup;
+  setup.image_path = application;
+  setup.exe_name = application.substr(application.find_last_of(L"\\/") + 1);
+  if (script.exit_after_ms) setup.exits_at_ms = w.now_ms + *script.exit_after_ms;
+  setup.exit_code = script.exit_code;
+  setup.idle_after_ms = script.idle_after_ms;
+  const DWORD pid = NewProcess(std::move(setup));
   launch.pid = pid;
   w.launches.push_back(launch);
 
@@ -318,12 +318,12 @@ DWORD WINAPI WaitForInputIdle(HANDLE handle, DWORD milliseconds) {
     return WAIT_FAILED;
   }
   Process* process = ProcessOf(handle, 0);
-  Record("WaitForInputIdle", L"pid=" + std::to_wstring(process ? process->spec.pid : 0) +
+  Record("WaitForInputIdle", L"pid=" + std::to_wstring(process ? process->setup.pid : 0) +
                                  L" timeout=" + std::to_wstring(milliseconds));
   if (process == nullptr) return WAIT_FAILED;
-  const DWORD pid = process->spec.pid;
+  const DWORD pid = process->setup.pid;
   std::optional<uint64_t> idle_at;
-  if (process->spec.idle_after_ms) idle_at = process->started_ms + *process->spec.idle_after_ms;
+  if (process->setup.idle_after_ms) idle_at = process->started_ms + *process->setup.idle_after_ms;
   std::optional<uint64_t> at_latest = idle_at;
   if (process->ends_at_ms && (!at_latest || *process->ends_at_ms < *at_latest)) {
     at_latest = process->ends_at_ms;
@@ -386,11 +386,11 @@ BOOL NextSnapshotEntry(const char* function, HANDLE snapshot, LPPROCESSENTRY32W 
   const DWORD size = entry->dwSize;
   std::memset(entry, 0, sizeof(*entry));
   entry->dwSize = size;
-  entry->th32ProcessID = process.spec.pid;
+  entry->th32ProcessID = process.setup.pid;
   entry->cntThreads = 1;
-  const std::wstring name = process.spec.exe_name.substr(0, MAX_PATH - 1);
+  const std::wstring name = process.setup.exe_name.substr(0, MAX_PATH - 1);
   std::memcpy(entry->szExeFile, name.c_str(), (name.size() + 1) * sizeof(wchar_t));
-  Record(function, L"pid=" + std::to_wstring(process.spec.pid) + L" exe=" + name);
+  Record(function, L"pid=" + std::to_wstring(process.setup.pid) + L" exe=" + name);
   return TRUE;
 }
 

@@ -1,5 +1,5 @@
 // The simulated Windows: the Service Control Manager. Services answer stop
-// and start requests over virtual time, as their specs script them.
+// and start requests over virtual time, as their set-ups script them.
 #include <cstring>
 
 #include "state.h"
@@ -28,8 +28,8 @@ void ReachStopped(const std::wstring& name) {
   if (service == nullptr || service->state == SERVICE_STOPPED) return;
   service->state = SERVICE_STOPPED;
   if (Process* host = FindProcess(service->host_pid)) {
-    if (service->spec.host_lingers_ms && !HasEnded(*host)) {
-      host->ends_at_ms = TheWorld().now_ms + *service->spec.host_lingers_ms;
+    if (service->setup.host_lingers_ms && !HasEnded(*host)) {
+      host->ends_at_ms = TheWorld().now_ms + *service->setup.host_lingers_ms;
     }
   }
   service->host_pid = 0;
@@ -60,12 +60,12 @@ void FillStatus(const Service& service, SERVICE_STATUS& status) {
 
 namespace winsim {
 
-void AddService(ServiceSpec spec) {
+void AddService(ServiceSpec setup) {
   Service service;
-  service.state = spec.state;
-  if (spec.state != SERVICE_STOPPED) service.host_pid = StartHostProcess(spec.name);
-  service.spec = std::move(spec);
-  TheWorld().services[Fold(service.spec.name)] = std::move(service);
+  service.state = setup.state;
+  if (setup.state != SERVICE_STOPPED) service.host_pid = StartHostProcess(setup.name);
+  service.setup = std::move(setup);
+  TheWorld().services[Fold(service.setup.name)] = std::move(service);
 }
 
 DWORD ServiceState(const std::wstring& name) {
@@ -110,13 +110,13 @@ SC_HANDLE WINAPI OpenServiceW(SC_HANDLE manager, LPCWSTR service_name, DWORD des
     SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
     return nullptr;
   }
-  if (service->spec.open_error != 0) {
-    SetLastError(service->spec.open_error);
+  if (service->setup.open_error != 0) {
+    SetLastError(service->setup.open_error);
     return nullptr;
   }
   HandleEntry entry(HandleKind::kService);
   entry.access = desired;
-  entry.path = service->spec.name;
+  entry.path = service->setup.name;
   return reinterpret_cast<SC_HANDLE>(AddHandle(std::move(entry)));
 }
 
@@ -140,8 +140,8 @@ BOOL WINAPI QueryServiceStatus(SC_HANDLE handle, LPSERVICE_STATUS status) {
   Service* service = ServiceOf(handle, SERVICE_QUERY_STATUS);
   Record("QueryServiceStatus", L"state=" + std::to_wstring(service ? service->state : 0));
   if (service == nullptr) return FALSE;
-  if (service->spec.query_error != 0) {
-    SetLastError(service->spec.query_error);
+  if (service->setup.query_error != 0) {
+    SetLastError(service->setup.query_error);
     return FALSE;
   }
   FillStatus(*service, *status);
@@ -160,8 +160,8 @@ BOOL WINAPI QueryServiceStatusEx(SC_HANDLE handle, SC_STATUS_TYPE info_level, LP
                                      L" pid=" + std::to_wstring(service ? service->host_pid : 0) +
                                      L" size=" + std::to_wstring(buffer_size));
   if (service == nullptr) return FALSE;
-  if (service->spec.query_error != 0) {
-    SetLastError(service->spec.query_error);
+  if (service->setup.query_error != 0) {
+    SetLastError(service->setup.query_error);
     return FALSE;
   }
   if (info_level != SC_STATUS_PROCESS_INFO) {
@@ -198,17 +198,17 @@ BOOL WINAPI ControlService(SC_HANDLE handle, DWORD control, LPSERVICE_STATUS sta
     SetLastError(ERROR_SERVICE_NOT_ACTIVE);
     return FALSE;
   }
-  if (service->spec.stop_error != 0) {
-    SetLastError(service->spec.stop_error);
+  if (service->setup.stop_error != 0) {
+    SetLastError(service->setup.stop_error);
     return FALSE;
   }
-  if (!service->spec.ignores_stop && service->state != SERVICE_STOP_PENDING) {
-    const std::wstring name = service->spec.name;
-    if (service->spec.stop_takes_ms == 0) {
+  if (!service->setup.ignores_stop && service->state != SERVICE_STOP_PENDING) {
+    const std::wstring name = service->setup.name;
+    if (service->setup.stop_takes_ms == 0) {
       ReachStopped(name);
     } else {
       service->state = SERVICE_STOP_PENDING;
-      winsim::At(TheWorld().now_ms + service->spec.stop_takes_ms, [name] { ReachStopped(name); });
+      winsim::At(TheWorld().now_ms + service->setup.stop_takes_ms, [name] { ReachStopped(name); });
     }
   }
   if (status != nullptr) FillStatus(*service, *status);
@@ -228,17 +228,17 @@ BOOL WINAPI StartServiceW(SC_HANDLE handle, DWORD argument_count, LPCWSTR* argum
     SetLastError(ERROR_SERVICE_ALREADY_RUNNING);
     return FALSE;
   }
-  if (service->spec.start_error != 0) {
-    SetLastError(service->spec.start_error);
+  if (service->setup.start_error != 0) {
+    SetLastError(service->setup.start_error);
     return FALSE;
   }
-  const std::wstring name = service->spec.name;
+  const std::wstring name = service->setup.name;
   service->state = SERVICE_START_PENDING;
   service->host_pid = StartHostProcess(name);
   auto settle = [name] {
     Service* s = FindService(name);
     if (s == nullptr || s->state != SERVICE_START_PENDING) return;
-    if (s->spec.falls_back_after_start) {
+    if (s->setup.falls_back_after_start) {
       if (Process* host = FindProcess(s->host_pid)) host->ends_at_ms = TheWorld().now_ms;
       s->state = SERVICE_STOPPED;
       s->host_pid = 0;
@@ -246,10 +246,10 @@ BOOL WINAPI StartServiceW(SC_HANDLE handle, DWORD argument_count, LPCWSTR* argum
       s->state = SERVICE_RUNNING;
     }
   };
-  if (service->spec.start_takes_ms == 0) {
+  if (service->setup.start_takes_ms == 0) {
     settle();
   } else {
-    winsim::At(TheWorld().now_ms + service->spec.start_takes_ms, settle);
+    winsim::At(TheWorld().now_ms + service->setup.start_takes_ms, settle);
   }
   return TRUE;
 }

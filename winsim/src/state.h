@@ -30,14 +30,14 @@ struct HandleEntry {
 };
 
 struct Process {
-  ProcessSpec spec;
+  ProcessSpec setup;
   uint64_t started_ms = 0;
   std::optional<uint64_t> ends_at_ms;
   DWORD exit_code = 0;
 };
 
 struct Service {
-  ServiceSpec spec;
+  ServiceSpec setup;
   DWORD state = SERVICE_STOPPED;
   DWORD host_pid = 0;
 };
@@ -116,7 +116,7 @@ bool RemoveHandle(const void* handle, HandleKind kind, const char* closer);
 
 Process* FindProcess(DWORD pid);
 bool HasEnded(const Process& process);
-DWORD NewProcess(ProcessSpec spec);
+DWORD NewProcess(ProcessSpec setup);
 
 std::wstring Hex(DWORD value);
 std::wstring Quote(const wchar_t* text);

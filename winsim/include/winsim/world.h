@@ -93,7 +93,7 @@ struct ProcessSpec {
   // Becomes input-idle this long after its start; never when empty.
   std::optional<uint64_t> idle_after_ms = 0;
 };
-DWORD AddProcess(ProcessSpec spec);
+DWORD AddProcess(ProcessSpec setup);
 bool IsRunning(DWORD pid);
 std::optional<DWORD> ExitCodeOf(DWORD pid);  // empty while running or unknown
 // Ends a running process at once with the given code.
@@ -141,7 +141,7 @@ struct ServiceSpec {
   bool falls_back_after_start = false;  // reaches STOPPED instead of RUNNING
   DWORD query_error = 0;        // every status query fails with this
 };
-void AddService(ServiceSpec spec);
+void AddService(ServiceSpec setup);
 DWORD ServiceState(const std::wstring& name);
 DWORD ServiceHostPid(const std::wstring& name);  // 0 when none runs
 
