@@ -89,3 +89,7 @@ foreach(source IN LISTS E2E_TEST_SOURCES)
       TIMEOUT 600)
   endforeach()
 endforeach()
+
+# The README's main-job command, in a build folder of its own.
+add_test(NAME e2e.Demo COMMAND ${CMAKE_SOURCE_DIR}/scripts/demo ${CMAKE_BINARY_DIR}/demo-build)
+set_tests_properties(e2e.Demo PROPERTIES TIMEOUT 900)

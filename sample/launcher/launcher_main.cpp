@@ -6,13 +6,17 @@
 //
 // Usage:
 //   sample-launcher.exe --updater <RemoteUpdater.exe> --msi <package>
-//                       [--ui-pid <pid>] [--token <text>] [--no-wait]
+//                       [--ui-pid <pid>] [--token <text>] [--no-wait | --timeline]
 //
 //   --ui-pid   the old user-interface process the watcher waits for; by default this
 //              launcher's own id, and then the launcher waits only for installer mode and
 //              exits, so that the watcher sees the old UI end (as the product's UI would)
 //   --token    the update token; by default a fresh GUID without braces
 //   --no-wait  exit as soon as both processes are started
+//   --timeline follow the update until both processes have ended, printing every change
+//              seen in the meantime as a line "+<seconds> s  <event>" (see update_timeline.h),
+//              then record=<update status record> and last-launch=<the sample UI program's
+//              LastLaunch>; needs --ui-pid
 //
 // Prints, one per line: token=<token>, installer-pid=<id>, watcher-pid=<id>, then for each
 // process waited for installer-exit=<code> and watcher-exit=<code>, full 32-bit codes in
@@ -24,9 +28,11 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <optional>
 #include <string>
 
 #include "sample_common.h"
+#include "update_timeline.h"
 
 namespace {
 
@@ -38,6 +44,7 @@ struct Options {
     DWORD ui_pid = 0;
     bool has_ui_pid = false;
     bool wait = true;
+    bool timeline = false;
 };
 
 bool ParseOptions(int argc, wchar_t** argv, Options& out) {
@@ -45,6 +52,10 @@ bool ParseOptions(int argc, wchar_t** argv, Options& out) {
         const std::wstring arg = argv[i];
         if (arg == L"--no-wait") {
             out.wait = false;
+            continue;
+        }
+        if (arg == L"--timeline") {
+            out.timeline = true;
             continue;
         }
         if (i + 1 >= argc) return false;
@@ -63,6 +74,8 @@ bool ParseOptions(int argc, wchar_t** argv, Options& out) {
             return false;
         }
     }
+    // Following the update to its end would wait for this launcher as the old UI.
+    if (out.timeline && (!out.has_ui_pid || !out.wait)) return false;
     return !out.updater.empty() && !out.msi.empty();
 }
 
@@ -95,11 +108,16 @@ std::wstring QuoteArgument(const std::wstring& arg) {
     return quoted + L"\"";
 }
 
+std::wstring UpdaterCommandLine(const Options& options, const wchar_t* mode,
+                                const std::wstring& first, const std::wstring& token) {
+    return QuoteArgument(options.updater) + L" " + mode + L" " + QuoteArgument(first) + L" " +
+           QuoteArgument(token);
+}
+
 // Starts the updater with the given switch and arguments; returns its process handle or null.
 HANDLE StartUpdater(const Options& options, const wchar_t* mode, const std::wstring& first,
                     const std::wstring& token, const wchar_t* label) {
-    std::wstring command = QuoteArgument(options.updater) + L" " + mode + L" " +
-                           QuoteArgument(first) + L" " + QuoteArgument(token);
+    std::wstring command = UpdaterCommandLine(options, mode, first, token);
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
@@ -125,6 +143,22 @@ void WaitAndPrint(HANDLE process, const wchar_t* label) {
     fflush(stdout);
 }
 
+bool HasEnded(HANDLE process) { return WaitForSingleObject(process, 0) != WAIT_TIMEOUT; }
+
+// Looks at the update every 20 ms, and whenever a process ends, until both have ended.
+void FollowUpdate(sample::UpdateTimeline& timeline, const Options& options,
+                  const std::wstring& token, HANDLE installer, HANDLE watcher) {
+    timeline.FollowStarted(
+        GetProcessId(installer), L"installer mode",
+        UpdaterCommandLine(options, L"--edk-remote-install-msi", options.msi, token));
+    timeline.FollowStarted(
+        GetProcessId(watcher), L"relaunch watcher",
+        UpdaterCommandLine(options, L"--edk-remote-relaunch", std::to_wstring(options.ui_pid),
+                           token));
+    while (!HasEnded(installer) || !HasEnded(watcher)) timeline.WaitAndLook(20);
+    timeline.Look();  // an end that came after the last look
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -132,7 +166,7 @@ int wmain(int argc, wchar_t** argv) {
     if (!ParseOptions(argc, argv, options)) {
         fwprintf(stderr,
                  L"usage: sample-launcher.exe --updater <RemoteUpdater.exe> --msi <package> "
-                 L"[--ui-pid <pid>] [--token <text>] [--no-wait]\n");
+                 L"[--ui-pid <pid>] [--token <text>] [--no-wait | --timeline]\n");
         return 2;
     }
     const std::wstring token = options.has_token ? options.token : FreshToken();
@@ -140,11 +174,21 @@ int wmain(int argc, wchar_t** argv) {
     wprintf(L"token=%ls\n", token.c_str());
     fflush(stdout);
 
+    std::optional<sample::UpdateTimeline> timeline;
+    if (options.timeline) {
+        timeline.emplace(options.updater, options.msi);
+        timeline->Look();  // the state before the update
+    }
     HANDLE installer = StartUpdater(options, L"--edk-remote-install-msi", options.msi, token,
                                     L"installer");
     HANDLE watcher = StartUpdater(options, L"--edk-remote-relaunch", std::to_wstring(ui_pid),
                                   token, L"watcher");
     const bool started = installer != nullptr && watcher != nullptr;
+    if (timeline && started) {
+        FollowUpdate(*timeline, options, token, installer, watcher);
+        wprintf(L"record=%ls\nlast-launch=%ls\n", timeline->Record().c_str(),
+                timeline->LastLaunch().c_str());
+    }
     if (options.wait && installer != nullptr) WaitAndPrint(installer, L"installer");
     // The watcher waits for its old UI; when that is this launcher, it must end first.
     if (options.wait && options.has_ui_pid && watcher != nullptr) WaitAndPrint(watcher, L"watcher");

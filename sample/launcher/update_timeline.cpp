@@ -1,0 +1,291 @@
+#include "update_timeline.h"
+
+#include <tlhelp32.h>
+
+#include <cstdio>
+#include <utility>
+#include <vector>
+
+namespace sample {
+
+namespace {
+
+constexpr const wchar_t* kServiceName = L"Corvanta Remote";
+constexpr const wchar_t* kWatchedNames[] = {L"RemoteUpdater.exe", L"msiexec.exe",
+                                            L"Corvanta Remote.exe",
+                                            L"CorvantaRemoteService.exe"};
+
+std::wstring Number(DWORD value) { return std::to_wstring(value); }
+
+const wchar_t* ServiceStateName(DWORD state) {
+    switch (state) {
+        case SERVICE_STOPPED: return L"STOPPED";
+        case SERVICE_START_PENDING: return L"START_PENDING";
+        case SERVICE_STOP_PENDING: return L"STOP_PENDING";
+        case SERVICE_RUNNING: return L"RUNNING";
+        case SERVICE_CONTINUE_PENDING: return L"CONTINUE_PENDING";
+        case SERVICE_PAUSE_PENDING: return L"PAUSE_PENDING";
+        case SERVICE_PAUSED: return L"PAUSED";
+        default: return L"state ?";
+    }
+}
+
+bool IsWatchedName(const wchar_t* name) {
+    for (const wchar_t* watched : kWatchedNames) {
+        if (lstrcmpiW(name, watched) == 0) return true;
+    }
+    return false;
+}
+
+// A REG_SZ value under HKLM in the 64-bit view, read without creating anything; "" when the
+// key or the value is missing.
+std::wstring ReadMachineString(const wchar_t* subkey, const wchar_t* name) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) !=
+        ERROR_SUCCESS) {
+        return L"";
+    }
+    std::vector<wchar_t> buffer(4096);
+    DWORD type = 0;
+    DWORD size = static_cast<DWORD>((buffer.size() - 1) * sizeof(wchar_t));
+    const LONG rc = RegQueryValueExW(key, name, nullptr, &type,
+                                     reinterpret_cast<BYTE*>(buffer.data()), &size);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS || type != REG_SZ) return L"";
+    std::wstring value(buffer.data(), size / sizeof(wchar_t));
+    while (!value.empty() && value.back() == L'\0') value.pop_back();
+    return value;
+}
+
+// "<pid>|<version>|<image>|<current dir>|<command line>" as the UI program records a start.
+std::wstring DescribeLaunch(const std::wstring& line) {
+    std::vector<std::wstring> fields;
+    size_t begin = 0;
+    for (size_t bar; fields.size() < 4 && (bar = line.find(L'|', begin)) != std::wstring::npos;
+         begin = bar + 1) {
+        fields.push_back(line.substr(begin, bar - begin));
+    }
+    fields.push_back(line.substr(begin));
+    if (fields.size() != 5) return line;
+    return L"pid " + fields[0] + L", version " + fields[1] + L", image " + fields[2] +
+           L", current directory " + fields[3] + L", command line " + fields[4];
+}
+
+std::wstring ImagePath(HANDLE process) {
+    wchar_t buffer[MAX_PATH * 4] = {};
+    DWORD size = MAX_PATH * 4;
+    if (!QueryFullProcessImageNameW(process, 0, buffer, &size)) {
+        return L"image path unknown (error " + Number(GetLastError()) + L")";
+    }
+    return std::wstring(buffer, size);
+}
+
+}  // namespace
+
+UpdateTimeline::UpdateTimeline(std::wstring updater, std::wstring msi)
+    : updater_(std::move(updater)), msi_(std::move(msi)) {
+    QueryPerformanceFrequency(&frequency_);
+    QueryPerformanceCounter(&start_);
+    manager_ = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+}
+
+UpdateTimeline::~UpdateTimeline() {
+    for (auto& entry : processes_) {
+        if (entry.second.handle != nullptr) CloseHandle(entry.second.handle);
+    }
+    if (manager_ != nullptr) CloseServiceHandle(manager_);
+}
+
+void UpdateTimeline::Note(const std::wstring& text) {
+    LARGE_INTEGER now = {};
+    QueryPerformanceCounter(&now);
+    const double seconds = static_cast<double>(now.QuadPart - start_.QuadPart) /
+                           static_cast<double>(frequency_.QuadPart);
+    wchar_t stamp[32] = {};
+    swprintf(stamp, 32, L"+%.3f s", seconds);
+    wprintf(L"%-10ls %ls\n", stamp, text.c_str());
+    fflush(stdout);
+}
+
+void UpdateTimeline::FollowStarted(DWORD pid, const std::wstring& label,
+                                   const std::wstring& command_line) {
+    Follow(pid, label);
+    Note(L"started: " + label + L" pid " + Number(pid) + L", command line " + command_line);
+}
+
+// In the order in which an update mostly changes things; see WaitAndLook.
+void UpdateTimeline::Look() {
+    LookAtService();
+    LookAtRecordAndVersion();
+    LookAtPackage();
+    ReadNewLogLines();
+    NoteEndedProcesses();
+    NoteNewProcesses();
+    LookAtLastLaunch();
+    first_look_ = false;
+}
+
+void UpdateTimeline::WaitAndLook(DWORD ms) {
+    std::vector<HANDLE> handles;
+    for (const auto& entry : processes_) {
+        if (entry.second.handle != nullptr) handles.push_back(entry.second.handle);
+    }
+    if (handles.empty() || handles.size() > MAXIMUM_WAIT_OBJECTS) {
+        Sleep(ms);
+    } else {
+        WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(),
+                               /*wait_all=*/FALSE, ms);
+    }
+    Look();
+}
+
+void UpdateTimeline::NoteChange(std::wstring& last, const std::wstring& now,
+                                const std::wstring& prefix) {
+    if (!first_look_ && now == last) return;
+    last = now;
+    Note(prefix + (now.empty() ? L"(none)" : now));
+}
+
+// Opens the process to see its exit code later; holding the handle also keeps its id from
+// being reused while it is followed. Returns its image path, or why it cannot be seen.
+std::wstring UpdateTimeline::Follow(DWORD pid, const std::wstring& label) {
+    Process process;
+    process.label = label;
+    process.handle = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE,
+                                 /*inherit=*/FALSE, pid);
+    const std::wstring image =
+        process.handle == nullptr
+            ? L"cannot be opened (error " + Number(GetLastError()) + L")"
+            : ImagePath(process.handle);
+    processes_[pid] = std::move(process);
+    return image;
+}
+
+// The service is opened anew each time: the package removes and installs it again.
+void UpdateTimeline::LookAtService() {
+    std::wstring state = L"not installed";
+    SC_HANDLE service = manager_ == nullptr
+                            ? nullptr
+                            : OpenServiceW(manager_, kServiceName, SERVICE_QUERY_STATUS);
+    if (service == nullptr) {
+        const DWORD error = manager_ == nullptr ? ERROR_INVALID_HANDLE : GetLastError();
+        if (error != ERROR_SERVICE_DOES_NOT_EXIST) {
+            state = L"cannot be opened (error " + Number(error) + L")";
+        }
+    } else {
+        SERVICE_STATUS_PROCESS status = {};
+        DWORD needed = 0;
+        if (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                                 sizeof(status), &needed)) {
+            state = ServiceStateName(status.dwCurrentState);
+            if (status.dwProcessId != 0) state += L", host pid " + Number(status.dwProcessId);
+        } else {
+            state = L"cannot be queried (error " + Number(GetLastError()) + L")";
+        }
+        CloseServiceHandle(service);
+    }
+    NoteChange(service_, state, L"service: ");
+}
+
+void UpdateTimeline::NoteEndedProcesses() {
+    for (auto it = processes_.begin(); it != processes_.end();) {
+        Process& process = it->second;
+        if (process.handle == nullptr ||
+            WaitForSingleObject(process.handle, 0) != WAIT_OBJECT_0) {
+            ++it;
+            continue;
+        }
+        DWORD code = 0;
+        const std::wstring exit = GetExitCodeProcess(process.handle, &code)
+                                      ? L"exit code " + Number(code)
+                                      : L"exit code unknown";
+        Note(L"ended: " + process.label + L" pid " + Number(it->first) + L", " + exit);
+        CloseHandle(process.handle);
+        it = processes_.erase(it);
+    }
+}
+
+// Follows each watched process not yet followed, naming the process that started it.
+void UpdateTimeline::NoteNewProcesses() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return;
+    std::map<DWORD, PROCESSENTRY32W> entries;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry)) {
+        entries[entry.th32ProcessID] = entry;
+    }
+    CloseHandle(snapshot);
+    for (const auto& [pid, found] : entries) {
+        if (!IsWatchedName(found.szExeFile) || processes_.count(pid) != 0) continue;
+        const DWORD parent = found.th32ParentProcessID;
+        const auto followed = processes_.find(parent);
+        const auto listed = entries.find(parent);
+        std::wstring by;
+        if (followed != processes_.end()) {
+            by = L" by " + followed->second.label + L" pid " + Number(parent);
+        } else if (listed != entries.end()) {
+            by = L" by " + std::wstring(listed->second.szExeFile) + L" pid " + Number(parent);
+        }
+        const std::wstring image = Follow(pid, found.szExeFile);
+        Note(std::wstring(first_look_ ? L"running: " : L"started: ") + found.szExeFile +
+             L" pid " + Number(pid) + by + L", " + image);
+    }
+}
+
+void UpdateTimeline::LookAtRecordAndVersion() {
+    NoteChange(record_, ReadMachineString(L"SOFTWARE\\Corvanta\\RemoteUpdater", L"Status"),
+               L"record: ");
+    NoteChange(service_version_,
+               ReadMachineString(L"SOFTWARE\\Corvanta\\SampleService", L"RunningVersion"),
+               L"service reports version: ");
+}
+
+void UpdateTimeline::LookAtLastLaunch() {
+    const std::wstring launch = ReadMachineString(L"SOFTWARE\\Corvanta\\SampleUI", L"LastLaunch");
+    if (first_look_ || launch != last_launch_) {
+        last_launch_ = launch;
+        Note(L"UI start recorded: " + (launch.empty() ? L"(none)" : DescribeLaunch(launch)));
+    }
+}
+
+void UpdateTimeline::LookAtPackage() {
+    const bool present = GetFileAttributesW(msi_.c_str()) != INVALID_FILE_ATTRIBUTES;
+    NoteChange(package_, present ? L"present" : L"deleted", L"package " + msi_ + L": ");
+}
+
+// Notes each complete line the watcher has appended to its log since the previous look.
+void UpdateTimeline::ReadNewLogLines() {
+    const std::wstring path = updater_ + L".log";
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    if (first_look_) {
+        // Lines of earlier runs are not part of this update.
+        LARGE_INTEGER size = {};
+        if (GetFileSizeEx(file, &size)) log_offset_ = size.QuadPart;
+        CloseHandle(file);
+        return;
+    }
+    LARGE_INTEGER offset = {};
+    offset.QuadPart = log_offset_;
+    char buffer[4096];
+    DWORD read = 0;
+    if (SetFilePointerEx(file, offset, nullptr, FILE_BEGIN)) {
+        while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+            log_partial_line_.append(buffer, read);
+            log_offset_ += read;
+        }
+    }
+    CloseHandle(file);
+    for (size_t end; (end = log_partial_line_.find("\r\n")) != std::string::npos;) {
+        // The log is ASCII, so each byte is one character.
+        const std::string line = log_partial_line_.substr(0, end);
+        log_partial_line_.erase(0, end + 2);
+        Note(L"watcher log: " + std::wstring(line.begin(), line.end()));
+    }
+}
+
+}  // namespace sample
