@@ -2,9 +2,8 @@
 // product is installed, its service runs and its UI is open; then both modes
 // of RemoteUpdater.exe run side by side with one token, and each test checks
 // from outside what a user would see. Every test runs in a prefix of its own.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 #include <vector>
@@ -94,8 +93,8 @@ class UpdateEndToEnd : public ::testing::Test {
     ProcessHandles installer = StartWithArguments(
         updater_, L" --edk-remote-install-msi \"" + package + L"\" " + result.token);
     ProcessHandles watcher = StartWithArguments(
-        updater_, L" --edk-remote-relaunch " + std::to_wstring(watched_pid.value_or(old_ui_pid_)) + L" " +
-                      result.token);
+        updater_, L" --edk-remote-relaunch " + std::to_wstring(watched_pid.value_or(old_ui_pid_)) +
+                      L" " + result.token);
     result.installer_exit = ExitCodeWithin(installer.process.get(), kModeTimeoutMs);
     result.watcher_exit = ExitCodeWithin(watcher.process.get(), kModeTimeoutMs);
     result.record = PublishedRecordText();
@@ -113,8 +112,8 @@ class UpdateEndToEnd : public ::testing::Test {
 
     const std::vector<DWORD> launched = LaunchedIds(update.watcher_log);
     ASSERT_EQ(launched.size(), 1u) << update.watcher_log;
-    EXPECT_EQ(update.watcher_log, kWaitingLine + "Launch PID=" + std::to_string(launched[0]) +
-                                      " exit=259\r\n");
+    EXPECT_EQ(update.watcher_log,
+              kWaitingLine + "Launch PID=" + std::to_string(launched[0]) + " exit=259\r\n");
     const UiStart relaunched = LastUiStart();
     EXPECT_EQ(relaunched.pid, launched[0]);
     EXPECT_EQ(relaunched.version, version);

@@ -3,9 +3,8 @@
 // installed location or elsewhere.
 #pragma once
 
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <optional>
 #include <string>
@@ -151,26 +150,6 @@ inline DWORD ExitCodeOf(HANDLE process) {
   return code;
 }
 
-// Starts `application` with its quoted path and `arguments` as command line.
-inline ProcessHandles StartWithArguments(const std::wstring& application,
-                                         const std::wstring& arguments = L"") {
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info{};
-  std::wstring command_line = L"\"" + application + L"\"" + arguments;
-  ::CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                   nullptr, &startup, &info);
-  return OwnProcessHandles(info);
-}
-
-// The process's exit code once it has ended within `timeout_ms`.
-inline std::optional<DWORD> ExitCodeWithin(HANDLE process, DWORD timeout_ms) {
-  DWORD code = 0;
-  if (::WaitForSingleObject(process, timeout_ms) != WAIT_OBJECT_0) return std::nullopt;
-  if (!::GetExitCodeProcess(process, &code)) return std::nullopt;
-  return code;
-}
-
 // The file's bytes; empty when it cannot be read.
 inline std::string ReadWholeFile(const std::wstring& path) {
   const UniqueHandle file =
@@ -214,8 +193,8 @@ inline std::wstring ReadSampleString(const wchar_t* subkey, const wchar_t* name)
   wchar_t text[4096] = {};
   DWORD size = sizeof(text) - sizeof(wchar_t);
   const std::wstring path = std::wstring(L"SOFTWARE\\Corvanta\\") + subkey;
-  if (::RegGetValueW(HKEY_LOCAL_MACHINE, path.c_str(), name, RRF_RT_REG_SZ, nullptr, text,
-                     &size) != ERROR_SUCCESS) {
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, path.c_str(), name, RRF_RT_REG_SZ, nullptr, text, &size) !=
+      ERROR_SUCCESS) {
     return L"";
   }
   return text;

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "shared/unique_handles.h"
+
 // Converts a Linux path to the Windows path Wine maps it to (drive Z:).
 inline std::wstring WindowsPathOf(const std::string& unix_path) {
   std::wstring path = L"Z:";
@@ -44,28 +46,36 @@ inline std::wstring CopyInto(const std::wstring& file, const std::wstring& folde
   return target;
 }
 
-// Starts `application` with `command_line` and waits up to `timeout_ms` for it
-// to end. Returns its exit code, or nothing when it could not be started or
-// did not end in time (it is then terminated).
-inline std::optional<DWORD> RunToExit(const std::wstring& application, std::wstring command_line,
-                                      DWORD timeout_ms = 60000) {
+// Starts `application` with its quoted path and `arguments` as command line.
+inline ProcessHandles StartWithArguments(const std::wstring& application,
+                                         const std::wstring& arguments = L"") {
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info{};
-  if (!::CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0,
-                        nullptr, nullptr, &startup, &info)) {
-    return std::nullopt;
-  }
-  ::CloseHandle(info.hThread);
-  std::optional<DWORD> result;
-  if (::WaitForSingleObject(info.hProcess, timeout_ms) == WAIT_OBJECT_0) {
-    DWORD code = 0;
-    if (::GetExitCodeProcess(info.hProcess, &code)) result = code;
-  } else {
-    ::TerminateProcess(info.hProcess, 99);
-  }
-  ::CloseHandle(info.hProcess);
-  return result;
+  std::wstring command_line = L"\"" + application + L"\"" + arguments;
+  ::CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                   nullptr, &startup, &info);
+  return OwnProcessHandles(info);
+}
+
+// The process's exit code once it has ended within `timeout_ms`.
+inline std::optional<DWORD> ExitCodeWithin(HANDLE process, DWORD timeout_ms) {
+  DWORD code = 0;
+  if (::WaitForSingleObject(process, timeout_ms) != WAIT_OBJECT_0) return std::nullopt;
+  if (!::GetExitCodeProcess(process, &code)) return std::nullopt;
+  return code;
+}
+
+// Starts `application` with `arguments` and waits up to `timeout_ms` for it
+// to end. Returns its exit code, or nothing when it could not be started or
+// did not end in time (it is then terminated).
+inline std::optional<DWORD> RunToExit(const std::wstring& application,
+                                      const std::wstring& arguments, DWORD timeout_ms = 60000) {
+  const ProcessHandles process = StartWithArguments(application, arguments);
+  if (!process.process) return std::nullopt;
+  const std::optional<DWORD> exit_code = ExitCodeWithin(process.process.get(), timeout_ms);
+  if (!exit_code) ::TerminateProcess(process.process.get(), 99);
+  return exit_code;
 }
 
 inline bool FileExistsAt(const std::wstring& path) {

@@ -27,8 +27,8 @@ TEST_F(InstallerModeOnWine, MissingPackageIsReportedAfterTheServiceIsBack) {
   ASSERT_FALSE(updater.empty()) << "REMOTEUPDATER_EXE must name RemoteUpdater.exe";
   const std::wstring msi = folder + L"\\missing update.msi";
 
-  const std::optional<DWORD> exit_code = RunToExit(
-      updater, L"\"" + updater + L"\" --edk-remote-install-msi \"" + msi + L"\" tok-e2e", 120000);
+  const std::optional<DWORD> exit_code =
+      RunToExit(updater, L" --edk-remote-install-msi \"" + msi + L"\" tok-e2e", 120000);
 
   ASSERT_TRUE(exit_code.has_value());
   EXPECT_EQ(*exit_code, 1u);

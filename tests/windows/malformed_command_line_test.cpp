@@ -15,8 +15,7 @@ TEST_P(MalformedCommandLineTest, ExitsWithOneAndWritesNothing) {
   const std::wstring updater = CopyInto(UpdaterExecutable(), folder);
   ASSERT_FALSE(updater.empty()) << "RemoteUpdater.exe not found; REMOTEUPDATER_EXE must name it";
 
-  const std::optional<DWORD> exit_code =
-      RunToExit(updater, L"\"" + updater + L"\"" + GetParam());
+  const std::optional<DWORD> exit_code = RunToExit(updater, GetParam());
 
   ASSERT_TRUE(exit_code.has_value());
   EXPECT_EQ(*exit_code, 1u);

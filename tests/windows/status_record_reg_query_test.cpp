@@ -18,12 +18,15 @@ TEST_F(StatusRecordRegQuery, RegQueryShowsTokenBarAndOutcome) {
   wchar_t system_directory[MAX_PATH] = {};
   ASSERT_NE(::GetSystemDirectoryW(system_directory, MAX_PATH), 0u);
   const std::wstring cmd = std::wstring(system_directory) + L"\\cmd.exe";
-  ASSERT_EQ(RunToExit(cmd, L"cmd /c reg query \"HKLM\\SOFTWARE\\Corvanta\\RemoteUpdater\" /v Status"
-                           L" > \"" + output + L"\""),
+  ASSERT_EQ(RunToExit(cmd,
+                      L" /c reg query \"HKLM\\SOFTWARE\\Corvanta\\RemoteUpdater\" /v Status"
+                      L" > \"" +
+                          output + L"\""),
             0u);
 
   const std::string shown = ReadWholeFile(output);
-  const std::string expected_value = "7d1c-upd|failed:MSI exit 1603; log: C:\\Update Packages\\u.msi.log";
+  const std::string expected_value =
+      "7d1c-upd|failed:MSI exit 1603; log: C:\\Update Packages\\u.msi.log";
   const size_t line = shown.find("Status");
   ASSERT_NE(line, std::string::npos) << shown;
   const std::string rest = shown.substr(line, shown.find('\n', line) - line);
