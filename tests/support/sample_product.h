@@ -128,14 +128,8 @@ inline std::wstring InstallSampleProgram() {
 
 // Starts `path` and waits until it pumps messages.
 inline UniqueHandle StartProgram(const std::wstring& path) {
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info{};
-  std::wstring command_line = L"\"" + path + L"\"";
-  const BOOL started = ::CreateProcessW(path.c_str(), command_line.data(), nullptr, nullptr, FALSE,
-                                        0, nullptr, nullptr, &startup, &info);
-  ProcessHandles handles = OwnProcessHandles(info);
-  if (!started) return nullptr;
+  ProcessHandles handles = StartWithArguments(path);
+  if (!handles.process) return nullptr;
   ::WaitForInputIdle(handles.process.get(), 10000);
   return std::move(handles.process);
 }
