@@ -19,8 +19,6 @@ const std::string kWaitingLine = "Waiting for update completion and old UI exit\
 const std::string kFailedEarlyLine = "Update failed before old UI exited\r\n";
 const std::string kGaveUpLine = "Relaunch watcher ended without launching the application\r\n";
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
-
 std::wstring Lower(std::wstring text) {
   for (wchar_t& c : text) c = static_cast<wchar_t>(towlower(c));
   return text;

@@ -138,12 +138,6 @@ inline bool IsStillRunning(HANDLE process) {
   return ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
 }
 
-inline DWORD ExitCodeOf(HANDLE process) {
-  DWORD code = 12345;
-  ::GetExitCodeProcess(process, &code);
-  return code;
-}
-
 // The file's bytes; empty when it cannot be read.
 inline std::string ReadWholeFile(const std::wstring& path) {
   const UniqueHandle file =

@@ -34,6 +34,9 @@ inline std::wstring MakeScratchFolder(const std::wstring& name) {
   return folder;
 }
 
+// ASCII text of a wide string, for messages and comparisons with 8-bit text.
+inline std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
 inline std::wstring FileNameOf(const std::wstring& path) {
   return path.substr(path.find_last_of(L"\\/") + 1);
 }

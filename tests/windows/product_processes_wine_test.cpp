@@ -53,9 +53,9 @@ TEST_F(ProductCopiesOnWine, InstalledCopiesEndInAnyLetterCaseAndOthersLive) {
   EXPECT_EQ(reason, L"");
 
   EXPECT_FALSE(IsStillRunning(installed.get()));
-  EXPECT_EQ(ExitCodeOf(installed.get()), 0u);
+  EXPECT_EQ(ExitCodeWithin(installed.get(), 0), 0u);
   EXPECT_FALSE(IsStillRunning(shouting.get()));
-  EXPECT_EQ(ExitCodeOf(shouting.get()), 0u);
+  EXPECT_EQ(ExitCodeWithin(shouting.get(), 0), 0u);
   EXPECT_TRUE(IsStillRunning(other.get()));
   ::TerminateProcess(other.get(), 1);
   ::WaitForSingleObject(other.get(), 5000);

@@ -18,8 +18,6 @@ constexpr wchar_t kToken[] = L"upd-wine-1";
 constexpr wchar_t kSampleKey[] = L"SOFTWARE\\Corvanta\\SampleUI";
 const std::string kWaitingLine = "Waiting for update completion and old UI exit\r\n";
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
-
 void EndProcessById(DWORD pid) {
   const UniqueHandle process =
       OwnHandle(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));

@@ -207,7 +207,6 @@ typedef enum _SC_STATUS_TYPE { SC_STATUS_PROCESS_INFO = 0 } SC_STATUS_TYPE;
 DWORD WINAPI GetLastError();
 void WINAPI SetLastError(DWORD error);
 void WINAPI Sleep(DWORD milliseconds);
-DWORD WINAPI GetTickCount();
 
 // Command line, environment, module and system directory.
 LPWSTR WINAPI GetCommandLineW();
@@ -227,7 +226,6 @@ LSTATUS WINAPI RegSetValueExW(HKEY key, LPCWSTR value_name, DWORD reserved, DWOR
                               const BYTE* data, DWORD size);
 LSTATUS WINAPI RegQueryValueExW(HKEY key, LPCWSTR value_name, LPDWORD reserved, LPDWORD type,
                                 LPBYTE data, LPDWORD size);
-LSTATUS WINAPI RegDeleteValueW(HKEY key, LPCWSTR value_name);
 LSTATUS WINAPI RegDeleteTreeW(HKEY key, LPCWSTR sub_key);
 LSTATUS WINAPI RegCloseKey(HKEY key);
 
@@ -240,7 +238,6 @@ HANDLE WINAPI OpenProcess(DWORD desired, BOOL inherit, DWORD process_id);
 BOOL WINAPI QueryFullProcessImageNameW(HANDLE process, DWORD flags, LPWSTR name, LPDWORD size);
 BOOL WINAPI TerminateProcess(HANDLE process, UINT exit_code);
 BOOL WINAPI GetExitCodeProcess(HANDLE process, LPDWORD exit_code);
-DWORD WINAPI GetCurrentProcessId();
 BOOL WINAPI CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
                            LPSECURITY_ATTRIBUTES process_attributes,
                            LPSECURITY_ATTRIBUTES thread_attributes, BOOL inherit_handles,

@@ -64,8 +64,6 @@ void HoldFile(const std::wstring& path, DWORD share_mode) {
   TheWorld().held_files[Fold(path)] = share_mode;
 }
 
-void ReleaseFile(const std::wstring& path) { TheWorld().held_files.erase(Fold(path)); }
-
 void DenyWritesBelow(const std::wstring& folder) {
   TheWorld().denied_folders.push_back(Fold(folder));
 }

@@ -173,15 +173,6 @@ LSTATUS WINAPI RegQueryValueExW(HKEY key, LPCWSTR value_name, LPDWORD reserved, 
   return ERROR_SUCCESS;
 }
 
-LSTATUS WINAPI RegDeleteValueW(HKEY key, LPCWSTR value_name) {
-  LSTATUS status = ERROR_SUCCESS;
-  HandleEntry* entry = KeyWithAccess(key, KEY_SET_VALUE, status);
-  if (entry == nullptr) return status;
-  auto& values = TheWorld().registry[Fold(entry->path)];
-  return values.erase(Fold(value_name ? value_name : L"")) != 0 ? ERROR_SUCCESS
-                                                              : ERROR_FILE_NOT_FOUND;
-}
-
 LSTATUS WINAPI RegDeleteTreeW(HKEY key, LPCWSTR sub_key) {
   const std::wstring path = Fold(FullPath(key, sub_key));
   if (path.empty()) return ERROR_INVALID_HANDLE;

@@ -14,11 +14,10 @@ Service* FindService(const std::wstring& name) {
   return found == services.end() ? nullptr : &found->second;
 }
 
-DWORD StartHostProcess(const std::wstring& name) {
+DWORD StartHostProcess() {
   winsim::ProcessSpec host;
   host.exe_name = L"CorvantaRemoteService.exe";
   host.image_path = L"C:\\Program Files\\Corvanta Remote\\CorvantaRemoteService.exe";
-  (void)name;
   return NewProcess(std::move(host));
 }
 
@@ -63,7 +62,7 @@ namespace winsim {
 void AddService(ServiceSpec setup) {
   Service service;
   service.state = setup.state;
-  if (setup.state != SERVICE_STOPPED) service.host_pid = StartHostProcess(setup.name);
+  if (setup.state != SERVICE_STOPPED) service.host_pid = StartHostProcess();
   service.setup = std::move(setup);
   TheWorld().services[Fold(service.setup.name)] = std::move(service);
 }
@@ -234,7 +233,7 @@ BOOL WINAPI StartServiceW(SC_HANDLE handle, DWORD argument_count, LPCWSTR* argum
   }
   const std::wstring name = service->setup.name;
   service->state = SERVICE_START_PENDING;
-  service->host_pid = StartHostProcess(name);
+  service->host_pid = StartHostProcess();
   auto settle = [name] {
     Service* s = FindService(name);
     if (s == nullptr || s->state != SERVICE_START_PENDING) return;

@@ -97,7 +97,6 @@ World& TheWorld();
 
 // Folds ASCII letters to lower case, as Windows compares names.
 std::wstring Fold(const std::wstring& text);
-std::wstring Narrow(const std::string& text);
 
 // Counts a use of `function` and returns the error it must fail with, or 0.
 DWORD TakeFault(const char* function);

@@ -216,5 +216,3 @@ UINT WINAPI GetSystemDirectoryW(LPWSTR buffer, UINT size) {
   std::memcpy(buffer, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
   return static_cast<UINT>(path.size());
 }
-
-DWORD WINAPI GetCurrentProcessId() { return 4; }

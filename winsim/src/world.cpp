@@ -20,8 +20,6 @@ std::wstring Fold(const std::wstring& text) {
   return folded;
 }
 
-std::wstring Narrow(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-
 std::wstring Hex(DWORD value) {
   std::wostringstream out;
   out << L"0x" << std::hex << value;
@@ -198,5 +196,3 @@ void WINAPI Sleep(DWORD milliseconds) {
   }
   AdvanceTo(TheWorld().now_ms + milliseconds);
 }
-
-DWORD WINAPI GetTickCount() { return static_cast<DWORD>(winsim::detail::TheWorld().now_ms); }

@@ -149,9 +149,8 @@ DWORD ServiceHostPid(const std::wstring& name);  // 0 when none runs
 void SetFile(const std::wstring& path, const std::string& content);
 bool FileExists(const std::wstring& path);
 std::optional<std::string> FileContent(const std::wstring& path);
-// Another process holds the file open with this share mode until released.
+// Another process holds the file open with this share mode.
 void HoldFile(const std::wstring& path, DWORD share_mode);
-void ReleaseFile(const std::wstring& path);
 // Creating files below this folder fails with ERROR_ACCESS_DENIED.
 void DenyWritesBelow(const std::wstring& folder);
 
