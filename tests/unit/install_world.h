@@ -18,6 +18,8 @@ inline void ArrangeInstallableMachine(const std::wstring& msi_path) {
   winsim::ServiceSpec service;
   service.name = kRemoteService;
   service.state = SERVICE_RUNNING;
+  service.host_exe_name = L"CorvantaRemoteService.exe";
+  service.host_image_path = L"C:\\Program Files\\Corvanta Remote\\CorvantaRemoteService.exe";
   winsim::AddService(service);
   winsim::SetFile(msi_path, "package bytes");
 }
