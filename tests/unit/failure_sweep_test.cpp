@@ -152,6 +152,11 @@ class FailureSweepTest : public WorldTest {
     unsigned writes = 0;
     bool write_may_fail = !dispatched;
     for (const winsim::Call& call : winsim::Journal()) {
+      for (const Fault& fault : faults) {
+        if (call.function == fault.function && call.use == fault.use && call.error != fault.error) {
+          violation("the failed call is journalled with error " + std::to_string(call.error));
+        }
+      }
       const bool writing = call.function == "RegCreateKeyExW" || call.function == "RegSetValueExW";
       if (writing && !scenario.installer) violation("the watcher wrote to the registry");
       if (call.function == "RegSetValueExW" && call.error == ERROR_SUCCESS) ++writes;
@@ -203,6 +208,9 @@ class FailureSweepTest : public WorldTest {
   void SweepPairs(const Scenario& scenario, const std::vector<Fault>& calls) {
     for (size_t first = 0; first < calls.size(); ++first) {
       for (size_t second = first + 1; second < calls.size(); ++second) {
+        const Fault& a = calls[first];
+        const Fault& b = calls[second];
+        if (a.function == b.function && a.use == b.use) continue;  // one call fails once
         Run(scenario, {calls[first], calls[second]});
         ++pairs_;
       }
