@@ -37,23 +37,43 @@ target_link_options(windows_tests PRIVATE -static)
 set_target_properties(windows_tests PROPERTIES CROSSCOMPILING_EMULATOR "${WINE_RUN}")
 add_dependencies(windows_tests RemoteUpdater)
 
-# One ctest entry, and so one Wine prefix, per test suite.
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${WINDOWS_TEST_SOURCES})
-set(windows_suites "")
-foreach(source IN LISTS WINDOWS_TEST_SOURCES)
-  file(STRINGS ${source} lines REGEX "^TEST(_F|_P)?\\(")
-  foreach(line IN LISTS lines)
-    string(REGEX REPLACE "^TEST(_F|_P)?\\(([A-Za-z0-9_]+),.*" "\\2" suite "${line}")
-    list(APPEND windows_suites ${suite})
+# The ctest entries of a test program come from its own list of tests, taken
+# under Wine after each link (cmake/ListedTests.cmake): a test added to the
+# sources runs without any change here. Each entry runs `run_command` with a
+# filter for one test suite (group SUITE) or one test case (group CASE).
+set(TEST_ENVIRONMENT
+  "REMOTEUPDATER_EXE=$<TARGET_FILE:RemoteUpdater>;CORVANTA_SAMPLE_DIR=${CMAKE_BINARY_DIR}/sample")
+function(add_listed_gtests target group prefix)
+  set(settings ${CMAKE_BINARY_DIR}/${target}-listing.cmake)
+  set(entries ${CMAKE_BINARY_DIR}/${target}-entries.cmake)
+  set(run_command "")
+  foreach(argument IN LISTS ARGN)
+    string(APPEND run_command " [==[${argument}]==]")
   endforeach()
-endforeach()
-list(REMOVE_DUPLICATES windows_suites)
-foreach(suite IN LISTS windows_suites)
-  add_test(NAME windows.${suite} COMMAND windows_tests --gtest_filter=${suite}.*:*/${suite}.*)
-  set_tests_properties(windows.${suite} PROPERTIES
-    ENVIRONMENT "REMOTEUPDATER_EXE=$<TARGET_FILE:RemoteUpdater>;CORVANTA_SAMPLE_DIR=${CMAKE_BINARY_DIR}/sample"
-    TIMEOUT 600)
-endforeach()
+  file(GENERATE OUTPUT ${settings} CONTENT "\
+set(list_command [==[${CMAKE_SOURCE_DIR}/scripts/wine-run]==] [==[${WINE_TEMPLATE}]==] [==[$<TARGET_FILE:${target}>]==])
+set(run_command${run_command})
+set(group ${group})
+set(prefix [==[${prefix}]==])
+set(properties [===[ENVIRONMENT [==[${TEST_ENVIRONMENT}]==] TIMEOUT 600 WORKING_DIRECTORY [==[${CMAKE_BINARY_DIR}]==]]===])
+set(entries [==[${entries}]==])
+")
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -DSETTINGS=${settings} -P ${CMAKE_SOURCE_DIR}/cmake/ListedTests.cmake
+    VERBATIM)
+  # Until the program is built, one entry stands for its tests, and fails.
+  set(include_file ${CMAKE_BINARY_DIR}/${target}-include.cmake)
+  file(WRITE ${include_file} "if(EXISTS [==[${entries}]==])
+  include([==[${entries}]==])
+else()
+  add_test(${target}_NOT_BUILT ${target}_NOT_BUILT)
+endif()
+")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${include_file})
+endfunction()
+
+# One entry, and so one Wine prefix, per test suite.
+add_listed_gtests(windows_tests SUITE windows. ${WINE_RUN} $<TARGET_FILE:windows_tests>)
 
 # The properties of the shipped executable, read from the PE file itself.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
@@ -75,20 +95,9 @@ target_include_directories(e2e_tests PRIVATE tests)
 target_link_libraries(e2e_tests PRIVATE updater_core gtest gtest_main)
 target_link_options(e2e_tests PRIVATE -static)
 add_dependencies(e2e_tests RemoteUpdater sample_msi)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${E2E_TEST_SOURCES})
-foreach(source IN LISTS E2E_TEST_SOURCES)
-  file(STRINGS ${source} lines REGEX "^TEST_F\\(")
-  foreach(line IN LISTS lines)
-    string(REGEX REPLACE "^TEST_F\\(([A-Za-z0-9_]+), ([A-Za-z0-9_]+)\\).*" "\\1.\\2" name "${line}")
-    string(REGEX REPLACE ".*\\." "" case "${name}")
-    add_test(NAME e2e.${case}
-      COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-run --sample ${CMAKE_BINARY_DIR}/sample ${WINE_TEMPLATE}
-              $<TARGET_FILE:e2e_tests> --gtest_filter=${name})
-    set_tests_properties(e2e.${case} PROPERTIES
-      ENVIRONMENT "REMOTEUPDATER_EXE=$<TARGET_FILE:RemoteUpdater>;CORVANTA_SAMPLE_DIR=${CMAKE_BINARY_DIR}/sample"
-      TIMEOUT 600)
-  endforeach()
-endforeach()
+add_listed_gtests(e2e_tests CASE e2e.
+  ${CMAKE_SOURCE_DIR}/scripts/wine-run --sample ${CMAKE_BINARY_DIR}/sample ${WINE_TEMPLATE}
+  $<TARGET_FILE:e2e_tests>)
 
 # The README's main-job command, in a build folder of its own.
 add_test(NAME e2e.Demo COMMAND ${CMAKE_SOURCE_DIR}/scripts/demo ${CMAKE_BINARY_DIR}/demo-build)

@@ -2,6 +2,7 @@
 // the same cases run against the simulated registry and Wine's real one.
 #include "shared/update_status.h"
 
+#include <ostream>
 #include <string>
 
 #include "support/registry_access.h"
@@ -46,23 +47,35 @@ TEST_F(UpdateStatusTest, KeyWithoutValueReadsEmpty) {
   EXPECT_EQ(ReadUpdateStatus(), L"");
 }
 
-TEST_F(UpdateStatusTest, ValueOfAnotherTypeReadsEmpty) {
-  const std::wstring text = L"T|completed";
-  WriteRawStatus(text, text.size() + 1, REG_EXPAND_SZ);
-  EXPECT_EQ(ReadUpdateStatus(), L"");
+// Values stored by someone else: what the reader makes of their raw bytes.
+struct RawRecordCase {
+  const char* name;
+  std::wstring text;
+  size_t units;  // code units of `text` stored
+  DWORD type;
+  std::wstring read;
+};
+void PrintTo(const RawRecordCase& c, std::ostream* out) { *out << c.name; }
+
+class RawRecordTest : public UpdateStatusTest,
+                      public ::testing::WithParamInterface<RawRecordCase> {};
+
+TEST_P(RawRecordTest, ReadsUpToTheFirstNulOrTheEndOfAStringValue) {
+  WriteRawStatus(GetParam().text, GetParam().units, GetParam().type);
+  EXPECT_EQ(ReadUpdateStatus(), GetParam().read);
 }
 
-TEST_F(UpdateStatusTest, ValueWithoutTerminatorEndsWhereItsDataEnds) {
-  const std::wstring text = L"T|completed";
-  WriteRawStatus(text, text.size());
-  EXPECT_EQ(ReadUpdateStatus(), L"T|completed");
-}
-
-TEST_F(UpdateStatusTest, ValueWithInnerNulReadsUpToIt) {
-  const std::wstring text(L"T|completed\0trailing junk", 25);
-  WriteRawStatus(text, text.size() + 1);
-  EXPECT_EQ(ReadUpdateStatus(), L"T|completed");
-}
+const std::wstring kRecord = L"T|completed";
+INSTANTIATE_TEST_SUITE_P(
+    Values, RawRecordTest,
+    ::testing::Values(
+        RawRecordCase{"AnotherType", kRecord, kRecord.size() + 1, REG_EXPAND_SZ, L""},
+        RawRecordCase{"WithoutTerminator", kRecord, kRecord.size(), REG_SZ, kRecord},
+        RawRecordCase{"InnerNul", std::wstring(L"T|completed\0trailing junk", 25), 26, REG_SZ,
+                      kRecord},
+        RawRecordCase{"EmptyWithoutAByte", L"", 0, REG_SZ, L""},
+        RawRecordCase{"JustTheTerminator", L"", 1, REG_SZ, L""}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // Records longer than 2047 characters: a long token, or a long log path in
 // the reason. They are read whole, so their watcher sees the outcome.

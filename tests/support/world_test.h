@@ -15,6 +15,8 @@
 #endif
 
 inline constexpr wchar_t kStatusKey[] = L"SOFTWARE\\Corvanta\\RemoteUpdater";
+// Where the host tests install the updater; its log lives beside it.
+inline constexpr wchar_t kUpdaterPath[] = L"C:\\Updater\\RemoteUpdater.exe";
 
 class WorldTest : public ::testing::Test {
  protected:
@@ -23,6 +25,8 @@ class WorldTest : public ::testing::Test {
     ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStatusKey);
 #else
     winsim::Reset();
+    winsim::SetModuleFileName(kUpdaterPath);
+    winsim::SetCommandLine(L"\"" + std::wstring(kUpdaterPath) + L"\"");
 #endif
   }
 

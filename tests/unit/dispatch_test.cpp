@@ -18,7 +18,7 @@ TEST_P(RejectedCommandLineTest, RunsNoModeAndTouchesNothing) {
 
   EXPECT_FALSE(DispatchCommandLine(exit_code));
   EXPECT_EQ(exit_code, 77);
-  EXPECT_EQ(winsim::CallOrder(), (std::vector<std::string>{"CommandLineToArgvW", "LocalFree"}));
+  EXPECT_EQ(winsim::CallOrder(), (std::vector<std::string>{"GetCommandLineW", "CommandLineToArgvW", "LocalFree"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -13,11 +13,14 @@ inline constexpr wchar_t kSystemDirectory[] = L"C:\\Windows\\system32";
 inline constexpr wchar_t kInstalledProduct[] =
     L"C:\\Program Files\\Corvanta Remote\\Corvanta Remote.exe";
 
-inline void ArrangeInstallableMachine(const std::wstring& msi_path) {
+inline void ArrangeInstallableMachine(const std::wstring& msi_path, uint64_t stop_takes_ms = 0) {
   winsim::SetEnvironment(L"ProgramFiles", L"C:\\Program Files");
   winsim::ServiceSpec service;
   service.name = kRemoteService;
   service.state = SERVICE_RUNNING;
+  service.stop_takes_ms = stop_takes_ms;
+  service.host_exe_name = L"CorvantaRemoteService.exe";
+  service.host_image_path = L"C:\\Program Files\\Corvanta Remote\\CorvantaRemoteService.exe";
   winsim::AddService(service);
   winsim::SetFile(msi_path, "package bytes");
 }

@@ -70,21 +70,11 @@ void DenyWritesBelow(const std::wstring& folder) {
 
 }  // namespace winsim
 
-HANDLE WINAPI CreateFileW(LPCWSTR file_name, DWORD desired, DWORD share_mode,
-                          LPSECURITY_ATTRIBUTES security, DWORD creation_disposition,
-                          DWORD flags_and_attributes, HANDLE template_file) {
-  Record("CreateFileW", L"path=" + Quote(file_name) + L" access=" + Hex(desired) + L" share=" +
-                            Hex(share_mode) + L" disposition=" +
-                            std::to_wstring(creation_disposition) + L" attributes=" +
-                            Hex(flags_and_attributes) + L" security=" +
-                            (security ? L"set" : L"null") + L" template=" +
-                            (template_file ? L"set" : L"null"));
-  if (DWORD error = TakeFault("CreateFileW")) {
-    SetLastError(error);
-    return INVALID_HANDLE_VALUE;
-  }
+namespace {
+
+HANDLE OpenFile(const std::wstring& path, DWORD desired, DWORD share_mode,
+                DWORD creation_disposition) {
   World& w = TheWorld();
-  const std::wstring path = Fold(file_name ? file_name : L"");
   auto held = w.held_files.find(path);
   if ((held != w.held_files.end() && !SharingAllows(desired, share_mode, held->second)) ||
       !OpenHandlesAllow(path, desired, share_mode)) {
@@ -124,66 +114,79 @@ HANDLE WINAPI CreateFileW(LPCWSTR file_name, DWORD desired, DWORD share_mode,
   return reinterpret_cast<HANDLE>(AddHandle(std::move(entry)));
 }
 
+}  // namespace
+
+HANDLE WINAPI CreateFileW(LPCWSTR file_name, DWORD desired, DWORD share_mode,
+                          LPSECURITY_ATTRIBUTES security, DWORD creation_disposition,
+                          DWORD flags_and_attributes, HANDLE template_file) {
+  const std::wstring detail =
+      L"path=" + Quote(file_name) + L" access=" + Hex(desired) + L" share=" + Hex(share_mode) +
+      L" disposition=" + std::to_wstring(creation_disposition) + L" attributes=" +
+      Hex(flags_and_attributes) + L" security=" + (security ? L"set" : L"null") + L" template=" +
+      (template_file ? L"set" : L"null");
+  return CallSettingLastError("CreateFileW", detail, INVALID_HANDLE_VALUE, [&](size_t) {
+    return OpenFile(Fold(file_name ? file_name : L""), desired, share_mode, creation_disposition);
+  });
+}
+
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes_to_write, LPDWORD bytes_written,
                       LPOVERLAPPED overlapped) {
-  HandleEntry* entry = FindHandle(file, HandleKind::kFile);
-  Record("WriteFile", L"bytes=" + std::to_wstring(bytes_to_write) +
-                          (overlapped ? L" overlapped" : L""));
-  if (DWORD error = TakeFault("WriteFile")) {
-    SetLastError(error);
-    return FALSE;
-  }
-  if (entry == nullptr) return FALSE;
-  if ((entry->access & (GENERIC_WRITE | FILE_APPEND_DATA)) == 0) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
-  std::string& content = TheWorld().files[entry->path].content;
-  const char* bytes = static_cast<const char*>(buffer);
-  if ((entry->access & GENERIC_WRITE) == 0) {
-    content.append(bytes, bytes_to_write);  // append-only access writes at the end
-  } else {
-    content.resize(std::max(content.size(), entry->cursor + bytes_to_write));
-    std::memcpy(&content[entry->cursor], bytes, bytes_to_write);
-    entry->cursor += bytes_to_write;
-  }
-  if (bytes_written != nullptr) *bytes_written = bytes_to_write;
-  return TRUE;
+  const std::wstring detail =
+      L"bytes=" + std::to_wstring(bytes_to_write) + (overlapped ? L" overlapped" : L"");
+  return CallSettingLastError("WriteFile", detail, FALSE, [&](size_t) -> BOOL {
+    HandleEntry* entry = FindHandle(file, HandleKind::kFile);
+    if (entry == nullptr) return FALSE;
+    if ((entry->access & (GENERIC_WRITE | FILE_APPEND_DATA)) == 0) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return FALSE;
+    }
+    std::string& content = TheWorld().files[entry->path].content;
+    const char* bytes = static_cast<const char*>(buffer);
+    if ((entry->access & GENERIC_WRITE) == 0) {
+      content.append(bytes, bytes_to_write);  // append-only access writes at the end
+    } else {
+      content.resize(std::max(content.size(), entry->cursor + bytes_to_write));
+      if (bytes_to_write != 0) std::memcpy(&content[entry->cursor], bytes, bytes_to_write);
+      entry->cursor += bytes_to_write;
+    }
+    if (bytes_written != nullptr) *bytes_written = bytes_to_write;
+    return TRUE;
+  });
 }
 
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD bytes_to_read, LPDWORD bytes_read,
                      LPOVERLAPPED /*overlapped*/) {
-  HandleEntry* entry = FindHandle(file, HandleKind::kFile);
-  if (entry == nullptr) return FALSE;
-  if ((entry->access & GENERIC_READ) == 0) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
-  const std::string& content = TheWorld().files[entry->path].content;
-  const size_t available = content.size() > entry->cursor ? content.size() - entry->cursor : 0;
-  const size_t count = std::min<size_t>(available, bytes_to_read);
-  std::memcpy(buffer, content.data() + entry->cursor, count);
-  entry->cursor += count;
-  if (bytes_read != nullptr) *bytes_read = static_cast<DWORD>(count);
-  return TRUE;
+  const std::wstring detail = L"bytes=" + std::to_wstring(bytes_to_read);
+  return CallSettingLastError("ReadFile", detail, FALSE, [&](size_t) -> BOOL {
+    HandleEntry* entry = FindHandle(file, HandleKind::kFile);
+    if (entry == nullptr) return FALSE;
+    if ((entry->access & GENERIC_READ) == 0) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return FALSE;
+    }
+    const std::string& content = TheWorld().files[entry->path].content;
+    const size_t available = content.size() > entry->cursor ? content.size() - entry->cursor : 0;
+    const size_t count = std::min<size_t>(available, bytes_to_read);
+    if (count != 0) std::memcpy(buffer, content.data() + entry->cursor, count);
+    entry->cursor += count;
+    if (bytes_read != nullptr) *bytes_read = static_cast<DWORD>(count);
+    return TRUE;
+  });
 }
 
 BOOL WINAPI DeleteFileW(LPCWSTR file_name) {
-  Record("DeleteFileW", Quote(file_name));
-  if (DWORD error = TakeFault("DeleteFileW")) {
-    SetLastError(error);
-    return FALSE;
-  }
-  World& w = TheWorld();
-  const std::wstring path = Fold(file_name ? file_name : L"");
-  if (w.files.count(path) == 0) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return FALSE;
-  }
-  if (w.held_files.count(path) != 0 && (w.held_files[path] & FILE_SHARE_DELETE) == 0) {
-    SetLastError(ERROR_SHARING_VIOLATION);
-    return FALSE;
-  }
-  w.files.erase(path);
-  return TRUE;
+  return CallSettingLastError("DeleteFileW", Quote(file_name), FALSE, [&](size_t) -> BOOL {
+    World& w = TheWorld();
+    const std::wstring path = Fold(file_name ? file_name : L"");
+    if (w.files.count(path) == 0) {
+      SetLastError(ERROR_FILE_NOT_FOUND);
+      return FALSE;
+    }
+    if (w.held_files.count(path) != 0 && (w.held_files[path] & FILE_SHARE_DELETE) == 0) {
+      SetLastError(ERROR_SHARING_VIOLATION);
+      return FALSE;
+    }
+    w.files.erase(path);
+    return TRUE;
+  });
 }

@@ -73,7 +73,7 @@ void SetRegistryString(const std::wstring& key_path, const std::wstring& name,
                        const std::wstring& text, DWORD type, bool with_terminator) {
   const size_t units = text.size() + (with_terminator ? 1 : 0);
   std::vector<uint8_t> data(units * sizeof(wchar_t));
-  std::memcpy(data.data(), text.c_str(), data.size());
+  if (!data.empty()) std::memcpy(data.data(), text.c_str(), data.size());
   SetRegistryValue(key_path, name, type, std::move(data));
 }
 
@@ -96,7 +96,7 @@ std::optional<std::wstring> GetRegistryString(const std::wstring& key_path,
   std::optional<RegistryValue> value = GetRegistryValue(key_path, name);
   if (!value) return std::nullopt;
   std::wstring text(value->data.size() / sizeof(wchar_t), L'\0');
-  std::memcpy(text.data(), value->data.data(), text.size() * sizeof(wchar_t));
+  if (!text.empty()) std::memcpy(text.data(), value->data.data(), text.size() * sizeof(wchar_t));
   return text.substr(0, text.find(L'\0'));
 }
 
@@ -105,87 +105,97 @@ std::optional<std::wstring> GetRegistryString(const std::wstring& key_path,
 LSTATUS WINAPI RegCreateKeyExW(HKEY key, LPCWSTR sub_key, DWORD reserved, LPWSTR class_name,
                                DWORD options, REGSAM desired, const SECURITY_ATTRIBUTES* security,
                                PHKEY result, LPDWORD disposition) {
-  if (DWORD error = TakeFault("RegCreateKeyExW")) return static_cast<LSTATUS>(error);
   const std::wstring path = FullPath(key, sub_key);
-  Record("RegCreateKeyExW", L"path=" + path + L" options=" + Hex(options) + L" access=" +
-                                Hex(desired) + L" class=" + Quote(class_name) +
-                                L" security=" + (security ? L"set" : L"null") +
-                                L" disposition=" + (disposition ? L"asked" : L"null"));
-  if (path.empty()) return ERROR_INVALID_HANDLE;
-  if (reserved != 0 || result == nullptr) return ERROR_INVALID_PARAMETER;
-  const bool existed = TheWorld().registry.count(Fold(path)) != 0;
-  CreateKeyAndParents(path);
-  *result = NewKeyHandle(path, desired);
-  if (disposition != nullptr) *disposition = existed ? 2u : 1u;
-  return ERROR_SUCCESS;
+  const std::wstring detail = L"path=" + path + L" options=" + Hex(options) + L" access=" +
+                              Hex(desired) + L" class=" + Quote(class_name) + L" security=" +
+                              (security ? L"set" : L"null") + L" disposition=" +
+                              (disposition ? L"asked" : L"null");
+  return CallReturningStatus("RegCreateKeyExW", detail, [&]() -> LSTATUS {
+    if (path.empty()) return ERROR_INVALID_HANDLE;
+    if (reserved != 0 || result == nullptr) return ERROR_INVALID_PARAMETER;
+    const bool existed = TheWorld().registry.count(Fold(path)) != 0;
+    CreateKeyAndParents(path);
+    *result = NewKeyHandle(path, desired);
+    if (disposition != nullptr) *disposition = existed ? 2u : 1u;
+    return ERROR_SUCCESS;
+  });
 }
 
 LSTATUS WINAPI RegOpenKeyExW(HKEY key, LPCWSTR sub_key, DWORD options, REGSAM desired,
                              PHKEY result) {
-  if (DWORD error = TakeFault("RegOpenKeyExW")) return static_cast<LSTATUS>(error);
   const std::wstring path = FullPath(key, sub_key);
-  Record("RegOpenKeyExW", L"path=" + path + L" options=" + Hex(options) + L" access=" +
-                              Hex(desired));
-  if (path.empty()) return ERROR_INVALID_HANDLE;
-  if (result == nullptr) return ERROR_INVALID_PARAMETER;
-  if (TheWorld().registry.count(Fold(path)) == 0) return ERROR_FILE_NOT_FOUND;
-  *result = NewKeyHandle(path, desired);
-  return ERROR_SUCCESS;
+  const std::wstring detail = L"path=" + path + L" options=" + Hex(options) + L" access=" +
+                              Hex(desired);
+  return CallReturningStatus("RegOpenKeyExW", detail, [&]() -> LSTATUS {
+    if (path.empty()) return ERROR_INVALID_HANDLE;
+    if (result == nullptr) return ERROR_INVALID_PARAMETER;
+    if (TheWorld().registry.count(Fold(path)) == 0) return ERROR_FILE_NOT_FOUND;
+    *result = NewKeyHandle(path, desired);
+    return ERROR_SUCCESS;
+  });
 }
 
 LSTATUS WINAPI RegSetValueExW(HKEY key, LPCWSTR value_name, DWORD reserved, DWORD type,
                               const BYTE* data, DWORD size) {
-  if (DWORD error = TakeFault("RegSetValueExW")) return static_cast<LSTATUS>(error);
-  LSTATUS status = ERROR_SUCCESS;
-  HandleEntry* entry = KeyWithAccess(key, KEY_SET_VALUE, status);
   const std::wstring name = value_name ? value_name : L"";
-  Record("RegSetValueExW", L"name=" + name + L" type=" + std::to_wstring(type) + L" size=" +
-                               std::to_wstring(size));
-  if (entry == nullptr) return status;
-  if (reserved != 0) return ERROR_INVALID_PARAMETER;
-  std::vector<uint8_t> bytes(data, data + size);
-  TheWorld().registry[Fold(entry->path)][Fold(name)] = {name, winsim::RegistryValue{type, bytes}};
-  return ERROR_SUCCESS;
+  const std::wstring detail =
+      L"name=" + name + L" type=" + std::to_wstring(type) + L" size=" + std::to_wstring(size);
+  return CallReturningStatus("RegSetValueExW", detail, [&]() -> LSTATUS {
+    LSTATUS status = ERROR_SUCCESS;
+    HandleEntry* entry = KeyWithAccess(key, KEY_SET_VALUE, status);
+    if (entry == nullptr) return status;
+    if (reserved != 0 || (data == nullptr && size != 0)) return ERROR_INVALID_PARAMETER;
+    std::vector<uint8_t> bytes(size);
+    if (size != 0) std::memcpy(bytes.data(), data, size);
+    TheWorld().registry[Fold(entry->path)][Fold(name)] = {name, winsim::RegistryValue{type, bytes}};
+    return ERROR_SUCCESS;
+  });
 }
 
 LSTATUS WINAPI RegQueryValueExW(HKEY key, LPCWSTR value_name, LPDWORD reserved, LPDWORD type,
                                 LPBYTE data, LPDWORD size) {
-  if (DWORD error = TakeFault("RegQueryValueExW")) return static_cast<LSTATUS>(error);
-  LSTATUS status = ERROR_SUCCESS;
-  HandleEntry* entry = KeyWithAccess(key, KEY_QUERY_VALUE, status);
   const std::wstring name = value_name ? value_name : L"";
-  Record("RegQueryValueExW", L"name=" + name + L" size=" + (size ? std::to_wstring(*size) : L"null") +
-                                 L" data=" + (data ? L"buffer" : L"null"));
-  if (entry == nullptr) return status;
-  if (reserved != nullptr || (data != nullptr && size == nullptr)) return ERROR_INVALID_PARAMETER;
-  const auto& values = TheWorld().registry[Fold(entry->path)];
-  auto found = values.find(Fold(name));
-  if (found == values.end()) return ERROR_FILE_NOT_FOUND;
-  const winsim::RegistryValue& value = found->second.second;
-  if (type != nullptr) *type = value.type;
-  const auto stored = static_cast<DWORD>(value.data.size());
-  if (data != nullptr && *size < stored) {
-    *size = stored;
-    return ERROR_MORE_DATA;
-  }
-  if (data != nullptr) std::memcpy(data, value.data.data(), stored);
-  if (size != nullptr) *size = stored;
-  return ERROR_SUCCESS;
+  const std::wstring detail = L"name=" + name + L" size=" +
+                              (size ? std::to_wstring(*size) : L"null") + L" data=" +
+                              (data ? L"buffer" : L"null");
+  return CallReturningStatus("RegQueryValueExW", detail, [&]() -> LSTATUS {
+    LSTATUS status = ERROR_SUCCESS;
+    HandleEntry* entry = KeyWithAccess(key, KEY_QUERY_VALUE, status);
+    if (entry == nullptr) return status;
+    if (reserved != nullptr || (data != nullptr && size == nullptr)) return ERROR_INVALID_PARAMETER;
+    const auto& values = TheWorld().registry[Fold(entry->path)];
+    auto found = values.find(Fold(name));
+    if (found == values.end()) return ERROR_FILE_NOT_FOUND;
+    const winsim::RegistryValue& value = found->second.second;
+    if (type != nullptr) *type = value.type;
+    const auto stored = static_cast<DWORD>(value.data.size());
+    if (data != nullptr && *size < stored) {
+      *size = stored;
+      return ERROR_MORE_DATA;
+    }
+    // An empty value has no bytes to copy, nor a buffer of its own to copy from.
+    if (data != nullptr && stored != 0) std::memcpy(data, value.data.data(), stored);
+    if (size != nullptr) *size = stored;
+    return ERROR_SUCCESS;
+  });
 }
 
 LSTATUS WINAPI RegDeleteTreeW(HKEY key, LPCWSTR sub_key) {
   const std::wstring path = Fold(FullPath(key, sub_key));
-  if (path.empty()) return ERROR_INVALID_HANDLE;
-  auto& registry = TheWorld().registry;
-  if (registry.count(path) == 0) return ERROR_FILE_NOT_FOUND;
-  for (auto it = registry.begin(); it != registry.end();) {
-    const bool below = it->first == path || it->first.rfind(path + L"\\", 0) == 0;
-    it = below ? registry.erase(it) : std::next(it);
-  }
-  return ERROR_SUCCESS;
+  return CallReturningStatus("RegDeleteTreeW", L"path=" + path, [&]() -> LSTATUS {
+    if (path.empty()) return ERROR_INVALID_HANDLE;
+    auto& registry = TheWorld().registry;
+    if (registry.count(path) == 0) return ERROR_FILE_NOT_FOUND;
+    for (auto it = registry.begin(); it != registry.end();) {
+      const bool below = it->first == path || it->first.rfind(path + L"\\", 0) == 0;
+      it = below ? registry.erase(it) : std::next(it);
+    }
+    return ERROR_SUCCESS;
+  });
 }
 
 LSTATUS WINAPI RegCloseKey(HKEY key) {
-  Record("RegCloseKey", L"");
-  return RemoveHandle(key, HandleKind::kKey, "RegCloseKey") ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+  return CallReturningStatus("RegCloseKey", L"", [&]() -> LSTATUS {
+    return RemoveHandle(key, HandleKind::kKey, "RegCloseKey") ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+  });
 }

@@ -14,10 +14,10 @@ Service* FindService(const std::wstring& name) {
   return found == services.end() ? nullptr : &found->second;
 }
 
-DWORD StartHostProcess() {
+DWORD StartHostProcess(const winsim::ServiceSpec& service) {
   winsim::ProcessSpec host;
-  host.exe_name = L"CorvantaRemoteService.exe";
-  host.image_path = L"C:\\Program Files\\Corvanta Remote\\CorvantaRemoteService.exe";
+  host.exe_name = service.host_exe_name;
+  host.image_path = service.host_image_path;
   return NewProcess(std::move(host));
 }
 
@@ -62,7 +62,7 @@ namespace winsim {
 void AddService(ServiceSpec setup) {
   Service service;
   service.state = setup.state;
-  if (setup.state != SERVICE_STOPPED) service.host_pid = StartHostProcess();
+  if (setup.state != SERVICE_STOPPED) service.host_pid = StartHostProcess(setup);
   service.setup = std::move(setup);
   TheWorld().services[Fold(service.setup.name)] = std::move(service);
 }
@@ -80,175 +80,162 @@ DWORD ServiceHostPid(const std::wstring& name) {
 }  // namespace winsim
 
 SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR machine_name, LPCWSTR database_name, DWORD desired) {
-  Record("OpenSCManagerW", L"machine=" + Quote(machine_name) + L" database=" +
-                               Quote(database_name) + L" access=" + Hex(desired));
-  if (DWORD error = TakeFault("OpenSCManagerW")) {
-    SetLastError(error);
-    return nullptr;
-  }
-  HandleEntry entry(HandleKind::kServiceManager);
-  entry.access = desired;
-  return reinterpret_cast<SC_HANDLE>(AddHandle(std::move(entry)));
+  const std::wstring detail = L"machine=" + Quote(machine_name) + L" database=" +
+                              Quote(database_name) + L" access=" + Hex(desired);
+  return CallSettingLastError("OpenSCManagerW", detail, SC_HANDLE{nullptr}, [&](size_t) {
+    HandleEntry entry(HandleKind::kServiceManager);
+    entry.access = desired;
+    return reinterpret_cast<SC_HANDLE>(AddHandle(std::move(entry)));
+  });
 }
 
 SC_HANDLE WINAPI OpenServiceW(SC_HANDLE manager, LPCWSTR service_name, DWORD desired) {
   const std::wstring name = service_name ? service_name : L"";
-  Record("OpenServiceW", L"name=" + name + L" access=" + Hex(desired));
-  if (DWORD error = TakeFault("OpenServiceW")) {
-    SetLastError(error);
-    return nullptr;
-  }
-  HandleEntry* manager_entry = FindHandle(manager, HandleKind::kServiceManager);
-  if (manager_entry == nullptr) return nullptr;
-  if ((manager_entry->access & SC_MANAGER_CONNECT) == 0) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return nullptr;
-  }
-  const Service* service = FindService(name);
-  if (service == nullptr) {
-    SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
-    return nullptr;
-  }
-  if (service->setup.open_error != 0) {
-    SetLastError(service->setup.open_error);
-    return nullptr;
-  }
-  HandleEntry entry(HandleKind::kService);
-  entry.access = desired;
-  entry.path = service->setup.name;
-  return reinterpret_cast<SC_HANDLE>(AddHandle(std::move(entry)));
+  const std::wstring detail = L"name=" + name + L" access=" + Hex(desired);
+  return CallSettingLastError("OpenServiceW", detail, SC_HANDLE{nullptr}, [&](size_t) -> SC_HANDLE {
+    HandleEntry* manager_entry = FindHandle(manager, HandleKind::kServiceManager);
+    if (manager_entry == nullptr) return nullptr;
+    if ((manager_entry->access & SC_MANAGER_CONNECT) == 0) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return nullptr;
+    }
+    const Service* service = FindService(name);
+    if (service == nullptr) {
+      SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
+      return nullptr;
+    }
+    if (service->setup.open_error != 0) {
+      SetLastError(service->setup.open_error);
+      return nullptr;
+    }
+    HandleEntry entry(HandleKind::kService);
+    entry.access = desired;
+    entry.path = service->setup.name;
+    return reinterpret_cast<SC_HANDLE>(AddHandle(std::move(entry)));
+  });
 }
 
 BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
-  Record("CloseServiceHandle", L"");
-  World& w = TheWorld();
-  auto found = w.handles.find(reinterpret_cast<uintptr_t>(handle));
-  const HandleKind kind =
-      found != w.handles.end() && found->second.kind == HandleKind::kServiceManager
-          ? HandleKind::kServiceManager
-          : HandleKind::kService;
-  return RemoveHandle(handle, kind, "CloseServiceHandle") ? TRUE : FALSE;
+  return CallSettingLastError("CloseServiceHandle", L"", FALSE, [&](size_t) -> BOOL {
+    World& w = TheWorld();
+    auto found = w.handles.find(reinterpret_cast<uintptr_t>(handle));
+    const HandleKind kind =
+        found != w.handles.end() && found->second.kind == HandleKind::kServiceManager
+            ? HandleKind::kServiceManager
+            : HandleKind::kService;
+    return RemoveHandle(handle, kind, "CloseServiceHandle") ? TRUE : FALSE;
+  });
 }
 
 BOOL WINAPI QueryServiceStatus(SC_HANDLE handle, LPSERVICE_STATUS status) {
-  if (DWORD error = TakeFault("QueryServiceStatus")) {
-    Record("QueryServiceStatus", L"failed");
-    SetLastError(error);
-    return FALSE;
-  }
-  Service* service = ServiceOf(handle, SERVICE_QUERY_STATUS);
-  Record("QueryServiceStatus", L"state=" + std::to_wstring(service ? service->state : 0));
-  if (service == nullptr) return FALSE;
-  if (service->setup.query_error != 0) {
-    SetLastError(service->setup.query_error);
-    return FALSE;
-  }
-  FillStatus(*service, *status);
-  return TRUE;
+  return CallSettingLastError("QueryServiceStatus", L"", FALSE, [&](size_t call) -> BOOL {
+    Service* service = ServiceOf(handle, SERVICE_QUERY_STATUS);
+    AddDetail(call, L"state=" + std::to_wstring(service ? service->state : 0));
+    if (service == nullptr) return FALSE;
+    if (service->setup.query_error != 0) {
+      SetLastError(service->setup.query_error);
+      return FALSE;
+    }
+    FillStatus(*service, *status);
+    return TRUE;
+  });
 }
 
 BOOL WINAPI QueryServiceStatusEx(SC_HANDLE handle, SC_STATUS_TYPE info_level, LPBYTE buffer,
                                  DWORD buffer_size, LPDWORD bytes_needed) {
-  if (DWORD error = TakeFault("QueryServiceStatusEx")) {
-    Record("QueryServiceStatusEx", L"failed");
-    SetLastError(error);
-    return FALSE;
-  }
-  Service* service = ServiceOf(handle, SERVICE_QUERY_STATUS);
-  Record("QueryServiceStatusEx", L"state=" + std::to_wstring(service ? service->state : 0) +
-                                     L" pid=" + std::to_wstring(service ? service->host_pid : 0) +
-                                     L" size=" + std::to_wstring(buffer_size));
-  if (service == nullptr) return FALSE;
-  if (service->setup.query_error != 0) {
-    SetLastError(service->setup.query_error);
-    return FALSE;
-  }
-  if (info_level != SC_STATUS_PROCESS_INFO) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  if (bytes_needed != nullptr) *bytes_needed = sizeof(SERVICE_STATUS_PROCESS);
-  if (buffer == nullptr || buffer_size < sizeof(SERVICE_STATUS_PROCESS)) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return FALSE;
-  }
-  SERVICE_STATUS plain;
-  FillStatus(*service, plain);
-  SERVICE_STATUS_PROCESS full{};
-  std::memcpy(&full, &plain, sizeof(plain));
-  full.dwProcessId = service->state == SERVICE_STOPPED ? 0 : service->host_pid;
-  std::memcpy(buffer, &full, sizeof(full));
-  return TRUE;
+  return CallSettingLastError("QueryServiceStatusEx", L"", FALSE, [&](size_t call) -> BOOL {
+    Service* service = ServiceOf(handle, SERVICE_QUERY_STATUS);
+    AddDetail(call, L"state=" + std::to_wstring(service ? service->state : 0) + L" pid=" +
+                        std::to_wstring(service ? service->host_pid : 0) + L" size=" +
+                        std::to_wstring(buffer_size));
+    if (service == nullptr) return FALSE;
+    if (service->setup.query_error != 0) {
+      SetLastError(service->setup.query_error);
+      return FALSE;
+    }
+    if (info_level != SC_STATUS_PROCESS_INFO) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return FALSE;
+    }
+    if (bytes_needed != nullptr) *bytes_needed = sizeof(SERVICE_STATUS_PROCESS);
+    if (buffer == nullptr || buffer_size < sizeof(SERVICE_STATUS_PROCESS)) {
+      SetLastError(ERROR_INSUFFICIENT_BUFFER);
+      return FALSE;
+    }
+    SERVICE_STATUS plain;
+    FillStatus(*service, plain);
+    SERVICE_STATUS_PROCESS full{};
+    std::memcpy(&full, &plain, sizeof(plain));
+    full.dwProcessId = service->state == SERVICE_STOPPED ? 0 : service->host_pid;
+    std::memcpy(buffer, &full, sizeof(full));
+    return TRUE;
+  });
 }
 
 BOOL WINAPI ControlService(SC_HANDLE handle, DWORD control, LPSERVICE_STATUS status) {
-  Record("ControlService", L"control=" + std::to_wstring(control));
-  if (DWORD error = TakeFault("ControlService")) {
-    SetLastError(error);
-    return FALSE;
-  }
-  if (control != SERVICE_CONTROL_STOP) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  Service* service = ServiceOf(handle, SERVICE_STOP);
-  if (service == nullptr) return FALSE;
-  if (service->state == SERVICE_STOPPED) {
-    SetLastError(ERROR_SERVICE_NOT_ACTIVE);
-    return FALSE;
-  }
-  if (service->setup.stop_error != 0) {
-    SetLastError(service->setup.stop_error);
-    return FALSE;
-  }
-  if (!service->setup.ignores_stop && service->state != SERVICE_STOP_PENDING) {
-    const std::wstring name = service->setup.name;
-    if (service->setup.stop_takes_ms == 0) {
-      ReachStopped(name);
-    } else {
-      service->state = SERVICE_STOP_PENDING;
-      winsim::At(TheWorld().now_ms + service->setup.stop_takes_ms, [name] { ReachStopped(name); });
+  return CallSettingLastError("ControlService", L"control=" + std::to_wstring(control), FALSE,
+                              [&](size_t) -> BOOL {
+    if (control != SERVICE_CONTROL_STOP) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return FALSE;
     }
-  }
-  if (status != nullptr) FillStatus(*service, *status);
-  return TRUE;
+    Service* service = ServiceOf(handle, SERVICE_STOP);
+    if (service == nullptr) return FALSE;
+    if (service->state == SERVICE_STOPPED) {
+      SetLastError(ERROR_SERVICE_NOT_ACTIVE);
+      return FALSE;
+    }
+    if (service->setup.stop_error != 0) {
+      SetLastError(service->setup.stop_error);
+      return FALSE;
+    }
+    if (!service->setup.ignores_stop && service->state != SERVICE_STOP_PENDING) {
+      const std::wstring name = service->setup.name;
+      if (service->setup.stop_takes_ms == 0) {
+        ReachStopped(name);
+      } else {
+        service->state = SERVICE_STOP_PENDING;
+        winsim::At(TheWorld().now_ms + service->setup.stop_takes_ms, [name] { ReachStopped(name); });
+      }
+    }
+    if (status != nullptr) FillStatus(*service, *status);
+    return TRUE;
+  });
 }
 
 BOOL WINAPI StartServiceW(SC_HANDLE handle, DWORD argument_count, LPCWSTR* arguments) {
-  Record("StartServiceW", L"arguments=" + std::to_wstring(argument_count) +
-                              (arguments ? L" vector" : L" null"));
-  if (DWORD error = TakeFault("StartServiceW")) {
-    SetLastError(error);
-    return FALSE;
-  }
-  Service* service = ServiceOf(handle, SERVICE_START);
-  if (service == nullptr) return FALSE;
-  if (service->state != SERVICE_STOPPED) {
-    SetLastError(ERROR_SERVICE_ALREADY_RUNNING);
-    return FALSE;
-  }
-  if (service->setup.start_error != 0) {
-    SetLastError(service->setup.start_error);
-    return FALSE;
-  }
-  const std::wstring name = service->setup.name;
-  service->state = SERVICE_START_PENDING;
-  service->host_pid = StartHostProcess();
-  auto settle = [name] {
-    Service* s = FindService(name);
-    if (s == nullptr || s->state != SERVICE_START_PENDING) return;
-    if (s->setup.falls_back_after_start) {
-      if (Process* host = FindProcess(s->host_pid)) host->ends_at_ms = TheWorld().now_ms;
-      s->state = SERVICE_STOPPED;
-      s->host_pid = 0;
-    } else {
-      s->state = SERVICE_RUNNING;
+  const std::wstring detail =
+      L"arguments=" + std::to_wstring(argument_count) + (arguments ? L" vector" : L" null");
+  return CallSettingLastError("StartServiceW", detail, FALSE, [&](size_t) -> BOOL {
+    Service* service = ServiceOf(handle, SERVICE_START);
+    if (service == nullptr) return FALSE;
+    if (service->state != SERVICE_STOPPED) {
+      SetLastError(ERROR_SERVICE_ALREADY_RUNNING);
+      return FALSE;
     }
-  };
-  if (service->setup.start_takes_ms == 0) {
-    settle();
-  } else {
-    winsim::At(TheWorld().now_ms + service->setup.start_takes_ms, settle);
-  }
-  return TRUE;
+    if (service->setup.start_error != 0) {
+      SetLastError(service->setup.start_error);
+      return FALSE;
+    }
+    const std::wstring name = service->setup.name;
+    service->state = SERVICE_START_PENDING;
+    service->host_pid = StartHostProcess(service->setup);
+    auto settle = [name] {
+      Service* s = FindService(name);
+      if (s == nullptr || s->state != SERVICE_START_PENDING) return;
+      if (s->setup.falls_back_after_start) {
+        if (Process* host = FindProcess(s->host_pid)) host->ends_at_ms = TheWorld().now_ms;
+        s->state = SERVICE_STOPPED;
+        s->host_pid = 0;
+      } else {
+        s->state = SERVICE_RUNNING;
+      }
+    };
+    if (service->setup.start_takes_ms == 0) {
+      settle();
+    } else {
+      winsim::At(TheWorld().now_ms + service->setup.start_takes_ms, settle);
+    }
+    return TRUE;
+  });
 }

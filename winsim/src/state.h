@@ -10,6 +10,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "winsim/world.h"
@@ -70,6 +71,8 @@ struct World {
   std::map<std::string, std::vector<Fault>> faults;
   std::map<std::string, unsigned> uses;
   std::vector<Call> journal;
+  Budget budget;
+  bool stopped = false;
 
   std::wstring command_line;
   std::map<std::wstring, std::pair<std::wstring, std::wstring>> environment;  // folded name
@@ -98,10 +101,51 @@ World& TheWorld();
 // Folds ASCII letters to lower case, as Windows compares names.
 std::wstring Fold(const std::wstring& text);
 
-// Counts a use of `function` and returns the error it must fail with, or 0.
-DWORD TakeFault(const char* function);
-void Record(const char* function, std::wstring detail);
+// Opens the journal entry of a call to `function`: counts the use, holds the
+// run to its budget, and takes the error an injected fault makes this use
+// fail with (0: none).
+struct CallStart {
+  size_t entry;
+  DWORD fault;
+};
+CallStart BeginCall(const char* function, std::wstring detail);
+void EndCall(size_t entry, uint64_t result, DWORD error);
+// Adds what only the call's outcome tells to its journal entry.
+void AddDetail(size_t entry, const std::wstring& more);
 void Problem(std::string text);
+
+template <typename T>
+uint64_t AsNumber(T value) {
+  if constexpr (std::is_pointer_v<T>) {
+    return reinterpret_cast<uintptr_t>(value);
+  } else {
+    return static_cast<uint64_t>(value);
+  }
+}
+
+// Runs a function that reports failure through the last error, journalled.
+// A fault makes it set that error and return `failure` without running `body`.
+template <typename T, typename Body>
+T CallSettingLastError(const char* function, std::wstring detail, T failure, Body body) {
+  const CallStart call = BeginCall(function, std::move(detail));
+  T result = failure;
+  if (call.fault != 0) {
+    TheWorld().last_error = call.fault;
+  } else {
+    result = body(call.entry);
+  }
+  EndCall(call.entry, AsNumber(result), TheWorld().last_error);
+  return result;
+}
+
+// The same for a registry function, which returns its error.
+template <typename Body>
+LSTATUS CallReturningStatus(const char* function, std::wstring detail, Body body) {
+  const CallStart call = BeginCall(function, std::move(detail));
+  const LSTATUS status = call.fault != 0 ? static_cast<LSTATUS>(call.fault) : body();
+  EndCall(call.entry, AsNumber(status), static_cast<DWORD>(status));
+  return status;
+}
 
 // Moves the clock forward to `target_ms`, running the events that fall due.
 void AdvanceTo(uint64_t target_ms);

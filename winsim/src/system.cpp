@@ -99,26 +99,16 @@ void SetSystemDirectory(const std::wstring& path) { TheWorld().system_directory 
 }  // namespace winsim
 
 LPWSTR WINAPI GetCommandLineW() {
-  TakeFault("GetCommandLineW");
-  return TheWorld().command_line.data();
+  const CallStart call = BeginCall("GetCommandLineW", L"");
+  LPWSTR command_line = TheWorld().command_line.data();
+  EndCall(call.entry, AsNumber(command_line), TheWorld().last_error);
+  return command_line;
 }
 
-LPWSTR* WINAPI CommandLineToArgvW(LPCWSTR command_line, int* count) {
-  if (DWORD error = TakeFault("CommandLineToArgvW")) {
-    SetLastError(error);
-    return nullptr;
-  }
-  if (command_line == nullptr || count == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return nullptr;
-  }
-  // An empty command line names the running program alone.
-  const std::vector<std::wstring> elements =
-      *command_line == L'\0' ? std::vector<std::wstring>{TheWorld().module_file_name}
-                             : Split(command_line);
-  Record("CommandLineToArgvW", Quote(command_line));
+namespace {
 
-  // One block, like the shell's: the pointer array, then the strings.
+// One block, like the shell's: the pointer array, then the strings.
+LPWSTR* NewArgumentBlock(const std::vector<std::wstring>& elements) {
   size_t bytes = (elements.size() + 1) * sizeof(LPWSTR);
   for (const std::wstring& e : elements) bytes += (e.size() + 1) * sizeof(wchar_t);
   void* block = std::calloc(1, bytes);
@@ -134,85 +124,101 @@ LPWSTR* WINAPI CommandLineToArgvW(LPCWSTR command_line, int* count) {
     std::memcpy(text, elements[i].c_str(), (elements[i].size() + 1) * sizeof(wchar_t));
     text += elements[i].size() + 1;
   }
-  *count = static_cast<int>(elements.size());
   return pointers;
 }
 
+}  // namespace
+
+LPWSTR* WINAPI CommandLineToArgvW(LPCWSTR command_line, int* count) {
+  return CallSettingLastError("CommandLineToArgvW", Quote(command_line), static_cast<LPWSTR*>(nullptr),
+                              [&](size_t) -> LPWSTR* {
+    if (command_line == nullptr || count == nullptr) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return nullptr;
+    }
+    // An empty command line names the running program alone.
+    const std::vector<std::wstring> elements =
+        *command_line == L'\0' ? std::vector<std::wstring>{TheWorld().module_file_name}
+                               : Split(command_line);
+    LPWSTR* pointers = NewArgumentBlock(elements);
+    if (pointers != nullptr) *count = static_cast<int>(elements.size());
+    return pointers;
+  });
+}
+
 HLOCAL WINAPI LocalFree(HLOCAL memory) {
-  Record("LocalFree", L"");
-  if (memory == nullptr) return nullptr;
-  World& w = TheWorld();
-  if (w.local_blocks.erase(memory) == 0) {
-    Problem("LocalFree of memory that is not a live LocalAlloc block");
-    SetLastError(ERROR_INVALID_HANDLE);
-    return memory;
-  }
-  std::free(memory);
-  return nullptr;
+  return CallSettingLastError("LocalFree", L"", memory, [&](size_t) -> HLOCAL {
+    if (memory == nullptr) return nullptr;
+    World& w = TheWorld();
+    if (w.local_blocks.erase(memory) == 0) {
+      Problem("LocalFree of memory that is not a live LocalAlloc block");
+      SetLastError(ERROR_INVALID_HANDLE);
+      return memory;
+    }
+    std::free(memory);
+    return nullptr;
+  });
 }
 
 DWORD WINAPI GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size) {
-  if (DWORD error = TakeFault("GetEnvironmentVariableW")) {
-    SetLastError(error);
-    return 0;
-  }
-  Record("GetEnvironmentVariableW", Quote(name) + L" size=" + std::to_wstring(size));
-  const auto& environment = TheWorld().environment;
-  auto found = environment.find(Fold(name));
-  if (found == environment.end()) {
-    SetLastError(ERROR_ENVVAR_NOT_FOUND);
-    return 0;
-  }
-  const std::wstring& value = found->second.second;
-  const auto needed = static_cast<DWORD>(value.size() + 1);
-  if (buffer == nullptr || size < needed) return needed;
-  std::memcpy(buffer, value.c_str(), needed * sizeof(wchar_t));
-  return needed - 1;
+  const std::wstring detail = Quote(name) + L" size=" + std::to_wstring(size);
+  return CallSettingLastError("GetEnvironmentVariableW", detail, DWORD{0}, [&](size_t) -> DWORD {
+    const auto& environment = TheWorld().environment;
+    auto found = environment.find(Fold(name));
+    if (found == environment.end()) {
+      SetLastError(ERROR_ENVVAR_NOT_FOUND);
+      return 0;
+    }
+    const std::wstring& value = found->second.second;
+    const auto needed = static_cast<DWORD>(value.size() + 1);
+    if (buffer == nullptr || size < needed) return needed;
+    std::memcpy(buffer, value.c_str(), needed * sizeof(wchar_t));
+    return needed - 1;
+  });
 }
 
 BOOL WINAPI SetEnvironmentVariableW(LPCWSTR name, LPCWSTR value) {
-  if (value == nullptr) {
-    winsim::UnsetEnvironment(name);
-  } else {
-    winsim::SetEnvironment(name, value);
-  }
-  return TRUE;
+  return CallSettingLastError("SetEnvironmentVariableW", Quote(name) + L"=" + Quote(value), FALSE,
+                              [&](size_t) -> BOOL {
+    if (value == nullptr) {
+      winsim::UnsetEnvironment(name);
+    } else {
+      winsim::SetEnvironment(name, value);
+    }
+    return TRUE;
+  });
 }
 
 DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR filename, DWORD size) {
-  if (DWORD error = TakeFault("GetModuleFileNameW")) {
-    SetLastError(error);
-    return 0;
-  }
-  Record("GetModuleFileNameW", L"size=" + std::to_wstring(size));
-  if (module != nullptr) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return 0;
-  }
-  const std::wstring& path = TheWorld().module_file_name;
-  if (size == 0) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return 0;
-  }
-  if (path.size() >= size) {  // truncated and terminated, as Windows does
-    std::memcpy(filename, path.c_str(), (size - 1) * sizeof(wchar_t));
-    filename[size - 1] = L'\0';
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return size;
-  }
-  std::memcpy(filename, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
-  return static_cast<DWORD>(path.size());
+  return CallSettingLastError("GetModuleFileNameW", L"size=" + std::to_wstring(size), DWORD{0},
+                              [&](size_t) -> DWORD {
+    if (module != nullptr) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return 0;
+    }
+    const std::wstring& path = TheWorld().module_file_name;
+    if (size == 0) {
+      SetLastError(ERROR_INSUFFICIENT_BUFFER);
+      return 0;
+    }
+    if (path.size() >= size) {  // truncated and terminated, as Windows does
+      std::memcpy(filename, path.c_str(), (size - 1) * sizeof(wchar_t));
+      filename[size - 1] = L'\0';
+      SetLastError(ERROR_INSUFFICIENT_BUFFER);
+      return size;
+    }
+    std::memcpy(filename, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
+    return static_cast<DWORD>(path.size());
+  });
 }
 
 UINT WINAPI GetSystemDirectoryW(LPWSTR buffer, UINT size) {
-  if (DWORD error = TakeFault("GetSystemDirectoryW")) {
-    SetLastError(error);
-    return 0;
-  }
-  Record("GetSystemDirectoryW", L"size=" + std::to_wstring(size));
-  const std::wstring& path = TheWorld().system_directory;
-  // Too small a buffer gets nothing and learns the size it needs.
-  if (buffer == nullptr || size < path.size() + 1) return static_cast<UINT>(path.size() + 1);
-  std::memcpy(buffer, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
-  return static_cast<UINT>(path.size());
+  return CallSettingLastError("GetSystemDirectoryW", L"size=" + std::to_wstring(size), UINT{0},
+                              [&](size_t) -> UINT {
+    const std::wstring& path = TheWorld().system_directory;
+    // Too small a buffer gets nothing and learns the size it needs.
+    if (buffer == nullptr || size < path.size() + 1) return static_cast<UINT>(path.size() + 1);
+    std::memcpy(buffer, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
+    return static_cast<UINT>(path.size());
+  });
 }

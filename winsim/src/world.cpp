@@ -1,6 +1,7 @@
 // The simulated world's core: clock, handle table, faults and journal.
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <sstream>
 
 #include "state.h"
@@ -30,9 +31,59 @@ std::wstring Quote(const wchar_t* text) {
   return text == nullptr ? L"null" : L"\"" + std::wstring(text) + L"\"";
 }
 
-DWORD TakeFault(const char* function) {
-  World& w = TheWorld();
-  const unsigned use = ++w.uses[function];
+namespace {
+
+enum class Kind {
+  kCanFail,
+  kNeverFails,  // has no failure to report
+  kCloses,      // never fails, and runs during unwinding, so never stops a run
+};
+
+// Every function the simulation provides.
+const std::map<std::string, Kind>& Functions() {
+  static const std::map<std::string, Kind> functions = {
+      {"Sleep", Kind::kNeverFails},
+      {"GetCommandLineW", Kind::kNeverFails},
+      {"CommandLineToArgvW", Kind::kCanFail},
+      {"LocalFree", Kind::kCloses},
+      {"GetEnvironmentVariableW", Kind::kCanFail},
+      {"SetEnvironmentVariableW", Kind::kCanFail},
+      {"GetModuleFileNameW", Kind::kCanFail},
+      {"GetSystemDirectoryW", Kind::kCanFail},
+      {"RegCreateKeyExW", Kind::kCanFail},
+      {"RegOpenKeyExW", Kind::kCanFail},
+      {"RegSetValueExW", Kind::kCanFail},
+      {"RegQueryValueExW", Kind::kCanFail},
+      {"RegDeleteTreeW", Kind::kCanFail},
+      {"RegCloseKey", Kind::kCloses},
+      {"CloseHandle", Kind::kCloses},
+      {"WaitForSingleObject", Kind::kCanFail},
+      {"OpenProcess", Kind::kCanFail},
+      {"QueryFullProcessImageNameW", Kind::kCanFail},
+      {"TerminateProcess", Kind::kCanFail},
+      {"GetExitCodeProcess", Kind::kCanFail},
+      {"CreateProcessW", Kind::kCanFail},
+      {"WaitForInputIdle", Kind::kCanFail},
+      {"CreateToolhelp32Snapshot", Kind::kCanFail},
+      {"Process32FirstW", Kind::kCanFail},
+      {"Process32NextW", Kind::kCanFail},
+      {"OpenSCManagerW", Kind::kCanFail},
+      {"OpenServiceW", Kind::kCanFail},
+      {"CloseServiceHandle", Kind::kCloses},
+      {"QueryServiceStatus", Kind::kCanFail},
+      {"QueryServiceStatusEx", Kind::kCanFail},
+      {"ControlService", Kind::kCanFail},
+      {"StartServiceW", Kind::kCanFail},
+      {"CreateFileW", Kind::kCanFail},
+      {"WriteFile", Kind::kCanFail},
+      {"ReadFile", Kind::kCanFail},
+      {"DeleteFileW", Kind::kCanFail},
+  };
+  return functions;
+}
+
+DWORD TakeFault(const std::string& function, unsigned use) {
+  const World& w = TheWorld();
   auto found = w.faults.find(function);
   if (found == w.faults.end()) return 0;
   for (const World::Fault& fault : found->second) {
@@ -41,10 +92,42 @@ DWORD TakeFault(const char* function) {
   return 0;
 }
 
-void Record(const char* function, std::wstring detail) {
+// Stops the run once it has used up its budget; see SetBudget.
+void HoldToBudget(Kind kind) {
   World& w = TheWorld();
-  w.journal.push_back(Call{function, std::move(detail), w.now_ms});
+  if (kind == Kind::kCloses) return;
+  const bool over = w.journal.size() > w.budget.calls || w.now_ms > w.budget.virtual_ms;
+  if (!over && !w.stopped) return;
+  std::ostringstream text;
+  text << "the run went over its budget of " << w.budget.calls << " calls or "
+       << w.budget.virtual_ms << " ms: " << w.journal.size() << " calls at " << w.now_ms << " ms";
+  if (!w.stopped) Problem(text.str());
+  w.stopped = true;
+  throw RunStopped(text.str());
 }
+
+}  // namespace
+
+CallStart BeginCall(const char* function, std::wstring detail) {
+  World& w = TheWorld();
+  auto known = Functions().find(function);
+  if (known == Functions().end()) {
+    Problem(std::string("journalled call to ") + function + ", which is missing from the list");
+  }
+  const Kind kind = known == Functions().end() ? Kind::kCanFail : known->second;
+  HoldToBudget(kind);
+  const unsigned use = ++w.uses[function];
+  w.journal.push_back(Call{function, std::move(detail), w.now_ms, use, 0, 0});
+  return CallStart{w.journal.size() - 1, TakeFault(function, use)};
+}
+
+void EndCall(size_t entry, uint64_t result, DWORD error) {
+  Call& call = TheWorld().journal.at(entry);
+  call.result = result;
+  call.error = error;
+}
+
+void AddDetail(size_t entry, const std::wstring& more) { TheWorld().journal.at(entry).detail += more; }
 
 void Problem(std::string text) { TheWorld().problems.push_back(std::move(text)); }
 
@@ -113,8 +196,8 @@ void Reset() {
   World& w = TheWorld();
   for (void* block : w.local_blocks) std::free(block);
   w = World{};
-  w.command_line = L"\"C:\\Updater\\RemoteUpdater.exe\"";
-  w.module_file_name = L"C:\\Updater\\RemoteUpdater.exe";
+  w.command_line = L"\"C:\\Program\\program.exe\"";
+  w.module_file_name = L"C:\\Program\\program.exe";
   w.system_directory = L"C:\\Windows\\system32";
 }
 
@@ -147,8 +230,20 @@ std::string DescribeOpenHandles() {
 
 const std::vector<std::string>& Problems() { return TheWorld().problems; }
 
+void SetBudget(Budget budget) { TheWorld().budget = budget; }
+
 void FailCall(const std::string& function, unsigned nth_use, DWORD error) {
+  if (!CanFail(function)) {
+    Problem("FailCall(\"" + function + "\"): no such function that can fail");
+    return;
+  }
+  if (error == 0) Problem("FailCall(\"" + function + "\") with error 0 would not fail");
   TheWorld().faults[function].push_back(World::Fault{nth_use, error});
+}
+
+bool CanFail(const std::string& function) {
+  auto known = Functions().find(function);
+  return known != Functions().end() && known->second == Kind::kCanFail;
 }
 
 unsigned UseCount(const std::string& function) {
@@ -156,6 +251,8 @@ unsigned UseCount(const std::string& function) {
   auto found = w.uses.find(function);
   return found == w.uses.end() ? 0 : found->second;
 }
+
+std::map<std::string, unsigned> UseCounts() { return TheWorld().uses; }
 
 const std::vector<Call>& Journal() { return TheWorld().journal; }
 
@@ -188,11 +285,11 @@ void WINAPI SetLastError(DWORD error) { winsim::detail::TheWorld().last_error = 
 
 void WINAPI Sleep(DWORD milliseconds) {
   using namespace winsim::detail;
-  TakeFault("Sleep");
-  Record("Sleep", std::to_wstring(milliseconds));
+  const CallStart call = BeginCall("Sleep", std::to_wstring(milliseconds));
   if (milliseconds == INFINITE) {
     Problem("Sleep(INFINITE) never returns");
-    return;
+  } else {
+    AdvanceTo(TheWorld().now_ms + milliseconds);
   }
-  AdvanceTo(TheWorld().now_ms + milliseconds);
+  EndCall(call.entry, 0, TheWorld().last_error);
 }

@@ -6,16 +6,34 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace winsim {
 
 // Starts a fresh world: clock at 0, empty registry, environment, process
-// table, services and files, no faults, empty journal. The command line,
-// module file name and system directory get plausible defaults.
+// table, services and files, no faults, empty journal, the default budget.
+// The command line, module file name and system directory get neutral
+// defaults (a program C:\Program\program.exe, C:\Windows\system32).
 void Reset();
+
+// ---- Budget -------------------------------------------------------------
+// A run that makes more calls than this, or lets the clock pass this time,
+// is stopped: the world reports a problem and throws RunStopped from the
+// next call (closing functions excepted, as they run during unwinding).
+// So a loop that never ends fails its test instead of hanging it.
+struct Budget {
+  uint64_t calls = 1000000;
+  uint64_t virtual_ms = 24ull * 60 * 60 * 1000;
+};
+void SetBudget(Budget budget);
+class RunStopped : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 // ---- Clock --------------------------------------------------------------
 // Virtual milliseconds since Reset. Only Sleep and timed waits move it.
@@ -36,16 +54,26 @@ const std::vector<std::string>& Problems();
 // Makes `function` fail with `error` on its nth use (1 = first) counted from
 // Reset, or on every use from now on when nth_use is 0. The function fails
 // the way Windows reports it: registry calls return the error, others set
-// the last error and return their failure value.
+// the last error and return their failure value. A function the simulation
+// does not provide, or one that cannot fail (Sleep, GetCommandLineW, the
+// closing functions), is refused as a problem.
 void FailCall(const std::string& function, unsigned nth_use, DWORD error);
+// Whether FailCall accepts `function`.
+bool CanFail(const std::string& function);
 // How often `function` was called since Reset.
 unsigned UseCount(const std::string& function);
+// Every function called since Reset, with its use count.
+std::map<std::string, unsigned> UseCounts();
 
 // ---- Call journal -------------------------------------------------------
+// Every call of every simulated function, failed ones included.
 struct Call {
   std::string function;
   std::wstring detail;  // key arguments, "name=value" separated by spaces
   uint64_t at_ms;
+  unsigned use = 0;     // 1 for the function's first call since Reset
+  uint64_t result = 0;  // the returned value; a handle or pointer as its number
+  DWORD error = 0;      // registry calls: the returned status; others: the last error after it
 };
 const std::vector<Call>& Journal();
 std::vector<Call> CallsTo(const std::string& function);
@@ -128,6 +156,9 @@ const std::vector<Launch>& Launches();
 // ---- Services -----------------------------------------------------------
 struct ServiceSpec {
   std::wstring name;
+  // The process the service runs in, as snapshots and image queries report it.
+  std::wstring host_exe_name = L"service.exe";
+  std::wstring host_image_path = L"C:\\Services\\service.exe";
   DWORD state = SERVICE_RUNNING;
   DWORD open_error = 0;        // OpenServiceW fails with this
   DWORD stop_error = 0;        // ControlService(STOP) fails with this
