@@ -9,6 +9,7 @@
 
 #include "install/installer_mode.h"
 #include "relaunch/relaunch_watcher.h"
+#include "shared/unique_handles.h"
 
 namespace {
 
@@ -19,8 +20,10 @@ constexpr wchar_t kInstallSwitch[] = L"--edk-remote-install-msi";
 
 bool DispatchCommandLine(int& exit_code) {
   int count = 0;
-  LPWSTR* elements = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-  if (elements == nullptr) return false;
+  // The array is one allocation of the shell's; the strings below are copies.
+  const UniqueLocal<LPWSTR> owned_elements(::CommandLineToArgvW(::GetCommandLineW(), &count));
+  if (!owned_elements) return false;
+  LPWSTR* const elements = owned_elements.get();
 
   // Switches match as whole strings, case-sensitively.
   const bool relaunch = count == 4 && std::wcscmp(elements[1], kRelaunchSwitch) == 0;
@@ -35,7 +38,5 @@ bool DispatchCommandLine(int& exit_code) {
     const std::wstring token = elements[3];
     exit_code = RunInstallerMode(msi_path, token);
   }
-  // The array is one allocation of the shell's; the strings above are copies.
-  ::LocalFree(elements);
   return relaunch || install;
 }

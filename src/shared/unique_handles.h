@@ -16,10 +16,16 @@ struct RegistryKeyCloser {
 struct ServiceHandleCloser {
   void operator()(SC_HANDLE handle) const noexcept { ::CloseServiceHandle(handle); }
 };
+struct LocalMemoryFreer {
+  void operator()(void* block) const noexcept { ::LocalFree(block); }
+};
 
 using UniqueHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, KernelHandleCloser>;
 using UniqueHKey = std::unique_ptr<std::remove_pointer_t<HKEY>, RegistryKeyCloser>;
 using UniqueScHandle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, ServiceHandleCloser>;
+// A block the system allocated with LocalAlloc on the caller's behalf.
+template <typename T>
+using UniqueLocal = std::unique_ptr<T, LocalMemoryFreer>;
 
 // Takes ownership of a kernel handle. Some calls report failure as null and
 // others as INVALID_HANDLE_VALUE; both become an empty owner.
