@@ -1,5 +1,26 @@
 # Windows build: RemoteUpdater.exe, and the tests that run under Wine.
-target_link_libraries(updater_core PUBLIC kernel32 advapi32 shell32 user32)
+
+# shell32 and user32 are delay-loaded, so that they, and the libraries they
+# pull in, load only after wWinMain has restricted the search to System32: a
+# load-time import is resolved from the program's own folder first. Each
+# import library is made from a .def file naming the functions used; it comes
+# before the compiler's default libraries on the link line, so it wins.
+find_program(MINGW_DLLTOOL ${MINGW_TRIPLE}-dlltool REQUIRED)
+set(delay_load_libraries "")
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/delayload)
+foreach(library shell32 user32)
+  set(definitions ${CMAKE_SOURCE_DIR}/cmake/delayload/${library}.def)
+  set(import_library ${CMAKE_BINARY_DIR}/delayload/lib${library}_delay.a)
+  add_custom_command(OUTPUT ${import_library}
+    # A fixed temporary prefix: the default one holds dlltool's process id.
+    COMMAND ${MINGW_DLLTOOL} -d ${definitions} -y ${import_library} -t ${library}_delay
+    DEPENDS ${definitions}
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/delayload VERBATIM)
+  list(APPEND delay_load_libraries ${import_library})
+endforeach()
+add_custom_target(delay_load_import_libraries DEPENDS ${delay_load_libraries})
+add_dependencies(updater_core delay_load_import_libraries)
+target_link_libraries(updater_core PUBLIC kernel32 advapi32 ${delay_load_libraries})
 # Build paths stay out of the binaries, so any checkout builds the same bytes.
 add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=)
 
@@ -74,7 +95,13 @@ add_executable(e2e_tests ${E2E_TEST_SOURCES})
 target_include_directories(e2e_tests PRIVATE tests)
 target_link_libraries(e2e_tests PRIVATE updater_core gtest gtest_main)
 target_link_options(e2e_tests PRIVATE -static)
-add_dependencies(e2e_tests RemoteUpdater sample_msi)
+add_dependencies(e2e_tests RemoteUpdater sample_msi planted_library)
+
+# A library that marks where it was loaded, planted beside the updater under
+# the names of system libraries.
+add_library(planted_library SHARED tests/e2e/planted_library.c)
+set_target_properties(planted_library PROPERTIES PREFIX "")
+target_link_options(planted_library PRIVATE -static -s)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${E2E_TEST_SOURCES})
 foreach(source IN LISTS E2E_TEST_SOURCES)
   file(STRINGS ${source} lines REGEX "^TEST_F\\(")
@@ -85,7 +112,7 @@ foreach(source IN LISTS E2E_TEST_SOURCES)
       COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-run --sample ${CMAKE_BINARY_DIR}/sample ${WINE_TEMPLATE}
               $<TARGET_FILE:e2e_tests> --gtest_filter=${name})
     set_tests_properties(e2e.${case} PROPERTIES
-      ENVIRONMENT "REMOTEUPDATER_EXE=$<TARGET_FILE:RemoteUpdater>;CORVANTA_SAMPLE_DIR=${CMAKE_BINARY_DIR}/sample"
+      ENVIRONMENT "REMOTEUPDATER_EXE=$<TARGET_FILE:RemoteUpdater>;CORVANTA_SAMPLE_DIR=${CMAKE_BINARY_DIR}/sample;PLANTED_LIBRARY=$<TARGET_FILE:planted_library>"
       TIMEOUT 600)
   endforeach()
 endforeach()
