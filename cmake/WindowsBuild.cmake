@@ -21,6 +21,11 @@ endforeach()
 add_custom_target(delay_load_import_libraries DEPENDS ${delay_load_libraries})
 add_dependencies(updater_core delay_load_import_libraries)
 target_link_libraries(updater_core PUBLIC kernel32 advapi32 ${delay_load_libraries})
+
+# Stack canaries in every function with an array or an address taken; the
+# guard comes from libssp, linked statically like the rest.
+target_compile_options(updater_core PUBLIC -fstack-protector-strong)
+target_link_options(updater_core PUBLIC -fstack-protector-strong)
 # Build paths stay out of the binaries, so any checkout builds the same bytes.
 add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=)
 
