@@ -88,6 +88,11 @@ add_test(NAME windows.ExecutableProperties
 add_test(NAME windows.ReproducibleBuild
   COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-reproducible ${CMAKE_SOURCE_DIR} $<TARGET_FILE:RemoteUpdater>)
 set_tests_properties(windows.ReproducibleBuild PROPERTIES TIMEOUT 600)
+# A release signed by scripts/sign, with a certificate made for the test.
+add_test(NAME windows.SignedExecutable
+  COMMAND ${CMAKE_SOURCE_DIR}/tests/windows/check_signing ${CMAKE_SOURCE_DIR}
+          $<TARGET_FILE:RemoteUpdater> ${PROJECT_VERSION} ${WINE_TEMPLATE})
+set_tests_properties(windows.SignedExecutable PROPERTIES TIMEOUT 300)
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/sample/CMakeLists.txt)
   add_subdirectory(sample)
