@@ -112,6 +112,7 @@ add_dependencies(e2e_tests RemoteUpdater sample_msi planted_library)
 add_library(planted_library SHARED tests/e2e/planted_library.c)
 set_target_properties(planted_library PROPERTIES PREFIX "")
 target_link_options(planted_library PRIVATE -static -s)
+set(planted_library_environment "PLANTED_LIBRARY=$<TARGET_FILE:planted_library>")
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${E2E_TEST_SOURCES})
 foreach(source IN LISTS E2E_TEST_SOURCES)
   file(STRINGS ${source} lines REGEX "^TEST_F\\(")
@@ -122,7 +123,7 @@ foreach(source IN LISTS E2E_TEST_SOURCES)
       COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-run --sample ${CMAKE_BINARY_DIR}/sample ${WINE_TEMPLATE}
               $<TARGET_FILE:e2e_tests> --gtest_filter=${name})
     set_tests_properties(e2e.${case} PROPERTIES
-      ENVIRONMENT "REMOTEUPDATER_EXE=$<TARGET_FILE:RemoteUpdater>;CORVANTA_SAMPLE_DIR=${CMAKE_BINARY_DIR}/sample;PLANTED_LIBRARY=$<TARGET_FILE:planted_library>"
+      ENVIRONMENT "REMOTEUPDATER_EXE=$<TARGET_FILE:RemoteUpdater>;CORVANTA_SAMPLE_DIR=${CMAKE_BINARY_DIR}/sample;${planted_library_environment}"
       TIMEOUT 600)
   endforeach()
 endforeach()
