@@ -1,5 +1,31 @@
 # Windows build: RemoteUpdater.exe, and the tests that run under Wine.
-target_link_libraries(updater_core PUBLIC kernel32 advapi32 shell32 user32)
+
+# shell32 and user32 are delay-loaded, so that they, and the libraries they
+# pull in, load only after wWinMain has restricted the search to System32: a
+# load-time import is resolved from the program's own folder first. Each
+# import library is made from a .def file naming the functions used; it comes
+# before the compiler's default libraries on the link line, so it wins.
+find_program(MINGW_DLLTOOL ${MINGW_TRIPLE}-dlltool REQUIRED)
+set(delay_load_libraries "")
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/delayload)
+foreach(library shell32 user32)
+  set(definitions ${CMAKE_SOURCE_DIR}/cmake/delayload/${library}.def)
+  set(import_library ${CMAKE_BINARY_DIR}/delayload/lib${library}_delay.a)
+  add_custom_command(OUTPUT ${import_library}
+    # A fixed temporary prefix: the default one holds dlltool's process id.
+    COMMAND ${MINGW_DLLTOOL} -d ${definitions} -y ${import_library} -t ${library}_delay
+    DEPENDS ${definitions}
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/delayload VERBATIM)
+  list(APPEND delay_load_libraries ${import_library})
+endforeach()
+add_custom_target(delay_load_import_libraries DEPENDS ${delay_load_libraries})
+add_dependencies(updater_core delay_load_import_libraries)
+target_link_libraries(updater_core PUBLIC kernel32 advapi32 ${delay_load_libraries})
+
+# Stack canaries in every function with an array or an address taken; the
+# guard comes from libssp, linked statically like the rest.
+target_compile_options(updater_core PUBLIC -fstack-protector-strong)
+target_link_options(updater_core PUBLIC -fstack-protector-strong)
 # Build paths stay out of the binaries, so any checkout builds the same bytes.
 add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=)
 
@@ -82,6 +108,11 @@ add_test(NAME windows.ExecutableProperties
 add_test(NAME windows.ReproducibleBuild
   COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-reproducible ${CMAKE_SOURCE_DIR} $<TARGET_FILE:RemoteUpdater>)
 set_tests_properties(windows.ReproducibleBuild PROPERTIES TIMEOUT 600)
+# A release signed by scripts/sign, with a certificate made for the test.
+add_test(NAME windows.SignedExecutable
+  COMMAND ${CMAKE_SOURCE_DIR}/tests/windows/check_signing ${CMAKE_SOURCE_DIR}
+          $<TARGET_FILE:RemoteUpdater> ${PROJECT_VERSION} ${WINE_TEMPLATE})
+set_tests_properties(windows.SignedExecutable PROPERTIES TIMEOUT 300)
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/sample/CMakeLists.txt)
   add_subdirectory(sample)
@@ -94,7 +125,14 @@ add_executable(e2e_tests ${E2E_TEST_SOURCES})
 target_include_directories(e2e_tests PRIVATE tests)
 target_link_libraries(e2e_tests PRIVATE updater_core gtest gtest_main)
 target_link_options(e2e_tests PRIVATE -static)
-add_dependencies(e2e_tests RemoteUpdater sample_msi)
+add_dependencies(e2e_tests RemoteUpdater sample_msi planted_library)
+
+# A library that marks where it was loaded, planted beside the updater under
+# the names of system libraries.
+add_library(planted_library SHARED tests/e2e/planted_library.c)
+set_target_properties(planted_library PROPERTIES PREFIX "")
+target_link_options(planted_library PRIVATE -static -s)
+list(APPEND TEST_ENVIRONMENT "PLANTED_LIBRARY=$<TARGET_FILE:planted_library>")
 add_listed_gtests(e2e_tests CASE e2e.
   ${CMAKE_SOURCE_DIR}/scripts/wine-run --sample ${CMAKE_BINARY_DIR}/sample ${WINE_TEMPLATE}
   $<TARGET_FILE:e2e_tests>)

@@ -42,9 +42,11 @@ constexpr UINT kSystemDirectoryUnits = 260;
 // and turns its exit code into the outcome text.
 [[nodiscard]] std::wstring RunWindowsInstaller(const std::wstring& system_directory,
                                                const std::wstring& msi_path) {
-  // A quote inside the path would close its argument early and hand the
-  // rest of the path to msiexec as switches of its own.
+  // A quote inside the path would close its argument early, and a trailing
+  // backslash would escape the closing quote: either way the rest of the
+  // command line (/qn among it) would be bent into other arguments.
   if (msi_path.find(L'"') != std::wstring::npos) return kInstallerCouldNotStart;
+  if (!msi_path.empty() && msi_path.back() == L'\\') return kInstallerCouldNotStart;
   const std::wstring msiexec_path = system_directory + L"\\msiexec.exe";
   const std::wstring log_path = msi_path + L".log";
   std::wstring command_line = InstallerCommandLine(msiexec_path, msi_path, log_path);

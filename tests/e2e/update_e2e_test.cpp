@@ -162,6 +162,33 @@ TEST_F(UpdateEndToEnd, CompletedUpdateInstallsVersionTwoAndRelaunchesIt) {
   EXPECT_TRUE(IsStillRunning(other_copy.get()));
 }
 
+TEST_F(UpdateEndToEnd, LibrariesPlantedBesideTheUpdaterAreNeverLoaded) {
+  // System libraries that are not known DLLs: Windows looks for them in the
+  // program's own folder first, and shcore comes in with shell32.
+  const wchar_t* const planted_names[] = {L"shcore",    L"version", L"uxtheme",
+                                          L"dwmapi",    L"propsys", L"userenv",
+                                          L"cryptbase", L"winmm",   L"msi"};
+  const std::wstring planted = WindowsPathFromEnvironment("PLANTED_LIBRARY");
+  const std::wstring folder = updater_.substr(0, updater_.rfind(L'\\'));
+  for (const wchar_t* name : planted_names) {
+    ASSERT_FALSE(CopyInto(planted, folder, std::wstring(name) + L".dll").empty())
+        << "PLANTED_LIBRARY must name the planted library";
+  }
+
+  EXPECT_EQ(RunToExit(updater_, L""), 1u);
+  const std::wstring package = Package(L"CorvantaRemote-2.0.0.msi");
+  const UpdateResult update = RunUpdate(package);
+
+  EXPECT_EQ(update.installer_exit, 0u);
+  EXPECT_EQ(update.watcher_exit, 0u);
+  EXPECT_EQ(update.record, update.token + L"|completed");
+  ExpectProductRelaunched(update, L"2.0.0");
+  // Each copy leaves "<name>.dll.loaded" beside itself when any process loads it.
+  for (const wchar_t* name : planted_names) {
+    EXPECT_FALSE(FileExistsAt(folder + L"\\" + name + L".dll.loaded")) << Narrow(name);
+  }
+}
+
 TEST_F(UpdateEndToEnd, EarlierUpdatesRecordIsNotTakenForThisOne) {
   // The process that started the update has already gone, as the product's
   // UI may before the update ends; only the token's own outcome may then

@@ -106,6 +106,8 @@ INSTANTIATE_TEST_SUITE_P(
                     L"failed:Windows Installer could not start", false, false, 1},
             RunCase{"PackagePathWithAQuote", L"D:\\pkg\\up\"date.msi", [] {},
                     L"failed:Windows Installer could not start", false, false, 1},
+            RunCase{"PackagePathEndingInABackslash", L"D:\\pkg\\", [] {},
+                    L"failed:Windows Installer could not start", false, false, 1},
             RunCase{"InstallerWaitFails", kMsi, InstallerWaitFails,
                     L"failed:Windows Installer did not finish" + kLog, true, false, 1},
             RunCase{"InstallerExitCodeUnreadable", kMsi,

@@ -4,14 +4,20 @@
 Usage: check_pe.py <RemoteUpdater.exe> <expected version a.b.c>
 
 Asserts: PE32+ for x86-64, GUI subsystem with the Unicode start-up, no
-window or message loop imported, only Windows system DLLs imported, dynamic
-base, high-entropy VA and NX, no link timestamp, and the embedded manifest
-(asInvoker, uiAccess false) and version resources.
+window or message loop imported, only kernel32, advapi32 and the C run-time
+imported at load time (other system DLLs are delay-loaded), the calls that
+restrict the library search imported, dynamic base, high-entropy VA and NX,
+no link timestamp, and the embedded manifest (asInvoker, uiAccess false) and
+version resources.
 """
 import struct
 import sys
 
-SYSTEM_DLLS = {"kernel32.dll", "advapi32.dll", "shell32.dll", "user32.dll", "msvcrt.dll"}
+# Known DLLs, which Windows never looks for beside the executable.
+LOAD_TIME_DLLS = {"kernel32.dll", "advapi32.dll", "msvcrt.dll"}
+DELAY_LOADED_DLLS = {"shell32.dll", "user32.dll"}
+LIBRARY_SEARCH_FUNCTIONS = {"SetDefaultDllDirectories", "SetDllDirectoryW",
+                            "SetProcessMitigationPolicy"}
 WINDOW_FUNCTIONS = {"CreateWindowExW", "CreateWindowExA", "MessageBoxW", "MessageBoxA",
                     "GetMessageW", "GetMessageA", "DispatchMessageW", "AllocConsole"}
 RT_VERSION, RT_MANIFEST = 16, 24
@@ -34,6 +40,7 @@ class Image:
          self.characteristics) = struct.unpack_from("<HHIIIHH", data, pe + 4)
         self.optional = pe + 24
         self.magic = struct.unpack_from("<H", data, self.optional)[0]
+        self.image_base = struct.unpack_from("<Q", data, self.optional + 24)[0]
         self.subsystem, self.dll_characteristics = struct.unpack_from("<HH", data, self.optional + 68)
         directories = self.optional + 112
         self.directories = [struct.unpack_from("<II", data, directories + 8 * i) for i in range(16)]
@@ -53,7 +60,19 @@ class Image:
         start = self.offset(rva)
         return self.data[start:self.data.index(b"\0", start)].decode("ascii")
 
+    def functions(self, names_rva):
+        functions = []
+        entry = self.offset(names_rva)
+        while True:
+            value = struct.unpack_from("<Q", self.data, entry)[0]
+            if value == 0:
+                return functions
+            if not value & (1 << 63):
+                functions.append(self.cstring((value & 0x7FFFFFFF) + 2))
+            entry += 8
+
     def imports(self):
+        """Returns {dll: [function]} for the libraries imported at load time."""
         rva, _ = self.directories[1]
         result = {}
         at = self.offset(rva)
@@ -61,17 +80,43 @@ class Image:
             lookup, _, _, name, thunks = struct.unpack_from("<IIIII", self.data, at)
             if name == 0:
                 return result
-            functions = []
-            entry = self.offset(lookup or thunks)
-            while True:
-                value = struct.unpack_from("<Q", self.data, entry)[0]
-                if value == 0:
-                    break
-                if not value & (1 << 63):
-                    functions.append(self.cstring((value & 0x7FFFFFFF) + 2))
-                entry += 8
-            result[self.cstring(name).lower()] = functions
+            result[self.cstring(name).lower()] = self.functions(lookup or thunks)
             at += 20
+
+    def delay_import_descriptors(self):
+        """Yields the file offsets of the delay-load descriptors."""
+        rva, size = self.directories[13]
+        if size:
+            at = self.offset(rva)
+            while struct.unpack_from("<I", self.data, at + 4)[0] != 0:
+                yield at
+                at += 32
+            return
+        # GNU ld leaves the delay import directory empty; the descriptors
+        # dlltool makes are then found by their shape: RVA attribute, a
+        # library name, both address tables, and nothing bound or stamped.
+        for at in range(0, len(self.data) - 32, 4):
+            attributes, name, handle, table, names, bound, unload, stamp = struct.unpack_from(
+                "<8I", self.data, at)
+            if attributes != 1 or bound or unload or stamp:
+                continue
+            if not (name and handle and table and names):
+                continue
+            try:
+                if self.cstring(name).lower().endswith(".dll"):
+                    yield at
+            except (ValueError, UnicodeDecodeError):
+                continue
+
+    def delay_imports(self):
+        """Returns {dll: [function]} for the delay-loaded libraries."""
+        result = {}
+        for at in self.delay_import_descriptors():
+            attributes, name, _, _, names = struct.unpack_from("<IIIII", self.data, at)
+            # Without the RVA attribute the descriptor holds virtual addresses.
+            base = 0 if attributes & 1 else self.image_base
+            result[self.cstring(name - base).lower()] = self.functions(names - base)
+        return result
 
     def resources(self):
         """Returns {(type, id): bytes} for the resources in the image."""
@@ -107,9 +152,14 @@ def main():
     check(not image.characteristics & 0x0001, "relocations kept, so the base can move")
 
     imports = image.imports()
-    check(set(imports) <= SYSTEM_DLLS,
-          "imports only Windows system DLLs: " + ", ".join(sorted(imports)))
-    everything = {f for functions in imports.values() for f in functions}
+    check(set(imports) <= LOAD_TIME_DLLS,
+          "imports at load time only known system DLLs: " + ", ".join(sorted(imports)))
+    delayed = image.delay_imports()
+    check(delayed and set(delayed) <= DELAY_LOADED_DLLS,
+          "delay-loads system DLLs: " + ", ".join(sorted(delayed)))
+    check(LIBRARY_SEARCH_FUNCTIONS <= set(imports.get("kernel32.dll", [])),
+          "restricts the library search: " + ", ".join(sorted(LIBRARY_SEARCH_FUNCTIONS)))
+    everything = {f for functions in [*imports.values(), *delayed.values()] for f in functions}
     check("__wgetmainargs" in everything and "__getmainargs" not in everything,
           "wide-character start-up (wWinMain)")
     check(not everything & WINDOW_FUNCTIONS, "creates no window, console or message loop")
