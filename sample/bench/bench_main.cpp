@@ -184,7 +184,8 @@ public:
         // opens the key as it finds it.
         HKEY key = nullptr;
         if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRecordKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                            KEY_NOTIFY | KEY_WOW64_64KEY, nullptr, &key, nullptr) == ERROR_SUCCESS) {
+                            KEY_NOTIFY | KEY_WOW64_64KEY, nullptr, &key,
+                            nullptr) == ERROR_SUCCESS) {
             record_key_.reset(key);
         }
         record_changed_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -343,8 +344,9 @@ void PrintRelaunchedVersion() {
     }
     const size_t first = line.find(L'|');
     const size_t second = first == std::wstring::npos ? first : line.find(L'|', first + 1);
-    wprintf(L"relaunched-version=%ls\n",
-            second == std::wstring::npos ? L"none" : line.substr(first + 1, second - first - 1).c_str());
+    const std::wstring version =
+        second == std::wstring::npos ? L"none" : line.substr(first + 1, second - first - 1);
+    wprintf(L"relaunched-version=%ls\n", version.c_str());
 }
 
 int TimeWholeUpdate(const std::wstring& updater, const std::wstring& package, DWORD ui_pid) {
@@ -352,8 +354,8 @@ int TimeWholeUpdate(const std::wstring& updater, const std::wstring& package, DW
     const Clock clock;
     const Handle installer =
         Start(Quoted(updater) + L" --edk-remote-install-msi " + Quoted(package) + L" " + token);
-    const Handle watcher =
-        Start(Quoted(updater) + L" --edk-remote-relaunch " + std::to_wstring(ui_pid) + L" " + token);
+    const Handle watcher = Start(Quoted(updater) + L" --edk-remote-relaunch " +
+                                 std::to_wstring(ui_pid) + L" " + token);
     if (!installer || !watcher) return 1;
     const HANDLE both[] = {installer.get(), watcher.get()};
     WaitForMultipleObjects(2, both, /*wait_all=*/TRUE, INFINITE);

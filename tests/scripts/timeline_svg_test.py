@@ -65,8 +65,8 @@ def main():
         line = re.sub(r"started: relaunch watcher pid (\d+), command line .*",
                       r"started: RemoteUpdater.exe pid \1 by Corvanta Remote.exe pid 2, "
                       r"C:\\ProgramData\\RemoteUpdater.exe", line)
-        renamed.append(re.sub(r"by (installer mode|relaunch watcher) pid", "by RemoteUpdater.exe pid",
-                              line))
+        renamed.append(re.sub(r"by (installer mode|relaunch watcher) pid",
+                              "by RemoteUpdater.exe pid", line))
     rows = rows_by_pid(draw("".join(renamed)))
     failures += [f"found in the process list: pid {p} drawn in row {rows.get(p)}, not {r}"
                  for p, r in expected.items() if rows.get(p) != r]
