@@ -17,3 +17,8 @@ add_executable(unit_tests ${UNIT_TEST_SOURCES})
 target_include_directories(unit_tests PRIVATE tests)
 target_link_libraries(unit_tests PRIVATE updater_core winsim GTest::gtest GTest::gtest_main)
 gtest_discover_tests(unit_tests TEST_PREFIX "host." DISCOVERY_TIMEOUT 30)
+
+# The demo's timeline picture, drawn from the committed timeline of one run.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+add_test(NAME scripts.TimelineSvg
+  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/scripts/timeline_svg_test.py)

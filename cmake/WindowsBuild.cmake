@@ -140,3 +140,9 @@ add_listed_gtests(e2e_tests CASE e2e.
 # The README's main-job command, in a build folder of its own.
 add_test(NAME e2e.Demo COMMAND ${CMAKE_SOURCE_DIR}/scripts/demo ${CMAKE_BINARY_DIR}/demo-build)
 set_tests_properties(e2e.Demo PROPERTIES TIMEOUT 900)
+
+# The benchmark, once with one round on this build: it fails only when a figure
+# is missing, never on a time.
+add_test(NAME e2e.Bench
+  COMMAND ${CMAKE_SOURCE_DIR}/scripts/bench --prebuilt --rounds 1 ${CMAKE_BINARY_DIR})
+set_tests_properties(e2e.Bench PROPERTIES TIMEOUT 600)

@@ -1,0 +1,423 @@
+// sample-bench.exe: times one update of the sample product, for scripts/bench. Each mode does
+// one measurement on a machine with version 1 installed, its service running and its UI
+// program open (pid <ui-pid>), and prints key=value lines, times in milliseconds since time
+// zero with three decimals:
+//
+//   sample-bench.exe installer <updater> <package> <ui-pid>
+//       installer mode alone: starts "<updater> --edk-remote-install-msi <package> <token>"
+//   sample-bench.exe work <package> <ui-pid>
+//       the unavoidable work, done here: stop the service and wait for its host process, end
+//       the UI program, run msiexec with the updater's switches, start the service and wait
+//       until it runs; nothing else is checked. Afterwards, outside the total, it writes a
+//       record as installer mode publishes one and prints how long that took (publish-ms)
+//   sample-bench.exe script <script> <package> <ui-pid>
+//       the batch script: cmd /c <script> <package> <token>
+//   sample-bench.exe update <updater> <package> <ui-pid>
+//       the whole update: both updater modes side by side, until both have ended (the watcher
+//       ends once the program it started is input-idle)
+//   sample-bench.exe update-script <script> <package> <ui-pid>
+//       the whole update by script: the script, then the program started and input-idle
+//
+// Printed: total-ms and exit (the process timed, or the msiexec code for "work"); for every
+// mode but the whole updates also the moments host-ended-ms (the service's host process),
+// ui-ended-ms, msiexec-started-ms, msiexec-ended-ms (the first msiexec, which the others
+// serve), running-ms (the service runs again) and, where one is written, record-ms; for the
+// whole updates relaunched-version (the version of the UI program last started).
+// Process ends and the record are seen the moment they happen; the msiexec start and the
+// service state are looked at every 2 ms, and only in the stretch where they are due, so that
+// looking costs the update as little as possible.
+// Exit code 0 when the measurement ran, 1 when it could not be set up, 2 on a usage error.
+
+#include <windows.h>
+#include <objbase.h>
+#include <tlhelp32.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "sample_common.h"
+
+namespace {
+
+constexpr wchar_t kServiceName[] = L"Corvanta Remote";
+constexpr wchar_t kRecordKey[] = L"SOFTWARE\\Corvanta\\RemoteUpdater";
+constexpr DWORD kLookMs = 2;
+
+struct HandleCloser {
+    void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+struct ScHandleCloser {
+    void operator()(SC_HANDLE handle) const { CloseServiceHandle(handle); }
+};
+struct KeyCloser {
+    void operator()(HKEY key) const { RegCloseKey(key); }
+};
+using Handle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
+using ScHandle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, ScHandleCloser>;
+using Key = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
+
+class Clock {
+public:
+    Clock() {
+        QueryPerformanceFrequency(&frequency_);
+        QueryPerformanceCounter(&zero_);
+    }
+    double Ms() const {
+        LARGE_INTEGER now = {};
+        QueryPerformanceCounter(&now);
+        return 1000.0 * static_cast<double>(now.QuadPart - zero_.QuadPart) /
+               static_cast<double>(frequency_.QuadPart);
+    }
+
+private:
+    LARGE_INTEGER frequency_ = {};
+    LARGE_INTEGER zero_ = {};
+};
+
+void PrintMs(const wchar_t* name, double ms) {
+    if (ms >= 0) wprintf(L"%ls-ms=%.3f\n", name, ms);
+}
+
+std::wstring FreshToken() {
+    GUID guid = {};
+    wchar_t text[64] = {};
+    if (FAILED(CoCreateGuid(&guid)) || StringFromGUID2(guid, text, 64) == 0) {
+        return std::to_wstring(GetTickCount64());
+    }
+    const std::wstring token = text;
+    return token.substr(1, token.size() - 2);
+}
+
+// The arguments here never hold quotes; quoting those with blanks is enough.
+std::wstring Quoted(const std::wstring& arg) {
+    return arg.find_first_of(L" \t") == std::wstring::npos ? arg : L"\"" + arg + L"\"";
+}
+
+Handle Start(std::wstring command, const wchar_t* directory = nullptr, DWORD flags = 0) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, /*inherit=*/FALSE, flags,
+                        nullptr, directory, &startup, &info)) {
+        wprintf(L"start-failed=%lu\n", GetLastError());
+        return nullptr;
+    }
+    CloseHandle(info.hThread);
+    return Handle(info.hProcess);
+}
+
+DWORD ExitCodeOf(HANDLE process) {
+    DWORD code = 0;
+    return GetExitCodeProcess(process, &code) ? code : 0xFFFFFFFFu;
+}
+
+ScHandle OpenService(DWORD access) {
+    const ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager) return nullptr;
+    return ScHandle(OpenServiceW(manager.get(), kServiceName, access));
+}
+
+DWORD ServiceHostPid() {
+    const ScHandle service = OpenService(SERVICE_QUERY_STATUS);
+    SERVICE_STATUS_PROCESS status = {};
+    DWORD needed = 0;
+    if (!service || !QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
+                                          reinterpret_cast<BYTE*>(&status), sizeof(status),
+                                          &needed)) {
+        return 0;
+    }
+    return status.dwProcessId;
+}
+
+// Opened anew each time: the package removes the service and installs it again.
+bool ServiceRuns() {
+    const ScHandle service = OpenService(SERVICE_QUERY_STATUS);
+    SERVICE_STATUS status = {};
+    return service && QueryServiceStatus(service.get(), &status) &&
+           status.dwCurrentState == SERVICE_RUNNING;
+}
+
+std::set<DWORD> MsiexecPids() {
+    std::set<DWORD> pids;
+    const HANDLE raw = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (raw == INVALID_HANDLE_VALUE) return pids;
+    const Handle snapshot(raw);
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
+        if (lstrcmpiW(entry.szExeFile, L"msiexec.exe") == 0) pids.insert(entry.th32ProcessID);
+    }
+    return pids;
+}
+
+// The moments of one update that the phases are cut at, -1 until seen.
+struct Moments {
+    double host_ended = -1;
+    double ui_ended = -1;
+    double msiexec_started = -1;
+    double msiexec_ended = -1;
+    double running = -1;
+    double record = -1;
+    void Print() const {
+        PrintMs(L"host-ended", host_ended);
+        PrintMs(L"ui-ended", ui_ended);
+        PrintMs(L"msiexec-started", msiexec_started);
+        PrintMs(L"msiexec-ended", msiexec_ended);
+        PrintMs(L"running", running);
+        PrintMs(L"record", record);
+    }
+};
+
+// Watches an update made by another process from the moment it starts until it ends.
+class Observer {
+public:
+    Observer(DWORD ui_pid) {
+        host_.reset(OpenProcess(SYNCHRONIZE, FALSE, ServiceHostPid()));
+        ui_.reset(OpenProcess(SYNCHRONIZE, FALSE, ui_pid));
+        earlier_msiexec_ = MsiexecPids();
+        // Made here if missing, so that its first value can be waited for; the updater
+        // opens the key as it finds it.
+        HKEY key = nullptr;
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRecordKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                            KEY_NOTIFY | KEY_WOW64_64KEY, nullptr, &key,
+                            nullptr) == ERROR_SUCCESS) {
+            record_key_.reset(key);
+        }
+        record_changed_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        if (record_key_ && record_changed_) {
+            RegNotifyChangeKeyValue(record_key_.get(), FALSE, REG_NOTIFY_CHANGE_LAST_SET,
+                                    record_changed_.get(), TRUE);
+        }
+    }
+    bool Ready() const { return host_ && ui_ && record_key_ && record_changed_; }
+
+    // Follows until `process` ends; returns its end in ms.
+    double Follow(const Clock& clock, HANDLE process, Moments& moments) {
+        double ended = -1;
+        while (ended < 0) {
+            std::vector<HANDLE> handles;
+            std::vector<double*> marks;
+            auto add = [&](HANDLE handle, double* mark) {
+                if (handle != nullptr && *mark < 0) {
+                    handles.push_back(handle);
+                    marks.push_back(mark);
+                }
+            };
+            add(process, &ended);
+            add(host_.get(), &moments.host_ended);
+            add(ui_.get(), &moments.ui_ended);
+            add(msiexec_.get(), &moments.msiexec_ended);
+            add(record_changed_.get(), &moments.record);
+            const bool look_for_msiexec = moments.host_ended >= 0 && !msiexec_;
+            const bool look_at_service = moments.msiexec_ended >= 0 && moments.running < 0;
+            const DWORD wait = look_for_msiexec || look_at_service ? kLookMs : INFINITE;
+            const DWORD result = WaitForMultipleObjects(static_cast<DWORD>(handles.size()),
+                                                        handles.data(), FALSE, wait);
+            const double now = clock.Ms();
+            if (result == WAIT_FAILED) break;
+            // The wait names only the first of the handles that are signalled.
+            for (size_t i = 0; i < handles.size(); ++i) {
+                if (WaitForSingleObject(handles[i], 0) == WAIT_OBJECT_0) *marks[i] = now;
+            }
+            if (look_for_msiexec) FindMsiexec(now, moments);
+            if (look_at_service && ServiceRuns()) moments.running = now;
+        }
+        return ended;
+    }
+
+private:
+    void FindMsiexec(double now, Moments& moments) {
+        for (const DWORD pid : MsiexecPids()) {
+            if (earlier_msiexec_.count(pid) != 0) continue;
+            msiexec_.reset(OpenProcess(SYNCHRONIZE, FALSE, pid));
+            if (msiexec_) moments.msiexec_started = now;
+            return;
+        }
+    }
+
+    Handle host_;
+    Handle ui_;
+    Handle msiexec_;
+    Key record_key_;
+    Handle record_changed_;
+    std::set<DWORD> earlier_msiexec_;
+};
+
+// Times a process that does the whole update, under the observer.
+int TimeObserved(std::wstring command, DWORD ui_pid) {
+    Observer observer(ui_pid);
+    if (!observer.Ready()) {
+        wprintf(L"setup-failed=cannot observe the service, the UI program or the record\n");
+        return 1;
+    }
+    Moments moments;
+    const Clock clock;
+    const Handle process = Start(std::move(command));
+    if (!process) return 1;
+    const double total = observer.Follow(clock, process.get(), moments);
+    PrintMs(L"total", total);
+    wprintf(L"exit=%lu\n", ExitCodeOf(process.get()));
+    moments.Print();
+    return 0;
+}
+
+std::wstring MsiexecCommand(const std::wstring& package) {
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    return L"\"" + std::wstring(system) + L"\\msiexec.exe\" /i \"" + package +
+           L"\" /qn REINSTALLMODE=amus LAUNCH_TRAY_APP=N REBOOT=ReallySuppress /norestart "
+           L"/L*V \"" +
+           package + L".log\"";
+}
+
+// Writes a record the way installer mode publishes one and returns how long that took; it is
+// not part of the work, whose end is the service running.
+double TimePublish() {
+    const Clock clock;
+    const std::wstring record = FreshToken() + L"|completed";
+    HKEY raw = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRecordKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_SET_VALUE, nullptr, &raw, nullptr) != ERROR_SUCCESS) {
+        return -1;
+    }
+    const Key key(raw);
+    RegSetValueExW(key.get(), L"Status", 0, REG_SZ, reinterpret_cast<const BYTE*>(record.c_str()),
+                   static_cast<DWORD>((record.size() + 1) * sizeof(wchar_t)));
+    return clock.Ms();
+}
+
+// The unavoidable work, in the updater's order, each step waited for as tightly as it can be.
+int TimeWork(const std::wstring& package, DWORD ui_pid) {
+    Moments moments;
+    const Clock clock;
+    const ScHandle service = OpenService(SERVICE_STOP);
+    const Handle host(OpenProcess(SYNCHRONIZE, FALSE, ServiceHostPid()));
+    const Handle ui(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, ui_pid));
+    SERVICE_STATUS status = {};
+    if (!service || !host || !ui || !ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
+        wprintf(L"setup-failed=cannot stop the service or open the UI program\n");
+        return 1;
+    }
+    WaitForSingleObject(host.get(), INFINITE);
+    moments.host_ended = clock.Ms();
+    TerminateProcess(ui.get(), 0);
+    WaitForSingleObject(ui.get(), INFINITE);
+    moments.ui_ended = clock.Ms();
+    const Handle msiexec = Start(MsiexecCommand(package), nullptr, CREATE_NO_WINDOW);
+    if (!msiexec) return 1;
+    moments.msiexec_started = clock.Ms();
+    WaitForSingleObject(msiexec.get(), INFINITE);
+    moments.msiexec_ended = clock.Ms();
+    const ScHandle reinstalled = OpenService(SERVICE_START);
+    if (reinstalled) StartServiceW(reinstalled.get(), 0, nullptr);
+    while (reinstalled && !ServiceRuns()) Sleep(1);
+    moments.running = clock.Ms();
+    const double publish = TimePublish();
+    PrintMs(L"total", moments.running);
+    wprintf(L"exit=%lu\n", ExitCodeOf(msiexec.get()));
+    moments.Print();
+    PrintMs(L"publish", publish);
+    return 0;
+}
+
+std::wstring ProductExecutable() {
+    wchar_t folder[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"ProgramFiles", folder, MAX_PATH);
+    return std::wstring(folder) + L"\\Corvanta Remote\\Corvanta Remote.exe";
+}
+
+void PrintRelaunchedVersion() {
+    // <pid>|<version>|...
+    HKEY raw = sample::OpenSampleKey(L"SampleUI");
+    const Key key(raw);
+    wchar_t buffer[4096] = {};
+    DWORD size = sizeof(buffer) - sizeof(wchar_t);
+    std::wstring line;
+    if (key && RegQueryValueExW(key.get(), L"LastLaunch", nullptr, nullptr,
+                                reinterpret_cast<BYTE*>(buffer), &size) == ERROR_SUCCESS) {
+        line = buffer;
+    }
+    const size_t first = line.find(L'|');
+    const size_t second = first == std::wstring::npos ? first : line.find(L'|', first + 1);
+    const std::wstring version =
+        second == std::wstring::npos ? L"none" : line.substr(first + 1, second - first - 1);
+    wprintf(L"relaunched-version=%ls\n", version.c_str());
+}
+
+int TimeWholeUpdate(const std::wstring& updater, const std::wstring& package, DWORD ui_pid) {
+    const std::wstring token = FreshToken();
+    const Clock clock;
+    const Handle installer =
+        Start(Quoted(updater) + L" --edk-remote-install-msi " + Quoted(package) + L" " + token);
+    const Handle watcher = Start(Quoted(updater) + L" --edk-remote-relaunch " +
+                                 std::to_wstring(ui_pid) + L" " + token);
+    if (!installer || !watcher) return 1;
+    const HANDLE both[] = {installer.get(), watcher.get()};
+    WaitForMultipleObjects(2, both, /*wait_all=*/TRUE, INFINITE);
+    PrintMs(L"total", clock.Ms());
+    wprintf(L"exit=%lu\nwatcher-exit=%lu\n", ExitCodeOf(installer.get()),
+            ExitCodeOf(watcher.get()));
+    PrintRelaunchedVersion();
+    return 0;
+}
+
+std::wstring ScriptCommand(const std::wstring& script, const std::wstring& package,
+                           const std::wstring& token) {
+    return L"cmd.exe /c " + Quoted(script) + L" " + Quoted(package) + L" " + token;
+}
+
+int TimeWholeScript(const std::wstring& script, const std::wstring& package) {
+    const Clock clock;
+    const Handle process = Start(ScriptCommand(script, package, FreshToken()));
+    if (!process) return 1;
+    WaitForSingleObject(process.get(), INFINITE);
+    const std::wstring program = ProductExecutable();
+    const std::wstring folder = program.substr(0, program.rfind(L'\\'));
+    const Handle ui = Start(Quoted(program), folder.c_str());
+    if (ui) WaitForInputIdle(ui.get(), 10000);
+    PrintMs(L"total", clock.Ms());
+    wprintf(L"exit=%lu\n", ExitCodeOf(process.get()));
+    PrintRelaunchedVersion();
+    return 0;
+}
+
+int Usage() {
+    fwprintf(stderr,
+             L"usage: sample-bench.exe installer|update <updater> <package> <ui-pid>\n"
+             L"       sample-bench.exe script|update-script <script> <package> <ui-pid>\n"
+             L"       sample-bench.exe work <package> <ui-pid>\n");
+    return 2;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    DWORD ui_pid = 0;
+    if (argc < 4 || !sample::ParseDword(argv[argc - 1], ui_pid)) return Usage();
+    const std::wstring mode = argv[1];
+    int result = 2;
+    if (argc == 4 && mode == L"work") {
+        result = TimeWork(argv[2], ui_pid);
+    } else if (argc != 5) {
+        return Usage();
+    } else if (mode == L"installer") {
+        result = TimeObserved(Quoted(argv[2]) + L" --edk-remote-install-msi " + Quoted(argv[3]) +
+                                  L" " + FreshToken(),
+                              ui_pid);
+    } else if (mode == L"script") {
+        result = TimeObserved(ScriptCommand(argv[2], argv[3], FreshToken()), ui_pid);
+    } else if (mode == L"update") {
+        result = TimeWholeUpdate(argv[2], argv[3], ui_pid);
+    } else if (mode == L"update-script") {
+        result = TimeWholeScript(argv[2], argv[3]);
+    } else {
+        return Usage();
+    }
+    fflush(stdout);
+    return result;
+}

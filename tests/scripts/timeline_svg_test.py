@@ -1,0 +1,80 @@
+#!/usr/bin/env python3
+"""Checks scripts/timeline-svg on the committed demo timeline (docs/timeline.out): each
+process's bar lies in its lane and both marks are drawn; a note line it does not know, put
+anywhere, changes nothing; and updaters found only in the process list (started by another
+program than the launcher) still land in the installer and watcher lanes."""
+import re
+import subprocess
+import sys
+import tempfile
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+LANE_ROWS = {"service": 0, "old": 1, "installer": 2, "msiexec": 3, "watcher": 4, "new": 5}
+TOP, LANE_HEIGHT = 46, 34  # as scripts/timeline-svg lays the lanes out
+
+
+def draw(text):
+    with tempfile.TemporaryDirectory() as folder:
+        timeline, picture = Path(folder, "timeline.out"), Path(folder, "timeline.svg")
+        timeline.write_text(text)
+        subprocess.run([str(ROOT / "scripts/timeline-svg"), str(timeline), str(picture)],
+                       check=True)
+        return picture.read_text()
+
+
+def rows_by_pid(svg):
+    rows = {}
+    for y, pid in re.findall(r'<rect x="[^"]*" y="(\d+)"[^>]*><title>[^<]* pid (\d+)</title>', svg):
+        rows.setdefault(int(pid), (int(y) - TOP) // LANE_HEIGHT)
+    return rows
+
+
+def expected_rows(lines):
+    def pid(pattern):
+        return int(next(m.group(1) for m in map(re.compile(pattern).search, lines) if m))
+
+    return {pid(r"started: installer mode pid (\d+)"): LANE_ROWS["installer"],
+            pid(r"started: relaunch watcher pid (\d+)"): LANE_ROWS["watcher"],
+            pid(r"started: msiexec\.exe pid (\d+) by installer"): LANE_ROWS["msiexec"],
+            pid(r"running: Corvanta Remote\.exe pid (\d+)"): LANE_ROWS["old"],
+            pid(r"started: Corvanta Remote\.exe pid (\d+)"): LANE_ROWS["new"]}
+
+
+def main():
+    lines = (ROOT / "docs/timeline.out").read_text().splitlines(keepends=True)
+    base = draw("".join(lines))
+    failures = []
+    expected = expected_rows(lines)
+    rows = rows_by_pid(base)
+    failures += [f"pid {p} drawn in row {rows.get(p)}, not {r}" for p, r in expected.items()
+                 if rows.get(p) != r]
+    failures += [f"no mark {m!r}" for m in ("record: completed", "relaunch") if m not in base]
+
+    notes = ["+0.500 s   pipe: a note this drawing does not know\n", "not a timeline line\n"]
+    for at in range(len(lines) + 1):
+        if draw("".join(lines[:at] + notes + lines[at:])) != base:
+            failures.append(f"notes before line {at + 1} change the picture")
+
+    # The updaters as the process list names them, started by the service and the old UI.
+    renamed = []
+    for line in lines:
+        line = re.sub(r"started: installer mode pid (\d+), command line .*",
+                      r"started: RemoteUpdater.exe pid \1 by CorvantaRemoteService.exe pid 1, "
+                      r"C:\\ProgramData\\RemoteUpdater.exe", line)
+        line = re.sub(r"started: relaunch watcher pid (\d+), command line .*",
+                      r"started: RemoteUpdater.exe pid \1 by Corvanta Remote.exe pid 2, "
+                      r"C:\\ProgramData\\RemoteUpdater.exe", line)
+        renamed.append(re.sub(r"by (installer mode|relaunch watcher) pid",
+                              "by RemoteUpdater.exe pid", line))
+    rows = rows_by_pid(draw("".join(renamed)))
+    failures += [f"found in the process list: pid {p} drawn in row {rows.get(p)}, not {r}"
+                 for p, r in expected.items() if rows.get(p) != r]
+
+    for failure in failures:
+        print(failure)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
