@@ -95,7 +95,8 @@ inline std::wstring FolderOf(const std::wstring& path) {
 // "major.minor.build" from this program's own version resource, so that one source builds
 // every version of the product; "?" when the resource is missing.
 inline std::wstring OwnVersion() {
-    HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(VS_VERSION_INFO), RT_VERSION);
+    HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(VS_VERSION_INFO),
+                                  MAKEINTRESOURCEW(16) /*RT_VERSION*/);
     HGLOBAL loaded = found == nullptr ? nullptr : LoadResource(nullptr, found);
     const BYTE* data = loaded == nullptr ? nullptr : static_cast<const BYTE*>(LockResource(loaded));
     // VS_VERSIONINFO: three WORDs, L"VS_VERSION_INFO" with its terminator, padding to a

@@ -396,4 +396,94 @@ TEST_F(UpdateRoad, NewUpdateCompletesAfterInstallerModeWasKilled) {
   }
 }
 
+// The access lists the service gives the pipe, its folders and the watcher
+// log. Wine 8 reads back a default list for files (SYSTEM and the user), not
+// the one set, so the descriptors built from the sample's SDDL strings are
+// checked instead (docs/wine.md).
+class RoadAccessLists : public ::testing::Test {
+ protected:
+  // The rights that allow entries for `who` grant, with generic rights mapped
+  // as for files; `inherited` is false when one of the list's entries does not
+  // reach the files and folders below.
+  static ACCESS_MASK GrantedTo(const wchar_t* sddl, WELL_KNOWN_SID_TYPE who, bool& is_protected,
+                               bool& inherited) {
+    const sample::UniqueLocal<void> descriptor = sample::DescriptorFromSddl(sddl);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (!descriptor ||
+        !::GetSecurityDescriptorControl(descriptor.get(), &control, &revision) ||
+        !::GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted) || !dacl) {
+      ADD_FAILURE() << "not a descriptor with an access list: " << Narrow(sddl);
+      return 0;
+    }
+    is_protected = (control & SE_DACL_PROTECTED) != 0;
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD sid_size = sizeof(sid);
+    EXPECT_TRUE(::CreateWellKnownSid(who, nullptr, sid, &sid_size));
+    GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
+                               FILE_ALL_ACCESS};
+    ACCESS_MASK granted = 0;
+    inherited = true;
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+      void* ace = nullptr;
+      EXPECT_TRUE(::GetAce(dacl, i, &ace));
+      const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
+      EXPECT_EQ(allowed->Header.AceType, ACCESS_ALLOWED_ACE_TYPE) << Narrow(sddl);
+      inherited = inherited && (allowed->Header.AceFlags & (OBJECT_INHERIT_ACE |
+                                                            CONTAINER_INHERIT_ACE)) ==
+                                   (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+      if (!::EqualSid(const_cast<DWORD*>(&allowed->SidStart), sid)) continue;
+      ACCESS_MASK mask = allowed->Mask;
+      ::MapGenericMask(&mask, &mapping);
+      granted |= mask;
+    }
+    return granted;
+  }
+};
+
+TEST_F(RoadAccessLists, EachTrusteeGetsOnlyItsRights) {
+  constexpr ACCESS_MASK kNothing = 0;
+  constexpr ACCESS_MASK kChanges = DELETE | WRITE_DAC | WRITE_OWNER;
+  const struct {
+    const char* what;
+    const wchar_t* sddl;
+    WELL_KNOWN_SID_TYPE who;
+    ACCESS_MASK granted;  // all of these
+    ACCESS_MASK denied;   // none of these
+  } cases[] = {
+      {"pipe", sample::kPipeSddl, WinLocalSystemSid, FILE_ALL_ACCESS, kNothing},
+      {"pipe", sample::kPipeSddl, WinBuiltinAdministratorsSid, FILE_ALL_ACCESS, kNothing},
+      {"pipe", sample::kPipeSddl, WinInteractiveSid, FILE_READ_DATA | FILE_WRITE_DATA,
+       FILE_CREATE_PIPE_INSTANCE | kChanges},
+      {"pipe", sample::kPipeSddl, WinWorldSid, kNothing, FILE_ALL_ACCESS},
+      {"pipe", sample::kPipeSddl, WinNetworkSid, kNothing, FILE_ALL_ACCESS},
+      {"folders", sample::kFolderSddl, WinLocalSystemSid, FILE_ALL_ACCESS, kNothing},
+      {"folders", sample::kFolderSddl, WinBuiltinAdministratorsSid, FILE_ALL_ACCESS, kNothing},
+      {"folders", sample::kFolderSddl, WinBuiltinUsersSid,
+       FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_DATA | FILE_EXECUTE,
+       FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | FILE_WRITE_ATTRIBUTES |
+           kChanges},
+      {"folders", sample::kFolderSddl, WinWorldSid, kNothing, FILE_ALL_ACCESS},
+      {"watcher log", sample::kWatcherLogSddl, WinLocalSystemSid, FILE_ALL_ACCESS, kNothing},
+      {"watcher log", sample::kWatcherLogSddl, WinBuiltinUsersSid,
+       FILE_READ_DATA | FILE_APPEND_DATA,
+       FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA | kChanges},
+      {"watcher log", sample::kWatcherLogSddl, WinWorldSid, kNothing, FILE_ALL_ACCESS},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.what) + ", trustee type " + std::to_string(c.who));
+    bool is_protected = false;
+    bool inherited = false;
+    const ACCESS_MASK granted = GrantedTo(c.sddl, c.who, is_protected, inherited);
+    EXPECT_EQ(granted & c.granted, c.granted) << std::hex << granted;
+    EXPECT_EQ(granted & c.denied, 0u) << std::hex << granted;
+    EXPECT_TRUE(is_protected) << "inherits from above";
+    // What is made in a staging folder carries its list.
+    if (c.sddl == sample::kFolderSddl) EXPECT_TRUE(inherited);
+  }
+}
+
 }  // namespace
