@@ -19,6 +19,17 @@ struct LocalMemoryFreer {
 template <typename T>
 using UniqueLocal = std::unique_ptr<T, LocalMemoryFreer>;
 
+struct FindCloser {
+    void operator()(HANDLE find) const noexcept { FindClose(find); }
+};
+// A directory search begun by FindFirstFileW.
+using UniqueFind = std::unique_ptr<std::remove_pointer_t<HANDLE>, FindCloser>;
+
+inline UniqueFind FindFirst(const std::wstring& pattern, WIN32_FIND_DATAW& data) {
+    const HANDLE find = FindFirstFileW(pattern.c_str(), &data);
+    return UniqueFind(find == INVALID_HANDLE_VALUE ? nullptr : find);
+}
+
 // Opens (creating it if needed) HKLM\SOFTWARE\Corvanta\<subkey> in the 64-bit view.
 // Empty on failure.
 inline UniqueHKey OpenSampleKey(const wchar_t* subkey) {

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <windows.h>
+#include <objbase.h>
 #include <sddl.h>
 #include <shlobj.h>
 
@@ -88,6 +89,15 @@ inline bool IsWellFormedToken(const std::wstring& token) {
         if (dash_place ? c != L'-' : !hex) return false;
     }
     return true;
+}
+
+// A fresh update token: a GUID without braces; empty when none can be made.
+inline std::wstring NewToken() {
+    GUID guid = {};
+    wchar_t text[64] = {};
+    if (FAILED(CoCreateGuid(&guid)) || StringFromGUID2(guid, text, 64) == 0) return L"";
+    const std::wstring braced = text;
+    return braced.substr(1, braced.size() - 2);
 }
 
 // A security descriptor made from one of the SDDL strings above.

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 #include <bcrypt.h>
-#include <objbase.h>
 
 #include <algorithm>
 #include <vector>
@@ -12,11 +11,6 @@
 namespace sample {
 
 namespace {
-
-struct FindCloser {
-    void operator()(HANDLE find) const noexcept { FindClose(find); }
-};
-using UniqueFind = std::unique_ptr<std::remove_pointer_t<HANDLE>, FindCloser>;
 
 struct AlgorithmCloser {
     void operator()(BCRYPT_ALG_HANDLE algorithm) const noexcept {
@@ -28,11 +22,6 @@ struct HashDestroyer {
 };
 using UniqueAlgorithm = std::unique_ptr<void, AlgorithmCloser>;
 using UniqueHash = std::unique_ptr<void, HashDestroyer>;
-
-UniqueFind FindFirst(const std::wstring& pattern, WIN32_FIND_DATAW& data) {
-    const HANDLE find = FindFirstFileW(pattern.c_str(), &data);
-    return UniqueFind(find == INVALID_HANDLE_VALUE ? nullptr : find);
-}
 
 std::wstring Number(DWORD value) { return std::to_wstring(value); }
 
@@ -116,14 +105,6 @@ std::string Sha256OfFile(const std::wstring& path) {
         hex += "0123456789abcdef"[byte & 15];
     }
     return hex;
-}
-
-std::wstring NewToken() {
-    GUID guid = {};
-    wchar_t text[64] = {};
-    if (FAILED(CoCreateGuid(&guid)) || StringFromGUID2(guid, text, 64) == 0) return L"";
-    const std::wstring braced = text;
-    return braced.substr(1, braced.size() - 2);
 }
 
 // Removes a staging folder and the files in it; best effort, a later update tries again.

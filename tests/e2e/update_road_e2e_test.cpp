@@ -158,19 +158,13 @@ std::string SendRequest(const std::string& request) {
   return answer;
 }
 
-struct FindCloser {
-  void operator()(HANDLE find) const noexcept { ::FindClose(find); }
-};
-
 std::vector<std::wstring> StagingFolders() {
   std::vector<std::wstring> folders;
   WIN32_FIND_DATAW data{};
-  const HANDLE first = ::FindFirstFileW((sample::StagingRoot() + L"\\*").c_str(), &data);
-  if (first == INVALID_HANDLE_VALUE) return folders;
-  const std::unique_ptr<void, FindCloser> find(first);
-  do {
+  const sample::UniqueFind find = sample::FindFirst(sample::StagingRoot() + L"\\*", data);
+  for (bool more = find != nullptr; more; more = ::FindNextFileW(find.get(), &data) != FALSE) {
     if (sample::IsWellFormedToken(data.cFileName)) folders.push_back(data.cFileName);
-  } while (::FindNextFileW(find.get(), &data));
+  }
   return folders;
 }
 
