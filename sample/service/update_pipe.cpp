@@ -38,8 +38,9 @@ bool WaitForClient(HANDLE pipe, HANDLE io_event, HANDLE stop) {
         if (!begun && error == ERROR_PIPE_CONNECTED) return true;
         DWORD bytes = 0;
         if (FinishIo(pipe, overlapped, begun, stop, INFINITE, bytes)) return true;
-        if (WaitForSingleObject(stop, 0) == WAIT_OBJECT_0) return false;
-        // A client that came and went before it was served.
+        // A client that came and went before it was served; the pause keeps a pipe that
+        // fails every time from spinning.
+        if (WaitForSingleObject(stop, 100) == WAIT_OBJECT_0) return false;
         DisconnectNamedPipe(pipe);
     }
 }

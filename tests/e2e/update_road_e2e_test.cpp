@@ -245,7 +245,7 @@ class UpdateRoad : public ::testing::Test {
     EXPECT_EQ(update.installer_exit, 0u);
     EXPECT_EQ(update.watcher_exit, 0u);
     EXPECT_EQ(update.record, update.token + L"|completed");
-    EXPECT_TRUE(StagingFolders().size() <= sample::kStagingFoldersKept);
+    EXPECT_LE(StagingFolders().size(), sample::kStagingFoldersKept);
     EXPECT_TRUE(FileExistsAt(sample::StagingFolder(update.token) + L"\\CorvantaRemote-" + version +
                              L".msi.log"));
     EXPECT_FALSE(FileExistsAt(sample::IncomingFolder() + L"\\CorvantaRemote-" + version + L".msi"));
