@@ -119,7 +119,7 @@ void RemoveStagingFolder(const std::wstring& folder) {
         }
     }
     if (RemoveDirectoryW(folder.c_str())) {
-        NoteInServiceLog(L"Removed the staging folder of an earlier update: " + folder);
+        NoteInServiceLog(L"Removed the staging folder " + folder);
     }
 }
 

@@ -97,7 +97,9 @@ void NoteInUiLog(const std::wstring& line) {
 std::string AskServiceToApplyUpdate() {
     UniqueHandle pipe;
     for (int attempt = 0; attempt < 50 && !pipe; ++attempt) {
-        pipe = OwnHandle(CreateFileW(sample::kUpdatePipeName, GENERIC_READ | GENERIC_WRITE, 0,
+        // FILE_WRITE_DATA, not GENERIC_WRITE: the pipe grants users no more (GENERIC_WRITE
+        // would ask for FILE_CREATE_PIPE_INSTANCE too and be denied).
+        pipe = OwnHandle(CreateFileW(sample::kUpdatePipeName, GENERIC_READ | FILE_WRITE_DATA, 0,
                                      nullptr, OPEN_EXISTING,
                                      SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
         const DWORD error = GetLastError();

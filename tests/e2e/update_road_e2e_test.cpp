@@ -142,7 +142,7 @@ std::string SendRequest(const std::string& request) {
   DWORD error = ERROR_PIPE_BUSY;
   for (int attempt = 0; attempt < 100 && !pipe && error == ERROR_PIPE_BUSY; ++attempt) {
     ::WaitNamedPipeW(sample::kUpdatePipeName, 100);
-    pipe = OwnHandle(::CreateFileW(sample::kUpdatePipeName, GENERIC_READ | GENERIC_WRITE, 0,
+    pipe = OwnHandle(::CreateFileW(sample::kUpdatePipeName, GENERIC_READ | FILE_WRITE_DATA, 0,
                                    nullptr, OPEN_EXISTING, 0, nullptr));
     error = ::GetLastError();
   }
@@ -450,7 +450,8 @@ TEST_F(RoadAccessLists, EachTrusteeGetsOnlyItsRights) {
   } cases[] = {
       {"pipe", sample::kPipeSddl, WinLocalSystemSid, FILE_ALL_ACCESS, kNothing},
       {"pipe", sample::kPipeSddl, WinBuiltinAdministratorsSid, FILE_ALL_ACCESS, kNothing},
-      {"pipe", sample::kPipeSddl, WinInteractiveSid, FILE_READ_DATA | FILE_WRITE_DATA,
+      // All that a client asks for: GENERIC_READ | FILE_WRITE_DATA.
+      {"pipe", sample::kPipeSddl, WinInteractiveSid, FILE_GENERIC_READ | FILE_WRITE_DATA,
        FILE_CREATE_PIPE_INSTANCE | kChanges},
       {"pipe", sample::kPipeSddl, WinWorldSid, kNothing, FILE_ALL_ACCESS},
       {"pipe", sample::kPipeSddl, WinNetworkSid, kNothing, FILE_ALL_ACCESS},
