@@ -112,8 +112,10 @@ inline std::wstring OwnVersion() {
     const BYTE* data = loaded == nullptr ? nullptr : static_cast<const BYTE*>(LockResource(loaded));
     // VS_VERSIONINFO: three WORDs, L"VS_VERSION_INFO" with its terminator, padding to a
     // 32-bit boundary, then the fixed part.
-    constexpr size_t kFixedOffset = (3 * sizeof(WORD) + sizeof(L"VS_VERSION_INFO") + 3) & ~size_t{3};
-    if (data == nullptr || SizeofResource(nullptr, found) < kFixedOffset + sizeof(VS_FIXEDFILEINFO)) {
+    constexpr size_t kFixedOffset =
+        (3 * sizeof(WORD) + sizeof(L"VS_VERSION_INFO") + 3) & ~size_t{3};
+    if (data == nullptr ||
+        SizeofResource(nullptr, found) < kFixedOffset + sizeof(VS_FIXEDFILEINFO)) {
         return L"?";
     }
     VS_FIXEDFILEINFO fixed = {};

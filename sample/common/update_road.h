@@ -49,32 +49,43 @@ inline constexpr size_t kStagingFoldersKept = 3;
 inline constexpr wchar_t kUiWindowClass[] = L"CorvantaRemoteSampleWindow";
 inline constexpr WORD kApplyUpdateCommand = 101;
 
-// %ProgramData% as the shell knows it, not as the environment says: a user's environment
+struct CoTaskMemoryFreer {
+    void operator()(void* memory) const noexcept { CoTaskMemFree(memory); }
+};
+
+// A known folder as the shell knows it, not as the environment says: a user's environment
 // must not move the service's folders. Empty when unknown.
-inline std::wstring ProgramDataFolder() {
-    wchar_t* folder = nullptr;
-    if (FAILED(SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &folder))) return L"";
-    const std::wstring path = folder;
-    CoTaskMemFree(folder);
-    return path;
+inline std::wstring KnownFolder(const KNOWNFOLDERID& id) {
+    wchar_t* raw = nullptr;
+    const HRESULT result = SHGetKnownFolderPath(id, 0, nullptr, &raw);
+    const std::unique_ptr<wchar_t, CoTaskMemoryFreer> folder(raw);
+    return SUCCEEDED(result) && folder ? std::wstring(folder.get()) : std::wstring();
 }
 
-inline std::wstring UpdatesFolder() { return ProgramDataFolder() + L"\\Corvanta\\Updates"; }
-inline std::wstring IncomingFolder() { return UpdatesFolder() + L"\\Incoming"; }
-inline std::wstring StagingRoot() { return UpdatesFolder() + L"\\Staging"; }
+inline std::wstring ProgramDataFolder() { return KnownFolder(FOLDERID_ProgramData); }
+
+// `folder` + `rest`, or empty when `folder` is unknown: a path must never fall back to the
+// root of the current drive, where any user may create folders.
+inline std::wstring Below(const std::wstring& folder, const std::wstring& rest) {
+    return folder.empty() ? folder : folder + rest;
+}
+
+inline std::wstring UpdatesFolder() {
+    return Below(ProgramDataFolder(), L"\\Corvanta\\Updates");
+}
+inline std::wstring IncomingFolder() { return Below(UpdatesFolder(), L"\\Incoming"); }
+inline std::wstring StagingRoot() { return Below(UpdatesFolder(), L"\\Staging"); }
 inline std::wstring StagingFolder(const std::wstring& token) {
-    return StagingRoot() + L"\\" + token;
+    return Below(StagingRoot(), L"\\" + token);
 }
 // The service's own log of the requests it answered and the updates it staged.
-inline std::wstring ServiceLogPath() { return UpdatesFolder() + L"\\CorvantaRemoteService.log"; }
+inline std::wstring ServiceLogPath() {
+    return Below(UpdatesFolder(), L"\\CorvantaRemoteService.log");
+}
 
 // The UI program's log, in the user's own profile. Empty when unknown.
 inline std::wstring UiLogPath() {
-    wchar_t* folder = nullptr;
-    if (FAILED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &folder))) return L"";
-    const std::wstring path = std::wstring(folder) + L"\\Corvanta\\Corvanta Remote.log";
-    CoTaskMemFree(folder);
-    return path;
+    return Below(KnownFolder(FOLDERID_LocalAppData), L"\\Corvanta\\Corvanta Remote.log");
 }
 
 // A token as the service makes them: a GUID without braces. Checked before a token from the

@@ -194,8 +194,8 @@ void UpdateTimeline::LookAtService() {
     } else {
         SERVICE_STATUS_PROCESS status = {};
         DWORD needed = 0;
-        if (QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                                 sizeof(status), &needed)) {
+        if (QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
+                                 reinterpret_cast<BYTE*>(&status), sizeof(status), &needed)) {
             state = ServiceStateName(status.dwCurrentState);
             if (status.dwProcessId != 0) state += L", host pid " + Number(status.dwProcessId);
         } else {

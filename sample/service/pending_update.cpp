@@ -190,11 +190,13 @@ std::string Refuse(const std::string& reason) {
 
 }  // namespace
 
-void NoteInServiceLog(const std::wstring& line) { AppendLine(ServiceLogPath(), line); }
+void NoteInServiceLog(const std::wstring& line) {
+    if (!ServiceLogPath().empty()) AppendLine(ServiceLogPath(), line);
+}
 
 bool PrepareUpdateFolders() noexcept {
-    const std::wstring corvanta = ProgramDataFolder() + L"\\Corvanta";
-    CreateDirectoryW(corvanta.c_str(), nullptr);
+    if (UpdatesFolder().empty()) return false;
+    CreateDirectoryW((ProgramDataFolder() + L"\\Corvanta").c_str(), nullptr);
     return CreateFolderWithSddl(UpdatesFolder(), kFolderSddl, /*may_exist=*/true) &&
            CreateFolderWithSddl(IncomingFolder(), kFolderSddl, /*may_exist=*/true) &&
            CreateFolderWithSddl(StagingRoot(), kFolderSddl, /*may_exist=*/true);
@@ -204,6 +206,7 @@ std::string ApplyPendingUpdate(UpdateState& state) {
     if (state.installer && WaitForSingleObject(state.installer.get(), 0) == WAIT_TIMEOUT) {
         return Refuse("an update is already running");
     }
+    if (UpdatesFolder().empty()) return Refuse("staging failed");
     const std::wstring package = FindPendingPackage();
     if (package.empty()) return Refuse("no pending package");
     const std::wstring token = NewToken();
@@ -225,16 +228,17 @@ std::string ApplyPendingUpdate(UpdateState& state) {
     }
     const std::wstring updater = staging + L"\\" + kUpdaterFileName;
     DWORD error = 0;
-    ProcessHandles installer = StartFromFolder(
-        updater, L"--edk-remote-install-msi " + QuoteArgument(staging + L"\\" + package) + L" " + token,
-        staging, error);
+    const std::wstring arguments = L"--edk-remote-install-msi " +
+                                   QuoteArgument(staging + L"\\" + package) + L" " + token;
+    ProcessHandles installer = StartFromFolder(updater, arguments, staging, error);
     if (!installer.process) {
         NoteInServiceLog(L"Could not start installer mode (error " + Number(error) + L")");
         RemoveStagingFolder(staging);
         return Refuse("installer mode could not start");
     }
-    NoteInServiceLog(L"Started installer mode pid " + Number(GetProcessId(installer.process.get())) +
-                     L" from " + updater + L", token " + token);
+    NoteInServiceLog(L"Started installer mode pid " +
+                     Number(GetProcessId(installer.process.get())) + L" from " + updater +
+                     L", token " + token);
     state.installer = std::move(installer.process);
     // Applied: the same package is not handed over twice.
     DeleteFileW((IncomingFolder() + L"\\" + package + kHashSuffix).c_str());

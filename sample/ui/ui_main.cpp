@@ -88,6 +88,7 @@ void RecordLaunch() {
 
 void NoteInUiLog(const std::wstring& line) {
     const std::wstring path = sample::UiLogPath();
+    if (path.empty()) return;
     CreateDirectoryW(sample::FolderOf(path).c_str(), nullptr);
     sample::AppendLine(path, line);
 }
@@ -133,6 +134,10 @@ std::string AskServiceToApplyUpdate() {
 // process's id while it still runs, so that the id cannot belong to another process yet.
 void StartRelaunchWatcher(const std::wstring& token) {
     const std::wstring staging = sample::StagingFolder(token);
+    if (staging.empty()) {
+        NoteInUiLog(L"The staging folder is unknown: the relaunch watcher is not started");
+        return;
+    }
     const std::wstring updater = staging + L"\\" + sample::kUpdaterFileName;
     DWORD error = 0;
     const ProcessHandles watcher = sample::StartFromFolder(

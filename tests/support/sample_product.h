@@ -230,7 +230,8 @@ inline void ExpectRelaunchedAfterUpdate(const std::string& watcher_log, const st
 
   const std::vector<DWORD> launched = LaunchedIds(watcher_log);
   ASSERT_EQ(launched.size(), 1u) << watcher_log;
-  EXPECT_EQ(watcher_log, kWaitingLine + "Launch PID=" + std::to_string(launched[0]) + " exit=259\r\n");
+  EXPECT_EQ(watcher_log,
+            kWaitingLine + "Launch PID=" + std::to_string(launched[0]) + " exit=259\r\n");
   const UiStart relaunched = LastUiStart();
   const std::wstring product_path = ProductExecutablePath();
   EXPECT_EQ(relaunched.pid, launched[0]);
