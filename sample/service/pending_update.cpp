@@ -149,8 +149,9 @@ bool StageFiles(const std::wstring& package, const std::wstring& staging) {
     for (const auto& [from, to] : {std::pair{updater, staging + L"\\" + kUpdaterFileName},
                                    std::pair{incoming, staging + L"\\" + package}}) {
         if (!CopyFileW(from.c_str(), to.c_str(), /*fail_if_exists=*/TRUE)) {
+            const DWORD error = GetLastError();
             NoteInServiceLog(L"Could not copy " + from + L" to " + to + L" (error " +
-                             Number(GetLastError()) + L")");
+                             Number(error) + L")");
             return false;
         }
     }

@@ -191,8 +191,9 @@ void WINAPI ServiceMain(DWORD argc, wchar_t** argv) {
     }
 
     if (!sample::PrepareUpdateFolders()) {
+        const DWORD error = GetLastError();
         sample::NoteInServiceLog(L"Could not prepare the update folders (error " +
-                                 std::to_wstring(GetLastError()) + L")");
+                                 std::to_wstring(error) + L")");
     }
     sample::WriteString(kKey, L"RunningVersion", sample::OwnVersion());
     sample::WriteDword(kKey, L"HostPid", GetCurrentProcessId());

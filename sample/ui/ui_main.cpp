@@ -115,8 +115,8 @@ std::string AskServiceToApplyUpdate() {
     DWORD written = 0;
     if (!WriteFile(pipe.get(), request.data(), static_cast<DWORD>(request.size()), &written,
                    nullptr)) {
-        return "no answer: the request could not be sent (error " +
-               std::to_string(GetLastError()) + ")";
+        const DWORD error = GetLastError();
+        return "no answer: the request could not be sent (error " + std::to_string(error) + ")";
     }
     std::string answer;
     char chunk[128];
