@@ -122,8 +122,8 @@ endif()
 # with version 1 of the sample product installed and running.
 file(GLOB E2E_TEST_SOURCES CONFIGURE_DEPENDS tests/e2e/*.cpp)
 add_executable(e2e_tests ${E2E_TEST_SOURCES})
-target_include_directories(e2e_tests PRIVATE tests)
-target_link_libraries(e2e_tests PRIVATE updater_core gtest gtest_main)
+target_include_directories(e2e_tests PRIVATE tests sample/common)
+target_link_libraries(e2e_tests PRIVATE updater_core gtest gtest_main ole32 advapi32)
 target_link_options(e2e_tests PRIVATE -static)
 add_dependencies(e2e_tests RemoteUpdater sample_msi planted_library)
 

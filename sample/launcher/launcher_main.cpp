@@ -24,7 +24,6 @@
 // (start-failed=<mode>:<error> is printed), 2 on a usage error.
 
 #include <windows.h>
-#include <objbase.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -32,6 +31,7 @@
 #include <string>
 
 #include "sample_common.h"
+#include "update_road.h"
 #include "update_timeline.h"
 
 namespace {
@@ -79,43 +79,22 @@ bool ParseOptions(int argc, wchar_t** argv, Options& out) {
     return !out.updater.empty() && !out.msi.empty();
 }
 
+// A fresh GUID; should none be available, a token that is still unique on this machine.
 std::wstring FreshToken() {
-    GUID guid = {};
-    wchar_t text[64] = {};
-    if (FAILED(CoCreateGuid(&guid)) || StringFromGUID2(guid, text, 64) == 0) {
-        return std::to_wstring(GetTickCount64()) + L"-" + std::to_wstring(GetCurrentProcessId());
-    }
-    std::wstring token = text;
-    return token.substr(1, token.size() - 2);  // without the braces
-}
-
-// Quotes one argument so that CommandLineToArgvW gives it back unchanged.
-std::wstring QuoteArgument(const std::wstring& arg) {
-    if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
-    std::wstring quoted = L"\"";
-    size_t backslashes = 0;
-    for (const wchar_t c : arg) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        // Backslashes count double before a quote, and the quote itself is escaped.
-        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-        backslashes = 0;
-        quoted += c;
-    }
-    quoted.append(backslashes * 2, L'\\');
-    return quoted + L"\"";
+    const std::wstring token = sample::NewToken();
+    if (!token.empty()) return token;
+    return std::to_wstring(GetTickCount64()) + L"-" + std::to_wstring(GetCurrentProcessId());
 }
 
 std::wstring UpdaterCommandLine(const Options& options, const wchar_t* mode,
                                 const std::wstring& first, const std::wstring& token) {
-    return QuoteArgument(options.updater) + L" " + mode + L" " + QuoteArgument(first) + L" " +
-           QuoteArgument(token);
+    return sample::QuoteArgument(options.updater) + L" " + mode + L" " +
+           sample::QuoteArgument(first) + L" " + sample::QuoteArgument(token);
 }
 
-// Starts the updater with the given switch and arguments; returns its process handle or null.
-HANDLE StartUpdater(const Options& options, const wchar_t* mode, const std::wstring& first,
+// Starts the updater with the given switch and arguments; returns its process, empty when it
+// could not be started.
+UniqueHandle StartUpdater(const Options& options, const wchar_t* mode, const std::wstring& first,
                     const std::wstring& token, const wchar_t* label) {
     std::wstring command = UpdaterCommandLine(options, mode, first, token);
     STARTUPINFOW startup = {};
@@ -126,10 +105,10 @@ HANDLE StartUpdater(const Options& options, const wchar_t* mode, const std::wstr
         wprintf(L"start-failed=%ls:%lu\n", label, GetLastError());
         return nullptr;
     }
-    CloseHandle(process.hThread);
+    ProcessHandles owned = OwnProcessHandles(process);
     wprintf(L"%ls-pid=%lu\n", label, process.dwProcessId);
     fflush(stdout);
-    return process.hProcess;
+    return std::move(owned.process);
 }
 
 void WaitAndPrint(HANDLE process, const wchar_t* label) {
@@ -179,20 +158,18 @@ int wmain(int argc, wchar_t** argv) {
         timeline.emplace(options.updater, options.msi);
         timeline->Look();  // the state before the update
     }
-    HANDLE installer = StartUpdater(options, L"--edk-remote-install-msi", options.msi, token,
-                                    L"installer");
-    HANDLE watcher = StartUpdater(options, L"--edk-remote-relaunch", std::to_wstring(ui_pid),
-                                  token, L"watcher");
-    const bool started = installer != nullptr && watcher != nullptr;
+    const UniqueHandle installer = StartUpdater(options, L"--edk-remote-install-msi", options.msi,
+                                                token, L"installer");
+    const UniqueHandle watcher = StartUpdater(options, L"--edk-remote-relaunch",
+                                              std::to_wstring(ui_pid), token, L"watcher");
+    const bool started = installer && watcher;
     if (timeline && started) {
-        FollowUpdate(*timeline, options, token, installer, watcher);
+        FollowUpdate(*timeline, options, token, installer.get(), watcher.get());
         wprintf(L"record=%ls\nlast-launch=%ls\n", timeline->Record().c_str(),
                 timeline->LastLaunch().c_str());
     }
-    if (options.wait && installer != nullptr) WaitAndPrint(installer, L"installer");
+    if (options.wait && installer) WaitAndPrint(installer.get(), L"installer");
     // The watcher waits for its old UI; when that is this launcher, it must end first.
-    if (options.wait && options.has_ui_pid && watcher != nullptr) WaitAndPrint(watcher, L"watcher");
-    if (installer != nullptr) CloseHandle(installer);
-    if (watcher != nullptr) CloseHandle(watcher);
+    if (options.wait && options.has_ui_pid && watcher) WaitAndPrint(watcher.get(), L"watcher");
     return started ? 0 : 1;
 }

@@ -2,6 +2,8 @@
 
 #include <tlhelp32.h>
 
+#include "update_road.h"
+
 #include <cstdio>
 #include <utility>
 #include <vector>
@@ -40,17 +42,17 @@ bool IsWatchedName(const wchar_t* name) {
 // A REG_SZ value under HKLM in the 64-bit view, read without creating anything; "" when the
 // key or the value is missing.
 std::wstring ReadMachineString(const wchar_t* subkey, const wchar_t* name) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) !=
-        ERROR_SUCCESS) {
+    HKEY raw_key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY,
+                      &raw_key) != ERROR_SUCCESS) {
         return L"";
     }
+    const UniqueHKey key(raw_key);
     std::vector<wchar_t> buffer(4096);
     DWORD type = 0;
     DWORD size = static_cast<DWORD>((buffer.size() - 1) * sizeof(wchar_t));
-    const LONG rc = RegQueryValueExW(key, name, nullptr, &type,
+    const LONG rc = RegQueryValueExW(key.get(), name, nullptr, &type,
                                      reinterpret_cast<BYTE*>(buffer.data()), &size);
-    RegCloseKey(key);
     if (rc != ERROR_SUCCESS || type != REG_SZ) return L"";
     std::wstring value(buffer.data(), size / sizeof(wchar_t));
     while (!value.empty() && value.back() == L'\0') value.pop_back();
@@ -82,18 +84,37 @@ std::wstring ImagePath(HANDLE process) {
 
 }  // namespace
 
-UpdateTimeline::UpdateTimeline(std::wstring updater, std::wstring msi)
-    : updater_(std::move(updater)), msi_(std::move(msi)) {
-    QueryPerformanceFrequency(&frequency_);
-    QueryPerformanceCounter(&start_);
-    manager_ = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+// The label of an updater process that a followed process did not start, after the program
+// that started it on the road.
+std::wstring RoadLabel(const wchar_t* parent_name) {
+    if (lstrcmpiW(parent_name, L"CorvantaRemoteService.exe") == 0) return L"installer mode";
+    if (lstrcmpiW(parent_name, L"Corvanta Remote.exe") == 0) return L"relaunch watcher";
+    return L"RemoteUpdater.exe";
 }
 
-UpdateTimeline::~UpdateTimeline() {
-    for (auto& entry : processes_) {
-        if (entry.second.handle != nullptr) CloseHandle(entry.second.handle);
-    }
-    if (manager_ != nullptr) CloseServiceHandle(manager_);
+UpdateTimeline::UpdateTimeline(std::wstring updater, std::wstring msi)
+    : updater_(std::move(updater)),
+      msi_(std::move(msi)),
+      manager_(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT)) {
+    QueryPerformanceFrequency(&frequency_);
+    QueryPerformanceCounter(&start_);
+    logs_.push_back({ServiceLogPath(), L"service log", 0, {}});
+    logs_.push_back({UiLogPath(), L"UI log", 0, {}});
+    if (!updater_.empty()) logs_.push_back({updater_ + L".log", L"watcher log", 0, {}});
+}
+
+UpdateTimeline::~UpdateTimeline() = default;
+
+void UpdateTimeline::FollowUpdate(const std::wstring& updater, const std::wstring& msi) {
+    updater_ = updater;
+    msi_ = msi;
+    logs_.push_back({updater_ + L".log", L"watcher log", 0, {}});
+}
+
+std::optional<DWORD> UpdateTimeline::EndedExitCode(const std::wstring& label) const {
+    const auto found = ended_exit_codes_.find(label);
+    if (found == ended_exit_codes_.end()) return std::nullopt;
+    return found->second;
 }
 
 void UpdateTimeline::Note(const std::wstring& text) {
@@ -128,7 +149,7 @@ void UpdateTimeline::Look() {
 void UpdateTimeline::WaitAndLook(DWORD ms) {
     std::vector<HANDLE> handles;
     for (const auto& entry : processes_) {
-        if (entry.second.handle != nullptr) handles.push_back(entry.second.handle);
+        if (entry.second.handle) handles.push_back(entry.second.handle.get());
     }
     if (handles.empty() || handles.size() > MAXIMUM_WAIT_OBJECTS) {
         Sleep(ms);
@@ -151,12 +172,11 @@ void UpdateTimeline::NoteChange(std::wstring& last, const std::wstring& now,
 std::wstring UpdateTimeline::Follow(DWORD pid, const std::wstring& label) {
     Process process;
     process.label = label;
-    process.handle = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE,
-                                 /*inherit=*/FALSE, pid);
-    const std::wstring image =
-        process.handle == nullptr
-            ? L"cannot be opened (error " + Number(GetLastError()) + L")"
-            : ImagePath(process.handle);
+    process.handle = OwnHandle(
+        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, /*inherit=*/FALSE, pid));
+    const std::wstring image = !process.handle
+                                   ? L"cannot be opened (error " + Number(GetLastError()) + L")"
+                                   : ImagePath(process.handle.get());
     processes_[pid] = std::move(process);
     return image;
 }
@@ -164,25 +184,23 @@ std::wstring UpdateTimeline::Follow(DWORD pid, const std::wstring& label) {
 // The service is opened anew each time: the package removes and installs it again.
 void UpdateTimeline::LookAtService() {
     std::wstring state = L"not installed";
-    SC_HANDLE service = manager_ == nullptr
-                            ? nullptr
-                            : OpenServiceW(manager_, kServiceName, SERVICE_QUERY_STATUS);
-    if (service == nullptr) {
-        const DWORD error = manager_ == nullptr ? ERROR_INVALID_HANDLE : GetLastError();
+    const UniqueScHandle service(
+        !manager_ ? nullptr : OpenServiceW(manager_.get(), kServiceName, SERVICE_QUERY_STATUS));
+    if (!service) {
+        const DWORD error = !manager_ ? ERROR_INVALID_HANDLE : GetLastError();
         if (error != ERROR_SERVICE_DOES_NOT_EXIST) {
             state = L"cannot be opened (error " + Number(error) + L")";
         }
     } else {
         SERVICE_STATUS_PROCESS status = {};
         DWORD needed = 0;
-        if (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                                 sizeof(status), &needed)) {
+        if (QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
+                                 reinterpret_cast<BYTE*>(&status), sizeof(status), &needed)) {
             state = ServiceStateName(status.dwCurrentState);
             if (status.dwProcessId != 0) state += L", host pid " + Number(status.dwProcessId);
         } else {
             state = L"cannot be queried (error " + Number(GetLastError()) + L")";
         }
-        CloseServiceHandle(service);
     }
     NoteChange(service_, state, L"service: ");
 }
@@ -190,47 +208,49 @@ void UpdateTimeline::LookAtService() {
 void UpdateTimeline::NoteEndedProcesses() {
     for (auto it = processes_.begin(); it != processes_.end();) {
         Process& process = it->second;
-        if (process.handle == nullptr ||
-            WaitForSingleObject(process.handle, 0) != WAIT_OBJECT_0) {
+        if (!process.handle || WaitForSingleObject(process.handle.get(), 0) != WAIT_OBJECT_0) {
             ++it;
             continue;
         }
         DWORD code = 0;
-        const std::wstring exit = GetExitCodeProcess(process.handle, &code)
-                                      ? L"exit code " + Number(code)
-                                      : L"exit code unknown";
-        Note(L"ended: " + process.label + L" pid " + Number(it->first) + L", " + exit);
-        CloseHandle(process.handle);
+        const bool known = GetExitCodeProcess(process.handle.get(), &code) != FALSE;
+        if (known) ended_exit_codes_[process.label] = code;
+        Note(L"ended: " + process.label + L" pid " + Number(it->first) + L", " +
+             (known ? L"exit code " + Number(code) : L"exit code unknown"));
         it = processes_.erase(it);
     }
 }
 
 // Follows each watched process not yet followed, naming the process that started it.
 void UpdateTimeline::NoteNewProcesses() {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return;
+    const UniqueHandle snapshot = OwnHandle(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return;
     std::map<DWORD, PROCESSENTRY32W> entries;
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32FirstW(snapshot, &entry); more;
-         more = Process32NextW(snapshot, &entry)) {
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
         entries[entry.th32ProcessID] = entry;
     }
-    CloseHandle(snapshot);
     for (const auto& [pid, found] : entries) {
         if (!IsWatchedName(found.szExeFile) || processes_.count(pid) != 0) continue;
         const DWORD parent = found.th32ParentProcessID;
         const auto followed = processes_.find(parent);
         const auto listed = entries.find(parent);
         std::wstring by;
+        std::wstring parent_name;
         if (followed != processes_.end()) {
+            parent_name = followed->second.label;
             by = L" by " + followed->second.label + L" pid " + Number(parent);
         } else if (listed != entries.end()) {
-            by = L" by " + std::wstring(listed->second.szExeFile) + L" pid " + Number(parent);
+            parent_name = listed->second.szExeFile;
+            by = L" by " + parent_name + L" pid " + Number(parent);
         }
-        const std::wstring image = Follow(pid, found.szExeFile);
-        Note(std::wstring(first_look_ ? L"running: " : L"started: ") + found.szExeFile +
-             L" pid " + Number(pid) + by + L", " + image);
+        const bool updater = lstrcmpiW(found.szExeFile, kUpdaterFileName) == 0;
+        const std::wstring label = updater ? RoadLabel(parent_name.c_str()) : found.szExeFile;
+        const std::wstring image = Follow(pid, label);
+        Note(std::wstring(first_look_ ? L"running: " : L"started: ") + label + L" pid " +
+             Number(pid) + by + L", " + image);
     }
 }
 
@@ -251,40 +271,48 @@ void UpdateTimeline::LookAtLastLaunch() {
 }
 
 void UpdateTimeline::LookAtPackage() {
+    if (msi_.empty()) return;
     const bool present = GetFileAttributesW(msi_.c_str()) != INVALID_FILE_ATTRIBUTES;
     NoteChange(package_, present ? L"present" : L"deleted", L"package " + msi_ + L": ");
 }
 
-// Notes each complete line the watcher has appended to its log since the previous look.
 void UpdateTimeline::ReadNewLogLines() {
-    const std::wstring path = updater_ + L".log";
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
+    for (FollowedLog& log : logs_) ReadNewLines(log);
+}
+
+// Notes each complete line appended to the log since the previous look. Lines already there at
+// the first look belong to earlier runs.
+void UpdateTimeline::ReadNewLines(FollowedLog& log) {
+    const UniqueHandle file = OwnHandle(
+        CreateFileW(log.path.c_str(), GENERIC_READ,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return;
     if (first_look_) {
-        // Lines of earlier runs are not part of this update.
         LARGE_INTEGER size = {};
-        if (GetFileSizeEx(file, &size)) log_offset_ = size.QuadPart;
-        CloseHandle(file);
+        if (GetFileSizeEx(file.get(), &size)) log.offset = size.QuadPart;
         return;
     }
     LARGE_INTEGER offset = {};
-    offset.QuadPart = log_offset_;
+    offset.QuadPart = log.offset;
     char buffer[4096];
     DWORD read = 0;
-    if (SetFilePointerEx(file, offset, nullptr, FILE_BEGIN)) {
-        while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
-            log_partial_line_.append(buffer, read);
-            log_offset_ += read;
+    if (SetFilePointerEx(file.get(), offset, nullptr, FILE_BEGIN)) {
+        while (ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+            log.partial_line.append(buffer, read);
+            log.offset += read;
         }
     }
-    CloseHandle(file);
-    for (size_t end; (end = log_partial_line_.find("\r\n")) != std::string::npos;) {
-        // The log is ASCII, so each byte is one character.
-        const std::string line = log_partial_line_.substr(0, end);
-        log_partial_line_.erase(0, end + 2);
-        Note(L"watcher log: " + std::wstring(line.begin(), line.end()));
+    for (size_t end; (end = log.partial_line.find("\r\n")) != std::string::npos;) {
+        const std::string line = log.partial_line.substr(0, end);
+        log.partial_line.erase(0, end + 2);
+        const int length = MultiByteToWideChar(CP_UTF8, 0, line.data(),
+                                               static_cast<int>(line.size()), nullptr, 0);
+        std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
+        MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), wide.data(),
+                            length);
+        log_lines_.push_back(log.label + L": " + wide);
+        Note(log_lines_.back());
     }
 }
 

@@ -18,6 +18,8 @@
 #include <cwchar>
 #include <string>
 
+#include "shared/unique_handles.h"
+
 namespace {
 
 const wchar_t* SkipBlanks(const wchar_t* p) {
@@ -66,21 +68,20 @@ int wmain() {
         wprintf(L"start-failed=%lu\n", GetLastError());
         return 255;
     }
-    CloseHandle(process.hThread);
+    const ProcessHandles owned = OwnProcessHandles(process);
     wprintf(L"pid=%lu\n", process.dwProcessId);
     fflush(stdout);
 
     DWORD code = 0;
     if (detach) {
         const ULONGLONG started = GetTickCount64();
-        const DWORD idle = WaitForInputIdle(process.hProcess, 10000);
+        const DWORD idle = WaitForInputIdle(owned.process.get(), 10000);
         wprintf(L"idle=%lu idle-ms=%llu\n", idle, GetTickCount64() - started);
     } else {
-        WaitForSingleObject(process.hProcess, INFINITE);
-        GetExitCodeProcess(process.hProcess, &code);
+        WaitForSingleObject(owned.process.get(), INFINITE);
+        GetExitCodeProcess(owned.process.get(), &code);
         wprintf(L"exit=%lu\n", code);
     }
     fflush(stdout);
-    CloseHandle(process.hProcess);
     return static_cast<int>(code);
 }

@@ -18,13 +18,19 @@
 //
 // While it runs it leaves its marks under the same key: RunningVersion (REG_SZ, deleted again
 // when it stops), HostPid (DWORD), Starts and Stops (DWORD counters).
+//
+// While RUNNING it also serves the update channel \\.\pipe\CorvantaRemoteUpdate: asked to
+// apply the pending update, it stages the package and starts installer mode (update_road.h).
 
 #include <windows.h>
 
 #include <cstdio>
 #include <cwchar>
+#include <string>
 
+#include "pending_update.h"
 #include "sample_common.h"
+#include "update_pipe.h"
 
 namespace {
 
@@ -54,7 +60,7 @@ Overrides g_start_options;  // from the StartService arguments, parsed in Servic
 SERVICE_STATUS_HANDLE g_status_handle = nullptr;
 CRITICAL_SECTION g_status_lock;
 SERVICE_STATUS g_status = {};
-HANDLE g_stop_event = nullptr;
+UniqueHandle g_stop_event;
 
 // Parses options from argv[first..]; returns false (and names the culprit) on anything unknown.
 bool ParseOptions(int argc, wchar_t** argv, int first, Overrides& out) {
@@ -157,7 +163,7 @@ DWORD WINAPI ControlHandler(DWORD control, DWORD /*event_type*/, void* /*event_d
             const Behaviour now = CurrentBehaviour();
             if (now.ignore_stop) return NO_ERROR;
             ReportStatus(SERVICE_STOP_PENDING, now.stop_delay_ms + 1000);
-            SetEvent(g_stop_event);
+            SetEvent(g_stop_event.get());
             return NO_ERROR;
         }
         case SERVICE_CONTROL_INTERROGATE:
@@ -184,13 +190,20 @@ void WINAPI ServiceMain(DWORD argc, wchar_t** argv) {
         return;
     }
 
-    sample::WriteString(kKey, L"RunningVersion", kSampleVersion);
+    if (!sample::PrepareUpdateFolders()) {
+        const DWORD error = GetLastError();
+        sample::NoteInServiceLog(L"Could not prepare the update folders (error " +
+                                 std::to_wstring(error) + L")");
+    }
+    sample::WriteString(kKey, L"RunningVersion", sample::OwnVersion());
     sample::WriteDword(kKey, L"HostPid", GetCurrentProcessId());
     sample::IncrementDword(kKey, L"Starts");
     SetAcceptedControls(start.refuse_stop ? 0 : SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN);
     ReportStatus(SERVICE_RUNNING, 0);
 
-    WaitForSingleObject(g_stop_event, INFINITE);
+    const UniqueHandle pipe_thread = sample::StartUpdatePipeThread(g_stop_event.get());
+    WaitForSingleObject(g_stop_event.get(), INFINITE);
+    if (pipe_thread) WaitForSingleObject(pipe_thread.get(), INFINITE);
     // The handler has already reported the first STOP_PENDING checkpoint.
     SetAcceptedControls(0);
     StayPending(SERVICE_STOP_PENDING, CurrentBehaviour().stop_delay_ms);
@@ -204,14 +217,15 @@ void WINAPI ServiceMain(DWORD argc, wchar_t** argv) {
 int wmain(int argc, wchar_t** argv) {
     if (!ParseOptions(argc, argv, 1, g_image_options)) return 2;
     InitializeCriticalSection(&g_status_lock);
-    g_stop_event = CreateEventW(nullptr, /*manual_reset=*/TRUE, /*initial=*/FALSE, nullptr);
+    g_stop_event = OwnHandle(
+        CreateEventW(nullptr, /*manual_reset=*/TRUE, /*initial=*/FALSE, nullptr));
 
     wchar_t name[] = L"Corvanta Remote";
     const SERVICE_TABLE_ENTRYW table[] = {{name, ServiceMain}, {nullptr, nullptr}};
     if (!StartServiceCtrlDispatcherW(table)) {
         const DWORD error = GetLastError();
         fwprintf(stderr, L"CorvantaRemoteService %ls runs only as the service \"%ls\" (error %lu)\n",
-                 kSampleVersion, kServiceName, error);
+                 sample::OwnVersion().c_str(), kServiceName, error);
         return 1;
     }
     // The dispatcher returns once the service has reported STOPPED.

@@ -14,12 +14,19 @@
 //   --busy-ms N        sleep N ms before creating the window (input-idle comes that much later)
 // Registry, under the same key: while the DWORD FailLaunches is above 0, a start counts it
 // down by one and exits at once with the DWORD FailExitCode (1 when missing).
+//
+// Its "Apply update" button (command kApplyUpdateCommand, which drivers post as a click) asks
+// the service through \\.\pipe\CorvantaRemoteUpdate to apply the pending update; on
+// "started <token>" it starts the relaunch watcher from the staged copy of the updater with its
+// own process id and that token, and runs on until installer mode ends it (update_road.h).
+// Each step is a line in the user's log, %LOCALAPPDATA%\Corvanta\Corvanta Remote.log.
 
 #include <windows.h>
 
 #include <string>
 
 #include "sample_common.h"
+#include "update_road.h"
 
 namespace {
 
@@ -35,7 +42,8 @@ struct Options {
 
 bool ParseOptions(Options& out) {
     int argc = 0;
-    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    const sample::UniqueLocal<wchar_t*> owned_argv(CommandLineToArgvW(GetCommandLineW(), &argc));
+    wchar_t** argv = owned_argv.get();
     if (argv == nullptr) return false;
     bool ok = true;
     for (int i = 1; i < argc && ok; i += 2) {
@@ -53,7 +61,6 @@ bool ParseOptions(Options& out) {
             ok = false;
         }
     }
-    LocalFree(argv);
     return ok;
 }
 
@@ -67,27 +74,95 @@ void AppendToTraceFile(const std::wstring& line) {
     wchar_t path[MAX_PATH * 4] = {};
     const DWORD length = GetEnvironmentVariableW(L"CORVANTA_SAMPLE_TRACE", path, MAX_PATH * 4);
     if (length == 0 || length >= MAX_PATH * 4) return;
-    const std::wstring text = line + L"\n";
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
-                                          nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), utf8.data(),
-                        bytes, nullptr, nullptr);
-    HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
-    DWORD written = 0;
-    WriteFile(file, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
-    CloseHandle(file);
+    sample::AppendLine(path, line, L"\n");
 }
 
 void RecordLaunch() {
-    const std::wstring line = std::to_wstring(GetCurrentProcessId()) + L"|" + kSampleVersion +
+    const std::wstring line = std::to_wstring(GetCurrentProcessId()) + L"|" + sample::OwnVersion() +
                               L"|" + sample::OwnImagePath() + L"|" + CurrentDirectory() + L"|" +
                               GetCommandLineW();
     AppendToTraceFile(line);
     sample::WriteString(kKey, L"LastLaunch", line);
     sample::IncrementDword(kKey, L"Launches");
+}
+
+void NoteInUiLog(const std::wstring& line) {
+    const std::wstring path = sample::UiLogPath();
+    if (path.empty()) return;
+    CreateDirectoryW(sample::FolderOf(path).c_str(), nullptr);
+    sample::AppendLine(path, line);
+}
+
+// Sends the one request the service takes and returns its one-line answer, or why there is
+// none. The service may not act in this user's name beyond identifying it.
+std::string AskServiceToApplyUpdate() {
+    UniqueHandle pipe;
+    for (int attempt = 0; attempt < 50 && !pipe; ++attempt) {
+        // FILE_WRITE_DATA, not GENERIC_WRITE: the pipe grants users no more (GENERIC_WRITE
+        // would ask for FILE_CREATE_PIPE_INSTANCE too and be denied).
+        pipe = OwnHandle(CreateFileW(sample::kUpdatePipeName, GENERIC_READ | FILE_WRITE_DATA, 0,
+                                     nullptr, OPEN_EXISTING,
+                                     SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
+        const DWORD error = GetLastError();
+        if (!pipe && error != ERROR_PIPE_BUSY) {
+            return "no answer: the update service cannot be reached (error " +
+                   std::to_string(error) + ")";
+        }
+        if (!pipe) WaitNamedPipeW(sample::kUpdatePipeName, 100);
+    }
+    if (!pipe) return "no answer: the update service is busy";
+    const std::string request = std::string(sample::kApplyRequest) + "\n";
+    DWORD written = 0;
+    if (!WriteFile(pipe.get(), request.data(), static_cast<DWORD>(request.size()), &written,
+                   nullptr)) {
+        const DWORD error = GetLastError();
+        return "no answer: the request could not be sent (error " + std::to_string(error) + ")";
+    }
+    std::string answer;
+    char chunk[128];
+    DWORD read = 0;
+    while (answer.find('\n') == std::string::npos && answer.size() < 1024 &&
+           ReadFile(pipe.get(), chunk, sizeof(chunk), &read, nullptr) && read > 0) {
+        answer.append(chunk, read);
+    }
+    const size_t end = answer.find('\n');
+    return end == std::string::npos ? "no answer: the service closed the channel"
+                                    : answer.substr(0, end);
+}
+
+// The watcher runs from the staged copy, which the package does not replace, with this
+// process's id while it still runs, so that the id cannot belong to another process yet.
+void StartRelaunchWatcher(const std::wstring& token) {
+    const std::wstring staging = sample::StagingFolder(token);
+    if (staging.empty()) {
+        NoteInUiLog(L"The staging folder is unknown: the relaunch watcher is not started");
+        return;
+    }
+    const std::wstring updater = staging + L"\\" + sample::kUpdaterFileName;
+    DWORD error = 0;
+    const ProcessHandles watcher = sample::StartFromFolder(
+        updater, L"--edk-remote-relaunch " + std::to_wstring(GetCurrentProcessId()) + L" " + token,
+        staging, error);
+    if (!watcher.process) {
+        NoteInUiLog(L"Could not start the relaunch watcher (error " + std::to_wstring(error) +
+                    L")");
+        return;
+    }
+    NoteInUiLog(L"Started the relaunch watcher pid " +
+                std::to_wstring(GetProcessId(watcher.process.get())) + L" from " + updater);
+}
+
+void ApplyUpdate() {
+    const std::string answer = AskServiceToApplyUpdate();
+    NoteInUiLog(L"Asked the service to apply the pending update: " + sample::WidenAscii(answer));
+    const std::string started = "started ";
+    if (answer.compare(0, started.size(), started) != 0) return;
+    const std::wstring token = sample::WidenAscii(answer.substr(started.size()));
+    if (!sample::IsWellFormedToken(token)) {
+        NoteInUiLog(L"Not a token: the relaunch watcher is not started");
+        return;
+    }
+    StartRelaunchWatcher(token);
 }
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -97,11 +172,14 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
             HDC dc = BeginPaint(window, &paint);
             RECT area;
             GetClientRect(window, &area);
-            const std::wstring text = std::wstring(L"Corvanta Remote ") + kSampleVersion;
+            const std::wstring text = std::wstring(L"Corvanta Remote ") + sample::OwnVersion();
             DrawTextW(dc, text.c_str(), -1, &area, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
             EndPaint(window, &paint);
             return 0;
         }
+        case WM_COMMAND:
+            if (LOWORD(wparam) == sample::kApplyUpdateCommand) ApplyUpdate();
+            return 0;
         case WM_TIMER:
             if (wparam == kExitTimer) DestroyWindow(window);
             return 0;
@@ -135,14 +213,18 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, wchar_t* /*comma
     window_class.hInstance = instance;
     window_class.hCursor = LoadCursorW(nullptr, reinterpret_cast<const wchar_t*>(IDC_ARROW));
     window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    window_class.lpszClassName = L"CorvantaRemoteSampleWindow";
+    window_class.lpszClassName = sample::kUiWindowClass;
     if (RegisterClassExW(&window_class) == 0) return 3;
 
-    const std::wstring title = std::wstring(L"Corvanta Remote ") + kSampleVersion;
+    const std::wstring title = std::wstring(L"Corvanta Remote ") + sample::OwnVersion();
     HWND window = CreateWindowExW(0, window_class.lpszClassName, title.c_str(),
                                   WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 360, 160,
                                   nullptr, nullptr, instance, nullptr);
     if (window == nullptr) return 3;
+    CreateWindowExW(0, L"BUTTON", L"Apply update", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 10, 10,
+                    120, 28, window,
+                    reinterpret_cast<HMENU>(static_cast<UINT_PTR>(sample::kApplyUpdateCommand)),
+                    instance, nullptr);
     ShowWindow(window, show);
     UpdateWindow(window);
     if (options.exit_after_ms != 0) SetTimer(window, kExitTimer, options.exit_after_ms, nullptr);

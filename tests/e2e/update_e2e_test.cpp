@@ -8,43 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "shared/product_location.h"
 #include "support/registry_access.h"
 #include "support/sample_product.h"
 
 namespace {
 
 constexpr DWORD kModeTimeoutMs = 180000;
-const std::string kWaitingLine = "Waiting for update completion and old UI exit\r\n";
 const std::string kFailedEarlyLine = "Update failed before old UI exited\r\n";
 const std::string kGaveUpLine = "Relaunch watcher ended without launching the application\r\n";
-
-std::wstring Lower(std::wstring text) {
-  for (wchar_t& c : text) c = static_cast<wchar_t>(towlower(c));
-  return text;
-}
-
-// One start of the sample UI, as it records itself:
-// <pid>|<version>|<image path>|<current directory>|<command line>.
-struct UiStart {
-  DWORD pid = 0;
-  std::wstring version;
-  std::wstring image_path;
-  std::wstring current_directory;
-};
-
-UiStart LastUiStart() {
-  const std::wstring line = ReadSampleString(L"SampleUI", L"LastLaunch");
-  std::vector<std::wstring> fields;
-  size_t from = 0;
-  for (size_t bar = line.find(L'|'); fields.size() < 4 && bar != std::wstring::npos;
-       bar = line.find(L'|', from)) {
-    fields.push_back(line.substr(from, bar - from));
-    from = bar + 1;
-  }
-  if (fields.size() < 4) return {};
-  return {static_cast<DWORD>(std::stoul(fields[0])), fields[1], fields[2], fields[3]};
-}
 
 struct UpdateResult {
   std::wstring token;
@@ -100,25 +71,8 @@ class UpdateEndToEnd : public ::testing::Test {
     return result;
   }
 
-  // The checks every update that reaches the installer shares: the service
-  // runs again, the old UI was ended and the product runs again from its
-  // installed location with its folder as working directory.
   void ExpectProductRelaunched(const UpdateResult& update, const std::wstring& version) {
-    EXPECT_EQ(RemoteServiceStatus().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
-    EXPECT_EQ(ReadSampleString(L"SampleService", L"RunningVersion"), version);
-    EXPECT_TRUE(ProcessHasEnded(old_ui_pid_));
-
-    const std::vector<DWORD> launched = LaunchedIds(update.watcher_log);
-    ASSERT_EQ(launched.size(), 1u) << update.watcher_log;
-    EXPECT_EQ(update.watcher_log,
-              kWaitingLine + "Launch PID=" + std::to_string(launched[0]) + " exit=259\r\n");
-    const UiStart relaunched = LastUiStart();
-    EXPECT_EQ(relaunched.pid, launched[0]);
-    EXPECT_EQ(relaunched.version, version);
-    EXPECT_EQ(Lower(relaunched.image_path), Lower(product_path_));
-    EXPECT_EQ(Lower(relaunched.current_directory),
-              Lower(product_path_.substr(0, product_path_.rfind(L'\\'))));
-    EXPECT_FALSE(ProcessHasEnded(relaunched.pid));
+    ExpectRelaunchedAfterUpdate(update.watcher_log, version, old_ui_pid_);
   }
 
   void ExpectFailedInstallation(const std::wstring& package_name,

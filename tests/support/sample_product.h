@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "shared/product_location.h"
 #include "shared/unique_handles.h"
 #include "support/wine_helpers.h"
 
@@ -186,4 +187,57 @@ inline std::wstring ReadSampleString(const wchar_t* subkey, const wchar_t* name)
     return L"";
   }
   return text;
+}
+
+inline const std::string kWaitingLine = "Waiting for update completion and old UI exit\r\n";
+
+inline std::wstring Lower(std::wstring text) {
+  for (wchar_t& c : text) c = static_cast<wchar_t>(towlower(c));
+  return text;
+}
+
+// One start of the sample UI, as it records itself:
+// <pid>|<version>|<image path>|<current directory>|<command line>.
+struct UiStart {
+  DWORD pid = 0;
+  std::wstring version;
+  std::wstring image_path;
+  std::wstring current_directory;
+};
+
+inline UiStart LastUiStart() {
+  const std::wstring line = ReadSampleString(L"SampleUI", L"LastLaunch");
+  std::vector<std::wstring> fields;
+  size_t from = 0;
+  for (size_t bar = line.find(L'|'); fields.size() < 4 && bar != std::wstring::npos;
+       bar = line.find(L'|', from)) {
+    fields.push_back(line.substr(from, bar - from));
+    from = bar + 1;
+  }
+  if (fields.size() < 4) return {};
+  return {static_cast<DWORD>(std::stoul(fields[0])), fields[1], fields[2], fields[3]};
+}
+
+// The checks every update that reaches the installer shares: the service runs
+// again as `version`, the old UI was ended, and the product runs again from
+// its installed location with its folder as working directory, started as the
+// watcher's log says.
+inline void ExpectRelaunchedAfterUpdate(const std::string& watcher_log, const std::wstring& version,
+                                        DWORD old_ui_pid) {
+  EXPECT_EQ(RemoteServiceStatus().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+  EXPECT_EQ(ReadSampleString(L"SampleService", L"RunningVersion"), version);
+  EXPECT_TRUE(ProcessHasEnded(old_ui_pid));
+
+  const std::vector<DWORD> launched = LaunchedIds(watcher_log);
+  ASSERT_EQ(launched.size(), 1u) << watcher_log;
+  EXPECT_EQ(watcher_log,
+            kWaitingLine + "Launch PID=" + std::to_string(launched[0]) + " exit=259\r\n");
+  const UiStart relaunched = LastUiStart();
+  const std::wstring product_path = ProductExecutablePath();
+  EXPECT_EQ(relaunched.pid, launched[0]);
+  EXPECT_EQ(relaunched.version, version);
+  EXPECT_EQ(Lower(relaunched.image_path), Lower(product_path));
+  EXPECT_EQ(Lower(relaunched.current_directory),
+            Lower(product_path.substr(0, product_path.rfind(L'\\'))));
+  EXPECT_FALSE(ProcessHasEnded(relaunched.pid));
 }

@@ -1,0 +1,124 @@
+#include "update_pipe.h"
+
+#include <string>
+
+#include "pending_update.h"
+#include "update_road.h"
+
+namespace sample {
+
+namespace {
+
+// A client gets this long to send its request and take the answer, so that one that sends
+// nothing cannot hold the channel.
+constexpr DWORD kClientTimeoutMs = 5000;
+
+// Waits for an overlapped operation on `pipe` that `begun` reports on. False when `stop` came
+// first, the time ran out (the operation is then cancelled) or it failed.
+bool FinishIo(HANDLE pipe, OVERLAPPED& overlapped, BOOL begun, HANDLE stop, DWORD timeout_ms,
+              DWORD& bytes) {
+    if (!begun && GetLastError() != ERROR_IO_PENDING) return false;
+    const HANDLE events[] = {overlapped.hEvent, stop};
+    if (WaitForMultipleObjects(2, events, /*wait_all=*/FALSE, timeout_ms) != WAIT_OBJECT_0) {
+        CancelIo(pipe);
+        GetOverlappedResult(pipe, &overlapped, &bytes, /*wait=*/TRUE);
+        return false;
+    }
+    return GetOverlappedResult(pipe, &overlapped, &bytes, /*wait=*/FALSE) != FALSE;
+}
+
+// False once `stop` is signalled.
+bool WaitForClient(HANDLE pipe, HANDLE io_event, HANDLE stop) {
+    for (;;) {
+        OVERLAPPED overlapped = {};
+        overlapped.hEvent = io_event;
+        ResetEvent(io_event);
+        const BOOL begun = ConnectNamedPipe(pipe, &overlapped);
+        const DWORD error = GetLastError();
+        if (!begun && error == ERROR_PIPE_CONNECTED) return true;
+        DWORD bytes = 0;
+        if (FinishIo(pipe, overlapped, begun, stop, INFINITE, bytes)) return true;
+        // A client that came and went before it was served; the pause keeps a pipe that
+        // fails every time from spinning.
+        if (WaitForSingleObject(stop, 100) == WAIT_OBJECT_0) return false;
+        DisconnectNamedPipe(pipe);
+    }
+}
+
+// Reads one request line. `well_formed` is true for printable ASCII ended by "\n" (or
+// "\r\n") within the size limit, with nothing after it; the line is returned without its end.
+std::string ReadRequest(HANDLE pipe, HANDLE io_event, HANDLE stop, bool& well_formed) {
+    std::string received;
+    const ULONGLONG deadline = GetTickCount64() + kClientTimeoutMs;
+    while (received.find('\n') == std::string::npos && received.size() <= kMaxRequestBytes) {
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline) break;
+        char chunk[128];
+        OVERLAPPED overlapped = {};
+        overlapped.hEvent = io_event;
+        ResetEvent(io_event);
+        const BOOL begun = ReadFile(pipe, chunk, sizeof(chunk), nullptr, &overlapped);
+        DWORD read = 0;
+        if (!FinishIo(pipe, overlapped, begun, stop, static_cast<DWORD>(deadline - now), read) ||
+            read == 0) {
+            break;
+        }
+        received.append(chunk, read);
+    }
+    const size_t end = received.find('\n');
+    std::string line = received.substr(0, end);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    bool printable = true;
+    for (const char c : line) printable = printable && c >= 0x20 && c <= 0x7e;
+    well_formed = end != std::string::npos && end + 1 == received.size() &&
+                  received.size() <= kMaxRequestBytes && printable;
+    return line;
+}
+
+void WriteAnswer(HANDLE pipe, HANDLE io_event, HANDLE stop, const std::string& answer) {
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = io_event;
+    ResetEvent(io_event);
+    const BOOL begun = WriteFile(pipe, answer.data(), static_cast<DWORD>(answer.size()), nullptr,
+                                 &overlapped);
+    DWORD written = 0;
+    if (FinishIo(pipe, overlapped, begun, stop, kClientTimeoutMs, written)) FlushFileBuffers(pipe);
+}
+
+DWORD WINAPI ServeUpdatePipe(void* stop_event) {
+    const HANDLE stop = stop_event;
+    const UniqueLocal<void> descriptor = DescriptorFromSddl(kPipeSddl);
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.get(),
+                                      /*bInheritHandle=*/FALSE};
+    // One instance, reused for every client, and it must be the first: if another process
+    // already holds the name, the service does not serve rather than sit behind it.
+    const UniqueHandle pipe = OwnHandle(CreateNamedPipeW(
+        kUpdatePipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+        /*max_instances=*/1, /*out_buffer=*/512, /*in_buffer=*/512, /*default_timeout=*/0,
+        descriptor ? &attributes : nullptr));
+    const DWORD error = GetLastError();
+    const UniqueHandle io_event = OwnHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!descriptor || !pipe || !io_event) {
+        NoteInServiceLog(L"Could not create the update pipe (error " + std::to_wstring(error) +
+                         L")");
+        return 1;
+    }
+    UpdateState state;
+    while (WaitForClient(pipe.get(), io_event.get(), stop)) {
+        bool well_formed = false;
+        const std::string request = ReadRequest(pipe.get(), io_event.get(), stop, well_formed);
+        WriteAnswer(pipe.get(), io_event.get(), stop,
+                    AnswerRequest(request, well_formed, state) + "\n");
+        DisconnectNamedPipe(pipe.get());
+    }
+    return 0;
+}
+
+}  // namespace
+
+UniqueHandle StartUpdatePipeThread(HANDLE stop) noexcept {
+    return OwnHandle(CreateThread(nullptr, 0, ServeUpdatePipe, stop, 0, nullptr));
+}
+
+}  // namespace sample

@@ -1,0 +1,15 @@
+// The service's end of the update channel, \\.\pipe\CorvantaRemoteUpdate (see update_road.h).
+#pragma once
+
+#include <windows.h>
+
+#include "shared/unique_handles.h"
+
+namespace sample {
+
+// Starts a thread that serves the pipe until `stop` is signalled: one client at a time, one
+// request line, one answer line. Returns the thread, to be waited for after `stop`; empty when
+// the thread cannot start.
+[[nodiscard]] UniqueHandle StartUpdatePipeThread(HANDLE stop) noexcept;
+
+}  // namespace sample
