@@ -40,25 +40,13 @@
 #include <vector>
 
 #include "sample_common.h"
+#include "update_road.h"
 
 namespace {
 
 constexpr wchar_t kServiceName[] = L"Corvanta Remote";
 constexpr wchar_t kRecordKey[] = L"SOFTWARE\\Corvanta\\RemoteUpdater";
 constexpr DWORD kLookMs = 2;
-
-struct HandleCloser {
-    void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-struct ScHandleCloser {
-    void operator()(SC_HANDLE handle) const { CloseServiceHandle(handle); }
-};
-struct KeyCloser {
-    void operator()(HKEY key) const { RegCloseKey(key); }
-};
-using Handle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
-using ScHandle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, ScHandleCloser>;
-using Key = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
 
 class Clock {
 public:
@@ -83,21 +71,13 @@ void PrintMs(const wchar_t* name, double ms) {
 }
 
 std::wstring FreshToken() {
-    GUID guid = {};
-    wchar_t text[64] = {};
-    if (FAILED(CoCreateGuid(&guid)) || StringFromGUID2(guid, text, 64) == 0) {
-        return std::to_wstring(GetTickCount64());
-    }
-    const std::wstring token = text;
-    return token.substr(1, token.size() - 2);
+    const std::wstring token = sample::NewToken();
+    return token.empty() ? std::to_wstring(GetTickCount64()) : token;
 }
 
-// The arguments here never hold quotes; quoting those with blanks is enough.
-std::wstring Quoted(const std::wstring& arg) {
-    return arg.find_first_of(L" \t") == std::wstring::npos ? arg : L"\"" + arg + L"\"";
-}
+std::wstring Quoted(const std::wstring& arg) { return sample::QuoteArgument(arg); }
 
-Handle Start(std::wstring command, const wchar_t* directory = nullptr, DWORD flags = 0) {
+UniqueHandle Start(std::wstring command, const wchar_t* directory = nullptr, DWORD flags = 0) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
@@ -106,8 +86,8 @@ Handle Start(std::wstring command, const wchar_t* directory = nullptr, DWORD fla
         wprintf(L"start-failed=%lu\n", GetLastError());
         return nullptr;
     }
-    CloseHandle(info.hThread);
-    return Handle(info.hProcess);
+    ProcessHandles started = OwnProcessHandles(info);
+    return std::move(started.process);
 }
 
 DWORD ExitCodeOf(HANDLE process) {
@@ -115,14 +95,14 @@ DWORD ExitCodeOf(HANDLE process) {
     return GetExitCodeProcess(process, &code) ? code : 0xFFFFFFFFu;
 }
 
-ScHandle OpenService(DWORD access) {
-    const ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+UniqueScHandle OpenService(DWORD access) {
+    const UniqueScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager) return nullptr;
-    return ScHandle(OpenServiceW(manager.get(), kServiceName, access));
+    return UniqueScHandle(OpenServiceW(manager.get(), kServiceName, access));
 }
 
 DWORD ServiceHostPid() {
-    const ScHandle service = OpenService(SERVICE_QUERY_STATUS);
+    const UniqueScHandle service = OpenService(SERVICE_QUERY_STATUS);
     SERVICE_STATUS_PROCESS status = {};
     DWORD needed = 0;
     if (!service || !QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
@@ -135,7 +115,7 @@ DWORD ServiceHostPid() {
 
 // Opened anew each time: the package removes the service and installs it again.
 bool ServiceRuns() {
-    const ScHandle service = OpenService(SERVICE_QUERY_STATUS);
+    const UniqueScHandle service = OpenService(SERVICE_QUERY_STATUS);
     SERVICE_STATUS status = {};
     return service && QueryServiceStatus(service.get(), &status) &&
            status.dwCurrentState == SERVICE_RUNNING;
@@ -143,9 +123,8 @@ bool ServiceRuns() {
 
 std::set<DWORD> MsiexecPids() {
     std::set<DWORD> pids;
-    const HANDLE raw = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (raw == INVALID_HANDLE_VALUE) return pids;
-    const Handle snapshot(raw);
+    const UniqueHandle snapshot = OwnHandle(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return pids;
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof(entry);
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
@@ -240,11 +219,11 @@ private:
         }
     }
 
-    Handle host_;
-    Handle ui_;
-    Handle msiexec_;
-    Key record_key_;
-    Handle record_changed_;
+    UniqueHandle host_;
+    UniqueHandle ui_;
+    UniqueHandle msiexec_;
+    UniqueHKey record_key_;
+    UniqueHandle record_changed_;
     std::set<DWORD> earlier_msiexec_;
 };
 
@@ -257,7 +236,7 @@ int TimeObserved(std::wstring command, DWORD ui_pid) {
     }
     Moments moments;
     const Clock clock;
-    const Handle process = Start(std::move(command));
+    const UniqueHandle process = Start(std::move(command));
     if (!process) return 1;
     const double total = observer.Follow(clock, process.get(), moments);
     PrintMs(L"total", total);
@@ -285,7 +264,7 @@ double TimePublish() {
                         KEY_SET_VALUE, nullptr, &raw, nullptr) != ERROR_SUCCESS) {
         return -1;
     }
-    const Key key(raw);
+    const UniqueHKey key(raw);
     RegSetValueExW(key.get(), L"Status", 0, REG_SZ, reinterpret_cast<const BYTE*>(record.c_str()),
                    static_cast<DWORD>((record.size() + 1) * sizeof(wchar_t)));
     return clock.Ms();
@@ -295,9 +274,9 @@ double TimePublish() {
 int TimeWork(const std::wstring& package, DWORD ui_pid) {
     Moments moments;
     const Clock clock;
-    const ScHandle service = OpenService(SERVICE_STOP);
-    const Handle host(OpenProcess(SYNCHRONIZE, FALSE, ServiceHostPid()));
-    const Handle ui(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, ui_pid));
+    const UniqueScHandle service = OpenService(SERVICE_STOP);
+    const UniqueHandle host(OpenProcess(SYNCHRONIZE, FALSE, ServiceHostPid()));
+    const UniqueHandle ui(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, ui_pid));
     SERVICE_STATUS status = {};
     if (!service || !host || !ui || !ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
         wprintf(L"setup-failed=cannot stop the service or open the UI program\n");
@@ -308,12 +287,12 @@ int TimeWork(const std::wstring& package, DWORD ui_pid) {
     TerminateProcess(ui.get(), 0);
     WaitForSingleObject(ui.get(), INFINITE);
     moments.ui_ended = clock.Ms();
-    const Handle msiexec = Start(MsiexecCommand(package), nullptr, CREATE_NO_WINDOW);
+    const UniqueHandle msiexec = Start(MsiexecCommand(package), nullptr, CREATE_NO_WINDOW);
     if (!msiexec) return 1;
     moments.msiexec_started = clock.Ms();
     WaitForSingleObject(msiexec.get(), INFINITE);
     moments.msiexec_ended = clock.Ms();
-    const ScHandle reinstalled = OpenService(SERVICE_START);
+    const UniqueScHandle reinstalled = OpenService(SERVICE_START);
     if (reinstalled) StartServiceW(reinstalled.get(), 0, nullptr);
     while (reinstalled && !ServiceRuns()) Sleep(1);
     moments.running = clock.Ms();
@@ -333,8 +312,7 @@ std::wstring ProductExecutable() {
 
 void PrintRelaunchedVersion() {
     // <pid>|<version>|...
-    HKEY raw = sample::OpenSampleKey(L"SampleUI");
-    const Key key(raw);
+    const UniqueHKey key = sample::OpenSampleKey(L"SampleUI");
     wchar_t buffer[4096] = {};
     DWORD size = sizeof(buffer) - sizeof(wchar_t);
     std::wstring line;
@@ -352,9 +330,9 @@ void PrintRelaunchedVersion() {
 int TimeWholeUpdate(const std::wstring& updater, const std::wstring& package, DWORD ui_pid) {
     const std::wstring token = FreshToken();
     const Clock clock;
-    const Handle installer =
+    const UniqueHandle installer =
         Start(Quoted(updater) + L" --edk-remote-install-msi " + Quoted(package) + L" " + token);
-    const Handle watcher = Start(Quoted(updater) + L" --edk-remote-relaunch " +
+    const UniqueHandle watcher = Start(Quoted(updater) + L" --edk-remote-relaunch " +
                                  std::to_wstring(ui_pid) + L" " + token);
     if (!installer || !watcher) return 1;
     const HANDLE both[] = {installer.get(), watcher.get()};
@@ -373,12 +351,12 @@ std::wstring ScriptCommand(const std::wstring& script, const std::wstring& packa
 
 int TimeWholeScript(const std::wstring& script, const std::wstring& package) {
     const Clock clock;
-    const Handle process = Start(ScriptCommand(script, package, FreshToken()));
+    const UniqueHandle process = Start(ScriptCommand(script, package, FreshToken()));
     if (!process) return 1;
     WaitForSingleObject(process.get(), INFINITE);
     const std::wstring program = ProductExecutable();
     const std::wstring folder = program.substr(0, program.rfind(L'\\'));
-    const Handle ui = Start(Quoted(program), folder.c_str());
+    const UniqueHandle ui = Start(Quoted(program), folder.c_str());
     if (ui) WaitForInputIdle(ui.get(), 10000);
     PrintMs(L"total", clock.Ms());
     wprintf(L"exit=%lu\n", ExitCodeOf(process.get()));

@@ -12,13 +12,6 @@
 
 namespace sample {
 
-struct LocalMemoryFreer {
-    void operator()(void* memory) const noexcept { LocalFree(memory); }
-};
-// Memory that Windows hands out with LocalAlloc (argument vectors, security descriptors).
-template <typename T>
-using UniqueLocal = std::unique_ptr<T, LocalMemoryFreer>;
-
 struct FindCloser {
     void operator()(HANDLE find) const noexcept { FindClose(find); }
 };

@@ -42,7 +42,7 @@ struct Options {
 
 bool ParseOptions(Options& out) {
     int argc = 0;
-    const sample::UniqueLocal<wchar_t*> owned_argv(CommandLineToArgvW(GetCommandLineW(), &argc));
+    const UniqueLocal<wchar_t*> owned_argv(CommandLineToArgvW(GetCommandLineW(), &argc));
     wchar_t** argv = owned_argv.get();
     if (argv == nullptr) return false;
     bool ok = true;

@@ -401,7 +401,7 @@ class RoadAccessLists : public ::testing::Test {
   // reach the files and folders below.
   static ACCESS_MASK GrantedTo(const wchar_t* sddl, WELL_KNOWN_SID_TYPE who, bool& is_protected,
                                bool& inherited) {
-    const sample::UniqueLocal<void> descriptor = sample::DescriptorFromSddl(sddl);
+    const UniqueLocal<void> descriptor = sample::DescriptorFromSddl(sddl);
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
     BOOL present = FALSE;
