@@ -89,10 +89,13 @@ void ArrangeMachine(uint8_t choice, const Arguments& arguments) {
   }
 }
 
-// Only the split of the line and the release of its array.
+// Only the reading and split of the line and the release of its array.
 bool OnlySplitTheLine() {
   for (const winsim::Call& call : winsim::Journal()) {
-    if (call.function != "CommandLineToArgvW" && call.function != "LocalFree") return false;
+    if (call.function != "GetCommandLineW" && call.function != "CommandLineToArgvW" &&
+        call.function != "LocalFree") {
+      return false;
+    }
   }
   return true;
 }
