@@ -1,13 +1,32 @@
 # Host build: the updater's code against the simulated Windows, with the unit
-# tests. Sanitizers: -DUPDATER_SANITIZE=ON.
+# tests. Sanitizers: -DUPDATER_SANITIZE=ON. Fuzz targets instead of the unit
+# tests: -DUPDATER_FUZZ=ON with clang (the fuzz preset).
 option(UPDATER_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
-if(UPDATER_SANITIZE)
-  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+option(UPDATER_FUZZ "Build the libFuzzer targets, sanitized, instead of the unit tests" OFF)
+set(HOST_SANITIZER_OPTIONS)
+if(UPDATER_SANITIZE OR UPDATER_FUZZ)
+  set(HOST_SANITIZER_OPTIONS -fsanitize=address,undefined -fno-omit-frame-pointer
+      -fno-sanitize-recover=all)
+endif()
+if(UPDATER_FUZZ)
+  # Coverage feedback for the fuzzer in the updater and the simulation alike.
+  list(APPEND HOST_SANITIZER_OPTIONS -fsanitize=fuzzer-no-link -O1)
+endif()
+if(HOST_SANITIZER_OPTIONS)
+  add_compile_options(${HOST_SANITIZER_OPTIONS})
   add_link_options(-fsanitize=address,undefined)
+  # The updater's library was declared before the directory options above,
+  # so it takes them by name.
+  target_compile_options(updater_core PRIVATE ${HOST_SANITIZER_OPTIONS})
 endif()
 
 add_subdirectory(winsim)
 target_link_libraries(updater_core PUBLIC winsim)
+
+if(UPDATER_FUZZ)
+  add_subdirectory(fuzz)
+  return()
+endif()
 
 find_package(GTest REQUIRED)
 include(GoogleTest)
