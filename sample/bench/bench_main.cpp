@@ -44,6 +44,8 @@
 
 namespace {
 
+using sample::QuoteArgument;
+
 constexpr wchar_t kServiceName[] = L"Corvanta Remote";
 constexpr wchar_t kRecordKey[] = L"SOFTWARE\\Corvanta\\RemoteUpdater";
 constexpr DWORD kLookMs = 2;
@@ -74,8 +76,6 @@ std::wstring FreshToken() {
     const std::wstring token = sample::NewToken();
     return token.empty() ? std::to_wstring(GetTickCount64()) : token;
 }
-
-std::wstring Quoted(const std::wstring& arg) { return sample::QuoteArgument(arg); }
 
 UniqueHandle Start(std::wstring command, const wchar_t* directory = nullptr, DWORD flags = 0) {
     STARTUPINFOW startup = {};
@@ -331,9 +331,10 @@ int TimeWholeUpdate(const std::wstring& updater, const std::wstring& package, DW
     const std::wstring token = FreshToken();
     const Clock clock;
     const UniqueHandle installer =
-        Start(Quoted(updater) + L" --edk-remote-install-msi " + Quoted(package) + L" " + token);
-    const UniqueHandle watcher = Start(Quoted(updater) + L" --edk-remote-relaunch " +
-                                 std::to_wstring(ui_pid) + L" " + token);
+        Start(QuoteArgument(updater) + L" --edk-remote-install-msi " + QuoteArgument(package) +
+              L" " + token);
+    const UniqueHandle watcher = Start(QuoteArgument(updater) + L" --edk-remote-relaunch " +
+                                       std::to_wstring(ui_pid) + L" " + token);
     if (!installer || !watcher) return 1;
     const HANDLE both[] = {installer.get(), watcher.get()};
     WaitForMultipleObjects(2, both, /*wait_all=*/TRUE, INFINITE);
@@ -346,7 +347,7 @@ int TimeWholeUpdate(const std::wstring& updater, const std::wstring& package, DW
 
 std::wstring ScriptCommand(const std::wstring& script, const std::wstring& package,
                            const std::wstring& token) {
-    return L"cmd.exe /c " + Quoted(script) + L" " + Quoted(package) + L" " + token;
+    return L"cmd.exe /c " + QuoteArgument(script) + L" " + QuoteArgument(package) + L" " + token;
 }
 
 int TimeWholeScript(const std::wstring& script, const std::wstring& package) {
@@ -356,7 +357,7 @@ int TimeWholeScript(const std::wstring& script, const std::wstring& package) {
     WaitForSingleObject(process.get(), INFINITE);
     const std::wstring program = ProductExecutable();
     const std::wstring folder = program.substr(0, program.rfind(L'\\'));
-    const UniqueHandle ui = Start(Quoted(program), folder.c_str());
+    const UniqueHandle ui = Start(QuoteArgument(program), folder.c_str());
     if (ui) WaitForInputIdle(ui.get(), 10000);
     PrintMs(L"total", clock.Ms());
     wprintf(L"exit=%lu\n", ExitCodeOf(process.get()));
@@ -384,8 +385,8 @@ int wmain(int argc, wchar_t** argv) {
     } else if (argc != 5) {
         return Usage();
     } else if (mode == L"installer") {
-        result = TimeObserved(Quoted(argv[2]) + L" --edk-remote-install-msi " + Quoted(argv[3]) +
-                                  L" " + FreshToken(),
+        result = TimeObserved(QuoteArgument(argv[2]) + L" --edk-remote-install-msi " +
+                                  QuoteArgument(argv[3]) + L" " + FreshToken(),
                               ui_pid);
     } else if (mode == L"script") {
         result = TimeObserved(ScriptCommand(argv[2], argv[3], FreshToken()), ui_pid);

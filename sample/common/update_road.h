@@ -193,4 +193,42 @@ inline bool ClickApplyUpdate(DWORD pid, DWORD wait_ms) {
     }
 }
 
+// Sends `request` through the update pipe exactly as given and returns the service's answer up
+// to and including its line end; when there is none, "no answer: " and why. The service may
+// identify the client, and do nothing in its name.
+inline std::string ExchangeWithService(const std::string& request) {
+    UniqueHandle pipe;
+    // The one instance serves one client at a time: a busy pipe is waited for.
+    for (int attempt = 0; attempt < 100 && !pipe; ++attempt) {
+        // FILE_WRITE_DATA, not GENERIC_WRITE: the pipe grants users no more (GENERIC_WRITE
+        // would ask for FILE_CREATE_PIPE_INSTANCE too and be denied).
+        pipe = OwnHandle(CreateFileW(kUpdatePipeName, GENERIC_READ | FILE_WRITE_DATA, 0, nullptr,
+                                     OPEN_EXISTING,
+                                     SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
+        const DWORD error = GetLastError();
+        if (!pipe && error != ERROR_PIPE_BUSY) {
+            return "no answer: the update service cannot be reached (error " +
+                   std::to_string(error) + ")";
+        }
+        if (!pipe) WaitNamedPipeW(kUpdatePipeName, 100);
+    }
+    if (!pipe) return "no answer: the update service is busy";
+    DWORD written = 0;
+    if (!WriteFile(pipe.get(), request.data(), static_cast<DWORD>(request.size()), &written,
+                   nullptr)) {
+        const DWORD error = GetLastError();
+        return "no answer: the request could not be sent (error " + std::to_string(error) + ")";
+    }
+    std::string answer;
+    char chunk[128];
+    DWORD read = 0;
+    while (answer.find('\n') == std::string::npos && answer.size() < 1024 &&
+           ReadFile(pipe.get(), chunk, sizeof(chunk), &read, nullptr) && read > 0) {
+        answer.append(chunk, read);
+    }
+    const size_t end = answer.find('\n');
+    return end == std::string::npos ? "no answer: the service closed the channel"
+                                    : answer.substr(0, end + 1);
+}
+
 }  // namespace sample

@@ -189,6 +189,29 @@ std::string Refuse(const std::string& reason) {
     return "refused: " + reason;
 }
 
+// Fills the new staging folder and starts installer mode from it; returns why it could not,
+// or empty.
+std::string StageAndStartInstaller(const std::wstring& package, const std::wstring& staging,
+                                   const std::wstring& token, UpdateState& state) {
+    if (!StageFiles(package, staging)) return "staging failed";
+    if (!PackageHashMatches(package, staging)) return "package hash mismatch";
+    if (!CreateWatcherLog(staging)) return "staging failed";
+    const std::wstring updater = staging + L"\\" + kUpdaterFileName;
+    DWORD error = 0;
+    const std::wstring arguments = L"--edk-remote-install-msi " +
+                                   QuoteArgument(staging + L"\\" + package) + L" " + token;
+    ProcessHandles installer = StartFromFolder(updater, arguments, staging, error);
+    if (!installer.process) {
+        NoteInServiceLog(L"Could not start installer mode (error " + Number(error) + L")");
+        return "installer mode could not start";
+    }
+    NoteInServiceLog(L"Started installer mode pid " +
+                     Number(GetProcessId(installer.process.get())) + L" from " + updater +
+                     L", token " + token);
+    state.installer = std::move(installer.process);
+    return "";
+}
+
 }  // namespace
 
 void NoteInServiceLog(const std::wstring& line) {
@@ -215,32 +238,11 @@ std::string ApplyPendingUpdate(UpdateState& state) {
     if (token.empty() || !CreateFolderWithSddl(staging, kFolderSddl, /*may_exist=*/false)) {
         return Refuse("staging failed");
     }
-    if (!StageFiles(package, staging)) {
+    const std::string failure = StageAndStartInstaller(package, staging, token, state);
+    if (!failure.empty()) {
         RemoveStagingFolder(staging);
-        return Refuse("staging failed");
+        return Refuse(failure);
     }
-    if (!PackageHashMatches(package, staging)) {
-        RemoveStagingFolder(staging);
-        return Refuse("package hash mismatch");
-    }
-    if (!CreateWatcherLog(staging)) {
-        RemoveStagingFolder(staging);
-        return Refuse("staging failed");
-    }
-    const std::wstring updater = staging + L"\\" + kUpdaterFileName;
-    DWORD error = 0;
-    const std::wstring arguments = L"--edk-remote-install-msi " +
-                                   QuoteArgument(staging + L"\\" + package) + L" " + token;
-    ProcessHandles installer = StartFromFolder(updater, arguments, staging, error);
-    if (!installer.process) {
-        NoteInServiceLog(L"Could not start installer mode (error " + Number(error) + L")");
-        RemoveStagingFolder(staging);
-        return Refuse("installer mode could not start");
-    }
-    NoteInServiceLog(L"Started installer mode pid " +
-                     Number(GetProcessId(installer.process.get())) + L" from " + updater +
-                     L", token " + token);
-    state.installer = std::move(installer.process);
     // Applied: the same package is not handed over twice.
     DeleteFileW((IncomingFolder() + L"\\" + package + kHashSuffix).c_str());
     DeleteFileW((IncomingFolder() + L"\\" + package).c_str());

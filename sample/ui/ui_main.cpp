@@ -94,40 +94,11 @@ void NoteInUiLog(const std::wstring& line) {
 }
 
 // Sends the one request the service takes and returns its one-line answer, or why there is
-// none. The service may not act in this user's name beyond identifying it.
+// none.
 std::string AskServiceToApplyUpdate() {
-    UniqueHandle pipe;
-    for (int attempt = 0; attempt < 50 && !pipe; ++attempt) {
-        // FILE_WRITE_DATA, not GENERIC_WRITE: the pipe grants users no more (GENERIC_WRITE
-        // would ask for FILE_CREATE_PIPE_INSTANCE too and be denied).
-        pipe = OwnHandle(CreateFileW(sample::kUpdatePipeName, GENERIC_READ | FILE_WRITE_DATA, 0,
-                                     nullptr, OPEN_EXISTING,
-                                     SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
-        const DWORD error = GetLastError();
-        if (!pipe && error != ERROR_PIPE_BUSY) {
-            return "no answer: the update service cannot be reached (error " +
-                   std::to_string(error) + ")";
-        }
-        if (!pipe) WaitNamedPipeW(sample::kUpdatePipeName, 100);
-    }
-    if (!pipe) return "no answer: the update service is busy";
-    const std::string request = std::string(sample::kApplyRequest) + "\n";
-    DWORD written = 0;
-    if (!WriteFile(pipe.get(), request.data(), static_cast<DWORD>(request.size()), &written,
-                   nullptr)) {
-        const DWORD error = GetLastError();
-        return "no answer: the request could not be sent (error " + std::to_string(error) + ")";
-    }
-    std::string answer;
-    char chunk[128];
-    DWORD read = 0;
-    while (answer.find('\n') == std::string::npos && answer.size() < 1024 &&
-           ReadFile(pipe.get(), chunk, sizeof(chunk), &read, nullptr) && read > 0) {
-        answer.append(chunk, read);
-    }
-    const size_t end = answer.find('\n');
-    return end == std::string::npos ? "no answer: the service closed the channel"
-                                    : answer.substr(0, end);
+    std::string answer = sample::ExchangeWithService(std::string(sample::kApplyRequest) + "\n");
+    if (!answer.empty() && answer.back() == '\n') answer.pop_back();
+    return answer;
 }
 
 // The watcher runs from the staged copy, which the package does not replace, with this

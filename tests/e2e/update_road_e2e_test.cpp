@@ -135,29 +135,6 @@ UniqueHandle OpenById(const std::string& pid_text) {
       SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
 }
 
-// The one line the service answers to `request`, sent as a client of the pipe;
-// a client waits while the one instance serves another.
-std::string SendRequest(const std::string& request) {
-  UniqueHandle pipe;
-  DWORD error = ERROR_PIPE_BUSY;
-  for (int attempt = 0; attempt < 100 && !pipe && error == ERROR_PIPE_BUSY; ++attempt) {
-    ::WaitNamedPipeW(sample::kUpdatePipeName, 100);
-    pipe = OwnHandle(::CreateFileW(sample::kUpdatePipeName, GENERIC_READ | FILE_WRITE_DATA, 0,
-                                   nullptr, OPEN_EXISTING, 0, nullptr));
-    error = ::GetLastError();
-  }
-  if (!pipe) return "cannot connect: " + std::to_string(error);
-  DWORD count = 0;
-  ::WriteFile(pipe.get(), request.data(), static_cast<DWORD>(request.size()), &count, nullptr);
-  std::string answer;
-  char chunk[128];
-  while (answer.find('\n') == std::string::npos &&
-         ::ReadFile(pipe.get(), chunk, sizeof(chunk), &count, nullptr) && count > 0) {
-    answer.append(chunk, count);
-  }
-  return answer;
-}
-
 std::vector<std::wstring> StagingFolders() {
   std::vector<std::wstring> folders;
   WIN32_FIND_DATAW data{};
@@ -306,7 +283,8 @@ TEST_F(UpdateRoad, PackageWhoseHashDoesNotMatchStartsNothing) {
 
 TEST_F(UpdateRoad, RequestsOtherThanApplyPendingUpdateAreRefused) {
   const DWORD service_host = RemoteServiceStatus().dwProcessId;
-  EXPECT_EQ(SendRequest("apply-pending-update\n"), "refused: no pending package\n");
+  EXPECT_EQ(sample::ExchangeWithService("apply-pending-update\n"),
+            "refused: no pending package\n");
   PlacePending(L"CorvantaRemote-2.0.0.msi");
   const struct {
     std::string request;
@@ -323,7 +301,7 @@ TEST_F(UpdateRoad, RequestsOtherThanApplyPendingUpdateAreRefused) {
       {"apply-pending-update", "malformed request"},  // no line end: the service stops waiting
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(SendRequest(c.request), "refused: " + c.answer + "\n") << c.request;
+    EXPECT_EQ(sample::ExchangeWithService(c.request), "refused: " + c.answer + "\n") << c.request;
   }
 
   ExpectNothingStarted(service_host);
