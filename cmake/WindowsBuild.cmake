@@ -39,9 +39,15 @@ configure_file(res/RemoteUpdater.rc.in ${CMAKE_BINARY_DIR}/res/RemoteUpdater.rc 
 add_executable(RemoteUpdater WIN32 src/app/main.cpp ${CMAKE_BINARY_DIR}/res/RemoteUpdater.rc)
 target_compile_options(RemoteUpdater PRIVATE ${UPDATER_WARNINGS} -municode)
 target_link_libraries(RemoteUpdater PRIVATE updater_core)
+# The oldest Windows it starts on is Windows 8 (6.2): the library-search
+# restriction imports SetDefaultDllDirectories and SetProcessMitigationPolicy
+# at load time. The header says so, and an older Windows refuses the file
+# instead of failing to resolve an import.
 target_link_options(RemoteUpdater PRIVATE
   -municode -static -s
-  -Wl,--dynamicbase,--high-entropy-va,--nxcompat,--no-insert-timestamp)
+  -Wl,--dynamicbase,--high-entropy-va,--nxcompat,--no-insert-timestamp
+  -Wl,--major-subsystem-version,6,--minor-subsystem-version,2
+  -Wl,--major-os-version,6,--minor-os-version,2)
 set_property(SOURCE ${CMAKE_BINARY_DIR}/res/RemoteUpdater.rc APPEND PROPERTY
   OBJECT_DEPENDS ${CMAKE_BINARY_DIR}/res/RemoteUpdater.manifest)
 
