@@ -143,6 +143,13 @@ add_listed_gtests(e2e_tests CASE e2e.
   ${CMAKE_SOURCE_DIR}/scripts/wine-run --sample ${CMAKE_BINARY_DIR}/sample ${WINE_TEMPLATE}
   $<TARGET_FILE:e2e_tests>)
 
+# What the updater loads before it locks the library search, read from a Wine
+# trace of an empty command line and of a whole installer-mode run.
+add_test(NAME e2e.LibraryLoadOrder
+  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/windows/check_load_order.py
+          ${CMAKE_SOURCE_DIR} $<TARGET_FILE:RemoteUpdater> ${CMAKE_BINARY_DIR}/sample ${WINE_TEMPLATE})
+set_tests_properties(e2e.LibraryLoadOrder PROPERTIES TIMEOUT 600)
+
 # The README's main-job command, in a build folder of its own.
 add_test(NAME e2e.Demo COMMAND ${CMAKE_SOURCE_DIR}/scripts/demo ${CMAKE_BINARY_DIR}/demo-build)
 set_tests_properties(e2e.Demo PROPERTIES TIMEOUT 900)
