@@ -36,7 +36,8 @@ configure_file(res/RemoteUpdater.manifest ${CMAKE_BINARY_DIR}/res/RemoteUpdater.
 set(RU_MANIFEST RemoteUpdater.manifest)
 configure_file(res/RemoteUpdater.rc.in ${CMAKE_BINARY_DIR}/res/RemoteUpdater.rc @ONLY)
 
-add_executable(RemoteUpdater WIN32 src/app/main.cpp ${CMAKE_BINARY_DIR}/res/RemoteUpdater.rc)
+add_executable(RemoteUpdater WIN32 src/app/main.cpp ${CMAKE_BINARY_DIR}/res/RemoteUpdater.rc
+  cmake/delayload/descriptor_table_end.c)
 target_compile_options(RemoteUpdater PRIVATE ${UPDATER_WARNINGS} -municode)
 target_link_libraries(RemoteUpdater PRIVATE updater_core)
 # The oldest Windows it starts on is Windows 8 (6.2): the library-search
@@ -47,7 +48,15 @@ target_link_options(RemoteUpdater PRIVATE
   -municode -static -s
   -Wl,--dynamicbase,--high-entropy-va,--nxcompat,--no-insert-timestamp
   -Wl,--major-subsystem-version,6,--minor-subsystem-version,2
-  -Wl,--major-os-version,6,--minor-os-version,2)
+  -Wl,--major-os-version,6,--minor-os-version,2
+  -Wl,-Map,${CMAKE_BINARY_DIR}/RemoteUpdater.map)
+# GNU ld leaves the delay-import directory empty: point it at the descriptors,
+# where the link map says they are.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+add_custom_command(TARGET RemoteUpdater POST_BUILD
+  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/cmake/fill_delay_import_directory.py
+          $<TARGET_FILE:RemoteUpdater> ${CMAKE_BINARY_DIR}/RemoteUpdater.map
+  VERBATIM)
 set_property(SOURCE ${CMAKE_BINARY_DIR}/res/RemoteUpdater.rc APPEND PROPERTY
   OBJECT_DEPENDS ${CMAKE_BINARY_DIR}/res/RemoteUpdater.manifest)
 
@@ -108,7 +117,6 @@ endfunction()
 add_listed_gtests(windows_tests SUITE windows. ${WINE_RUN} $<TARGET_FILE:windows_tests>)
 
 # The properties of the shipped executable, read from the PE file itself.
-find_package(Python3 REQUIRED COMPONENTS Interpreter)
 add_test(NAME windows.ExecutableProperties
   COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/windows/check_pe.py $<TARGET_FILE:RemoteUpdater> ${PROJECT_VERSION})
 add_test(NAME windows.ReproducibleBuild
