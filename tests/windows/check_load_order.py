@@ -22,7 +22,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from check_pe import Image, check, failures  # noqa: E402
+from check_pe import Image, check, failures, verdict  # noqa: E402
 
 LOADED = re.compile(r'^([0-9a-f]+):[0-9a-f]+:trace:loaddll:\w+ Loaded L"(.*)" at ')
 CALL = re.compile(r"^([0-9a-f]+):[0-9a-f]+:Call ([\w.]+)\.(\w+)\((.*)")
@@ -138,10 +138,7 @@ def main():
             print(f"traces kept in {work}")
         else:
             shutil.rmtree(work, ignore_errors=True)
-    if failures:
-        print(f"{len(failures)} check(s) failed")
-        return 1
-    return 0
+    return verdict()
 
 
 if __name__ == "__main__":

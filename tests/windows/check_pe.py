@@ -36,6 +36,14 @@ def check(condition, message):
         failures.append(message)
 
 
+def verdict():
+    """The exit status after the checks: 1, with the count, when any failed."""
+    if failures:
+        print(f"{len(failures)} check(s) failed")
+        return 1
+    return 0
+
+
 class Image:
     def __init__(self, data):
         self.data = data
@@ -191,10 +199,7 @@ def main():
     check(f"{version}.0" in info, f"version resource carries version {version}")
     check("RemoteUpdater.exe" in info, "version resource names the file")
 
-    if failures:
-        print(f"{len(failures)} check(s) failed")
-        return 1
-    return 0
+    return verdict()
 
 
 if __name__ == "__main__":
