@@ -36,12 +36,27 @@ configure_file(res/RemoteUpdater.manifest ${CMAKE_BINARY_DIR}/res/RemoteUpdater.
 set(RU_MANIFEST RemoteUpdater.manifest)
 configure_file(res/RemoteUpdater.rc.in ${CMAKE_BINARY_DIR}/res/RemoteUpdater.rc @ONLY)
 
-add_executable(RemoteUpdater WIN32 src/app/main.cpp ${CMAKE_BINARY_DIR}/res/RemoteUpdater.rc)
+add_executable(RemoteUpdater WIN32 src/app/main.cpp ${CMAKE_BINARY_DIR}/res/RemoteUpdater.rc
+  cmake/delayload/descriptor_table_end.c)
 target_compile_options(RemoteUpdater PRIVATE ${UPDATER_WARNINGS} -municode)
 target_link_libraries(RemoteUpdater PRIVATE updater_core)
+# The oldest Windows it starts on is Windows 8 (6.2): the library-search
+# restriction imports SetDefaultDllDirectories and SetProcessMitigationPolicy
+# at load time. The header says so, and an older Windows refuses the file
+# instead of failing to resolve an import.
 target_link_options(RemoteUpdater PRIVATE
   -municode -static -s
-  -Wl,--dynamicbase,--high-entropy-va,--nxcompat,--no-insert-timestamp)
+  -Wl,--dynamicbase,--high-entropy-va,--nxcompat,--no-insert-timestamp
+  -Wl,--major-subsystem-version,6,--minor-subsystem-version,2
+  -Wl,--major-os-version,6,--minor-os-version,2
+  -Wl,-Map,${CMAKE_BINARY_DIR}/RemoteUpdater.map)
+# GNU ld leaves the delay-import directory empty: point it at the descriptors,
+# where the link map says they are.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+add_custom_command(TARGET RemoteUpdater POST_BUILD
+  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/cmake/fill_delay_import_directory.py
+          $<TARGET_FILE:RemoteUpdater> ${CMAKE_BINARY_DIR}/RemoteUpdater.map
+  VERBATIM)
 set_property(SOURCE ${CMAKE_BINARY_DIR}/res/RemoteUpdater.rc APPEND PROPERTY
   OBJECT_DEPENDS ${CMAKE_BINARY_DIR}/res/RemoteUpdater.manifest)
 
@@ -102,7 +117,6 @@ endfunction()
 add_listed_gtests(windows_tests SUITE windows. ${WINE_RUN} $<TARGET_FILE:windows_tests>)
 
 # The properties of the shipped executable, read from the PE file itself.
-find_package(Python3 REQUIRED COMPONENTS Interpreter)
 add_test(NAME windows.ExecutableProperties
   COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/windows/check_pe.py $<TARGET_FILE:RemoteUpdater> ${PROJECT_VERSION})
 add_test(NAME windows.ReproducibleBuild
@@ -136,6 +150,13 @@ list(APPEND TEST_ENVIRONMENT "PLANTED_LIBRARY=$<TARGET_FILE:planted_library>")
 add_listed_gtests(e2e_tests CASE e2e.
   ${CMAKE_SOURCE_DIR}/scripts/wine-run --sample ${CMAKE_BINARY_DIR}/sample ${WINE_TEMPLATE}
   $<TARGET_FILE:e2e_tests>)
+
+# What the updater loads before it locks the library search, read from a Wine
+# trace of an empty command line and of a whole installer-mode run.
+add_test(NAME e2e.LibraryLoadOrder
+  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/windows/check_load_order.py
+          ${CMAKE_SOURCE_DIR} $<TARGET_FILE:RemoteUpdater> ${CMAKE_BINARY_DIR}/sample ${WINE_TEMPLATE})
+set_tests_properties(e2e.LibraryLoadOrder PROPERTIES TIMEOUT 600)
 
 # The README's main-job command, in a build folder of its own.
 add_test(NAME e2e.Demo COMMAND ${CMAKE_SOURCE_DIR}/scripts/demo ${CMAKE_BINARY_DIR}/demo-build)

@@ -3,12 +3,13 @@
 
 Usage: check_pe.py <RemoteUpdater.exe> <expected version a.b.c>
 
-Asserts: PE32+ for x86-64, GUI subsystem with the Unicode start-up, no
-window or message loop imported, only kernel32, advapi32 and the C run-time
-imported at load time (other system DLLs are delay-loaded), the calls that
-restrict the library search imported, dynamic base, high-entropy VA and NX,
-no link timestamp, and the embedded manifest (asInvoker, uiAccess false) and
-version resources.
+Asserts: PE32+ for x86-64, GUI subsystem with the Unicode start-up, Windows 8
+(6.2) as the oldest Windows in the header, no window or message loop
+imported, only kernel32, advapi32 and the C run-time imported at load time
+(other system DLLs are delay-loaded, and the delay-import directory lists
+them), the calls that restrict the library search imported, dynamic base,
+high-entropy VA and NX, no link timestamp, and the embedded manifest
+(asInvoker, uiAccess false) and version resources.
 """
 import struct
 import sys
@@ -20,6 +21,10 @@ LIBRARY_SEARCH_FUNCTIONS = {"SetDefaultDllDirectories", "SetDllDirectoryW",
                             "SetProcessMitigationPolicy"}
 WINDOW_FUNCTIONS = {"CreateWindowExW", "CreateWindowExA", "MessageBoxW", "MessageBoxA",
                     "GetMessageW", "GetMessageA", "DispatchMessageW", "AllocConsole"}
+# The oldest Windows it starts on: the library-search restriction is imported
+# at load time, and SetDefaultDllDirectories and SetProcessMitigationPolicy
+# come with Windows 8.
+OLDEST_WINDOWS = (6, 2)
 RT_VERSION, RT_MANIFEST = 16, 24
 
 failures = []
@@ -29,6 +34,14 @@ def check(condition, message):
     print(("ok    " if condition else "FAIL  ") + message)
     if not condition:
         failures.append(message)
+
+
+def verdict():
+    """The exit status after the checks: 1, with the count, when any failed."""
+    if failures:
+        print(f"{len(failures)} check(s) failed")
+        return 1
+    return 0
 
 
 class Image:
@@ -41,6 +54,8 @@ class Image:
         self.optional = pe + 24
         self.magic = struct.unpack_from("<H", data, self.optional)[0]
         self.image_base = struct.unpack_from("<Q", data, self.optional + 24)[0]
+        (self.os_major, self.os_minor, _, _, self.subsystem_major,
+         self.subsystem_minor) = struct.unpack_from("<6H", data, self.optional + 40)
         self.subsystem, self.dll_characteristics = struct.unpack_from("<HH", data, self.optional + 68)
         directories = self.optional + 112
         self.directories = [struct.unpack_from("<II", data, directories + 8 * i) for i in range(16)]
@@ -84,17 +99,18 @@ class Image:
             at += 20
 
     def delay_import_descriptors(self):
-        """Yields the file offsets of the delay-load descriptors."""
+        """Yields the file offsets of the descriptors the delay-import directory
+        lists; a table that runs past the directory's size yields nothing more."""
         rva, size = self.directories[13]
-        if size:
-            at = self.offset(rva)
-            while struct.unpack_from("<I", self.data, at + 4)[0] != 0:
-                yield at
-                at += 32
-            return
-        # GNU ld leaves the delay import directory empty; the descriptors
-        # dlltool makes are then found by their shape: RVA attribute, a
-        # library name, both address tables, and nothing bound or stamped.
+        at, end = (self.offset(rva), self.offset(rva) + size) if size else (0, 0)
+        while at + 32 <= end and any(self.data[at:at + 32]):
+            yield at
+            at += 32
+
+    def delay_descriptors_by_shape(self):
+        """Yields the file offsets of everything shaped like a descriptor dlltool
+        makes: RVA attribute, a library name, both address tables, and nothing
+        bound or stamped."""
         for at in range(0, len(self.data) - 32, 4):
             attributes, name, handle, table, names, bound, unload, stamp = struct.unpack_from(
                 "<8I", self.data, at)
@@ -145,6 +161,11 @@ def main():
 
     check(image.machine == 0x8664 and image.magic == 0x20B, "PE32+ image for x86-64")
     check(image.subsystem == 2, "GUI subsystem (no console)")
+    versions = {"subsystem": (image.subsystem_major, image.subsystem_minor),
+                "operating system": (image.os_major, image.os_minor)}
+    check(all(version == OLDEST_WINDOWS for version in versions.values()),
+          "oldest Windows %d.%d in the header: " % OLDEST_WINDOWS
+          + ", ".join(f"{name} {major}.{minor}" for name, (major, minor) in versions.items()))
     check(image.timestamp == 0, "no link timestamp")
     check(image.dll_characteristics & 0x0040, "dynamic base")
     check(image.dll_characteristics & 0x0020, "high-entropy VA")
@@ -156,7 +177,10 @@ def main():
           "imports at load time only known system DLLs: " + ", ".join(sorted(imports)))
     delayed = image.delay_imports()
     check(delayed and set(delayed) <= DELAY_LOADED_DLLS,
-          "delay-loads system DLLs: " + ", ".join(sorted(delayed)))
+          "delay-loads system DLLs, listed in the delay-import directory: "
+          + ", ".join(sorted(delayed)))
+    check(set(image.delay_descriptors_by_shape()) == set(image.delay_import_descriptors()),
+          "the delay-import directory lists every delay-load descriptor in the image")
     check(LIBRARY_SEARCH_FUNCTIONS <= set(imports.get("kernel32.dll", [])),
           "restricts the library search: " + ", ".join(sorted(LIBRARY_SEARCH_FUNCTIONS)))
     everything = {f for functions in [*imports.values(), *delayed.values()] for f in functions}
@@ -175,10 +199,7 @@ def main():
     check(f"{version}.0" in info, f"version resource carries version {version}")
     check("RemoteUpdater.exe" in info, "version resource names the file")
 
-    if failures:
-        print(f"{len(failures)} check(s) failed")
-        return 1
-    return 0
+    return verdict()
 
 
 if __name__ == "__main__":

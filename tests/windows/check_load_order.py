@@ -1,0 +1,145 @@
+#!/usr/bin/env python3
+"""Traces which libraries RemoteUpdater.exe loads before it locks the library search.
+
+Usage: check_load_order.py <source-dir> <RemoteUpdater.exe> <sample-build-dir> <wine-template>
+
+Runs the executable twice under a Wine relay and load trace, in one prefix with
+version 1 of the sample product installed: with an empty command line, and as
+a whole installer-mode run that installs version 2. In the updater's own
+process, everything before its first SetDefaultDllDirectories call must load
+nothing but its load-time imports and the libraries those import in turn (read
+from the prefix's own system32), and call no LoadLibrary*, LdrLoadDll,
+CryptAcquireContext* or COM function. Wine loads the crypto provider and its
+libraries as builtins even when a copy lies beside the executable, so only the
+trace, not a planted library, shows when they load. What this relies on of
+the trace is described in docs/wine.md.
+"""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from check_pe import Image, check, failures, verdict  # noqa: E402
+
+LOADED = re.compile(r'^([0-9a-f]+):[0-9a-f]+:trace:loaddll:\w+ Loaded L"(.*)" at ')
+CALL = re.compile(r"^([0-9a-f]+):[0-9a-f]+:Call ([\w.]+)\.(\w+)\((.*)")
+LOADING_CALLS = re.compile(r"LoadLibrary\w*|LoadPackagedLibrary|LdrLoadDll|CryptAcquireContext\w*"
+                           r"|Co[A-Z]\w*|OleInitialize")
+TOKEN = "{6c1c5f2a-4b8e-4d07-9a55-load0order01}"
+
+
+def load_time_closure(image, system32):
+    """The executable's load-time imports and, in turn, theirs, as the prefix holds them."""
+    found, pending = set(), list(image.imports())
+    while pending:
+        name = pending.pop()
+        if name in found:
+            continue
+        found.add(name)
+        path = os.path.join(system32, name)
+        if os.path.exists(path):
+            with open(path, "rb") as library:
+                pending.extend(Image(library.read()).imports())
+    return found
+
+
+def before_lock(trace_path, exe_name):
+    """Returns (libraries loaded, calls made, lock call or None) in the updater's
+    process before its first SetDefaultDllDirectories call."""
+    process, loaded, calls = None, [], []
+    with open(trace_path, encoding="utf-8", errors="replace") as trace:
+        for line in trace:
+            match = LOADED.match(line)
+            if match and process is None and match[2].lower().endswith("\\" + exe_name.lower()):
+                process = match[1]
+                continue
+            if process is None or not line.startswith(process + ":"):
+                continue
+            if match:
+                loaded.append(match[2])
+                continue
+            match = CALL.match(line)
+            if not match:
+                continue
+            if match[3] == "SetDefaultDllDirectories":
+                return loaded, calls, match[4].split(")", 1)[0]
+            calls.append(f"{match[2]}.{match[3]}")
+    return loaded, calls, None
+
+
+def check_trace(label, trace_path, exe_name, allowed):
+    loaded, calls, lock = before_lock(trace_path, exe_name)
+    check(lock == "00000800",
+          f"{label}: locks the search to System32: SetDefaultDllDirectories({lock})")
+    stray = [path for path in loaded
+             if path.lower().rsplit("\\", 1)[-1] not in allowed
+             or not path.lower().startswith("c:\\\\windows\\\\system32\\\\")]
+    check(loaded and not stray,
+          f"{label}: before the lock only load-time imports from system32 load: "
+          + ", ".join(stray or [path.rsplit("\\", 1)[-1] for path in loaded]))
+    loading = sorted({call for call in calls if LOADING_CALLS.fullmatch(call.split(".", 1)[1])})
+    check(not loading, f"{label}: nothing before the lock loads a library or starts COM"
+          + "".join(": " + ", ".join(loading) for _ in loading[:1]))
+
+
+def wine(environment, arguments, trace_path):
+    traced = dict(environment, WINEDEBUG="+pid,+relay,+loaddll")
+    with open(trace_path, "w") as trace:
+        return subprocess.run(["wine", *arguments], env=traced, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=trace).returncode
+
+
+def main():
+    source, exe, sample_build, template = (os.path.realpath(a) for a in sys.argv[1:5])
+    work = tempfile.mkdtemp(prefix="load-order.")
+    prefix = os.path.join(work, "prefix")
+    environment = {key: value for key, value in os.environ.items() if key != "DISPLAY"}
+    environment.update(WINEPREFIX=prefix, WINEARCH="win64", WINEDEBUG="-all",
+                       WINEDLLOVERRIDES="mscoree,mshtml=")
+    try:
+        # Tests started side by side make the template once.
+        subprocess.run(["flock", template + ".lock",
+                        os.path.join(source, "scripts", "wine-prefix-template"), template],
+                       check=True, stdout=subprocess.DEVNULL)
+        subprocess.run([os.path.join(source, "scripts", "sample-prefix"), template, prefix,
+                        sample_build], env=environment, check=True, stdout=subprocess.DEVNULL)
+        # A folder of its own, as the product's staging folder would be.
+        folder = os.path.join(prefix, "drive_c", "Staging")
+        os.makedirs(folder)
+        copy = shutil.copy(exe, folder)
+        exe_name = os.path.basename(copy)
+        with open(exe, "rb") as image:
+            allowed = load_time_closure(Image(image.read()),
+                                        os.path.join(prefix, "drive_c", "windows", "system32"))
+        allowed.add(exe_name.lower())
+
+        empty_trace = os.path.join(work, "empty.trace")
+        status = wine(environment, [copy], empty_trace)
+        check(status == 1, f"an empty command line ends with 1: {status}")
+        check_trace("empty command line", empty_trace, exe_name, allowed)
+
+        install_trace = os.path.join(work, "install.trace")
+        status = wine(environment, [copy, "--edk-remote-install-msi",
+                                    "C:\\packages\\CorvantaRemote-2.0.0.msi", TOKEN], install_trace)
+        record = subprocess.run(
+            ["wine", "reg", "query", "HKLM\\SOFTWARE\\Corvanta\\RemoteUpdater", "/v", "Status"],
+            env=environment, capture_output=True, text=True).stdout
+        check(status == 0 and f"{TOKEN}|completed" in record,
+              f"installer mode completes the update: exit {status}, {record.split()[-1:]}")
+        check_trace("installer mode", install_trace, exe_name, allowed)
+    finally:
+        subprocess.run(["wineserver", "-k"], env=environment, stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-w"], env=environment, stderr=subprocess.DEVNULL)
+        shutil.rmtree(prefix, ignore_errors=True)
+        if failures:
+            print(f"traces kept in {work}")
+        else:
+            shutil.rmtree(work, ignore_errors=True)
+    return verdict()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
