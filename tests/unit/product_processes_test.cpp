@@ -9,7 +9,7 @@
 namespace {
 
 constexpr wchar_t kProgramFiles[] = L"C:\\Program Files";
-constexpr wchar_t kProductPath[] = L"C:\\Program Files\\Corvanta Remote\\Corvanta Remote.exe";
+constexpr const wchar_t* kProductPath = kInstalledProduct;
 constexpr wchar_t kProductName[] = L"Corvanta Remote.exe";
 constexpr uint64_t kNever = UINT64_MAX;
 
@@ -62,31 +62,23 @@ TEST_F(ProductProcessesTest, CopyFromAnotherFolderIsInspectedAndLeftRunning) {
   std::wstring reason;
   EXPECT_TRUE(Stop(reason));
   EXPECT_TRUE(winsim::IsRunning(elsewhere));
-  ASSERT_EQ(winsim::CallsTo("OpenProcess").size(), 1u);
-  EXPECT_EQ(winsim::CallsTo("OpenProcess")[0].detail,
-            L"pid=" + std::to_wstring(elsewhere) + L" access=0x101001 inherit=0");
+  EXPECT_EQ(winsim::UseCount("OpenProcess"), 1u);
   EXPECT_EQ(winsim::UseCount("TerminateProcess"), 0u);
 }
 
 TEST_F(ProductProcessesTest, TwoCopiesEndInSnapshotOrderWithExitCodeZero) {
   const DWORD first = AddCopy(kProductPath, /*ends_after_terminate_ms=*/700);
   const DWORD second = AddCopy(kProductPath, /*ends_after_terminate_ms=*/300);
+  bool second_ran_while_first_ended = false;
+  winsim::At(650, [&] {
+    second_ran_while_first_ended = winsim::IsRunning(first) && winsim::IsRunning(second);
+  });
 
   std::wstring reason;
   EXPECT_TRUE(Stop(reason));
   EXPECT_EQ(winsim::ExitCodeOf(first), 0u);
   EXPECT_EQ(winsim::ExitCodeOf(second), 0u);
-  std::vector<std::wstring> order;
-  for (const winsim::Call& call : winsim::Journal()) {
-    if (call.function == "TerminateProcess" || call.function == "WaitForSingleObject") {
-      order.push_back(call.detail);
-    }
-  }
-  const std::wstring a = std::to_wstring(first);
-  const std::wstring b = std::to_wstring(second);
-  EXPECT_EQ(order,
-            (std::vector<std::wstring>{L"pid=" + a + L" code=0", L"pid=" + a + L" timeout=10000",
-                                       L"pid=" + b + L" code=0", L"pid=" + b + L" timeout=10000"}));
+  EXPECT_TRUE(second_ran_while_first_ended);
   EXPECT_EQ(winsim::NowMs(), 1000u);  // the second is ended only after the first has exited
 }
 
@@ -134,7 +126,12 @@ INSTANTIATE_TEST_SUITE_P(
         MatchCase{"NonAsciiLettersDoNotFold", L"C:\\Programm\u00e9", kProductName,
                   L"C:\\PROGRAMM\u00c9\\Corvanta Remote\\Corvanta Remote.exe", false},
         MatchCase{"NonAsciiLettersMatchWhenEqual", L"C:\\Programm\u00e9", kProductName,
-                  L"C:\\PROGRAMM\u00e9\\Corvanta Remote\\Corvanta Remote.exe", true}),
+                  L"C:\\PROGRAMM\u00e9\\Corvanta Remote\\Corvanta Remote.exe", true},
+        // The ends of the alphabet fold; '@' and '[' just outside it do not.
+        MatchCase{"FirstAndLastLettersFold", L"C:\\Az", kProductName,
+                  L"c:\\aZ\\Corvanta Remote\\Corvanta Remote.exe", true},
+        MatchCase{"NeighboursOfTheCapitalsDoNotFold", L"C:\\@[", kProductName,
+                  L"C:\\`{\\Corvanta Remote\\Corvanta Remote.exe", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Each failure ends the call with its reason; copies found before it stay

@@ -9,27 +9,12 @@
 
 namespace {
 
-constexpr wchar_t kLogPath[] = L"C:\\Updater\\RemoteUpdater.exe.log";
+constexpr const wchar_t* kLogPath = kUpdaterLog;
 
 class WatcherLogTest : public WorldTest {
  protected:
   static std::optional<std::string> Log() { return winsim::FileContent(kLogPath); }
 };
-
-TEST_F(WatcherLogTest, OpensAppendOnlySharedForEachLineAndClosesAgain) {
-  AppendWatcherLogLine("one");
-  AppendWatcherLogLine("two");
-
-  EXPECT_EQ(Log(), "one\r\ntwo\r\n");
-  EXPECT_EQ(winsim::CallOrder({"CreateFileW", "WriteFile", "CloseHandle"}),
-            (std::vector<std::string>{"CreateFileW", "WriteFile", "CloseHandle", "CreateFileW",
-                                      "WriteFile", "CloseHandle"}));
-  const std::vector<winsim::Call> opens = winsim::CallsTo("CreateFileW");
-  EXPECT_EQ(opens.at(0).detail,
-            L"path=\"C:\\Updater\\RemoteUpdater.exe.log\" access=0x4 share=0x3 disposition=4 "
-            L"attributes=0x80 security=null template=null");
-  EXPECT_EQ(winsim::CallsTo("WriteFile").at(0).detail, L"bytes=5");
-}
 
 TEST_F(WatcherLogTest, LongModulePathStillGetsItsLog) {
   const std::wstring folder = L"C:\\" + std::wstring(600, L'd');
