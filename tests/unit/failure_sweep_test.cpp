@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -96,8 +97,10 @@ std::string Overreach(const winsim::Call& call, bool installer) {
     allowed = kProductCopyAccess;
   }
   if (access && (*access & ~allowed) != 0) {
-    return call.function + " asked for access " + std::to_string(*access) + ", beyond " +
-           std::to_string(allowed);
+    std::ostringstream text;
+    text << call.function << " asked for access 0x" << std::hex << *access << ", beyond 0x"
+         << allowed;
+    return text.str();
   }
   if (DetailNumber(call.detail, L"inherit").value_or(0) != 0 ||
       call.detail.find(L"security=set") != std::wstring::npos) {
