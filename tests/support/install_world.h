@@ -22,12 +22,15 @@ inline void ArrangeInstallableMachine(const std::wstring& msi_path, uint64_t sto
   winsim::SetFile(msi_path, "package bytes");
 }
 
-// A running copy of the installed product program that ends this long after
-// it is terminated, or never when empty; returns its id.
-inline DWORD AddProductCopy(std::optional<uint64_t> ends_after_terminate_ms = 0) {
+// A running copy of the product program, the installed one unless told
+// otherwise, that ends this long after it is terminated, or never when empty;
+// returns its id.
+inline DWORD AddProductCopy(std::optional<uint64_t> ends_after_terminate_ms = 0,
+                            const std::wstring& image_path = kInstalledProduct,
+                            const std::wstring& exe_name = L"Corvanta Remote.exe") {
   winsim::ProcessSpec copy;
-  copy.exe_name = L"Corvanta Remote.exe";
-  copy.image_path = kInstalledProduct;
+  copy.exe_name = exe_name;
+  copy.image_path = image_path;
   copy.ends_after_terminate_ms = ends_after_terminate_ms;
   return winsim::AddProcess(copy);
 }

@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr const wchar_t* kProductPath = kInstalledProduct;
 constexpr wchar_t kToken[] = L"upd-7f3a";
 const std::wstring kCompletion = std::wstring(kToken) + L"|completed";
 const std::wstring kFailure = std::wstring(kToken) + L"|failed:MSI exit 1603; log: C:\\u.msi.log";
@@ -38,7 +37,7 @@ class RelaunchWatcherTest : public WorldTest {
   static std::wstring OldUi(uint64_t ends_at_ms) {
     winsim::ProcessSpec old_ui;
     old_ui.exe_name = L"Corvanta Remote.exe";
-    old_ui.image_path = kProductPath;
+    old_ui.image_path = kInstalledProduct;
     if (ends_at_ms != kNever) old_ui.exits_at_ms = ends_at_ms;
     return std::to_wstring(winsim::AddProcess(old_ui));
   }
@@ -265,8 +264,8 @@ TEST_F(RelaunchWatcherTest, StartsTheProductFromItsFolderWithQuotedPathAndNormal
 
   ASSERT_EQ(LaunchCount(), 1u);
   const winsim::Launch& launch = winsim::Launches()[0];
-  EXPECT_EQ(launch.application, kProductPath);
-  EXPECT_EQ(launch.command_line, L"\"" + std::wstring(kProductPath) + L"\"");
+  EXPECT_EQ(launch.application, kInstalledProduct);
+  EXPECT_EQ(launch.command_line, L"\"" + std::wstring(kInstalledProduct) + L"\"");
   EXPECT_EQ(launch.current_directory, L"C:\\Program Files\\Corvanta Remote");
   EXPECT_EQ(launch.creation_flags, 0u);
   EXPECT_EQ(launch.inherit_handles, FALSE);
@@ -353,7 +352,7 @@ class LaunchAttemptTest : public RelaunchWatcherTest,
 
 TEST_P(LaunchAttemptTest, LogsEachAttemptAndRetriesAfterASecond) {
   const AttemptCase& row = GetParam();
-  winsim::ScriptLaunches(kProductPath, row.scripts);
+  winsim::ScriptLaunches(kInstalledProduct, row.scripts);
   if (row.failing_call != nullptr) winsim::FailCall(row.failing_call, 0, ERROR_ACCESS_DENIED);
   SetRecord(kCompletion);
 

@@ -9,11 +9,9 @@
 
 namespace {
 
-constexpr const wchar_t* kLogPath = kUpdaterLog;
-
 class WatcherLogTest : public WorldTest {
  protected:
-  static std::optional<std::string> Log() { return winsim::FileContent(kLogPath); }
+  static std::optional<std::string> Log() { return winsim::FileContent(kUpdaterLog); }
 };
 
 TEST_F(WatcherLogTest, LongModulePathStillGetsItsLog) {
@@ -26,7 +24,7 @@ TEST_F(WatcherLogTest, LongModulePathStillGetsItsLog) {
 }
 
 TEST_F(WatcherLogTest, FailedWriteLeavesTheFileAsItWas) {
-  winsim::SetFile(kLogPath, "earlier\r\n");
+  winsim::SetFile(kUpdaterLog, "earlier\r\n");
   winsim::FailCall("WriteFile", 1, ERROR_ACCESS_DENIED);
 
   AppendWatcherLogLine("lost");
@@ -54,7 +52,7 @@ TEST_P(LostLogTest, WatcherRunsItsCourseWithoutALog) {
   EXPECT_EQ(RunRelaunchWatcher(L"", L"tok"), 0);
 
   EXPECT_EQ(winsim::Launches().size(), 1u);
-  EXPECT_FALSE(winsim::FileExists(kLogPath));
+  EXPECT_FALSE(winsim::FileExists(kUpdaterLog));
   EXPECT_EQ(winsim::UseCount("WriteFile"), 0u);
 }
 
@@ -65,7 +63,7 @@ INSTANTIATE_TEST_SUITE_P(
                     [] { winsim::FailCall("GetModuleFileNameW", 0, ERROR_NOT_ENOUGH_MEMORY); }},
         LostLogCase{"FolderNotWritable", [] { winsim::DenyWritesBelow(L"C:\\Updater"); }},
         LostLogCase{"HeldWithoutSharingByAnotherProcess",
-                    [] { winsim::HoldFile(kLogPath, /*share_mode=*/0); }}),
+                    [] { winsim::HoldFile(kUpdaterLog, /*share_mode=*/0); }}),
     [](const ::testing::TestParamInfo<LostLogCase>& info) { return info.param.name; });
 
 TEST_F(WatcherLogTest, TwoRunsLeaveBothRunsLinesInOrder) {
