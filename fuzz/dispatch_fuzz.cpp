@@ -15,6 +15,7 @@
 
 #include "app/dispatch.h"
 #include "fuzz_support.h"
+#include "shared/unique_handles.h"
 #include "shared/update_status.h"
 
 namespace {
@@ -39,14 +40,14 @@ Arguments ArgumentsOf(const std::wstring& command_line) {
   winsim::Reset();
   winsim::SetCommandLine(command_line);
   int count = 0;
-  LPWSTR* elements = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  const UniqueLocal<LPWSTR> owned(::CommandLineToArgvW(::GetCommandLineW(), &count));
+  const LPWSTR* const elements = owned.get();
   Arguments arguments;
   if (elements != nullptr && count == 4) {
     if (std::wcscmp(elements[1], L"--edk-remote-install-msi") == 0) arguments.mode = Mode::kInstall;
     if (std::wcscmp(elements[1], L"--edk-remote-relaunch") == 0) arguments.mode = Mode::kRelaunch;
     arguments.token = elements[3];
   }
-  if (elements != nullptr) ::LocalFree(elements);
   return arguments;
 }
 

@@ -9,15 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "shared/unique_handles.h"
+
 namespace {
 
 std::vector<std::wstring> Split(const wchar_t* command_line) {
   int count = 0;
-  LPWSTR* elements = ::CommandLineToArgvW(command_line, &count);
+  const UniqueLocal<LPWSTR> elements(::CommandLineToArgvW(command_line, &count));
   std::vector<std::wstring> result;
-  if (elements == nullptr) return result;
-  for (int i = 0; i < count; ++i) result.emplace_back(elements[i]);
-  ::LocalFree(elements);
+  for (int i = 0; elements && i < count; ++i) result.emplace_back(elements.get()[i]);
   return result;
 }
 

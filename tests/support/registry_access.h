@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "shared/unique_handles.h"
 #include "support/world_test.h"
 
 struct RawValue {
@@ -15,53 +16,53 @@ struct RawValue {
   std::vector<BYTE> data;
 };
 
-inline std::optional<RawValue> ReadRawStatus() {
+// The status key opened for reading; empty when it does not exist.
+inline UniqueHKey OpenStatusKey() {
   HKEY key = nullptr;
   if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kStatusKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
-    return std::nullopt;
+    return nullptr;
   }
+  return UniqueHKey(key);
+}
+
+inline std::optional<RawValue> ReadRawStatus() {
+  const UniqueHKey key = OpenStatusKey();
+  if (!key) return std::nullopt;
   RawValue value;
   DWORD size = 0;
-  LSTATUS status = ::RegQueryValueExW(key, L"Status", nullptr, &value.type, nullptr, &size);
+  LSTATUS status = ::RegQueryValueExW(key.get(), L"Status", nullptr, &value.type, nullptr, &size);
   if (status == ERROR_SUCCESS) {
     value.data.resize(size);
-    status = ::RegQueryValueExW(key, L"Status", nullptr, &value.type, value.data.data(), &size);
+    status =
+        ::RegQueryValueExW(key.get(), L"Status", nullptr, &value.type, value.data.data(), &size);
     value.data.resize(size);
   }
-  ::RegCloseKey(key);
   if (status != ERROR_SUCCESS) return std::nullopt;
   return value;
 }
 
-inline bool StatusKeyExists() {
+inline bool StatusKeyExists() { return OpenStatusKey() != nullptr; }
+
+// Creates the status key; empty (and the test failed) when that fails.
+inline UniqueHKey CreateStatusKey() {
   HKEY key = nullptr;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kStatusKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
-    return false;
-  }
-  ::RegCloseKey(key);
-  return true;
+  const LSTATUS status = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kStatusKey, 0, nullptr, 0,
+                                           KEY_SET_VALUE, nullptr, &key, nullptr);
+  EXPECT_EQ(status, ERROR_SUCCESS);
+  return UniqueHKey(status == ERROR_SUCCESS ? key : nullptr);
 }
 
-inline void CreateStatusKeyOnly() {
-  HKEY key = nullptr;
-  ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kStatusKey, 0, nullptr, 0, KEY_SET_VALUE,
-                              nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  ::RegCloseKey(key);
-}
+inline void CreateStatusKeyOnly() { (void)CreateStatusKey(); }
 
 // Stores `units` code units of `text` (pass text.size() + 1 to include the
 // NUL) as the value, with the given type.
 inline void WriteRawStatus(const std::wstring& text, size_t units, DWORD type = REG_SZ) {
-  HKEY key = nullptr;
-  ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kStatusKey, 0, nullptr, 0, KEY_SET_VALUE,
-                              nullptr, &key, nullptr),
+  const UniqueHKey key = CreateStatusKey();
+  ASSERT_TRUE(key);
+  ASSERT_EQ(::RegSetValueExW(key.get(), L"Status", 0, type,
+                             reinterpret_cast<const BYTE*>(text.c_str()),
+                             static_cast<DWORD>(units * sizeof(wchar_t))),
             ERROR_SUCCESS);
-  const LSTATUS status =
-      ::RegSetValueExW(key, L"Status", 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
-                       static_cast<DWORD>(units * sizeof(wchar_t)));
-  ::RegCloseKey(key);
-  ASSERT_EQ(status, ERROR_SUCCESS);
 }
 
 inline std::wstring AsText(const RawValue& value) {

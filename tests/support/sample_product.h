@@ -112,19 +112,25 @@ inline std::wstring PublishedRecordText() {
   return text;
 }
 
-// %ProgramFiles%\Corvanta Remote, where the product program is installed.
+// %ProgramFiles%\Corvanta Remote, where the product program is installed;
+// empty when the variable is unset or does not fit a path, so that nothing
+// lands in a folder named after the rest.
 inline std::wstring InstalledFolder() {
   wchar_t program_files[MAX_PATH] = {};
-  ::GetEnvironmentVariableW(L"ProgramFiles", program_files, MAX_PATH);
-  return std::wstring(program_files) + L"\\Corvanta Remote";
+  const DWORD length = ::GetEnvironmentVariableW(L"ProgramFiles", program_files, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return L"";
+  return std::wstring(program_files, length) + L"\\Corvanta Remote";
 }
 
 inline std::wstring SampleProgram() { return SampleFolder() + L"\\v1\\Corvanta Remote.exe"; }
 
-// Copies the sample program into the installed location; returns its path.
+// Copies the sample program into the installed location; returns its path,
+// or empty.
 inline std::wstring InstallSampleProgram() {
-  ::CreateDirectoryW(InstalledFolder().c_str(), nullptr);
-  return CopyInto(SampleProgram(), InstalledFolder());
+  const std::wstring folder = InstalledFolder();
+  if (folder.empty()) return L"";
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  return CopyInto(SampleProgram(), folder);
 }
 
 // Starts `path` and waits until it pumps messages.

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #if !defined(_WIN32)
@@ -15,8 +16,23 @@
 #endif
 
 inline constexpr wchar_t kStatusKey[] = L"SOFTWARE\\Corvanta\\RemoteUpdater";
-// Where the host tests install the updater; its log lives beside it.
+// What installer mode puts before its outcome when the service stays down.
+inline constexpr wchar_t kRestartPrefix[] =
+    L"failed:Remote service could not restart; installation result: ";
+
+#if !defined(_WIN32)
+// Where the host tests install the updater, its log beside it, and the product.
 inline constexpr wchar_t kUpdaterPath[] = L"C:\\Updater\\RemoteUpdater.exe";
+inline constexpr wchar_t kUpdaterLog[] = L"C:\\Updater\\RemoteUpdater.exe.log";
+inline constexpr wchar_t kInstalledProduct[] =
+    L"C:\\Program Files\\Corvanta Remote\\Corvanta Remote.exe";
+
+// The record as the simulated registry holds it. Reading it makes no call, so
+// it may be read in the middle of a run without counting as one.
+inline std::optional<std::wstring> PublishedRecord() {
+  return winsim::GetRegistryString(kStatusKey, L"Status");
+}
+#endif
 
 class WorldTest : public ::testing::Test {
  protected:

@@ -1,16 +1,20 @@
 // Every call that whole runs make, made to fail in turn, and in pairs over the
 // completed runs, against what must hold whatever fails: nothing is left open
-// or misused, installer mode publishes its record once and the watcher never,
-// the result is 0 or 1, and the run ends in bounded virtual time.
+// or misused, no open asks for more access than it needs, installer mode
+// publishes its record once and the watcher never, the result is 0 or 1, and
+// the run ends in bounded virtual time.
+#include <cwchar>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/dispatch.h"
-#include "install_world.h"
 #include "shared/update_status.h"
+#include "support/install_world.h"
 
 namespace {
 
@@ -61,6 +65,50 @@ const std::set<std::string> kStillSucceeds = {
     "OpenProcess#2:87",     // the product copy has gone since the snapshot
 };
 
+// The most access each open may ask for: what its use needs. Only the
+// product's running copies are ended and have their image paths read; every
+// other process (the service's host, the old UI) is only waited for.
+const std::map<std::string, DWORD> kLargestAccess = {
+    {"OpenSCManagerW", SC_MANAGER_CONNECT},
+    {"OpenServiceW", SERVICE_STOP | SERVICE_START | SERVICE_QUERY_STATUS},
+    {"OpenProcess", SYNCHRONIZE},
+    {"RegCreateKeyExW", KEY_SET_VALUE},
+    {"RegOpenKeyExW", KEY_QUERY_VALUE},
+    {"CreateFileW", FILE_APPEND_DATA},
+};
+constexpr DWORD kProductCopyAccess =
+    SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE;
+DWORD product_copy_pid = 0;  // the copy that installer mode's runs end
+
+// The number after " name=" in a journal entry's detail, if there is one.
+std::optional<DWORD> DetailNumber(const std::wstring& detail, const std::wstring& name) {
+  const size_t at = (L" " + detail).find(L" " + name + L"=");
+  if (at == std::wstring::npos) return std::nullopt;
+  return static_cast<DWORD>(std::wcstoul(detail.c_str() + at + name.size() + 1, nullptr, 0));
+}
+
+// What an entry gives away beyond least privilege, or empty.
+std::string Overreach(const winsim::Call& call, bool installer) {
+  const std::optional<DWORD> access = DetailNumber(call.detail, L"access");
+  const auto limit = kLargestAccess.find(call.function);
+  DWORD allowed = limit == kLargestAccess.end() ? 0 : limit->second;
+  if (call.function == "OpenProcess" && installer &&
+      DetailNumber(call.detail, L"pid") == product_copy_pid) {
+    allowed = kProductCopyAccess;
+  }
+  if (access && (*access & ~allowed) != 0) {
+    std::ostringstream text;
+    text << call.function << " asked for access 0x" << std::hex << *access << ", beyond 0x"
+         << allowed;
+    return text.str();
+  }
+  if (DetailNumber(call.detail, L"inherit").value_or(0) != 0 ||
+      call.detail.find(L"security=set") != std::wstring::npos) {
+    return call.function + " made its handle inheritable or set its own security";
+  }
+  return "";
+}
+
 struct Fault {
   std::string function;
   unsigned use;
@@ -87,7 +135,7 @@ void ArrangeInstall(DWORD msi_exit) {
   ArrangeInstallableMachine(kMsi, /*stop_takes_ms=*/250);
   InstallerExitsWith(msi_exit);
   winsim::AddProcess({0, L"explorer.exe", L"C:\\Windows\\explorer.exe"});
-  winsim::AddProcess({0, L"Corvanta Remote.exe", kInstalledProduct});
+  product_copy_pid = AddProductCopy();
   winsim::SetCommandLine(UpdaterCommand(L"--edk-remote-install-msi " + std::wstring(kMsi)));
 }
 
@@ -157,9 +205,16 @@ class FailureSweepTest : public WorldTest {
           violation("the failed call is journalled with error " + std::to_string(call.error));
         }
       }
+      const std::string overreach = Overreach(call, scenario.installer);
+      if (!overreach.empty()) violation(overreach);
       const bool writing = call.function == "RegCreateKeyExW" || call.function == "RegSetValueExW";
       if (writing && !scenario.installer) violation("the watcher wrote to the registry");
       if (call.function == "RegSetValueExW" && call.error == ERROR_SUCCESS) ++writes;
+    }
+    for (const winsim::Launch& launch : winsim::Launches()) {
+      if (launch.inherit_handles || !launch.security_attributes_null) {
+        violation("a process started with inherited handles or security of its own");
+      }
     }
     for (const Fault& fault : faults) {
       write_may_fail |= fault.function == "RegCreateKeyExW" || fault.function == "RegSetValueExW";

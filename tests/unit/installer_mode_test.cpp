@@ -7,14 +7,12 @@
 #include <string>
 #include <tuple>
 
-#include "install_world.h"
+#include "support/install_world.h"
 
 namespace {
 
 constexpr wchar_t kMsi[] = L"D:\\pkg\\update.msi";
 constexpr wchar_t kLogSuffix[] = L"; log: D:\\pkg\\update.msi.log";
-constexpr wchar_t kRestartPrefix[] =
-    L"failed:Remote service could not restart; installation result: ";
 
 class InstallerModeTest : public WorldTest {};
 
@@ -59,13 +57,7 @@ void ServiceIgnoresStop() {
   winsim::AddService(service);
 }
 
-void ProductCopyNeverExits() {
-  winsim::ProcessSpec copy;
-  copy.exe_name = L"Corvanta Remote.exe";
-  copy.image_path = kInstalledProduct;
-  copy.ends_after_terminate_ms.reset();
-  winsim::AddProcess(copy);
-}
+void ProductCopyNeverExits() { AddProductCopy(/*ends_after_terminate_ms=*/std::nullopt); }
 
 // The installer's wait fails, whatever waits came before it.
 void InstallerWaitFails() {
@@ -165,33 +157,44 @@ TEST_F(InstallerModeTest, LongestSystemDirectoryThatFitsIsUsed) {
   EXPECT_EQ(winsim::Launches()[0].application, directory + L"\\msiexec.exe");
 }
 
-TEST_F(InstallerModeTest, StepsRunInOrderAndThePackageGoesLast) {
-  ArrangeInstallableMachine(kMsi);
-  InstallerExitsWith(0);
-  winsim::ProcessSpec copy;
-  copy.exe_name = L"Corvanta Remote.exe";
-  copy.image_path = kInstalledProduct;
-  const DWORD product = winsim::AddProcess(copy);
+// The product copy is ended only once the service has stopped, and msiexec
+// starts only when both are gone, before any outcome is visible.
+TEST_F(InstallerModeTest, InstallerStartsOnceServiceAndProductAreDown) {
+  ArrangeInstallableMachine(kMsi, /*stop_takes_ms=*/300);
+  const DWORD product = AddProductCopy(/*ends_after_terminate_ms=*/100);
+  bool product_ran_while_service_stopped = false;
+  winsim::At(200, [&] { product_ran_while_service_stopped = winsim::IsRunning(product); });
+  struct {
+    DWORD service_state = 0;
+    bool product_running = true;
+    std::optional<std::wstring> record = L"not read";
+    bool package_present = false;
+  } at_install;
+  winsim::LaunchScript installer;
+  installer.exit_after_ms = 1000;
+  installer.on_start = [&] {
+    at_install = {winsim::ServiceState(kRemoteService), winsim::IsRunning(product),
+                  PublishedRecord(), winsim::FileExists(kMsi)};
+  };
+  winsim::ScriptLaunches(std::wstring(kSystemDirectory) + L"\\msiexec.exe", {installer});
 
   EXPECT_EQ(RunInstallerMode(kMsi, L"tok"), 0);
 
-  EXPECT_EQ(winsim::CallOrder({"ControlService", "TerminateProcess", "GetSystemDirectoryW",
-                               "CreateProcessW", "StartServiceW", "RegSetValueExW", "DeleteFileW"}),
-            (std::vector<std::string>{"ControlService", "TerminateProcess", "GetSystemDirectoryW",
-                                      "CreateProcessW", "StartServiceW", "RegSetValueExW",
-                                      "DeleteFileW"}));
+  EXPECT_TRUE(product_ran_while_service_stopped);
+  EXPECT_EQ(at_install.service_state, SERVICE_STOPPED);
+  EXPECT_FALSE(at_install.product_running);
+  EXPECT_EQ(at_install.record, std::nullopt);
+  EXPECT_TRUE(at_install.package_present);
   EXPECT_EQ(winsim::ExitCodeOf(product), 0u);
   EXPECT_EQ(winsim::ServiceState(kRemoteService), SERVICE_RUNNING);
-  EXPECT_EQ(winsim::CallsTo("DeleteFileW")[0].detail, L"\"D:\\pkg\\update.msi\"");
+  EXPECT_EQ(PublishedRecord(), L"tok|completed");
+  EXPECT_FALSE(winsim::FileExists(kMsi));
 }
 
 TEST_F(InstallerModeTest, FailedServiceStopLeavesProductRunningButRestartsTheService) {
   ArrangeInstallableMachine(kMsi);
   winsim::FailCall("ControlService", 1, ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
-  winsim::ProcessSpec copy;
-  copy.exe_name = L"Corvanta Remote.exe";
-  copy.image_path = kInstalledProduct;
-  const DWORD product = winsim::AddProcess(copy);
+  const DWORD product = AddProductCopy();
 
   EXPECT_EQ(RunInstallerMode(kMsi, L"tok"), 1);
 
@@ -206,9 +209,8 @@ TEST_F(InstallerModeTest, UninstalledServiceNestsTheStopFailureBehindTheRestartP
   winsim::SetFile(kMsi, "package bytes");
 
   EXPECT_EQ(RunInstallerMode(kMsi, L"tok"), 1);
-  EXPECT_EQ(PublishedRecord(),
-            L"tok|failed:Remote service could not restart; installation result: "
-            L"failed:Service did not exit before installation");
+  EXPECT_EQ(PublishedRecord(), L"tok|" + std::wstring(kRestartPrefix) +
+                                   L"failed:Service did not exit before installation");
   EXPECT_TRUE(winsim::FileExists(kMsi));
 }
 

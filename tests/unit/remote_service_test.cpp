@@ -11,18 +11,16 @@
 namespace {
 
 constexpr wchar_t kService[] = L"Corvanta Remote";
-constexpr wchar_t kRestartPrefix[] =
-    L"failed:Remote service could not restart; installation result: ";
 
-winsim::ServiceSpec RemoteService(DWORD state) {
-  winsim::ServiceSpec setup;
+using Spec = winsim::ServiceSpec;
+
+// Adds the product's service in `state`, its behaviour changed by `change`.
+void AddRemoteService(DWORD state, void (*change)(Spec&) = nullptr) {
+  Spec setup;
   setup.name = kService;
   setup.state = state;
-  return setup;
-}
-
-std::optional<std::wstring> PublishedRecord() {
-  return winsim::GetRegistryString(kStatusKey, L"Status");
+  if (change != nullptr) change(setup);
+  winsim::AddService(setup);
 }
 
 // Replaces the service with a stopped one at `at_ms`, ending its host: a
@@ -30,7 +28,7 @@ std::optional<std::wstring> PublishedRecord() {
 void StopsByItselfAt(uint64_t at_ms) {
   winsim::At(at_ms, [] {
     winsim::EndProcess(winsim::ServiceHostPid(kService), 0);
-    winsim::AddService(RemoteService(SERVICE_STOPPED));
+    AddRemoteService(SERVICE_STOPPED);
   });
 }
 
@@ -63,120 +61,100 @@ TEST_P(StopRemoteServiceTest, ReportsWhetherServiceAndHostAreGone) {
 
 INSTANTIATE_TEST_SUITE_P(
     Situations, StopRemoteServiceTest,
-    ::testing::Values(StopCase{"RunningStopsAtOnce",
-                               [] { winsim::AddService(RemoteService(SERVICE_RUNNING)); }, true, 0,
-                               1, 1},
-                      StopCase{"StopTakesTwoAndAHalfSeconds",
-                               [] {
-                                 auto setup = RemoteService(SERVICE_RUNNING);
-                                 setup.stop_takes_ms = 2500;
-                                 winsim::AddService(setup);
-                               },
-                               true, 2500, 1, 26},
-                      StopCase{"AlreadyStoppedGetsNoControl",
-                               [] { winsim::AddService(RemoteService(SERVICE_STOPPED)); }, true, 0,
-                               0, 1},
-                      StopCase{"StopPendingGetsNoControl",
-                               [] {
-                                 winsim::AddService(RemoteService(SERVICE_STOP_PENDING));
-                                 StopsByItselfAt(1500);
-                               },
-                               true, 1500, 0, 16},
-                      StopCase{"ControlAnsweredNotActiveKeepsPolling",
-                               [] {
-                                 winsim::AddService(RemoteService(SERVICE_RUNNING));
-                                 winsim::FailCall("ControlService", 1, ERROR_SERVICE_NOT_ACTIVE);
-                                 StopsByItselfAt(400);
-                               },
-                               true, 400, 1, 5},
-                      StopCase{"HostEndsNineSecondsAfterStop",
-                               [] {
-                                 auto setup = RemoteService(SERVICE_RUNNING);
-                                 setup.stop_takes_ms = 100;
-                                 setup.host_lingers_ms = 9000;
-                                 winsim::AddService(setup);
-                               },
-                               true, 9100, 1, 2},
-                      StopCase{"NotInstalled", [] {}, false, 0, 0, 0},
-                      StopCase{"ManagerUnavailable",
-                               [] {
-                                 winsim::AddService(RemoteService(SERVICE_RUNNING));
-                                 winsim::FailCall("OpenSCManagerW", 1, ERROR_ACCESS_DENIED);
-                               },
-                               false, 0, 0, 0},
-                      StopCase{"ServiceAccessDenied",
-                               [] {
-                                 auto setup = RemoteService(SERVICE_RUNNING);
-                                 setup.open_error = ERROR_ACCESS_DENIED;
-                                 winsim::AddService(setup);
-                               },
-                               false, 0, 0, 0},
-                      StopCase{"FirstQueryFails",
-                               [] {
-                                 winsim::AddService(RemoteService(SERVICE_RUNNING));
-                                 winsim::FailCall("QueryServiceStatus", 1, ERROR_ACCESS_DENIED);
-                               },
-                               false, 0, 0, 0},
-                      StopCase{"StopControlRefused",
-                               [] {
-                                 auto setup = RemoteService(SERVICE_RUNNING);
-                                 setup.stop_error = ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
-                                 winsim::AddService(setup);
-                               },
-                               false, 0, 1, 0},
-                      StopCase{"QueryFailsWhilePolling",
-                               [] {
-                                 auto setup = RemoteService(SERVICE_RUNNING);
-                                 setup.stop_takes_ms = 2000;
-                                 winsim::AddService(setup);
-                                 winsim::FailCall("QueryServiceStatusEx", 3, ERROR_ACCESS_DENIED);
-                               },
-                               false, 200, 1, 3},
-                      StopCase{"IgnoresStopForThreeHundredPolls",
-                               [] {
-                                 auto setup = RemoteService(SERVICE_RUNNING);
-                                 setup.ignores_stop = true;
-                                 winsim::AddService(setup);
-                               },
-                               false, 30000, 1, 300},
-                      StopCase{"HostOutlivesTenSeconds",
-                               [] {
-                                 auto setup = RemoteService(SERVICE_RUNNING);
-                                 setup.stop_takes_ms = 100;
-                                 setup.host_lingers_ms = 10500;
-                                 winsim::AddService(setup);
-                               },
-                               false, 10100, 1, 2},
-                      StopCase{"HostWaitFails",
-                               [] {
-                                 auto setup = RemoteService(SERVICE_RUNNING);
-                                 setup.stop_takes_ms = 100;
-                                 winsim::AddService(setup);
-                                 winsim::FailCall("WaitForSingleObject", 1, ERROR_ACCESS_DENIED);
-                               },
-                               false, 100, 1, 2}),
+    ::testing::Values(
+        StopCase{"RunningStopsAtOnce", [] { AddRemoteService(SERVICE_RUNNING); }, true, 0, 1, 1},
+        StopCase{"StopTakesTwoAndAHalfSeconds",
+                 [] { AddRemoteService(SERVICE_RUNNING, [](Spec& s) { s.stop_takes_ms = 2500; }); },
+                 true, 2500, 1, 26},
+        StopCase{"AlreadyStoppedGetsNoControl", [] { AddRemoteService(SERVICE_STOPPED); }, true,
+                 0, 0, 1},
+        StopCase{"StopPendingGetsNoControl",
+                 [] {
+                   AddRemoteService(SERVICE_STOP_PENDING);
+                   StopsByItselfAt(1500);
+                 },
+                 true, 1500, 0, 16},
+        StopCase{"ControlAnsweredNotActiveKeepsPolling",
+                 [] {
+                   AddRemoteService(SERVICE_RUNNING);
+                   winsim::FailCall("ControlService", 1, ERROR_SERVICE_NOT_ACTIVE);
+                   StopsByItselfAt(400);
+                 },
+                 true, 400, 1, 5},
+        StopCase{"HostEndsNineSecondsAfterStop",
+                 [] {
+                   AddRemoteService(SERVICE_RUNNING, [](Spec& s) {
+                     s.stop_takes_ms = 100;
+                     s.host_lingers_ms = 9000;
+                   });
+                 },
+                 true, 9100, 1, 2},
+        StopCase{"NotInstalled", [] {}, false, 0, 0, 0},
+        StopCase{"ManagerUnavailable",
+                 [] {
+                   AddRemoteService(SERVICE_RUNNING);
+                   winsim::FailCall("OpenSCManagerW", 1, ERROR_ACCESS_DENIED);
+                 },
+                 false, 0, 0, 0},
+        StopCase{"ServiceAccessDenied",
+                 [] {
+                   AddRemoteService(SERVICE_RUNNING,
+                                    [](Spec& s) { s.open_error = ERROR_ACCESS_DENIED; });
+                 },
+                 false, 0, 0, 0},
+        StopCase{"FirstQueryFails",
+                 [] {
+                   AddRemoteService(SERVICE_RUNNING);
+                   winsim::FailCall("QueryServiceStatus", 1, ERROR_ACCESS_DENIED);
+                 },
+                 false, 0, 0, 0},
+        StopCase{"StopControlRefused",
+                 [] {
+                   AddRemoteService(SERVICE_RUNNING, [](Spec& s) {
+                     s.stop_error = ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
+                   });
+                 },
+                 false, 0, 1, 0},
+        StopCase{"QueryFailsWhilePolling",
+                 [] {
+                   AddRemoteService(SERVICE_RUNNING, [](Spec& s) { s.stop_takes_ms = 2000; });
+                   winsim::FailCall("QueryServiceStatusEx", 3, ERROR_ACCESS_DENIED);
+                 },
+                 false, 200, 1, 3},
+        StopCase{"IgnoresStopForThreeHundredPolls",
+                 [] { AddRemoteService(SERVICE_RUNNING, [](Spec& s) { s.ignores_stop = true; }); },
+                 false, 30000, 1, 300},
+        StopCase{"HostOutlivesTenSeconds",
+                 [] {
+                   AddRemoteService(SERVICE_RUNNING, [](Spec& s) {
+                     s.stop_takes_ms = 100;
+                     s.host_lingers_ms = 10500;
+                   });
+                 },
+                 false, 10100, 1, 2},
+        StopCase{"HostWaitFails",
+                 [] {
+                   AddRemoteService(SERVICE_RUNNING, [](Spec& s) { s.stop_takes_ms = 100; });
+                   winsim::FailCall("WaitForSingleObject", 1, ERROR_ACCESS_DENIED);
+                 },
+                 false, 100, 1, 2}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(RemoteServiceTest, HostIsOpenedOnceForSynchronisationOnly) {
-  auto setup = RemoteService(SERVICE_RUNNING);
-  setup.stop_takes_ms = 500;
-  winsim::AddService(setup);
+TEST_F(RemoteServiceTest, HostIsOpenedOnceAndAwaited) {
+  AddRemoteService(SERVICE_RUNNING, [](Spec& s) { s.stop_takes_ms = 500; });
   const DWORD host = winsim::ServiceHostPid(kService);
 
   EXPECT_TRUE(StopRemoteService());
-  ASSERT_EQ(winsim::CallsTo("OpenProcess").size(), 1u);
-  EXPECT_EQ(winsim::CallsTo("OpenProcess")[0].detail,
-            L"pid=" + std::to_wstring(host) + L" access=0x100000 inherit=0");
+  EXPECT_EQ(winsim::UseCount("OpenProcess"), 1u);
   EXPECT_FALSE(winsim::IsRunning(host));
 }
 
 TEST_F(RemoteServiceTest, HostThatCannotBeOpenedIsRetriedAndNotAwaited) {
-  auto setup = RemoteService(SERVICE_RUNNING);
-  setup.stop_takes_ms = 300;
-  setup.host_lingers_ms.reset();  // the host would never end
-  winsim::AddService(setup);
+  AddRemoteService(SERVICE_RUNNING, [](Spec& s) {
+    s.stop_takes_ms = 300;
+    s.host_lingers_ms.reset();  // the host would never end
+  });
   winsim::FailCall("OpenProcess", 0, ERROR_ACCESS_DENIED);
-
   EXPECT_TRUE(StopRemoteService());
   EXPECT_EQ(winsim::UseCount("OpenProcess"), 3u);  // once per poll that named it
   EXPECT_EQ(winsim::UseCount("WaitForSingleObject"), 0u);
@@ -216,59 +194,53 @@ INSTANTIATE_TEST_SUITE_P(
     Situations, RestartRemoteServiceTest,
     ::testing::Combine(
         ::testing::Values(
-            RestartCase{"StoppedStartsAtOnce",
-                        [] { winsim::AddService(RemoteService(SERVICE_STOPPED)); }, true, 0, 1,
-                        1},
+            RestartCase{"StoppedStartsAtOnce", [] { AddRemoteService(SERVICE_STOPPED); }, true,
+                        0, 1, 1},
             RestartCase{"StartTakesTwoSeconds",
                         [] {
-                          auto setup = RemoteService(SERVICE_STOPPED);
-                          setup.start_takes_ms = 2000;
-                          winsim::AddService(setup);
+                          AddRemoteService(SERVICE_STOPPED,
+                                           [](Spec& s) { s.start_takes_ms = 2000; });
                         },
                         true, 2000, 1, 21},
-            RestartCase{"AlreadyRunning",
-                        [] { winsim::AddService(RemoteService(SERVICE_RUNNING)); }, true, 0, 1,
+            RestartCase{"AlreadyRunning", [] { AddRemoteService(SERVICE_RUNNING); }, true, 0, 1,
                         1},
             RestartCase{"NotInstalled", [] {}, false, 0, 0, 0},
             RestartCase{"ManagerUnavailable",
                         [] {
-                          winsim::AddService(RemoteService(SERVICE_STOPPED));
+                          AddRemoteService(SERVICE_STOPPED);
                           winsim::FailCall("OpenSCManagerW", 1, ERROR_ACCESS_DENIED);
                         },
                         false, 0, 0, 0},
             RestartCase{"ServiceAccessDenied",
                         [] {
-                          auto setup = RemoteService(SERVICE_STOPPED);
-                          setup.open_error = ERROR_ACCESS_DENIED;
-                          winsim::AddService(setup);
+                          AddRemoteService(SERVICE_STOPPED,
+                                           [](Spec& s) { s.open_error = ERROR_ACCESS_DENIED; });
                         },
                         false, 0, 0, 0},
             RestartCase{"DisabledServiceIsNotPolled",
                         [] {
-                          auto setup = RemoteService(SERVICE_STOPPED);
-                          setup.start_error = ERROR_SERVICE_DISABLED;
-                          winsim::AddService(setup);
+                          AddRemoteService(SERVICE_STOPPED,
+                                           [](Spec& s) { s.start_error = ERROR_SERVICE_DISABLED; });
                         },
                         false, 0, 1, 0},
             RestartCase{"QueryFails",
                         [] {
-                          winsim::AddService(RemoteService(SERVICE_STOPPED));
+                          AddRemoteService(SERVICE_STOPPED);
                           winsim::FailCall("QueryServiceStatus", 1, ERROR_ACCESS_DENIED);
                         },
                         false, 0, 1, 1},
             RestartCase{"StaysStartPending",
                         [] {
-                          auto setup = RemoteService(SERVICE_STOPPED);
-                          setup.start_takes_ms = 60000;
-                          winsim::AddService(setup);
+                          AddRemoteService(SERVICE_STOPPED,
+                                           [](Spec& s) { s.start_takes_ms = 60000; });
                         },
                         false, 30000, 1, 300},
             RestartCase{"StartsAndStopsAgain",
                         [] {
-                          auto setup = RemoteService(SERVICE_STOPPED);
-                          setup.start_takes_ms = 500;
-                          setup.falls_back_after_start = true;
-                          winsim::AddService(setup);
+                          AddRemoteService(SERVICE_STOPPED, [](Spec& s) {
+                            s.start_takes_ms = 500;
+                            s.falls_back_after_start = true;
+                          });
                         },
                         false, 30000, 1, 300}),
         ::testing::Values(L"completed",
@@ -279,9 +251,7 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST_F(RemoteServiceTest, NoOutcomeIsVisibleBeforeTheServiceRuns) {
-  auto setup = RemoteService(SERVICE_STOPPED);
-  setup.start_takes_ms = 2000;
-  winsim::AddService(setup);
+  AddRemoteService(SERVICE_STOPPED, [](Spec& s) { s.start_takes_ms = 2000; });
   std::optional<std::wstring> seen_while_starting = L"not read";
   winsim::At(1950, [&] { seen_while_starting = PublishedRecord(); });
 
@@ -291,7 +261,7 @@ TEST_F(RemoteServiceTest, NoOutcomeIsVisibleBeforeTheServiceRuns) {
 }
 
 TEST_F(RemoteServiceTest, UnwritableRecordDoesNotChangeTheResult) {
-  winsim::AddService(RemoteService(SERVICE_STOPPED));
+  AddRemoteService(SERVICE_STOPPED);
   winsim::FailCall("RegCreateKeyExW", 0, ERROR_ACCESS_DENIED);
 
   EXPECT_TRUE(RestartRemoteServiceAndPublish(L"T", L"completed"));

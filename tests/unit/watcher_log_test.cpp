@@ -9,27 +9,10 @@
 
 namespace {
 
-constexpr wchar_t kLogPath[] = L"C:\\Updater\\RemoteUpdater.exe.log";
-
 class WatcherLogTest : public WorldTest {
  protected:
-  static std::optional<std::string> Log() { return winsim::FileContent(kLogPath); }
+  static std::optional<std::string> Log() { return winsim::FileContent(kUpdaterLog); }
 };
-
-TEST_F(WatcherLogTest, OpensAppendOnlySharedForEachLineAndClosesAgain) {
-  AppendWatcherLogLine("one");
-  AppendWatcherLogLine("two");
-
-  EXPECT_EQ(Log(), "one\r\ntwo\r\n");
-  EXPECT_EQ(winsim::CallOrder({"CreateFileW", "WriteFile", "CloseHandle"}),
-            (std::vector<std::string>{"CreateFileW", "WriteFile", "CloseHandle", "CreateFileW",
-                                      "WriteFile", "CloseHandle"}));
-  const std::vector<winsim::Call> opens = winsim::CallsTo("CreateFileW");
-  EXPECT_EQ(opens.at(0).detail,
-            L"path=\"C:\\Updater\\RemoteUpdater.exe.log\" access=0x4 share=0x3 disposition=4 "
-            L"attributes=0x80 security=null template=null");
-  EXPECT_EQ(winsim::CallsTo("WriteFile").at(0).detail, L"bytes=5");
-}
 
 TEST_F(WatcherLogTest, LongModulePathStillGetsItsLog) {
   const std::wstring folder = L"C:\\" + std::wstring(600, L'd');
@@ -41,7 +24,7 @@ TEST_F(WatcherLogTest, LongModulePathStillGetsItsLog) {
 }
 
 TEST_F(WatcherLogTest, FailedWriteLeavesTheFileAsItWas) {
-  winsim::SetFile(kLogPath, "earlier\r\n");
+  winsim::SetFile(kUpdaterLog, "earlier\r\n");
   winsim::FailCall("WriteFile", 1, ERROR_ACCESS_DENIED);
 
   AppendWatcherLogLine("lost");
@@ -69,7 +52,7 @@ TEST_P(LostLogTest, WatcherRunsItsCourseWithoutALog) {
   EXPECT_EQ(RunRelaunchWatcher(L"", L"tok"), 0);
 
   EXPECT_EQ(winsim::Launches().size(), 1u);
-  EXPECT_FALSE(winsim::FileExists(kLogPath));
+  EXPECT_FALSE(winsim::FileExists(kUpdaterLog));
   EXPECT_EQ(winsim::UseCount("WriteFile"), 0u);
 }
 
@@ -80,7 +63,7 @@ INSTANTIATE_TEST_SUITE_P(
                     [] { winsim::FailCall("GetModuleFileNameW", 0, ERROR_NOT_ENOUGH_MEMORY); }},
         LostLogCase{"FolderNotWritable", [] { winsim::DenyWritesBelow(L"C:\\Updater"); }},
         LostLogCase{"HeldWithoutSharingByAnotherProcess",
-                    [] { winsim::HoldFile(kLogPath, /*share_mode=*/0); }}),
+                    [] { winsim::HoldFile(kUpdaterLog, /*share_mode=*/0); }}),
     [](const ::testing::TestParamInfo<LostLogCase>& info) { return info.param.name; });
 
 TEST_F(WatcherLogTest, TwoRunsLeaveBothRunsLinesInOrder) {

@@ -37,9 +37,8 @@ class RelaunchWatcherOnWine : public WorldTest {
     // Wine gives every new process the ProgramFiles of its registry, not
     // the one it inherits, so the product goes where that points: the
     // Program Files folder of this suite's own prefix.
-    wchar_t program_files[MAX_PATH] = {};
-    ASSERT_NE(::GetEnvironmentVariableW(L"ProgramFiles", program_files, MAX_PATH), 0u);
-    product_folder_ = std::wstring(program_files) + L"\\Corvanta Remote";
+    product_folder_ = InstalledFolder();
+    ASSERT_FALSE(product_folder_.empty()) << "ProgramFiles is unset";
     ::CreateDirectoryW(product_folder_.c_str(), nullptr);
     product_ = CopyInto(SampleFolder() + L"\\v2\\Corvanta Remote.exe", product_folder_);
     ASSERT_FALSE(product_.empty()) << "CORVANTA_SAMPLE_DIR must name the sample build";

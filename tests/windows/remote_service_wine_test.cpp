@@ -8,9 +8,6 @@
 
 namespace {
 
-constexpr wchar_t kRestartPrefix[] =
-    L"failed:Remote service could not restart; installation result: ";
-
 class ServiceOnWine : public WorldTest {
  protected:
   void TearDown() override {
