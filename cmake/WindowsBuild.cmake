@@ -56,8 +56,9 @@ set(WINE_TEMPLATE ${CMAKE_BINARY_DIR}/wine-template)
 set(WINE_RUN ${CMAKE_SOURCE_DIR}/scripts/wine-run ${WINE_TEMPLATE})
 
 file(GLOB WINDOWS_TEST_SOURCES CONFIGURE_DEPENDS tests/windows/*.cpp tests/both/*.cpp)
-add_executable(windows_tests ${WINDOWS_TEST_SOURCES})
-target_include_directories(windows_tests PRIVATE tests)
+# With the sample service's folder rules, which are Windows code judged on descriptors.
+add_executable(windows_tests ${WINDOWS_TEST_SOURCES} sample/service/folder_rules.cpp)
+target_include_directories(windows_tests PRIVATE tests sample/common sample/service)
 target_link_libraries(windows_tests PRIVATE updater_core gtest gtest_main)
 target_link_options(windows_tests PRIVATE -static)
 set_target_properties(windows_tests PROPERTIES CROSSCOMPILING_EMULATOR "${WINE_RUN}")
