@@ -419,7 +419,7 @@ TEST_F(UpdateRoad, SquattedPipeIsRefusedAndTheServiceTakesItBack) {
   EXPECT_EQ(sent_to_squatter, 0u);
 
   squatter.reset();
-  EXPECT_FALSE(service_log.WaitForLine("Serving the update pipe", 120000).empty());
+  EXPECT_EQ(service_log.WaitForLine("Serving the update ", 120000), "pipe");
   EXPECT_EQ(sample::ExchangeWithService(sample::ApplyRequestLine()),
             "refused: no pending package\n");
 }
