@@ -102,17 +102,7 @@ UniqueScHandle OpenService(DWORD access) {
     return UniqueScHandle(OpenServiceW(manager.get(), kServiceName, access));
 }
 
-DWORD ServiceHostPid() {
-    const UniqueScHandle service = OpenService(SERVICE_QUERY_STATUS);
-    SERVICE_STATUS_PROCESS status = {};
-    DWORD needed = 0;
-    if (!service || !QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
-                                          reinterpret_cast<BYTE*>(&status), sizeof(status),
-                                          &needed)) {
-        return 0;
-    }
-    return status.dwProcessId;
-}
+DWORD ServiceHostPid() { return sample::ServiceStatus().dwProcessId; }
 
 // Opened anew each time: the package removes the service and installs it again.
 bool ServiceRuns() {

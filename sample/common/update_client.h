@@ -14,21 +14,6 @@ namespace sample {
 // which takes seconds on a slow disk, not minutes.
 inline constexpr DWORD kAnswerTimeoutMs = 60000;
 
-// The process id of the service while it runs; 0 otherwise.
-inline DWORD RunningServiceProcessId() {
-    const UniqueScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    const UniqueScHandle service(
-        manager ? OpenServiceW(manager.get(), kServiceName, SERVICE_QUERY_STATUS) : nullptr);
-    SERVICE_STATUS_PROCESS status = {};
-    DWORD needed = 0;
-    if (!service || !QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
-                                          reinterpret_cast<BYTE*>(&status), sizeof(status),
-                                          &needed)) {
-        return 0;
-    }
-    return status.dwCurrentState == SERVICE_RUNNING ? status.dwProcessId : 0;
-}
-
 // Sends `request` through the update pipe exactly as given and returns the service's answer up
 // to and including its line end; when there is none, "no answer: " and why. Before it sends
 // anything it checks that the pipe is served by the service's own process: while the service
@@ -61,7 +46,8 @@ inline std::string ExchangeWithService(const std::string& request,
         if (!pipe) WaitNamedPipeW(kUpdatePipeName, time_left() < 100 ? time_left() : 100);
     }
     ULONG server = 0;
-    const DWORD service = RunningServiceProcessId();
+    const SERVICE_STATUS_PROCESS status = ServiceStatus();
+    const DWORD service = status.dwCurrentState == SERVICE_RUNNING ? status.dwProcessId : 0;
     if (!GetNamedPipeServerProcessId(pipe.get(), &server) || service == 0 || server != service) {
         return "no answer: the pipe is not served by the update service (server pid " +
                std::to_string(server) + ", service pid " + std::to_string(service) + ")";

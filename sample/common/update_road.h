@@ -83,6 +83,22 @@ inline constexpr wchar_t kUiAskedToStart[] = L"Asked the service to start the up
 // The service's log line for installer mode, followed by its process id.
 inline constexpr wchar_t kServiceStartedInstaller[] = L"Started installer mode pid ";
 
+// The service's state and host process id as the service manager reports them; all 0 when
+// the service cannot be queried.
+inline SERVICE_STATUS_PROCESS ServiceStatus() {
+    SERVICE_STATUS_PROCESS status = {};
+    const UniqueScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const UniqueScHandle service(
+        manager ? OpenServiceW(manager.get(), kServiceName, SERVICE_QUERY_STATUS) : nullptr);
+    DWORD needed = 0;
+    if (!service || !QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
+                                          reinterpret_cast<BYTE*>(&status), sizeof(status),
+                                          &needed)) {
+        return {};
+    }
+    return status;
+}
+
 struct CoTaskMemoryFreer {
     void operator()(void* memory) const noexcept { CoTaskMemFree(memory); }
 };

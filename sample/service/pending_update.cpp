@@ -290,7 +290,7 @@ bool InstallerRuns(const UpdateState& state) {
 }
 
 // Stages the newest pending package under a fresh token, to be started by StartStaged.
-std::string StagePendingUpdate(UpdateState& state) {
+std::string StagePendingUpdate(ULONG session, UpdateState& state) {
     if (InstallerRuns(state)) return Refuse("an update is already running");
     DropStagedUpdate(state);
     const std::wstring package = FindPendingPackage();
@@ -309,13 +309,17 @@ std::string StagePendingUpdate(UpdateState& state) {
     }
     state.staged_token = token;
     state.staged_package = package;
+    state.staged_session = session;
     return kStagedAnswer + Utf8(token);
 }
 
-// Starts installer mode from the staging folder of `token`, the update staged last, once.
-std::string StartStaged(const std::wstring& token, UpdateState& state) {
+// Starts installer mode from the staging folder of `token`, the update staged last, once, for
+// a client in the session that staged it: a user of another session who lists Staging and
+// sees the token cannot start the update before its user interface has started the watcher.
+std::string StartStaged(const std::wstring& token, ULONG session, UpdateState& state) {
     if (InstallerRuns(state)) return Refuse("an update is already running");
-    if (state.staged_token.empty() || token != state.staged_token) {
+    if (state.staged_token.empty() || token != state.staged_token ||
+        session != state.staged_session) {
         return Refuse("no update staged as " + Utf8(token));
     }
     const std::wstring package = state.staged_package;
@@ -370,14 +374,15 @@ FolderVerdict PrepareUpdateFolders() {
     return {true, L""};
 }
 
-std::string AnswerRequest(const std::string& line, bool well_formed, UpdateState& state) {
+std::string AnswerRequest(const std::string& line, bool well_formed, ULONG session,
+                          UpdateState& state) {
     if (!well_formed) return Refuse("malformed request");
     const Request request = ParseRequest(line);
     if (request.kind == Request::Kind::kUnknown) return Refuse("unknown request");
     NoteInServiceLog(L"Request: " + WidenAscii(line));
     if (!g_folders_trusted) return Refuse("the update folders are not the service's own");
-    if (request.kind == Request::Kind::kStart) return StartStaged(request.token, state);
-    return StagePendingUpdate(state);
+    if (request.kind == Request::Kind::kStart) return StartStaged(request.token, session, state);
+    return StagePendingUpdate(session, state);
 }
 
 }  // namespace sample

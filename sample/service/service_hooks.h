@@ -1,6 +1,6 @@
 // Points where a build of the service may add to what it does as it goes through its states.
-// The product links plain_hooks.cpp, which adds nothing; a build for tests links hooks of its
-// own (sample/fixture).
+// The product links plain_hooks.cpp, which adds nothing; another build may link hooks of its
+// own.
 #pragma once
 
 #include <windows.h>

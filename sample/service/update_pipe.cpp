@@ -109,7 +109,9 @@ DWORD WINAPI ServeUpdatePipe(void* stop_event) {
     while (WaitForClient(pipe.get(), io_event.get(), stop)) {
         bool well_formed = false;
         const std::string request = ReadRequest(pipe.get(), io_event.get(), stop, well_formed);
-        std::string answer = AnswerRequest(request, well_formed, state) + "\n";
+        ULONG session = 0;
+        GetNamedPipeClientSessionId(pipe.get(), &session);
+        std::string answer = AnswerRequest(request, well_formed, session, state) + "\n";
         Hooks().Answering();
         WriteAnswer(pipe.get(), io_event.get(), stop, answer);
         DisconnectNamedPipe(pipe.get());

@@ -1,6 +1,5 @@
 // Points where a build of the UI program may add to what it does. The product links
-// plain_ui_hooks.cpp, which adds nothing; a build for tests links hooks of its own
-// (sample/fixture).
+// plain_ui_hooks.cpp, which adds nothing; another build may link hooks of its own.
 #pragma once
 
 #include <windows.h>
