@@ -71,7 +71,8 @@ inline std::string ExchangeWithService(const std::string& request,
         ResetEvent(io_event.get());
         DWORD read = 0;
         const BOOL read_begun = ReadFile(pipe.get(), chunk, sizeof(chunk), nullptr, &overlapped);
-        if (!FinishPipeIo(pipe.get(), overlapped, read_begun, nullptr, time_left(), read) || read == 0) {
+        if (!FinishPipeIo(pipe.get(), overlapped, read_begun, nullptr, time_left(), read) ||
+            read == 0) {
             if (time_left() == 0) return "no answer: the update service did not answer in time";
             break;
         }

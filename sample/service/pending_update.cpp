@@ -185,7 +185,9 @@ bool RemoveEntry(const std::wstring& path, DWORD attributes) {
         const UniqueFind find = FindFirst(path + L"\\*", data);
         for (bool more = find != nullptr; more; more = FindNextFileW(find.get(), &data) != FALSE) {
             const std::wstring name = data.cFileName;
-            if (name != L"." && name != L"..") RemoveEntry(path + L"\\" + name, data.dwFileAttributes);
+            if (name != L"." && name != L"..") {
+                RemoveEntry(path + L"\\" + name, data.dwFileAttributes);
+            }
         }
     }
     return RemoveDirectoryW(path.c_str()) != FALSE;
