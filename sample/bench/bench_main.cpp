@@ -39,6 +39,7 @@
 #include <string>
 #include <vector>
 
+#include "fixture.h"
 #include "sample_common.h"
 #include "update_road.h"
 
@@ -101,17 +102,7 @@ UniqueScHandle OpenService(DWORD access) {
     return UniqueScHandle(OpenServiceW(manager.get(), kServiceName, access));
 }
 
-DWORD ServiceHostPid() {
-    const UniqueScHandle service = OpenService(SERVICE_QUERY_STATUS);
-    SERVICE_STATUS_PROCESS status = {};
-    DWORD needed = 0;
-    if (!service || !QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
-                                          reinterpret_cast<BYTE*>(&status), sizeof(status),
-                                          &needed)) {
-        return 0;
-    }
-    return status.dwProcessId;
-}
+DWORD ServiceHostPid() { return sample::ServiceStatus().dwProcessId; }
 
 // Opened anew each time: the package removes the service and installs it again.
 bool ServiceRuns() {
@@ -311,20 +302,8 @@ std::wstring ProductExecutable() {
 }
 
 void PrintRelaunchedVersion() {
-    // <pid>|<version>|...
-    const UniqueHKey key = sample::OpenSampleKey(L"SampleUI");
-    wchar_t buffer[4096] = {};
-    DWORD size = sizeof(buffer) - sizeof(wchar_t);
-    std::wstring line;
-    if (key && RegQueryValueExW(key.get(), L"LastLaunch", nullptr, nullptr,
-                                reinterpret_cast<BYTE*>(buffer), &size) == ERROR_SUCCESS) {
-        line = buffer;
-    }
-    const size_t first = line.find(L'|');
-    const size_t second = first == std::wstring::npos ? first : line.find(L'|', first + 1);
-    const std::wstring version =
-        second == std::wstring::npos ? L"none" : line.substr(first + 1, second - first - 1);
-    wprintf(L"relaunched-version=%ls\n", version.c_str());
+    const std::wstring version = sample::fixture::LastLaunch().version;
+    wprintf(L"relaunched-version=%ls\n", version.empty() ? L"none" : version.c_str());
 }
 
 int TimeWholeUpdate(const std::wstring& updater, const std::wstring& package, DWORD ui_pid) {

@@ -1,8 +1,9 @@
-// Small helpers shared by the sample product's programs: registry values under
-// HKLM\SOFTWARE\Corvanta, option parsing, the version text and plain-text logs.
+// Small helpers shared by the sample product's programs: registry reads, number parsing, the
+// version text, plain-text logs, security descriptors and starting a process.
 #pragma once
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <cwchar>
 #include <string>
@@ -23,53 +24,24 @@ inline UniqueFind FindFirst(const std::wstring& pattern, WIN32_FIND_DATAW& data)
     return UniqueFind(find == INVALID_HANDLE_VALUE ? nullptr : find);
 }
 
-// Opens (creating it if needed) HKLM\SOFTWARE\Corvanta\<subkey> in the 64-bit view.
-// Empty on failure.
-inline UniqueHKey OpenSampleKey(const wchar_t* subkey) {
-    const std::wstring path = std::wstring(L"SOFTWARE\\Corvanta\\") + subkey;
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS) {
-        return nullptr;
+// A value under HKLM\<path> in the 64-bit view, read with read access only (a standard user
+// has no more there); empty or `fallback` when it is missing or of another type.
+inline std::wstring ReadMachineString(const wchar_t* path, const wchar_t* name) {
+    std::vector<wchar_t> text(4096);
+    DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, path, name, RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY,
+                     nullptr, text.data(), &size) != ERROR_SUCCESS) {
+        return L"";
     }
-    return UniqueHKey(key);
+    return text.data();
 }
-
-// Reads a REG_DWORD; returns `fallback` when the key or value is missing or of another type.
-inline DWORD ReadDword(const wchar_t* subkey, const wchar_t* name, DWORD fallback) {
-    const UniqueHKey key = OpenSampleKey(subkey);
-    if (!key) return fallback;
-    DWORD type = 0;
+inline DWORD ReadMachineDword(const wchar_t* path, const wchar_t* name, DWORD fallback) {
     DWORD value = 0;
     DWORD size = sizeof(value);
-    const LONG rc = RegQueryValueExW(key.get(), name, nullptr, &type,
-                                     reinterpret_cast<BYTE*>(&value), &size);
-    return (rc == ERROR_SUCCESS && type == REG_DWORD && size == sizeof(value)) ? value : fallback;
-}
-
-inline void WriteDword(const wchar_t* subkey, const wchar_t* name, DWORD value) {
-    const UniqueHKey key = OpenSampleKey(subkey);
-    if (!key) return;
-    RegSetValueExW(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                   sizeof(value));
-}
-
-inline void WriteString(const wchar_t* subkey, const wchar_t* name, const std::wstring& value) {
-    const UniqueHKey key = OpenSampleKey(subkey);
-    if (!key) return;
-    RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-}
-
-inline void DeleteValue(const wchar_t* subkey, const wchar_t* name) {
-    const UniqueHKey key = OpenSampleKey(subkey);
-    if (key) RegDeleteValueW(key.get(), name);
-}
-
-// Adds one to a REG_DWORD counter (missing counts as 0).
-inline void IncrementDword(const wchar_t* subkey, const wchar_t* name) {
-    WriteDword(subkey, name, ReadDword(subkey, name, 0) + 1);
+    return RegGetValueW(HKEY_LOCAL_MACHINE, path, name, RRF_RT_REG_DWORD | RRF_SUBKEY_WOW6464KEY,
+                        nullptr, &value, &size) == ERROR_SUCCESS
+               ? value
+               : fallback;
 }
 
 // Parses a whole decimal number into `out`; false for anything else.
@@ -146,6 +118,75 @@ inline bool AppendLine(const std::wstring& path, const std::wstring& line,
     return file && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
                              nullptr) &&
            written == bytes.size();
+}
+
+// A security descriptor made from an SDDL string; empty when the string is not one.
+inline UniqueLocal<void> DescriptorFromSddl(const wchar_t* sddl) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor,
+                                                              nullptr)) {
+        return nullptr;
+    }
+    return UniqueLocal<void>(descriptor);
+}
+
+// Quotes one argument so that CommandLineToArgvW gives it back unchanged.
+inline std::wstring QuoteArgument(const std::wstring& arg) {
+    if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
+    std::wstring quoted = L"\"";
+    size_t backslashes = 0;
+    for (const wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes count double before a quote, and the quote itself is escaped.
+        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, L'\\');
+    return quoted + L"\"";
+}
+
+// Starts a process with no inherited handles: `program` by its absolute path, or when null the
+// program that `command_line` names, searched for as CreateProcessW does; `folder` is its
+// current folder (this one's when null). Empty owners and the error in `error` when it cannot.
+inline ProcessHandles StartProcess(const wchar_t* program, std::wstring command_line,
+                                   const wchar_t* folder, DWORD& error) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(program, command_line.data(), nullptr, nullptr,
+                        /*inherit_handles=*/FALSE, 0, /*environment=*/nullptr, folder, &startup,
+                        &info)) {
+        error = GetLastError();
+        return {};
+    }
+    error = ERROR_SUCCESS;
+    return OwnProcessHandles(info);
+}
+
+// Starts `program` by its absolute path with `arguments` and `folder` as current folder.
+inline ProcessHandles StartFromFolder(const std::wstring& program, const std::wstring& arguments,
+                                      const std::wstring& folder, DWORD& error) {
+    return StartProcess(program.c_str(), QuoteArgument(program) + L" " + arguments,
+                        folder.c_str(), error);
+}
+
+// Waits for an overlapped operation on `pipe` that `begun` reports on. False when `stop` (if
+// not null) came first, the time ran out (the operation is then cancelled) or it failed.
+inline bool FinishPipeIo(HANDLE pipe, OVERLAPPED& overlapped, BOOL begun, HANDLE stop,
+                         DWORD timeout_ms, DWORD& bytes) {
+    if (!begun && GetLastError() != ERROR_IO_PENDING) return false;
+    const HANDLE events[] = {overlapped.hEvent, stop};
+    if (WaitForMultipleObjects(stop != nullptr ? 2 : 1, events, /*wait_all=*/FALSE, timeout_ms) !=
+        WAIT_OBJECT_0) {
+        CancelIo(pipe);
+        GetOverlappedResult(pipe, &overlapped, &bytes, /*wait=*/TRUE);
+        return false;
+    }
+    return GetOverlappedResult(pipe, &overlapped, &bytes, /*wait=*/FALSE) != FALSE;
 }
 
 }  // namespace sample

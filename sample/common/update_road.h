@@ -1,12 +1,18 @@
-// The road of an update in the sample product, as the service, the UI program, the drivers and
-// the tests share it:
+// The contract of the sample product's update road: every name, path, access list, request,
+// answer and record that its service, UI program, drivers and tests share, with a parser for
+// each line so that nobody cuts strings by hand.
 //
 //   1. An administrator step places <name>.msi and <name>.msi.sha256 in Incoming.
-//   2. The UI program, running as the user, sends "apply-pending-update" through the pipe.
+//   2. The UI program, running as the user, checks that the pipe is served by the service and
+//      sends "apply-pending-update".
 //   3. The service stages RemoteUpdater.exe and the package in Staging\<token>, checks the
-//      copy's SHA-256, creates the watcher log and starts installer mode from the staged copy;
-//      it answers "started <token>" or "refused: <reason>".
-//   4. The UI starts the relaunch watcher from the staged copy with its own process id.
+//      copy's SHA-256 and creates the watcher log; it answers "staged <token>" or
+//      "refused: <reason>".
+//   4. The UI starts the relaunch watcher from the staged copy with its own process id, then
+//      sends "start <token>".
+//   5. The service starts installer mode from the staged copy, once, for the token it staged
+//      last; it answers "started <token>" or "refused: <reason>".
+// The watcher thus runs before installer mode can end the UI that starts it.
 #pragma once
 
 #include <windows.h>
@@ -20,8 +26,12 @@
 
 namespace sample {
 
+// The service, and the update status record that installer mode publishes.
+inline constexpr wchar_t kServiceName[] = L"Corvanta Remote";
+inline constexpr wchar_t kStatusKey[] = L"SOFTWARE\\Corvanta\\RemoteUpdater";
+inline constexpr wchar_t kStatusValue[] = L"Status";
+
 inline constexpr wchar_t kUpdatePipeName[] = L"\\\\.\\pipe\\CorvantaRemoteUpdate";
-inline constexpr char kApplyRequest[] = "apply-pending-update";
 // Longer requests are malformed; nothing legitimate comes near it.
 inline constexpr size_t kMaxRequestBytes = 256;
 
@@ -29,14 +39,30 @@ inline constexpr size_t kMaxRequestBytes = 256;
 // but not FILE_CREATE_PIPE_INSTANCE (which GENERIC_WRITE would include), so that no user can
 // put up a second instance of the pipe and answer in the service's name.
 inline constexpr wchar_t kPipeSddl[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x0012019b;;;IU)";
-// Incoming, Staging and each staging folder: SYSTEM and Administrators full control, Users
-// read and execute, nothing inherited from above.
+// Corvanta, Updates, Staging and each staging folder: owned by SYSTEM; SYSTEM and
+// Administrators full control, Users read and execute, nothing inherited from above.
 inline constexpr wchar_t kFolderSddl[] =
-    L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x001200a9;;;BU)";
+    L"O:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x001200a9;;;BU)";
+// Incoming: owned by SYSTEM; SYSTEM and Administrators full control, Users no access, so that
+// no user can read, add or swap a pending package.
+inline constexpr wchar_t kIncomingSddl[] = L"O:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 // The watcher log: Users read and append (FILE_APPEND_DATA), never rewrite, delete or change
 // its access list, so that the watcher's lines stay as written.
 inline constexpr wchar_t kWatcherLogSddl[] =
-    L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x0012008d;;;BU)";
+    L"O:SYD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x0012008d;;;BU)";
+
+// Every level of the road below %ProgramData%, parents first, with the access list it is made
+// with. The service makes the missing ones and checks them all at every start.
+struct RoadFolderLevel {
+    const wchar_t* below_program_data;
+    const wchar_t* sddl;
+};
+inline constexpr RoadFolderLevel kRoadFolderLevels[] = {
+    {L"\\Corvanta", kFolderSddl},
+    {L"\\Corvanta\\Updates", kFolderSddl},
+    {L"\\Corvanta\\Updates\\Incoming", kIncomingSddl},
+    {L"\\Corvanta\\Updates\\Staging", kFolderSddl},
+};
 
 inline constexpr wchar_t kUpdaterFileName[] = L"RemoteUpdater.exe";
 inline constexpr wchar_t kWatcherLogFileName[] = L"RemoteUpdater.exe.log";
@@ -48,6 +74,30 @@ inline constexpr size_t kStagingFoldersKept = 3;
 // post the same command, as a user's click would.
 inline constexpr wchar_t kUiWindowClass[] = L"CorvantaRemoteSampleWindow";
 inline constexpr WORD kApplyUpdateCommand = 101;
+
+// The lines the UI program writes in its log for each step, each followed by the answer, the
+// process id or the reason.
+inline constexpr wchar_t kUiAskedToStage[] = L"Asked the service to apply the pending update: ";
+inline constexpr wchar_t kUiStartedWatcher[] = L"Started the relaunch watcher pid ";
+inline constexpr wchar_t kUiAskedToStart[] = L"Asked the service to start the update: ";
+// The service's log line for installer mode, followed by its process id.
+inline constexpr wchar_t kServiceStartedInstaller[] = L"Started installer mode pid ";
+
+// The service's state and host process id as the service manager reports them; all 0 when
+// the service cannot be queried.
+inline SERVICE_STATUS_PROCESS ServiceStatus() {
+    SERVICE_STATUS_PROCESS status = {};
+    const UniqueScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const UniqueScHandle service(
+        manager ? OpenServiceW(manager.get(), kServiceName, SERVICE_QUERY_STATUS) : nullptr);
+    DWORD needed = 0;
+    if (!service || !QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
+                                          reinterpret_cast<BYTE*>(&status), sizeof(status),
+                                          &needed)) {
+        return {};
+    }
+    return status;
+}
 
 struct CoTaskMemoryFreer {
     void operator()(void* memory) const noexcept { CoTaskMemFree(memory); }
@@ -111,52 +161,68 @@ inline std::wstring NewToken() {
     return braced.substr(1, braced.size() - 2);
 }
 
-// A security descriptor made from one of the SDDL strings above.
-inline UniqueLocal<void> DescriptorFromSddl(const wchar_t* sddl) {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor,
-                                                              nullptr)) {
-        return nullptr;
-    }
-    return UniqueLocal<void>(descriptor);
+// The requests, one line each, ended by "\n".
+inline constexpr char kApplyRequest[] = "apply-pending-update";
+inline constexpr char kStartRequest[] = "start ";  // followed by the token
+// The answers, one line each: "staged <token>", "started <token>" or "refused: <reason>".
+inline constexpr char kStagedAnswer[] = "staged ";
+inline constexpr char kStartedAnswer[] = "started ";
+inline constexpr char kRefusedAnswer[] = "refused: ";
+
+inline std::string ApplyRequestLine() { return std::string(kApplyRequest) + "\n"; }
+inline std::string StartRequestLine(const std::wstring& token) {
+    return kStartRequest + Utf8(token) + "\n";
 }
 
-// Quotes one argument so that CommandLineToArgvW gives it back unchanged.
-inline std::wstring QuoteArgument(const std::wstring& arg) {
-    if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
-    std::wstring quoted = L"\"";
-    size_t backslashes = 0;
-    for (const wchar_t c : arg) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        // Backslashes count double before a quote, and the quote itself is escaped.
-        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-        backslashes = 0;
-        quoted += c;
+// One request, as the service reads it (the line without its end).
+struct Request {
+    enum class Kind { kApplyPending, kStart, kUnknown } kind = Kind::kUnknown;
+    std::wstring token;  // for kStart, always well formed
+};
+inline Request ParseRequest(const std::string& line) {
+    if (line == kApplyRequest) return {Request::Kind::kApplyPending, L""};
+    const std::string start = kStartRequest;
+    if (line.compare(0, start.size(), start) == 0) {
+        const std::wstring token = WidenAscii(line.substr(start.size()));
+        if (IsWellFormedToken(token)) return {Request::Kind::kStart, token};
     }
-    quoted.append(backslashes * 2, L'\\');
-    return quoted + L"\"";
+    return {};
 }
 
-// Starts `program` by its absolute path with a quoted command line, no inherited handles and
-// `folder` as current folder. Empty owners and the error in `error` when it cannot.
-inline ProcessHandles StartFromFolder(const std::wstring& program, const std::wstring& arguments,
-                                      const std::wstring& folder, DWORD& error) {
-    std::wstring command_line = QuoteArgument(program) + L" " + arguments;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr,
-                        /*inherit_handles=*/FALSE, 0, /*environment=*/nullptr, folder.c_str(),
-                        &startup, &info)) {
-        error = GetLastError();
-        return {};
+// One answer, as a client reads it (with or without its line end). kNone is no answer at all:
+// the client's own "no answer: <why>" or a line that is none of the three.
+struct Answer {
+    enum class Kind { kStaged, kStarted, kRefused, kNone } kind = Kind::kNone;
+    std::wstring token;  // for kStaged and kStarted, always well formed
+    std::string text;    // the reason of kRefused, the whole line of kNone
+};
+inline Answer ParseAnswer(std::string line) {
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    for (const auto& [prefix, kind] : {std::pair{kStagedAnswer, Answer::Kind::kStaged},
+                                       std::pair{kStartedAnswer, Answer::Kind::kStarted}}) {
+        const std::string expected = prefix;
+        if (line.compare(0, expected.size(), expected) != 0) continue;
+        const std::wstring token = WidenAscii(line.substr(expected.size()));
+        if (IsWellFormedToken(token)) return {kind, token, ""};
     }
-    error = ERROR_SUCCESS;
-    return OwnProcessHandles(info);
+    const std::string refused = kRefusedAnswer;
+    if (line.compare(0, refused.size(), refused) == 0) {
+        return {Answer::Kind::kRefused, L"", line.substr(refused.size())};
+    }
+    return {Answer::Kind::kNone, L"", line};
 }
+
+// The update status record, "<token>|<outcome>" (for instance "<token>|completed").
+struct StatusRecord {
+    std::wstring token;
+    std::wstring outcome;
+};
+inline StatusRecord ParseStatusRecord(const std::wstring& text) {
+    const size_t bar = text.find(L'|');
+    if (bar == std::wstring::npos) return {L"", text};
+    return {text.substr(0, bar), text.substr(bar + 1)};
+}
+inline std::wstring ReadStatusRecord() { return ReadMachineString(kStatusKey, kStatusValue); }
 
 // The top-level window of the UI program running as process `pid`; null when there is none.
 inline HWND FindUiWindow(DWORD pid) {
@@ -191,44 +257,6 @@ inline bool ClickApplyUpdate(DWORD pid, DWORD wait_ms) {
         if (waited >= wait_ms) return false;
         Sleep(50);
     }
-}
-
-// Sends `request` through the update pipe exactly as given and returns the service's answer up
-// to and including its line end; when there is none, "no answer: " and why. The service may
-// identify the client, and do nothing in its name.
-inline std::string ExchangeWithService(const std::string& request) {
-    UniqueHandle pipe;
-    // The one instance serves one client at a time: a busy pipe is waited for.
-    for (int attempt = 0; attempt < 100 && !pipe; ++attempt) {
-        // FILE_WRITE_DATA, not GENERIC_WRITE: the pipe grants users no more (GENERIC_WRITE
-        // would ask for FILE_CREATE_PIPE_INSTANCE too and be denied).
-        pipe = OwnHandle(CreateFileW(kUpdatePipeName, GENERIC_READ | FILE_WRITE_DATA, 0, nullptr,
-                                     OPEN_EXISTING,
-                                     SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
-        const DWORD error = GetLastError();
-        if (!pipe && error != ERROR_PIPE_BUSY) {
-            return "no answer: the update service cannot be reached (error " +
-                   std::to_string(error) + ")";
-        }
-        if (!pipe) WaitNamedPipeW(kUpdatePipeName, 100);
-    }
-    if (!pipe) return "no answer: the update service is busy";
-    DWORD written = 0;
-    if (!WriteFile(pipe.get(), request.data(), static_cast<DWORD>(request.size()), &written,
-                   nullptr)) {
-        const DWORD error = GetLastError();
-        return "no answer: the request could not be sent (error " + std::to_string(error) + ")";
-    }
-    std::string answer;
-    char chunk[128];
-    DWORD read = 0;
-    while (answer.find('\n') == std::string::npos && answer.size() < 1024 &&
-           ReadFile(pipe.get(), chunk, sizeof(chunk), &read, nullptr) && read > 0) {
-        answer.append(chunk, read);
-    }
-    const size_t end = answer.find('\n');
-    return end == std::string::npos ? "no answer: the service closed the channel"
-                                    : answer.substr(0, end + 1);
 }
 
 }  // namespace sample

@@ -1,7 +1,7 @@
 // sample-apply-update.exe: a user's click on "Apply update" in the running UI program, and the
 // update that follows, watched from outside. The update goes the product's own road
-// (update_road.h): the UI asks the service, the service stages the package and starts
-// installer mode, the UI starts the relaunch watcher.
+// (update_road.h): the UI asks the service to stage the package, starts the relaunch watcher
+// and asks the service to start installer mode.
 //
 // Usage:
 //   sample-apply-update.exe --ui-pid <pid> [--timeout-ms <ms>]
@@ -26,7 +26,7 @@
 
 namespace {
 
-constexpr wchar_t kAnswerLine[] = L"UI log: Asked the service to apply the pending update: ";
+constexpr wchar_t kUiLog[] = L"UI log: ";
 constexpr wchar_t kStagedLine[] = L"service log: Staged ";
 
 bool StartsWith(const std::wstring& text, const std::wstring& prefix) {
@@ -51,6 +51,17 @@ struct Outcome {
     std::wstring token;
 };
 
+// The service's last answer in the UI's log: to the request to start the update once it was
+// staged, otherwise to the request to stage it. Empty while there is none.
+std::wstring LastAnswer(const sample::UpdateTimeline& timeline) {
+    const auto staged = FindLogValue(timeline, kUiLog + std::wstring(sample::kUiAskedToStage));
+    if (!staged || sample::ParseAnswer(sample::Utf8(*staged)).kind !=
+                       sample::Answer::Kind::kStaged) {
+        return staged.value_or(L"");
+    }
+    return FindLogValue(timeline, kUiLog + std::wstring(sample::kUiAskedToStart)).value_or(L"");
+}
+
 // Follows the update the click began until it has ended, been refused or run out of time.
 Outcome FollowRoad(sample::UpdateTimeline& timeline, DWORD timeout_ms) {
     Outcome outcome;
@@ -58,13 +69,13 @@ Outcome FollowRoad(sample::UpdateTimeline& timeline, DWORD timeout_ms) {
     const ULONGLONG deadline = GetTickCount64() + timeout_ms;
     while (GetTickCount64() < deadline) {
         timeline.WaitAndLook(20);
-        const auto answer = FindLogValue(timeline, kAnswerLine);
-        if (!answer) continue;
-        outcome.answer = *answer;
-        if (!StartsWith(outcome.answer, L"started ")) break;
-        outcome.token = outcome.answer.substr(8);
+        outcome.answer = LastAnswer(timeline);
+        if (outcome.answer.empty()) continue;
+        const sample::Answer answer = sample::ParseAnswer(sample::Utf8(outcome.answer));
+        if (answer.kind != sample::Answer::Kind::kStarted) break;
+        outcome.token = answer.token;
         const auto staged = FindLogValue(timeline, kStagedLine);
-        if (!followed && staged && sample::IsWellFormedToken(outcome.token)) {
+        if (!followed && staged) {
             const std::wstring folder = sample::StagingFolder(outcome.token);
             timeline.FollowUpdate(folder + L"\\" + sample::kUpdaterFileName,
                                   folder + L"\\" + staged->substr(0, staged->find(L" and ")));

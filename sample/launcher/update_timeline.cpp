@@ -2,6 +2,7 @@
 
 #include <tlhelp32.h>
 
+#include "fixture.h"
 #include "update_road.h"
 
 #include <cstdio>
@@ -12,7 +13,6 @@ namespace sample {
 
 namespace {
 
-constexpr const wchar_t* kServiceName = L"Corvanta Remote";
 constexpr const wchar_t* kWatchedNames[] = {L"RemoteUpdater.exe", L"msiexec.exe",
                                             L"Corvanta Remote.exe",
                                             L"CorvantaRemoteService.exe"};
@@ -39,38 +39,13 @@ bool IsWatchedName(const wchar_t* name) {
     return false;
 }
 
-// A REG_SZ value under HKLM in the 64-bit view, read without creating anything; "" when the
-// key or the value is missing.
-std::wstring ReadMachineString(const wchar_t* subkey, const wchar_t* name) {
-    HKEY raw_key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY,
-                      &raw_key) != ERROR_SUCCESS) {
-        return L"";
-    }
-    const UniqueHKey key(raw_key);
-    std::vector<wchar_t> buffer(4096);
-    DWORD type = 0;
-    DWORD size = static_cast<DWORD>((buffer.size() - 1) * sizeof(wchar_t));
-    const LONG rc = RegQueryValueExW(key.get(), name, nullptr, &type,
-                                     reinterpret_cast<BYTE*>(buffer.data()), &size);
-    if (rc != ERROR_SUCCESS || type != REG_SZ) return L"";
-    std::wstring value(buffer.data(), size / sizeof(wchar_t));
-    while (!value.empty() && value.back() == L'\0') value.pop_back();
-    return value;
-}
-
-// "<pid>|<version>|<image>|<current dir>|<command line>" as the UI program records a start.
+// A start as the UI program's test hooks record it.
 std::wstring DescribeLaunch(const std::wstring& line) {
-    std::vector<std::wstring> fields;
-    size_t begin = 0;
-    for (size_t bar; fields.size() < 4 && (bar = line.find(L'|', begin)) != std::wstring::npos;
-         begin = bar + 1) {
-        fields.push_back(line.substr(begin, bar - begin));
-    }
-    fields.push_back(line.substr(begin));
-    if (fields.size() != 5) return line;
-    return L"pid " + fields[0] + L", version " + fields[1] + L", image " + fields[2] +
-           L", current directory " + fields[3] + L", command line " + fields[4];
+    const fixture::LaunchRecord launch = fixture::ParseLaunchRecord(line);
+    if (launch.pid == 0) return line;
+    return L"pid " + Number(launch.pid) + L", version " + launch.version + L", image " +
+           launch.image_path + L", current directory " + launch.current_directory +
+           L", command line " + launch.command_line;
 }
 
 std::wstring ImagePath(HANDLE process) {
@@ -255,15 +230,15 @@ void UpdateTimeline::NoteNewProcesses() {
 }
 
 void UpdateTimeline::LookAtRecordAndVersion() {
-    NoteChange(record_, ReadMachineString(L"SOFTWARE\\Corvanta\\RemoteUpdater", L"Status"),
+    NoteChange(record_, ReadStatusRecord(),
                L"record: ");
     NoteChange(service_version_,
-               ReadMachineString(L"SOFTWARE\\Corvanta\\SampleService", L"RunningVersion"),
+               ReadMachineString(fixture::kServiceKey, L"RunningVersion"),
                L"service reports version: ");
 }
 
 void UpdateTimeline::LookAtLastLaunch() {
-    const std::wstring launch = ReadMachineString(L"SOFTWARE\\Corvanta\\SampleUI", L"LastLaunch");
+    const std::wstring launch = ReadMachineString(fixture::kUiKey, L"LastLaunch");
     if (first_look_ || launch != last_launch_) {
         last_launch_ = launch;
         Note(L"UI start recorded: " + (launch.empty() ? L"(none)" : DescribeLaunch(launch)));

@@ -18,7 +18,7 @@
 #include <cwchar>
 #include <string>
 
-#include "shared/unique_handles.h"
+#include "sample_common.h"
 
 namespace {
 
@@ -60,16 +60,13 @@ int wmain() {
         fwprintf(stderr, L"usage: sample-run.exe [--detach] <program> [arguments...]\n");
         return 2;
     }
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, /*inherit=*/FALSE, 0, nullptr,
-                        nullptr, &startup, &process)) {
-        wprintf(L"start-failed=%lu\n", GetLastError());
+    DWORD error = 0;
+    const ProcessHandles owned = sample::StartProcess(nullptr, command, nullptr, error);
+    if (!owned.process) {
+        wprintf(L"start-failed=%lu\n", error);
         return 255;
     }
-    const ProcessHandles owned = OwnProcessHandles(process);
-    wprintf(L"pid=%lu\n", process.dwProcessId);
+    wprintf(L"pid=%lu\n", GetProcessId(owned.process.get()));
     fflush(stdout);
 
     DWORD code = 0;

@@ -1,11 +1,13 @@
 #include "pending_update.h"
 
 #include <windows.h>
+#include <aclapi.h>
 #include <bcrypt.h>
 
 #include <algorithm>
 #include <vector>
 
+#include "folder_rules.h"
 #include "update_road.h"
 
 namespace sample {
@@ -29,15 +31,74 @@ ULONGLONG Ticks(const FILETIME& time) {
     return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
-// Makes `path` with `sddl` as its access list; an existing folder counts as made when
-// `may_exist`.
-bool CreateFolderWithSddl(const std::wstring& path, const wchar_t* sddl, bool may_exist) {
+// Set at every start by PrepareUpdateFolders: false while one level of the road is not the
+// service's own, and then nothing is written there and every update request is refused.
+bool g_folders_trusted = false;
+
+struct EventSourceCloser {
+    void operator()(HANDLE source) const noexcept { DeregisterEventSource(source); }
+};
+using UniqueEventSource = std::unique_ptr<std::remove_pointer_t<HANDLE>, EventSourceCloser>;
+
+// Where the service's lines go while its own folder cannot take them.
+void NoteInEventLog(const std::wstring& line) {
+    const UniqueEventSource source(RegisterEventSourceW(nullptr, kServiceName));
+    const wchar_t* strings[] = {line.c_str()};
+    if (source) {
+        ReportEventW(source.get(), EVENTLOG_WARNING_TYPE, 0, 1, nullptr, 1, 0, strings, nullptr);
+    }
+}
+
+// Makes `path` with `sddl` (owner and access list) when it is missing. False, with the error
+// in `error`, when it can neither be made nor found.
+bool MakeFolder(const std::wstring& path, const wchar_t* sddl, DWORD& error) {
     const UniqueLocal<void> descriptor = DescriptorFromSddl(sddl);
-    if (!descriptor) return false;
+    if (!descriptor) {
+        error = GetLastError();
+        return false;
+    }
     SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.get(),
                                       /*bInheritHandle=*/FALSE};
     if (CreateDirectoryW(path.c_str(), &attributes)) return true;
-    return may_exist && GetLastError() == ERROR_ALREADY_EXISTS;
+    error = GetLastError();
+    return error == ERROR_ALREADY_EXISTS;
+}
+
+// The account this service runs as (SYSTEM on Windows); empty when it cannot be read.
+std::vector<BYTE> ServiceAccount() {
+    HANDLE raw = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return {};
+    const UniqueHandle token(raw);
+    std::vector<BYTE> user(sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE);
+    DWORD size = 0;
+    if (!GetTokenInformation(token.get(), TokenUser, user.data(),
+                             static_cast<DWORD>(user.size()), &size)) {
+        return {};
+    }
+    const PSID sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+    const BYTE* bytes = static_cast<const BYTE*>(sid);
+    return std::vector<BYTE>(bytes, bytes + GetLengthSid(sid));
+}
+
+// Judges the folder at `path` as it is, without following it if it is a link.
+FolderVerdict CheckFolder(const std::wstring& path, PSID service_account) {
+    const UniqueHandle folder = OwnHandle(CreateFileW(
+        path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION information = {};
+    if (!folder || !GetFileInformationByHandle(folder.get(), &information)) {
+        return {false, L"cannot be read (error " + Number(GetLastError()) + L")"};
+    }
+    PSECURITY_DESCRIPTOR raw = nullptr;
+    const DWORD error = GetSecurityInfo(
+        folder.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+        nullptr, nullptr, nullptr, nullptr, &raw);
+    const UniqueLocal<void> descriptor(raw);
+    if (error != ERROR_SUCCESS) {
+        return {false, L"its security cannot be read (error " + Number(error) + L")"};
+    }
+    return JudgeFolder(information.dwFileAttributes, descriptor.get(), service_account);
 }
 
 // The package placed last in Incoming: the newest <name>.msi.sha256 whose package is there.
@@ -107,38 +168,57 @@ std::string Sha256OfFile(const std::wstring& path) {
     return hex;
 }
 
-// Removes a staging folder and the files in it; best effort, a later update tries again.
-void RemoveStagingFolder(const std::wstring& folder) {
+// Removes what was found at `path` with `attributes`, never following a link: a junction or
+// link is removed itself, and what it points to is not touched. Best effort: what is left, a
+// later update tries again.
+bool RemoveEntry(const std::wstring& path, DWORD attributes) {
+    switch (HowToRemove(attributes)) {
+        case Removal::kDeleteFile:
+            return DeleteFileW(path.c_str()) != FALSE;
+        case Removal::kRemoveLink:
+            return RemoveDirectoryW(path.c_str()) != FALSE;
+        case Removal::kEmptyAndRemove:
+            break;
+    }
     WIN32_FIND_DATAW data = {};
     {
-        const UniqueFind find = FindFirst(folder + L"\\*", data);
+        const UniqueFind find = FindFirst(path + L"\\*", data);
         for (bool more = find != nullptr; more; more = FindNextFileW(find.get(), &data) != FALSE) {
-            if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-                DeleteFileW((folder + L"\\" + data.cFileName).c_str());
+            const std::wstring name = data.cFileName;
+            if (name != L"." && name != L"..") {
+                RemoveEntry(path + L"\\" + name, data.dwFileAttributes);
             }
         }
     }
-    if (RemoveDirectoryW(folder.c_str())) {
-        NoteInServiceLog(L"Removed the staging folder " + folder);
-    }
+    return RemoveDirectoryW(path.c_str()) != FALSE;
+}
+
+void RemoveStagingFolder(const std::wstring& folder, DWORD attributes) {
+    if (RemoveEntry(folder, attributes)) NoteInServiceLog(L"Removed the staging folder " + folder);
 }
 
 // Keeps the newest staging folders (the one just made among them) and removes the others.
 void RemoveOldStagingFolders() {
-    std::vector<std::pair<ULONGLONG, std::wstring>> folders;
+    struct Found {
+        ULONGLONG created;
+        std::wstring token;
+        DWORD attributes;
+        bool operator<(const Found& other) const { return created < other.created; }
+    };
+    std::vector<Found> folders;
     WIN32_FIND_DATAW data = {};
     {
         const UniqueFind find = FindFirst(StagingRoot() + L"\\*", data);
         for (bool more = find != nullptr; more; more = FindNextFileW(find.get(), &data) != FALSE) {
-            const bool folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-            if (folder && IsWellFormedToken(data.cFileName)) {
-                folders.emplace_back(Ticks(data.ftCreationTime), data.cFileName);
+            if (IsWellFormedToken(data.cFileName)) {
+                folders.push_back({Ticks(data.ftCreationTime), data.cFileName,
+                                   data.dwFileAttributes});
             }
         }
     }
     std::sort(folders.rbegin(), folders.rend());
     for (size_t i = kStagingFoldersKept; i < folders.size(); ++i) {
-        RemoveStagingFolder(StagingFolder(folders[i].second));
+        RemoveStagingFolder(StagingFolder(folders[i].token), folders[i].attributes);
     }
 }
 
@@ -186,16 +266,68 @@ bool CreateWatcherLog(const std::wstring& staging) {
 
 std::string Refuse(const std::string& reason) {
     NoteInServiceLog(L"Refused: " + WidenAscii(reason));
-    return "refused: " + reason;
+    return kRefusedAnswer + reason;
 }
 
-// Fills the new staging folder and starts installer mode from it; returns why it could not,
-// or empty.
-std::string StageAndStartInstaller(const std::wstring& package, const std::wstring& staging,
-                                   const std::wstring& token, UpdateState& state) {
+// Fills the new staging folder; returns why it could not, or empty.
+std::string Stage(const std::wstring& package, const std::wstring& staging) {
     if (!StageFiles(package, staging)) return "staging failed";
     if (!PackageHashMatches(package, staging)) return "package hash mismatch";
     if (!CreateWatcherLog(staging)) return "staging failed";
+    return "";
+}
+
+// Forgets the update staged but not started, and removes its folder: it can no longer start.
+void DropStagedUpdate(UpdateState& state) {
+    if (state.staged_token.empty()) return;
+    NoteInServiceLog(L"Dropped the update staged as " + state.staged_token + L", never started");
+    const std::wstring folder = StagingFolder(state.staged_token);
+    RemoveStagingFolder(folder, GetFileAttributesW(folder.c_str()));
+    state.staged_token.clear();
+    state.staged_package.clear();
+}
+
+bool InstallerRuns(const UpdateState& state) {
+    return state.installer && WaitForSingleObject(state.installer.get(), 0) == WAIT_TIMEOUT;
+}
+
+// Stages the newest pending package under a fresh token, to be started by StartStaged.
+std::string StagePendingUpdate(ULONG session, UpdateState& state) {
+    if (InstallerRuns(state)) return Refuse("an update is already running");
+    DropStagedUpdate(state);
+    const std::wstring package = FindPendingPackage();
+    if (package.empty()) return Refuse("no pending package");
+    const std::wstring token = NewToken();
+    const std::wstring staging = StagingFolder(token);
+    DWORD error = 0;
+    if (token.empty() || staging.empty() || !MakeFolder(staging, kFolderSddl, error) ||
+        error == ERROR_ALREADY_EXISTS) {
+        return Refuse("staging failed");
+    }
+    const std::string failure = Stage(package, staging);
+    if (!failure.empty()) {
+        RemoveStagingFolder(staging, GetFileAttributesW(staging.c_str()));
+        return Refuse(failure);
+    }
+    state.staged_token = token;
+    state.staged_package = package;
+    state.staged_session = session;
+    return kStagedAnswer + Utf8(token);
+}
+
+// Starts installer mode from the staging folder of `token`, the update staged last, once, for
+// a client in the session that staged it: a user of another session who lists Staging and
+// sees the token cannot start the update before its user interface has started the watcher.
+std::string StartStaged(const std::wstring& token, ULONG session, UpdateState& state) {
+    if (InstallerRuns(state)) return Refuse("an update is already running");
+    if (state.staged_token.empty() || token != state.staged_token ||
+        session != state.staged_session) {
+        return Refuse("no update staged as " + Utf8(token));
+    }
+    const std::wstring package = state.staged_package;
+    state.staged_token.clear();
+    state.staged_package.clear();
+    const std::wstring staging = StagingFolder(token);
     const std::wstring updater = staging + L"\\" + kUpdaterFileName;
     DWORD error = 0;
     const std::wstring arguments = L"--edk-remote-install-msi " +
@@ -203,58 +335,56 @@ std::string StageAndStartInstaller(const std::wstring& package, const std::wstri
     ProcessHandles installer = StartFromFolder(updater, arguments, staging, error);
     if (!installer.process) {
         NoteInServiceLog(L"Could not start installer mode (error " + Number(error) + L")");
-        return "installer mode could not start";
+        RemoveStagingFolder(staging, GetFileAttributesW(staging.c_str()));
+        return Refuse("installer mode could not start");
     }
-    NoteInServiceLog(L"Started installer mode pid " +
-                     Number(GetProcessId(installer.process.get())) + L" from " + updater +
-                     L", token " + token);
+    NoteInServiceLog(kServiceStartedInstaller + Number(GetProcessId(installer.process.get())) +
+                     L" from " + updater + L", token " + token);
     state.installer = std::move(installer.process);
-    return "";
+    // Started: the same package is not handed over twice.
+    DeleteFileW((IncomingFolder() + L"\\" + package + kHashSuffix).c_str());
+    DeleteFileW((IncomingFolder() + L"\\" + package).c_str());
+    RemoveOldStagingFolders();
+    return kStartedAnswer + Utf8(token);
 }
 
 }  // namespace
 
 void NoteInServiceLog(const std::wstring& line) {
-    if (!ServiceLogPath().empty()) AppendLine(ServiceLogPath(), line);
+    if (!g_folders_trusted || ServiceLogPath().empty()) {
+        NoteInEventLog(line);
+    } else {
+        AppendLine(ServiceLogPath(), line);
+    }
 }
 
-bool PrepareUpdateFolders() noexcept {
-    if (UpdatesFolder().empty()) return false;
-    CreateDirectoryW((ProgramDataFolder() + L"\\Corvanta").c_str(), nullptr);
-    return CreateFolderWithSddl(UpdatesFolder(), kFolderSddl, /*may_exist=*/true) &&
-           CreateFolderWithSddl(IncomingFolder(), kFolderSddl, /*may_exist=*/true) &&
-           CreateFolderWithSddl(StagingRoot(), kFolderSddl, /*may_exist=*/true);
+FolderVerdict PrepareUpdateFolders() {
+    g_folders_trusted = false;
+    const std::wstring program_data = ProgramDataFolder();
+    if (program_data.empty()) return {false, L"%ProgramData% is unknown"};
+    std::vector<BYTE> account = ServiceAccount();
+    for (const RoadFolderLevel& level : kRoadFolderLevels) {
+        const std::wstring path = program_data + level.below_program_data;
+        DWORD error = 0;
+        FolderVerdict verdict =
+            MakeFolder(path, level.sddl, error)
+                ? CheckFolder(path, account.empty() ? nullptr : account.data())
+                : FolderVerdict{false, L"cannot be made (error " + Number(error) + L")"};
+        if (!verdict.trusted) return {false, path + L": " + verdict.reason};
+    }
+    g_folders_trusted = true;
+    return {true, L""};
 }
 
-std::string ApplyPendingUpdate(UpdateState& state) {
-    if (state.installer && WaitForSingleObject(state.installer.get(), 0) == WAIT_TIMEOUT) {
-        return Refuse("an update is already running");
-    }
-    if (UpdatesFolder().empty()) return Refuse("staging failed");
-    const std::wstring package = FindPendingPackage();
-    if (package.empty()) return Refuse("no pending package");
-    const std::wstring token = NewToken();
-    const std::wstring staging = StagingFolder(token);
-    if (token.empty() || !CreateFolderWithSddl(staging, kFolderSddl, /*may_exist=*/false)) {
-        return Refuse("staging failed");
-    }
-    const std::string failure = StageAndStartInstaller(package, staging, token, state);
-    if (!failure.empty()) {
-        RemoveStagingFolder(staging);
-        return Refuse(failure);
-    }
-    // Applied: the same package is not handed over twice.
-    DeleteFileW((IncomingFolder() + L"\\" + package + kHashSuffix).c_str());
-    DeleteFileW((IncomingFolder() + L"\\" + package).c_str());
-    RemoveOldStagingFolders();
-    return "started " + Utf8(token);
-}
-
-std::string AnswerRequest(const std::string& request, bool well_formed, UpdateState& state) {
+std::string AnswerRequest(const std::string& line, bool well_formed, ULONG session,
+                          UpdateState& state) {
     if (!well_formed) return Refuse("malformed request");
-    if (request != kApplyRequest) return Refuse("unknown request");
-    NoteInServiceLog(L"Request: apply-pending-update");
-    return ApplyPendingUpdate(state);
+    const Request request = ParseRequest(line);
+    if (request.kind == Request::Kind::kUnknown) return Refuse("unknown request");
+    NoteInServiceLog(L"Request: " + WidenAscii(line));
+    if (!g_folders_trusted) return Refuse("the update folders are not the service's own");
+    if (request.kind == Request::Kind::kStart) return StartStaged(request.token, session, state);
+    return StagePendingUpdate(session, state);
 }
 
 }  // namespace sample

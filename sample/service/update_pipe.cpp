@@ -3,6 +3,7 @@
 #include <string>
 
 #include "pending_update.h"
+#include "service_hooks.h"
 #include "update_road.h"
 
 namespace sample {
@@ -12,20 +13,6 @@ namespace {
 // A client gets this long to send its request and take the answer, so that one that sends
 // nothing cannot hold the channel.
 constexpr DWORD kClientTimeoutMs = 5000;
-
-// Waits for an overlapped operation on `pipe` that `begun` reports on. False when `stop` came
-// first, the time ran out (the operation is then cancelled) or it failed.
-bool FinishIo(HANDLE pipe, OVERLAPPED& overlapped, BOOL begun, HANDLE stop, DWORD timeout_ms,
-              DWORD& bytes) {
-    if (!begun && GetLastError() != ERROR_IO_PENDING) return false;
-    const HANDLE events[] = {overlapped.hEvent, stop};
-    if (WaitForMultipleObjects(2, events, /*wait_all=*/FALSE, timeout_ms) != WAIT_OBJECT_0) {
-        CancelIo(pipe);
-        GetOverlappedResult(pipe, &overlapped, &bytes, /*wait=*/TRUE);
-        return false;
-    }
-    return GetOverlappedResult(pipe, &overlapped, &bytes, /*wait=*/FALSE) != FALSE;
-}
 
 // False once `stop` is signalled.
 bool WaitForClient(HANDLE pipe, HANDLE io_event, HANDLE stop) {
@@ -37,7 +24,7 @@ bool WaitForClient(HANDLE pipe, HANDLE io_event, HANDLE stop) {
         const DWORD error = GetLastError();
         if (!begun && error == ERROR_PIPE_CONNECTED) return true;
         DWORD bytes = 0;
-        if (FinishIo(pipe, overlapped, begun, stop, INFINITE, bytes)) return true;
+        if (FinishPipeIo(pipe, overlapped, begun, stop, INFINITE, bytes)) return true;
         // A client that came and went before it was served; the pause keeps a pipe that
         // fails every time from spinning.
         if (WaitForSingleObject(stop, 100) == WAIT_OBJECT_0) return false;
@@ -59,7 +46,7 @@ std::string ReadRequest(HANDLE pipe, HANDLE io_event, HANDLE stop, bool& well_fo
         ResetEvent(io_event);
         const BOOL begun = ReadFile(pipe, chunk, sizeof(chunk), nullptr, &overlapped);
         DWORD read = 0;
-        if (!FinishIo(pipe, overlapped, begun, stop, static_cast<DWORD>(deadline - now), read) ||
+        if (!FinishPipeIo(pipe, overlapped, begun, stop, static_cast<DWORD>(deadline - now), read) ||
             read == 0) {
             break;
         }
@@ -82,34 +69,51 @@ void WriteAnswer(HANDLE pipe, HANDLE io_event, HANDLE stop, const std::string& a
     const BOOL begun = WriteFile(pipe, answer.data(), static_cast<DWORD>(answer.size()), nullptr,
                                  &overlapped);
     DWORD written = 0;
-    if (FinishIo(pipe, overlapped, begun, stop, kClientTimeoutMs, written)) FlushFileBuffers(pipe);
+    if (FinishPipeIo(pipe, overlapped, begun, stop, kClientTimeoutMs, written)) FlushFileBuffers(pipe);
+}
+
+// Creates the pipe's one instance, which must be the first: while the service was stopped
+// another process may have taken the name, and the service does not serve behind it. Tries
+// again, logging each failure, with pauses from 1 s up to 1 min, until it succeeds or `stop`
+// is signalled; empty then.
+UniqueHandle CreatePipeInstance(HANDLE stop, PSECURITY_DESCRIPTOR descriptor) {
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, /*bInheritHandle=*/FALSE};
+    for (DWORD pause_ms = 1000;; pause_ms = pause_ms < 60000 ? pause_ms * 2 : 60000) {
+        UniqueHandle pipe = OwnHandle(CreateNamedPipeW(
+            kUpdatePipeName,
+            PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+            PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+            /*max_instances=*/1, /*out_buffer=*/512, /*in_buffer=*/512, /*default_timeout=*/0,
+            descriptor ? &attributes : nullptr));
+        if (pipe) return pipe;
+        const DWORD error = GetLastError();
+        NoteInServiceLog(L"Could not create the update pipe (error " + std::to_wstring(error) +
+                         L"); trying again in " + std::to_wstring(pause_ms / 1000) + L" s");
+        if (WaitForSingleObject(stop, pause_ms) == WAIT_OBJECT_0) return nullptr;
+    }
 }
 
 DWORD WINAPI ServeUpdatePipe(void* stop_event) {
     const HANDLE stop = stop_event;
     const UniqueLocal<void> descriptor = DescriptorFromSddl(kPipeSddl);
-    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.get(),
-                                      /*bInheritHandle=*/FALSE};
-    // One instance, reused for every client, and it must be the first: if another process
-    // already holds the name, the service does not serve rather than sit behind it.
-    const UniqueHandle pipe = OwnHandle(CreateNamedPipeW(
-        kUpdatePipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
-        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-        /*max_instances=*/1, /*out_buffer=*/512, /*in_buffer=*/512, /*default_timeout=*/0,
-        descriptor ? &attributes : nullptr));
-    const DWORD error = GetLastError();
     const UniqueHandle io_event = OwnHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!descriptor || !pipe || !io_event) {
-        NoteInServiceLog(L"Could not create the update pipe (error " + std::to_wstring(error) +
-                         L")");
+    if (!descriptor || !io_event) {
+        NoteInServiceLog(L"Could not prepare the update pipe (error " +
+                         std::to_wstring(GetLastError()) + L")");
         return 1;
     }
+    const UniqueHandle pipe = CreatePipeInstance(stop, descriptor.get());
+    if (!pipe) return 0;
+    NoteInServiceLog(L"Serving the update pipe");
     UpdateState state;
     while (WaitForClient(pipe.get(), io_event.get(), stop)) {
         bool well_formed = false;
         const std::string request = ReadRequest(pipe.get(), io_event.get(), stop, well_formed);
-        WriteAnswer(pipe.get(), io_event.get(), stop,
-                    AnswerRequest(request, well_formed, state) + "\n");
+        ULONG session = 0;
+        GetNamedPipeClientSessionId(pipe.get(), &session);
+        std::string answer = AnswerRequest(request, well_formed, session, state) + "\n";
+        Hooks().Answering();
+        WriteAnswer(pipe.get(), io_event.get(), stop, answer);
         DisconnectNamedPipe(pipe.get());
     }
     return 0;

@@ -2,23 +2,17 @@
 // version it was built as, and a message loop, so that it becomes input-idle like any GUI
 // program.
 //
-// Every start is recorded, so that a test can see who was started from where:
-//   - the line "<pid>|<version>|<image path>|<current dir>|<command line>" is appended
-//     (UTF-8, LF) to the file named by the environment variable CORVANTA_SAMPLE_TRACE, if set;
-//   - the same text is stored as LastLaunch (REG_SZ) under HKLM\SOFTWARE\Corvanta\SampleUI,
-//     and the DWORD counter Launches there is increased.
-//
-// Options:
-//   --exit-code N      exit at once with code N, without a window or message loop
-//   --exit-after-ms N  close the window after N ms and exit with code 0
-//   --busy-ms N        sleep N ms before creating the window (input-idle comes that much later)
-// Registry, under the same key: while the DWORD FailLaunches is above 0, a start counts it
-// down by one and exits at once with the DWORD FailExitCode (1 when missing).
-//
-// Its "Apply update" button (command kApplyUpdateCommand, which drivers post as a click) asks
-// the service through \\.\pipe\CorvantaRemoteUpdate to apply the pending update; on
-// "started <token>" it starts the relaunch watcher from the staged copy of the updater with its
-// own process id and that token, and runs on until installer mode ends it (update_road.h).
+// Its "Apply update" button (command kApplyUpdateCommand, which drivers post as a click)
+// updates the product on the road of update_road.h, on a worker thread so that the window
+// stays responsive whatever the pipe does:
+//   1. it asks the service, through \\.\pipe\CorvantaRemoteUpdate and only once it has checked
+//      that the service serves the pipe, to stage the pending update; the answer is
+//      "staged <token>";
+//   2. it starts the relaunch watcher from the staged copy of the updater with its own process
+//      id and that token;
+//   3. it asks the service to start the staged update; installer mode then ends this program,
+//      and the watcher starts the new one. When the service does not start it, the watcher is
+//      ended again.
 // Each step is a line in the user's log, %LOCALAPPDATA%\Corvanta\Corvanta Remote.log.
 
 #include <windows.h>
@@ -26,65 +20,13 @@
 #include <string>
 
 #include "sample_common.h"
+#include "ui_hooks.h"
+#include "update_client.h"
 #include "update_road.h"
 
 namespace {
 
-constexpr const wchar_t* kKey = L"SampleUI";
-constexpr UINT_PTR kExitTimer = 1;
-
-struct Options {
-    bool exit_at_once = false;
-    DWORD exit_code = 0;
-    DWORD exit_after_ms = 0;
-    DWORD busy_ms = 0;
-};
-
-bool ParseOptions(Options& out) {
-    int argc = 0;
-    const UniqueLocal<wchar_t*> owned_argv(CommandLineToArgvW(GetCommandLineW(), &argc));
-    wchar_t** argv = owned_argv.get();
-    if (argv == nullptr) return false;
-    bool ok = true;
-    for (int i = 1; i < argc && ok; i += 2) {
-        DWORD value = 0;
-        ok = i + 1 < argc && sample::ParseDword(argv[i + 1], value);
-        if (!ok) break;
-        if (lstrcmpW(argv[i], L"--exit-code") == 0) {
-            out.exit_at_once = true;
-            out.exit_code = value;
-        } else if (lstrcmpW(argv[i], L"--exit-after-ms") == 0) {
-            out.exit_after_ms = value;
-        } else if (lstrcmpW(argv[i], L"--busy-ms") == 0) {
-            out.busy_ms = value;
-        } else {
-            ok = false;
-        }
-    }
-    return ok;
-}
-
-std::wstring CurrentDirectory() {
-    wchar_t buffer[MAX_PATH * 4] = {};
-    const DWORD length = GetCurrentDirectoryW(MAX_PATH * 4, buffer);
-    return (length == 0 || length >= MAX_PATH * 4) ? L"" : std::wstring(buffer, length);
-}
-
-void AppendToTraceFile(const std::wstring& line) {
-    wchar_t path[MAX_PATH * 4] = {};
-    const DWORD length = GetEnvironmentVariableW(L"CORVANTA_SAMPLE_TRACE", path, MAX_PATH * 4);
-    if (length == 0 || length >= MAX_PATH * 4) return;
-    sample::AppendLine(path, line, L"\n");
-}
-
-void RecordLaunch() {
-    const std::wstring line = std::to_wstring(GetCurrentProcessId()) + L"|" + sample::OwnVersion() +
-                              L"|" + sample::OwnImagePath() + L"|" + CurrentDirectory() + L"|" +
-                              GetCommandLineW();
-    AppendToTraceFile(line);
-    sample::WriteString(kKey, L"LastLaunch", line);
-    sample::IncrementDword(kKey, L"Launches");
-}
+UniqueHandle g_update_worker;  // the thread of the update under way, if any
 
 void NoteInUiLog(const std::wstring& line) {
     const std::wstring path = sample::UiLogPath();
@@ -93,47 +35,64 @@ void NoteInUiLog(const std::wstring& line) {
     sample::AppendLine(path, line);
 }
 
-// Sends the one request the service takes and returns its one-line answer, or why there is
-// none.
-std::string AskServiceToApplyUpdate() {
-    std::string answer = sample::ExchangeWithService(std::string(sample::kApplyRequest) + "\n");
+// Sends one request and notes the answer after `log_prefix`.
+sample::Answer Ask(const std::string& request, const wchar_t* log_prefix) {
+    std::string answer = sample::ExchangeWithService(request);
     if (!answer.empty() && answer.back() == '\n') answer.pop_back();
-    return answer;
+    NoteInUiLog(log_prefix + sample::WidenAscii(answer));
+    return sample::ParseAnswer(answer);
 }
 
 // The watcher runs from the staged copy, which the package does not replace, with this
 // process's id while it still runs, so that the id cannot belong to another process yet.
-void StartRelaunchWatcher(const std::wstring& token) {
+ProcessHandles StartRelaunchWatcher(const std::wstring& token) {
     const std::wstring staging = sample::StagingFolder(token);
-    if (staging.empty()) {
-        NoteInUiLog(L"The staging folder is unknown: the relaunch watcher is not started");
-        return;
-    }
     const std::wstring updater = staging + L"\\" + sample::kUpdaterFileName;
-    DWORD error = 0;
-    const ProcessHandles watcher = sample::StartFromFolder(
-        updater, L"--edk-remote-relaunch " + std::to_wstring(GetCurrentProcessId()) + L" " + token,
-        staging, error);
+    DWORD error = ERROR_PATH_NOT_FOUND;
+    ProcessHandles watcher;
+    if (!staging.empty()) {
+        watcher = sample::StartFromFolder(
+            updater,
+            L"--edk-remote-relaunch " + std::to_wstring(GetCurrentProcessId()) + L" " + token,
+            staging, error);
+    }
     if (!watcher.process) {
         NoteInUiLog(L"Could not start the relaunch watcher (error " + std::to_wstring(error) +
-                    L")");
-        return;
+                    L"): the update is not started");
+        return {};
     }
-    NoteInUiLog(L"Started the relaunch watcher pid " +
-                std::to_wstring(GetProcessId(watcher.process.get())) + L" from " + updater);
+    NoteInUiLog(sample::kUiStartedWatcher + std::to_wstring(GetProcessId(watcher.process.get())) +
+                L" from " + updater);
+    return watcher;
 }
 
-void ApplyUpdate() {
-    const std::string answer = AskServiceToApplyUpdate();
-    NoteInUiLog(L"Asked the service to apply the pending update: " + sample::WidenAscii(answer));
-    const std::string started = "started ";
-    if (answer.compare(0, started.size(), started) != 0) return;
-    const std::wstring token = sample::WidenAscii(answer.substr(started.size()));
-    if (!sample::IsWellFormedToken(token)) {
-        NoteInUiLog(L"Not a token: the relaunch watcher is not started");
+// The watcher is started before installer mode can be, so that installer mode cannot end this
+// program before someone waits to start the new one.
+DWORD WINAPI ApplyUpdate(void* /*unused*/) {
+    const sample::Answer staged = Ask(sample::ApplyRequestLine(), sample::kUiAskedToStage);
+    if (staged.kind != sample::Answer::Kind::kStaged) return 0;
+    sample::Hooks().BeforeWatcher();
+    const ProcessHandles watcher = StartRelaunchWatcher(staged.token);
+    if (!watcher.process) return 0;
+    const sample::Answer started =
+        Ask(sample::StartRequestLine(staged.token), sample::kUiAskedToStart);
+    if (started.kind != sample::Answer::Kind::kStarted || started.token != staged.token) {
+        TerminateProcess(watcher.process.get(), 1);
+        NoteInUiLog(L"Ended the relaunch watcher: the update did not start");
+    }
+    return 0;
+}
+
+void OnApplyUpdateClicked() {
+    if (g_update_worker && WaitForSingleObject(g_update_worker.get(), 0) == WAIT_TIMEOUT) {
+        NoteInUiLog(L"An update is already being asked for");
         return;
     }
-    StartRelaunchWatcher(token);
+    g_update_worker = OwnHandle(CreateThread(nullptr, 0, ApplyUpdate, nullptr, 0, nullptr));
+    if (!g_update_worker) {
+        NoteInUiLog(L"Could not ask for the update (error " + std::to_wstring(GetLastError()) +
+                    L")");
+    }
 }
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -149,10 +108,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
             return 0;
         }
         case WM_COMMAND:
-            if (LOWORD(wparam) == sample::kApplyUpdateCommand) ApplyUpdate();
-            return 0;
-        case WM_TIMER:
-            if (wparam == kExitTimer) DestroyWindow(window);
+            if (LOWORD(wparam) == sample::kApplyUpdateCommand) OnApplyUpdateClicked();
             return 0;
         case WM_DESTROY:
             PostQuitMessage(0);
@@ -166,17 +122,9 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, wchar_t* /*command_line*/,
                     int show) {
-    RecordLaunch();
-    Options options;
-    if (!ParseOptions(options)) return 2;
-    if (options.exit_at_once) return static_cast<int>(options.exit_code);
-
-    const DWORD failures_left = sample::ReadDword(kKey, L"FailLaunches", 0);
-    if (failures_left > 0) {
-        sample::WriteDword(kKey, L"FailLaunches", failures_left - 1);
-        return static_cast<int>(sample::ReadDword(kKey, L"FailExitCode", 1));
-    }
-    if (options.busy_ms != 0) Sleep(options.busy_ms);
+    int exit_code = 0;
+    if (sample::Hooks().Launched(exit_code)) return exit_code;
+    sample::Hooks().BeforeWindow();
 
     WNDCLASSEXW window_class = {};
     window_class.cbSize = sizeof(window_class);
@@ -198,7 +146,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, wchar_t* /*comma
                     instance, nullptr);
     ShowWindow(window, show);
     UpdateWindow(window);
-    if (options.exit_after_ms != 0) SetTimer(window, kExitTimer, options.exit_after_ms, nullptr);
+    sample::Hooks().WindowShown(window);
 
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {

@@ -1,8 +1,8 @@
 // Whole updates under Wine on the sample product's own road: an
 // administrator step places a package and its SHA-256 in the service's
 // Incoming folder, a click on the UI's "Apply update" makes it ask the service
-// through the pipe, the service stages the package with a copy of the updater
-// and starts installer mode, and the UI starts the relaunch watcher. Each test
+// through the pipe to stage the package with a copy of the updater, start the
+// relaunch watcher and ask the service to start installer mode. Each test
 // checks what a user would see, in a prefix of its own with version 1
 // installed and its service running.
 #include <gtest/gtest.h>
@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "support/sample_product.h"
+#include "update_client.h"
 #include "update_road.h"
 
 namespace {
@@ -180,12 +181,16 @@ class UpdateRoad : public ::testing::Test {
     const LogFollower service_log(sample::ServiceLogPath());
     RoadUpdate update;
     EXPECT_TRUE(sample::ClickApplyUpdate(ui_pid, 10000)) << "no window of pid " << ui_pid;
-    update.answer = ui_log.WaitForLine(
-        "Asked the service to apply the pending update: ", kAnswerTimeoutMs);
-    if (update.answer.rfind("started ", 0) != 0) return update;
-    update.token = sample::WidenAscii(update.answer.substr(8));
-    update.installer = OpenById(service_log.WaitForLine("Started installer mode pid ", 5000));
-    update.watcher = OpenById(ui_log.WaitForLine("Started the relaunch watcher pid ", 5000));
+    update.answer = ui_log.WaitForLine(Narrow(sample::kUiAskedToStage), kAnswerTimeoutMs);
+    if (sample::ParseAnswer(update.answer).kind == sample::Answer::Kind::kStaged) {
+      update.answer = ui_log.WaitForLine(Narrow(sample::kUiAskedToStart), kAnswerTimeoutMs);
+    }
+    const sample::Answer answer = sample::ParseAnswer(update.answer);
+    if (answer.kind != sample::Answer::Kind::kStarted) return update;
+    update.token = answer.token;
+    update.installer =
+        OpenById(service_log.WaitForLine(Narrow(sample::kServiceStartedInstaller), 5000));
+    update.watcher = OpenById(ui_log.WaitForLine(Narrow(sample::kUiStartedWatcher), 5000));
     for (auto [process, parent, image] :
          {std::tuple{update.installer.get(), &update.installer_parent, &update.installer_image},
           std::tuple{update.watcher.get(), &update.watcher_parent, &update.watcher_image}}) {
@@ -294,6 +299,7 @@ TEST_F(UpdateRoad, RequestsOtherThanApplyPendingUpdateAreRefused) {
       {"install-msi C:\\packages\\CorvantaRemote-2.0.0.msi\n", "unknown request"},
       {"APPLY-PENDING-UPDATE\n", "unknown request"},
       {"\n", "unknown request"},
+      {"start C:\\packages\\CorvantaRemote-2.0.0.msi\n", "unknown request"},
       {"apply-pending-update\nC:\\packages\\CorvantaRemote-2.0.0.msi\n", "malformed request"},
       {std::string("apply-pending-update\0\n", 22), "malformed request"},
       {"apply-pending-update\xff\n", "malformed request"},
@@ -303,6 +309,10 @@ TEST_F(UpdateRoad, RequestsOtherThanApplyPendingUpdateAreRefused) {
   for (const auto& c : cases) {
     EXPECT_EQ(sample::ExchangeWithService(c.request), "refused: " + c.answer + "\n") << c.request;
   }
+  // A token the service did not stage last starts nothing, however well formed.
+  const std::wstring unknown = sample::NewToken();
+  EXPECT_EQ(sample::ExchangeWithService(sample::StartRequestLine(unknown)),
+            "refused: no update staged as " + Narrow(unknown) + "\n");
 
   ExpectNothingStarted(service_host);
   EXPECT_TRUE(FileExistsAt(sample::IncomingFolder() + L"\\CorvantaRemote-2.0.0.msi"));
@@ -366,6 +376,65 @@ TEST_F(UpdateRoad, NewUpdateCompletesAfterInstallerModeWasKilled) {
     EXPECT_NE(next.token, killed.token);
     if (HasFatalFailure()) return;
   }
+}
+
+// The UI starts the watcher before it lets the service start installer mode,
+// so that however long the UI takes, installer mode cannot end it before the
+// watcher waits for it.
+TEST_F(UpdateRoad, UiThatIsSlowToStartTheWatcherStillRelaunches) {
+  WriteSampleDword(L"SampleUI", L"WatcherDelayMs", 8000);
+  PlacePending(L"CorvantaRemote-2.0.0.msi");
+  const DWORD service_host = RemoteServiceStatus().dwProcessId;
+
+  RoadUpdate update = Click(old_ui_pid_);
+  Finish(update);
+
+  ExpectCompleted(update, L"2.0.0", old_ui_pid_, service_host);
+}
+
+// Installer mode stops the service at every update, which frees the pipe's
+// name: a user's process that takes it must get nothing from the UI, and the
+// service must serve again once the name is free.
+TEST_F(UpdateRoad, SquattedPipeIsRefusedAndTheServiceTakesItBack) {
+  const UniqueScHandle service = OpenRemoteServiceForTest();
+  SERVICE_STATUS status{};
+  ASSERT_TRUE(::ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
+  ASSERT_TRUE(WaitUntil(
+      [] { return RemoteServiceStatus().dwCurrentState == SERVICE_STOPPED; }, 60000));
+  UniqueHandle squatter = OwnHandle(::CreateNamedPipeW(
+      sample::kUpdatePipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
+      PIPE_TYPE_BYTE, 1, 512, 512, 0, nullptr));
+  ASSERT_TRUE(squatter) << ::GetLastError();
+  const LogFollower service_log(sample::ServiceLogPath());
+  const LogFollower ui_log(sample::UiLogPath());
+  ASSERT_TRUE(::StartServiceW(service.get(), 0, nullptr)) << ::GetLastError();
+  EXPECT_FALSE(service_log.WaitForLine("Could not create the update pipe (error ", 60000).empty());
+
+  EXPECT_TRUE(sample::ClickApplyUpdate(old_ui_pid_, 10000));
+  EXPECT_EQ(ui_log.WaitForLine(Narrow(sample::kUiAskedToStage), kAnswerTimeoutMs)
+                .rfind("no answer: the pipe is not served by the update service", 0),
+            0u);
+  DWORD sent_to_squatter = 0;
+  ::PeekNamedPipe(squatter.get(), nullptr, 0, nullptr, &sent_to_squatter, nullptr);
+  EXPECT_EQ(sent_to_squatter, 0u);
+
+  squatter.reset();
+  EXPECT_EQ(service_log.WaitForLine("Serving the update ", 120000), "pipe");
+  EXPECT_EQ(sample::ExchangeWithService(sample::ApplyRequestLine()),
+            "refused: no pending package\n");
+}
+
+TEST_F(UpdateRoad, ServiceThatNeverAnswersTimesOut) {
+  WriteSampleDword(L"SampleService", L"AnswerDelayMs", 600000);
+
+  EXPECT_EQ(sample::ExchangeWithService(sample::ApplyRequestLine(), 3000),
+            "no answer: the update service did not answer in time");
+  // The UI asks on a thread of its own: its window answers while it waits.
+  ASSERT_TRUE(sample::ClickApplyUpdate(old_ui_pid_, 10000));
+  DWORD_PTR result = 0;
+  EXPECT_NE(::SendMessageTimeoutW(sample::FindUiWindow(old_ui_pid_), WM_NULL, 0, 0,
+                                  SMTO_ABORTIFHUNG, 5000, &result),
+            0);
 }
 
 // The access lists the service gives the pipe, its folders and the watcher
@@ -440,6 +509,8 @@ TEST_F(RoadAccessLists, EachTrusteeGetsOnlyItsRights) {
        FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | FILE_WRITE_ATTRIBUTES |
            kChanges},
       {"folders", sample::kFolderSddl, WinWorldSid, kNothing, FILE_ALL_ACCESS},
+      {"Incoming", sample::kIncomingSddl, WinLocalSystemSid, FILE_ALL_ACCESS, kNothing},
+      {"Incoming", sample::kIncomingSddl, WinBuiltinUsersSid, kNothing, FILE_ALL_ACCESS},
       {"watcher log", sample::kWatcherLogSddl, WinLocalSystemSid, FILE_ALL_ACCESS, kNothing},
       {"watcher log", sample::kWatcherLogSddl, WinBuiltinUsersSid,
        FILE_READ_DATA | FILE_APPEND_DATA,
@@ -455,7 +526,9 @@ TEST_F(RoadAccessLists, EachTrusteeGetsOnlyItsRights) {
     EXPECT_EQ(granted & c.denied, 0u) << std::hex << granted;
     EXPECT_TRUE(is_protected) << "inherits from above";
     // What is made in a staging folder carries its list.
-    if (c.sddl == sample::kFolderSddl) EXPECT_TRUE(inherited);
+    if (c.sddl != sample::kWatcherLogSddl && c.sddl != sample::kPipeSddl) {
+      EXPECT_TRUE(inherited);
+    }
   }
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "fixture.h"
 #include "shared/product_location.h"
 #include "shared/unique_handles.h"
 #include "support/wine_helpers.h"
@@ -202,27 +203,9 @@ inline std::wstring Lower(std::wstring text) {
   return text;
 }
 
-// One start of the sample UI, as it records itself:
-// <pid>|<version>|<image path>|<current directory>|<command line>.
-struct UiStart {
-  DWORD pid = 0;
-  std::wstring version;
-  std::wstring image_path;
-  std::wstring current_directory;
-};
-
-inline UiStart LastUiStart() {
-  const std::wstring line = ReadSampleString(L"SampleUI", L"LastLaunch");
-  std::vector<std::wstring> fields;
-  size_t from = 0;
-  for (size_t bar = line.find(L'|'); fields.size() < 4 && bar != std::wstring::npos;
-       bar = line.find(L'|', from)) {
-    fields.push_back(line.substr(from, bar - from));
-    from = bar + 1;
-  }
-  if (fields.size() < 4) return {};
-  return {static_cast<DWORD>(std::stoul(fields[0])), fields[1], fields[2], fields[3]};
-}
+// One start of the sample UI, as its test hooks record it.
+using UiStart = sample::fixture::LaunchRecord;
+inline UiStart LastUiStart() { return sample::fixture::LastLaunch(); }
 
 // The checks every update that reaches the installer shares: the service runs
 // again as `version`, the old UI was ended, and the product runs again from

@@ -1,0 +1,91 @@
+// The sample service's rules for the folders of its update road, judged on
+// descriptors built from SDDL strings: Wine keeps no access list on disk and
+// enforces none, but it builds and reads descriptors as Windows does.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <sddl.h>
+
+#include <string>
+
+#include "folder_rules.h"
+#include "sample_common.h"
+#include "update_road.h"
+
+namespace {
+
+// What Wine reads back for every folder, whatever it was made with
+// (docs/wine.md): the prefix's user owns it.
+constexpr wchar_t kWineUser[] = L"S-1-5-21-0-0-0-1000";
+constexpr wchar_t kWineReadBack[] =
+    L"O:S-1-5-21-0-0-0-1000D:(A;OICI;FA;;;SY)(A;OICI;FA;;;S-1-5-21-0-0-0-1000)";
+
+UniqueLocal<void> Sid(const wchar_t* text) {
+  PSID sid = nullptr;
+  EXPECT_TRUE(::ConvertStringSidToSidW(text, &sid)) << text;
+  return UniqueLocal<void>(sid);
+}
+
+TEST(RoadFolderRules, OnlyFoldersThatNoUserCanChangeAreTrusted) {
+  constexpr DWORD kFolder = FILE_ATTRIBUTE_DIRECTORY;
+  const struct {
+    const char* what;
+    DWORD attributes;
+    std::wstring sddl;
+    const wchar_t* service_account;
+    const wchar_t* reason;  // empty: trusted; otherwise the start of the reason
+  } cases[] = {
+      {"Corvanta, Updates, Staging as made", kFolder, sample::kFolderSddl, L"SY", L""},
+      {"Incoming as made", kFolder, sample::kIncomingSddl, L"SY", L""},
+      {"as Wine reads any folder back, service running as that user", kFolder, kWineReadBack,
+       kWineUser, L""},
+      {"owned by Administrators, entries inherited from a locked-down parent", kFolder,
+       L"O:BAD:AI(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;OICIIOID;GA;;;CO)"
+       L"(A;OICIID;0x1200a9;;;BU)",
+       L"SY", L""},
+      {"a deny entry for users", kFolder, std::wstring(sample::kFolderSddl) + L"(D;;FA;;;BU)",
+       L"SY", L""},
+      {"owned by a user", kFolder, kWineReadBack, L"SY", L"owned by S-1-5-21-0-0-0-1000"},
+      {"a user may write", kFolder, L"O:SYD:P(A;;FA;;;SY)(A;;FW;;;S-1-5-21-1-2-3-1001)", L"SY",
+       L"S-1-5-21-1-2-3-1001 may change it"},
+      {"users may change the access list", kFolder, L"O:SYD:P(A;;FA;;;SY)(A;;WD;;;BU)", L"SY",
+       L"S-1-5-32-545 may change it"},
+      {"users may add folders, inherited as under %ProgramData%", kFolder,
+       L"O:SYD:AI(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;CIID;DCLCRPCR;;;BU)", L"SY",
+       L"S-1-5-32-545 may change it"},
+      {"what is made in it is users' to change", kFolder,
+       L"O:SYD:P(A;;FA;;;SY)(A;OICIIO;GA;;;BU)", L"SY", L"S-1-5-32-545 may change it"},
+      {"everyone may delete", kFolder, L"O:SYD:P(A;;FA;;;SY)(A;;SD;;;WD)", L"SY",
+       L"S-1-1-0 may change it"},
+      {"no access list", kFolder, L"O:SY", L"SY", L"no access list"},
+      {"a junction", kFolder | FILE_ATTRIBUTE_REPARSE_POINT, sample::kFolderSddl, L"SY",
+       L"a reparse point"},
+      {"a file", FILE_ATTRIBUTE_NORMAL, sample::kFolderSddl, L"SY", L"not a folder"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const UniqueLocal<void> descriptor = sample::DescriptorFromSddl(c.sddl.c_str());
+    ASSERT_TRUE(descriptor);
+    const UniqueLocal<void> account = Sid(c.service_account);
+    const sample::FolderVerdict verdict =
+        sample::JudgeFolder(c.attributes, descriptor.get(), account.get());
+    EXPECT_EQ(verdict.trusted, c.reason[0] == L'\0');
+    EXPECT_EQ(verdict.reason.substr(0, wcslen(c.reason)), c.reason);
+  }
+}
+
+TEST(RoadFolderRules, CleanupRemovesLinksWithoutFollowingThem) {
+  const struct {
+    DWORD attributes;
+    sample::Removal removal;
+  } cases[] = {
+      {FILE_ATTRIBUTE_ARCHIVE, sample::Removal::kDeleteFile},
+      {FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT, sample::Removal::kDeleteFile},
+      {FILE_ATTRIBUTE_DIRECTORY, sample::Removal::kEmptyAndRemove},
+      {FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, sample::Removal::kRemoveLink},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(sample::HowToRemove(c.attributes), c.removal) << std::hex << c.attributes;
+  }
+}
+
+}  // namespace
