@@ -189,8 +189,8 @@ class UpdateRoad : public ::testing::Test {
     if (answer.kind != sample::Answer::Kind::kStarted) return update;
     update.token = answer.token;
     update.installer =
-        OpenById(service_log.WaitForLine(Narrow(sample::kServiceStartedInstaller), 5000));
-    update.watcher = OpenById(ui_log.WaitForLine(Narrow(sample::kUiStartedWatcher), 5000));
+        OpenById(service_log.WaitForLine(Narrow(sample::kServiceStartedInstaller), kAnswerTimeoutMs));
+    update.watcher = OpenById(ui_log.WaitForLine(Narrow(sample::kUiStartedWatcher), kAnswerTimeoutMs));
     for (auto [process, parent, image] :
          {std::tuple{update.installer.get(), &update.installer_parent, &update.installer_image},
           std::tuple{update.watcher.get(), &update.watcher_parent, &update.watcher_image}}) {
