@@ -35,9 +35,19 @@ file(GLOB UNIT_TEST_SOURCES CONFIGURE_DEPENDS tests/unit/*.cpp tests/both/*.cpp)
 add_executable(unit_tests ${UNIT_TEST_SOURCES})
 target_include_directories(unit_tests PRIVATE tests)
 target_link_libraries(unit_tests PRIVATE updater_core winsim GTest::gtest GTest::gtest_main)
+precompile_common_headers(unit_tests <gtest/gtest.h>)
 gtest_discover_tests(unit_tests TEST_PREFIX "host." DISCOVERY_TIMEOUT 30)
+
+# The scripts' own checks run in the plain host build alone: a sanitized build
+# would run the same scripts again.
+if(UPDATER_SANITIZE)
+  return()
+endif()
 
 # The demo's timeline picture, drawn from the committed timeline of one run.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 add_test(NAME scripts.TimelineSvg
   COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/scripts/timeline_svg_test.py)
+# Every script refuses a bad command line with its usage line, before doing anything.
+add_test(NAME scripts.UsageLines
+  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/scripts/usage_test.py)

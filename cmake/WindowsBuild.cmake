@@ -59,6 +59,7 @@ file(GLOB WINDOWS_TEST_SOURCES CONFIGURE_DEPENDS tests/windows/*.cpp tests/both/
 add_executable(windows_tests ${WINDOWS_TEST_SOURCES})
 target_include_directories(windows_tests PRIVATE tests)
 target_link_libraries(windows_tests PRIVATE updater_core gtest gtest_main)
+precompile_common_headers(windows_tests <gtest/gtest.h>)
 target_link_options(windows_tests PRIVATE -static)
 set_target_properties(windows_tests PROPERTIES CROSSCOMPILING_EMULATOR "${WINE_RUN}")
 add_dependencies(windows_tests RemoteUpdater)
@@ -124,6 +125,7 @@ file(GLOB E2E_TEST_SOURCES CONFIGURE_DEPENDS tests/e2e/*.cpp)
 add_executable(e2e_tests ${E2E_TEST_SOURCES})
 target_include_directories(e2e_tests PRIVATE tests sample/common)
 target_link_libraries(e2e_tests PRIVATE updater_core gtest gtest_main ole32 advapi32)
+precompile_common_headers(e2e_tests <gtest/gtest.h>)
 target_link_options(e2e_tests PRIVATE -static)
 add_dependencies(e2e_tests RemoteUpdater sample_msi planted_library)
 
@@ -137,9 +139,7 @@ add_listed_gtests(e2e_tests CASE e2e.
   ${CMAKE_SOURCE_DIR}/scripts/wine-run --sample ${CMAKE_BINARY_DIR}/sample ${WINE_TEMPLATE}
   $<TARGET_FILE:e2e_tests>)
 
-# The README's main-job command, in a build folder of its own.
-add_test(NAME e2e.Demo COMMAND ${CMAKE_SOURCE_DIR}/scripts/demo ${CMAKE_BINARY_DIR}/demo-build)
-set_tests_properties(e2e.Demo PROPERTIES TIMEOUT 900)
+# The README's demo runs once, from scripts/test, on this build folder.
 
 # The benchmark, once with one round on this build: it fails only when a figure
 # is missing, never on a time.
