@@ -115,8 +115,9 @@ inline std::wstring PublishedRecordText() {
 // %ProgramFiles%\Corvanta Remote, where the product program is installed.
 inline std::wstring InstalledFolder() {
   wchar_t program_files[MAX_PATH] = {};
-  ::GetEnvironmentVariableW(L"ProgramFiles", program_files, MAX_PATH);
-  return std::wstring(program_files) + L"\\Corvanta Remote";
+  const DWORD length = ::GetEnvironmentVariableW(L"ProgramFiles", program_files, MAX_PATH);
+  EXPECT_TRUE(length > 0 && length < MAX_PATH) << "%ProgramFiles% is unset or too long";
+  return std::wstring(program_files, length < MAX_PATH ? length : 0) + L"\\Corvanta Remote";
 }
 
 inline std::wstring SampleProgram() { return SampleFolder() + L"\\v1\\Corvanta Remote.exe"; }
