@@ -7,6 +7,8 @@
 #   group         SUITE: one entry per test suite; CASE: one per test case
 #   prefix        the start of each entry's name
 #   properties    the entries' test properties, as set_tests_properties takes them
+#   long_running  a regular expression for the entries that run longest: they
+#                 start first when tests run side by side
 #   entries       the file to write
 include(${SETTINGS})
 # A failed listing leaves no entries behind, only the placeholder that fails.
@@ -38,8 +40,12 @@ set(count 0)
 macro(add_entry name filter)
   bracket("${prefix}${name}" quoted_name)
   bracket("--gtest_filter=${filter}" quoted_filter)
+  set(cost "")
+  if(NOT long_running STREQUAL "" AND "${name}" MATCHES "${long_running}")
+    set(cost " COST 1000")
+  endif()
   string(APPEND content "add_test(${quoted_name}${quoted_command} ${quoted_filter})\n"
-                        "set_tests_properties(${quoted_name} PROPERTIES ${properties})\n")
+                        "set_tests_properties(${quoted_name} PROPERTIES ${properties}${cost})\n")
   math(EXPR count "${count} + 1")
 endmacro()
 

@@ -26,7 +26,10 @@
 // Process ends and the record are seen the moment they happen; the msiexec start and the
 // service state are looked at every 2 ms, and only in the stretch where they are due, so that
 // looking costs the update as little as possible.
-// Exit code 0 when the measurement ran, 1 when it could not be set up, 2 on a usage error.
+// No wait lasts longer than two minutes: one that runs out prints "gave-up=<what it waited
+// for>" instead of a total.
+// Exit code 0 when the measurement ran, 1 when it could not be set up or gave up, 2 on a
+// usage error.
 
 #include <windows.h>
 #include <objbase.h>
@@ -50,6 +53,9 @@ using sample::QuoteArgument;
 constexpr wchar_t kServiceName[] = L"Corvanta Remote";
 constexpr wchar_t kRecordKey[] = L"SOFTWARE\\Corvanta\\RemoteUpdater";
 constexpr DWORD kLookMs = 2;
+// Longer than any step of an update takes under Wine on a loaded machine, and shorter than the
+// time scripts/bench allows the whole measurement.
+constexpr DWORD kGiveUpMs = 120000;
 
 class Clock {
 public:
@@ -91,22 +97,34 @@ UniqueHandle Start(std::wstring command, const wchar_t* directory = nullptr, DWO
     return std::move(started.process);
 }
 
+// Says what was waited for, as the measurement's outcome.
+void PrintGaveUp(const wchar_t* what) { wprintf(L"gave-up=%ls after %lu ms\n", what, kGiveUpMs); }
+
+// Waits up to kGiveUpMs for `handle`; false, having said so, when it is not signalled by then.
+bool WaitFor(HANDLE handle, const wchar_t* what) {
+    if (WaitForSingleObject(handle, kGiveUpMs) == WAIT_OBJECT_0) return true;
+    PrintGaveUp(what);
+    return false;
+}
+
 DWORD ExitCodeOf(HANDLE process) {
     DWORD code = 0;
     return GetExitCodeProcess(process, &code) ? code : 0xFFFFFFFFu;
 }
 
-UniqueScHandle OpenService(DWORD access) {
-    const UniqueScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+// The product's service opened for `access`. Not named OpenService: the SDK's macro would
+// make it an overload of OpenServiceW, which hides the API's own.
+UniqueScHandle OpenProductService(DWORD access) {
+    const UniqueScHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager) return nullptr;
-    return UniqueScHandle(OpenServiceW(manager.get(), kServiceName, access));
+    return UniqueScHandle(::OpenServiceW(manager.get(), kServiceName, access));
 }
 
 DWORD ServiceHostPid() { return sample::ServiceStatus().dwProcessId; }
 
 // Opened anew each time: the package removes the service and installs it again.
 bool ServiceRuns() {
-    const UniqueScHandle service = OpenService(SERVICE_QUERY_STATUS);
+    const UniqueScHandle service = OpenProductService(SERVICE_QUERY_STATUS);
     SERVICE_STATUS status = {};
     return service && QueryServiceStatus(service.get(), &status) &&
            status.dwCurrentState == SERVICE_RUNNING;
@@ -166,10 +184,14 @@ public:
     }
     bool Ready() const { return host_ && ui_ && record_key_ && record_changed_; }
 
-    // Follows until `process` ends; returns its end in ms.
+    // Follows until `process` ends; returns its end in ms, or -1 when it gave up first.
     double Follow(const Clock& clock, HANDLE process, Moments& moments) {
         double ended = -1;
         while (ended < 0) {
+            if (clock.Ms() > kGiveUpMs) {
+                PrintGaveUp(L"the timed process to end");
+                return -1;
+            }
             std::vector<HANDLE> handles;
             std::vector<double*> marks;
             auto add = [&](HANDLE handle, double* mark) {
@@ -185,11 +207,16 @@ public:
             add(record_changed_.get(), &moments.record);
             const bool look_for_msiexec = moments.host_ended >= 0 && !msiexec_;
             const bool look_at_service = moments.msiexec_ended >= 0 && moments.running < 0;
-            const DWORD wait = look_for_msiexec || look_at_service ? kLookMs : INFINITE;
+            // Woken each second at least, so that the give-up time is kept.
+            const DWORD wait = look_for_msiexec || look_at_service ? kLookMs : 1000;
             const DWORD result = WaitForMultipleObjects(static_cast<DWORD>(handles.size()),
                                                         handles.data(), FALSE, wait);
             const double now = clock.Ms();
-            if (result == WAIT_FAILED) break;
+            if (result == WAIT_FAILED) {
+                wprintf(L"gave-up=the timed process to end: waiting failed with %lu\n",
+                        GetLastError());
+                return -1;
+            }
             // The wait names only the first of the handles that are signalled.
             for (size_t i = 0; i < handles.size(); ++i) {
                 if (WaitForSingleObject(handles[i], 0) == WAIT_OBJECT_0) *marks[i] = now;
@@ -230,6 +257,7 @@ int TimeObserved(std::wstring command, DWORD ui_pid) {
     const UniqueHandle process = Start(std::move(command));
     if (!process) return 1;
     const double total = observer.Follow(clock, process.get(), moments);
+    if (total < 0) return 1;
     PrintMs(L"total", total);
     wprintf(L"exit=%lu\n", ExitCodeOf(process.get()));
     moments.Print();
@@ -265,7 +293,7 @@ double TimePublish() {
 int TimeWork(const std::wstring& package, DWORD ui_pid) {
     Moments moments;
     const Clock clock;
-    const UniqueScHandle service = OpenService(SERVICE_STOP);
+    const UniqueScHandle service = OpenProductService(SERVICE_STOP);
     const UniqueHandle host(OpenProcess(SYNCHRONIZE, FALSE, ServiceHostPid()));
     const UniqueHandle ui(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, ui_pid));
     SERVICE_STATUS status = {};
@@ -273,19 +301,29 @@ int TimeWork(const std::wstring& package, DWORD ui_pid) {
         wprintf(L"setup-failed=cannot stop the service or open the UI program\n");
         return 1;
     }
-    WaitForSingleObject(host.get(), INFINITE);
+    if (!WaitFor(host.get(), L"the service's host process to end")) return 1;
     moments.host_ended = clock.Ms();
     TerminateProcess(ui.get(), 0);
-    WaitForSingleObject(ui.get(), INFINITE);
+    if (!WaitFor(ui.get(), L"the UI program to end")) return 1;
     moments.ui_ended = clock.Ms();
     const UniqueHandle msiexec = Start(MsiexecCommand(package), nullptr, CREATE_NO_WINDOW);
     if (!msiexec) return 1;
     moments.msiexec_started = clock.Ms();
-    WaitForSingleObject(msiexec.get(), INFINITE);
+    if (!WaitFor(msiexec.get(), L"msiexec to end")) return 1;
     moments.msiexec_ended = clock.Ms();
-    const UniqueScHandle reinstalled = OpenService(SERVICE_START);
-    if (reinstalled) StartServiceW(reinstalled.get(), 0, nullptr);
-    while (reinstalled && !ServiceRuns()) Sleep(1);
+    const UniqueScHandle reinstalled = OpenProductService(SERVICE_START);
+    if (!reinstalled || !StartServiceW(reinstalled.get(), 0, nullptr)) {
+        wprintf(L"setup-failed=cannot start the reinstalled service (%lu)\n", GetLastError());
+        return 1;
+    }
+    const double start_asked = clock.Ms();
+    while (!ServiceRuns()) {
+        if (clock.Ms() - start_asked > kGiveUpMs) {
+            PrintGaveUp(L"the reinstalled service to run");
+            return 1;
+        }
+        Sleep(1);
+    }
     moments.running = clock.Ms();
     const double publish = TimePublish();
     PrintMs(L"total", moments.running);
@@ -295,10 +333,13 @@ int TimeWork(const std::wstring& package, DWORD ui_pid) {
     return 0;
 }
 
+// Where the package installs the UI program; empty when %ProgramFiles% is not set or longer
+// than a path can be.
 std::wstring ProductExecutable() {
     wchar_t folder[MAX_PATH] = {};
-    GetEnvironmentVariableW(L"ProgramFiles", folder, MAX_PATH);
-    return std::wstring(folder) + L"\\Corvanta Remote\\Corvanta Remote.exe";
+    const DWORD length = GetEnvironmentVariableW(L"ProgramFiles", folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return L"";
+    return std::wstring(folder, length) + L"\\Corvanta Remote\\Corvanta Remote.exe";
 }
 
 void PrintRelaunchedVersion() {
@@ -316,7 +357,10 @@ int TimeWholeUpdate(const std::wstring& updater, const std::wstring& package, DW
                                        std::to_wstring(ui_pid) + L" " + token);
     if (!installer || !watcher) return 1;
     const HANDLE both[] = {installer.get(), watcher.get()};
-    WaitForMultipleObjects(2, both, /*wait_all=*/TRUE, INFINITE);
+    if (WaitForMultipleObjects(2, both, /*wait_all=*/TRUE, kGiveUpMs) != WAIT_OBJECT_0) {
+        PrintGaveUp(L"installer mode and the relaunch watcher to end");
+        return 1;
+    }
     PrintMs(L"total", clock.Ms());
     wprintf(L"exit=%lu\nwatcher-exit=%lu\n", ExitCodeOf(installer.get()),
             ExitCodeOf(watcher.get()));
@@ -330,14 +374,21 @@ std::wstring ScriptCommand(const std::wstring& script, const std::wstring& packa
 }
 
 int TimeWholeScript(const std::wstring& script, const std::wstring& package) {
+    const std::wstring program = ProductExecutable();
+    if (program.empty()) {
+        wprintf(L"setup-failed=%%ProgramFiles%% is not set\n");
+        return 1;
+    }
+    const std::wstring folder = program.substr(0, program.rfind(L'\\'));
     const Clock clock;
     const UniqueHandle process = Start(ScriptCommand(script, package, FreshToken()));
-    if (!process) return 1;
-    WaitForSingleObject(process.get(), INFINITE);
-    const std::wstring program = ProductExecutable();
-    const std::wstring folder = program.substr(0, program.rfind(L'\\'));
+    if (!process || !WaitFor(process.get(), L"the script to end")) return 1;
     const UniqueHandle ui = Start(QuoteArgument(program), folder.c_str());
-    if (ui) WaitForInputIdle(ui.get(), 10000);
+    if (!ui) return 1;
+    if (WaitForInputIdle(ui.get(), kGiveUpMs) != 0) {
+        PrintGaveUp(L"the started UI program to be input-idle");
+        return 1;
+    }
     PrintMs(L"total", clock.Ms());
     wprintf(L"exit=%lu\n", ExitCodeOf(process.get()));
     PrintRelaunchedVersion();

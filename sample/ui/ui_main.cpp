@@ -16,6 +16,7 @@
 // Each step is a line in the user's log, %LOCALAPPDATA%\Corvanta\Corvanta Remote.log.
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <string>
 

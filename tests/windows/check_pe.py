@@ -156,6 +156,9 @@ class Image:
 
 
 def main():
+    if len(sys.argv) != 3 or sys.argv[1].startswith("-"):
+        print("usage: check_pe.py <RemoteUpdater.exe> <version>", file=sys.stderr)
+        return 2
     path, version = sys.argv[1], sys.argv[2]
     image = Image(open(path, "rb").read())
 

@@ -1,0 +1,98 @@
+# shellcheck shell=bash
+# What the scripts share: where the repository is, how Wine is run, a timer, and
+# the checks every script makes on its arguments and tools. Sourced, never run:
+#
+#   source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"     (from scripts/)
+#
+# A script sets `usage` (its usage line, without "usage: ") before it calls
+# usage_error or parse_help.
+
+# The repository root, wherever the script was started from.
+REPO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+
+# The script's name as a user types it, for messages.
+script_name() { basename "$0"; }
+
+# Prints the usage line and ends the script with 2: the exit code of every
+# script for an unknown option, a missing argument or one that is not a number.
+usage_error() {
+    [[ $# -eq 0 ]] || echo "$(script_name): $*" >&2
+    echo "usage: ${usage:?}" >&2
+    exit 2
+}
+
+# Prints the usage line on stdout and ends with 0 when the first argument asks
+# for help; refuses any other word that starts with a dash. For scripts that
+# take no options of their own.
+parse_help() {
+    case "${1:-}" in
+        -h | --help) echo "usage: ${usage:?}"; exit 0 ;;
+        -*) usage_error "unknown option: $1" ;;
+    esac
+}
+
+# Checks that $2 is a whole number of at least $3 (default 0); $1 names it.
+require_number() {
+    local name=$1 value=$2 least=${3:-0}
+    # Nine digits at most: the shell's arithmetic must not overflow on it.
+    [[ "$value" =~ ^[0-9]{1,9}$ ]] || usage_error "$name is not a whole number below 10^9: '$value'"
+    ((10#$value >= least)) || usage_error "$name must be at least $least: $value"
+}
+
+# The Debian package that brings a tool.
+package_of_tool() {
+    case "$1" in
+        x86_64-w64-mingw32-*-posix) echo "g++-mingw-w64-x86-64-posix" ;;
+        x86_64-w64-mingw32-*) echo "binutils-mingw-w64-x86-64" ;;
+        wine | wineboot | wineserver) echo "wine" ;;
+        ninja) echo "ninja-build" ;;
+        flock) echo "util-linux" ;;
+        clang-14 | clang++-14) echo "clang-14" ;;
+        *) echo "$1" ;;  # cmake, wixl, cppcheck, clang-tidy-14, openssl, osslsigncode, python3
+    esac
+}
+
+# Ends the script with 1, naming every tool that is missing and its package.
+require_tools() {
+    local tool missing=0
+    for tool in "$@"; do
+        command -v "$tool" >/dev/null 2>&1 && continue
+        echo "$(script_name): $tool is missing: install the Debian package" \
+             "$(package_of_tool "$tool") (scripts/setup-debian installs them all)" >&2
+        missing=1
+    done
+    ((missing == 0)) || exit 1
+}
+
+# Milliseconds since the epoch, and the seconds since such a moment with one decimal.
+now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
+seconds_since() { LC_NUMERIC=C printf '%.1f' "$(( $(now_ms) - $1 ))e-3"; }
+
+# Sets the environment of every Wine run in prefix $1: 64-bit, quiet, without the
+# .NET and HTML engines (their installers would stall a fresh prefix), and without
+# a display, so that the prefix's null graphics driver is used.
+wine_environment() {
+    export WINEPREFIX=$1 WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    unset DISPLAY
+}
+
+# Ends the Wine server of the current prefix, and everything it runs, and waits
+# until it is gone. Quiet and harmless when none runs.
+stop_wine_server() {
+    wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
+}
+
+# Makes the template prefix $1 unless it is complete, under a lock: tests started
+# side by side and the demo all make it on first use. Its output goes to $2
+# (default: discarded) and is shown when it fails.
+make_wine_template() {
+    local template=$1 log=${2:-/dev/null}
+    mkdir -p "$(dirname "$template")"
+    if ! flock "$template.lock" "$REPO_ROOT/scripts/wine-prefix-template" "$template" \
+            >"$log" 2>&1; then
+        [[ "$log" == /dev/null ]] || cat "$log" >&2
+        echo "$(script_name): making the Wine prefix template $template failed" >&2
+        return 1
+    fi
+}
