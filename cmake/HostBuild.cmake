@@ -31,6 +31,14 @@ endif()
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
+# The demo's timeline picture, drawn from the committed timeline of one run.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+add_test(NAME scripts.TimelineSvg
+  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/scripts/timeline_svg_test.py)
+# Every script refuses a bad command line with its usage line, before doing anything.
+add_test(NAME scripts.UsageLines
+  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/scripts/usage_test.py)
+
 file(GLOB UNIT_TEST_SOURCES CONFIGURE_DEPENDS tests/unit/*.cpp tests/both/*.cpp)
 add_executable(unit_tests ${UNIT_TEST_SOURCES})
 target_include_directories(unit_tests PRIVATE tests)
@@ -41,15 +49,7 @@ if(UPDATER_SANITIZE)
   # cases take to run: the whole program is one entry (5 s, against 30 s as one
   # process per case), and its output names any case that fails.
   add_test(NAME host-sanitize.unit_tests COMMAND unit_tests)
-  # The scripts' own checks below run in the plain host build alone.
-  return()
+else()
+  gtest_discover_tests(unit_tests TEST_PREFIX "host." DISCOVERY_TIMEOUT 30)
 endif()
-gtest_discover_tests(unit_tests TEST_PREFIX "host." DISCOVERY_TIMEOUT 30)
 
-# The demo's timeline picture, drawn from the committed timeline of one run.
-find_package(Python3 REQUIRED COMPONENTS Interpreter)
-add_test(NAME scripts.TimelineSvg
-  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/scripts/timeline_svg_test.py)
-# Every script refuses a bad command line with its usage line, before doing anything.
-add_test(NAME scripts.UsageLines
-  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/scripts/usage_test.py)
