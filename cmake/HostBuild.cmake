@@ -1,8 +1,9 @@
 # Host build: the updater's code against the simulated Windows, with the unit
-# tests. Sanitizers: -DUPDATER_SANITIZE=ON. Fuzz targets instead of the unit
-# tests: -DUPDATER_FUZZ=ON with clang (the fuzz preset).
+# tests. Sanitizers: -DUPDATER_SANITIZE=ON. The fuzz targets besides the unit
+# tests, all sanitized: -DUPDATER_FUZZ=ON with clang (the fuzz preset), so that
+# the test command builds the updater and the simulation once for both.
 option(UPDATER_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
-option(UPDATER_FUZZ "Build the libFuzzer targets, sanitized, instead of the unit tests" OFF)
+option(UPDATER_FUZZ "Build the libFuzzer targets too, everything sanitized" OFF)
 set(HOST_SANITIZER_OPTIONS)
 if(UPDATER_SANITIZE OR UPDATER_FUZZ)
   set(HOST_SANITIZER_OPTIONS -fsanitize=address,undefined -fno-omit-frame-pointer
@@ -25,7 +26,6 @@ target_link_libraries(updater_core PUBLIC winsim)
 
 if(UPDATER_FUZZ)
   add_subdirectory(fuzz)
-  return()
 endif()
 
 find_package(GTest REQUIRED)
@@ -44,11 +44,11 @@ add_executable(unit_tests ${UNIT_TEST_SOURCES})
 target_include_directories(unit_tests PRIVATE tests)
 target_link_libraries(unit_tests PRIVATE updater_core winsim GTest::gtest GTest::gtest_main)
 precompile_common_headers(unit_tests <gtest/gtest.h>)
-if(UPDATER_SANITIZE)
+if(HOST_SANITIZER_OPTIONS)
   # A sanitized process takes about a tenth of a second to start, longer than most
   # cases take to run: the whole program is one entry (5 s, against 30 s as one
   # process per case), and its output names any case that fails.
-  add_test(NAME host-sanitize.unit_tests COMMAND unit_tests)
+  add_test(NAME sanitized.unit_tests COMMAND unit_tests)
 else()
   gtest_discover_tests(unit_tests TEST_PREFIX "host." DISCOVERY_TIMEOUT 30)
 endif()
