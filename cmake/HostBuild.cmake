@@ -9,10 +9,6 @@ if(UPDATER_SANITIZE OR UPDATER_FUZZ)
   set(HOST_SANITIZER_OPTIONS -fsanitize=address,undefined -fno-omit-frame-pointer
       -fno-sanitize-recover=all)
 endif()
-if(UPDATER_FUZZ)
-  # Coverage feedback for the fuzzer in the updater and the simulation alike.
-  list(APPEND HOST_SANITIZER_OPTIONS -fsanitize=fuzzer-no-link -O1)
-endif()
 if(HOST_SANITIZER_OPTIONS)
   add_compile_options(${HOST_SANITIZER_OPTIONS})
   add_link_options(-fsanitize=address,undefined)
@@ -25,6 +21,12 @@ add_subdirectory(winsim)
 target_link_libraries(updater_core PUBLIC winsim)
 
 if(UPDATER_FUZZ)
+  # Coverage feedback for the fuzzer in the updater, the simulation and the targets.
+  # The unit tests' own code needs none: without it, and unoptimised, it compiles in
+  # half the time.
+  set(FUZZ_COVERAGE_OPTIONS -fsanitize=fuzzer-no-link -O1)
+  target_compile_options(updater_core PRIVATE ${FUZZ_COVERAGE_OPTIONS})
+  target_compile_options(winsim PRIVATE ${FUZZ_COVERAGE_OPTIONS})
   add_subdirectory(fuzz)
 endif()
 

@@ -59,9 +59,19 @@ std::wstring ImagePath(HANDLE process) {
 
 }  // namespace
 
-// The label of an updater process that a followed process did not start, after the program
-// that started it on the road.
-std::wstring RoadLabel(const wchar_t* parent_name) {
+// The label of an updater process that a followed process did not start: after the log line
+// of the program that started it, naming its pid, or else after that program itself. The log
+// comes first because the service may have stopped, and left the list, by the time a busy
+// machine lets the installer mode it started be seen.
+std::wstring RoadLabel(const std::vector<std::wstring>& log_lines, DWORD pid,
+                       const wchar_t* parent_name) {
+    const std::wstring installer =
+        L"service log: " + std::wstring(kServiceStartedInstaller) + Number(pid) + L" ";
+    const std::wstring watcher = L"UI log: " + std::wstring(kUiStartedWatcher) + Number(pid) + L" ";
+    for (const std::wstring& line : log_lines) {
+        if (line.compare(0, installer.size(), installer) == 0) return L"installer mode";
+        if (line.compare(0, watcher.size(), watcher) == 0) return L"relaunch watcher";
+    }
     if (lstrcmpiW(parent_name, L"CorvantaRemoteService.exe") == 0) return L"installer mode";
     if (lstrcmpiW(parent_name, L"Corvanta Remote.exe") == 0) return L"relaunch watcher";
     return L"RemoteUpdater.exe";
@@ -222,7 +232,8 @@ void UpdateTimeline::NoteNewProcesses() {
             by = L" by " + parent_name + L" pid " + Number(parent);
         }
         const bool updater = lstrcmpiW(found.szExeFile, kUpdaterFileName) == 0;
-        const std::wstring label = updater ? RoadLabel(parent_name.c_str()) : found.szExeFile;
+        const std::wstring label =
+            updater ? RoadLabel(log_lines_, pid, parent_name.c_str()) : found.szExeFile;
         const std::wstring image = Follow(pid, label);
         Note(std::wstring(first_look_ ? L"running: " : L"started: ") + label + L" pid " +
              Number(pid) + by + L", " + image);
