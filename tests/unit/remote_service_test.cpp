@@ -12,11 +12,11 @@ namespace {
 
 constexpr wchar_t kService[] = L"Corvanta Remote";
 
-using Spec = winsim::ServiceSpec;
+using ServiceSetup = winsim::ServiceSpec;
 
 // Adds the product's service in `state`, its behaviour changed by `change`.
-void AddRemoteService(DWORD state, void (*change)(Spec&) = nullptr) {
-  Spec setup;
+void AddRemoteService(DWORD state, void (*change)(ServiceSetup&) = nullptr) {
+  ServiceSetup setup;
   setup.name = kService;
   setup.state = state;
   if (change != nullptr) change(setup);
@@ -64,7 +64,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         StopCase{"RunningStopsAtOnce", [] { AddRemoteService(SERVICE_RUNNING); }, true, 0, 1, 1},
         StopCase{"StopTakesTwoAndAHalfSeconds",
-                 [] { AddRemoteService(SERVICE_RUNNING, [](Spec& s) { s.stop_takes_ms = 2500; }); },
+                 [] { AddRemoteService(SERVICE_RUNNING, [](ServiceSetup& s) { s.stop_takes_ms = 2500; }); },
                  true, 2500, 1, 26},
         StopCase{"AlreadyStoppedGetsNoControl", [] { AddRemoteService(SERVICE_STOPPED); }, true,
                  0, 0, 1},
@@ -83,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
                  true, 400, 1, 5},
         StopCase{"HostEndsNineSecondsAfterStop",
                  [] {
-                   AddRemoteService(SERVICE_RUNNING, [](Spec& s) {
+                   AddRemoteService(SERVICE_RUNNING, [](ServiceSetup& s) {
                      s.stop_takes_ms = 100;
                      s.host_lingers_ms = 9000;
                    });
@@ -99,7 +99,7 @@ INSTANTIATE_TEST_SUITE_P(
         StopCase{"ServiceAccessDenied",
                  [] {
                    AddRemoteService(SERVICE_RUNNING,
-                                    [](Spec& s) { s.open_error = ERROR_ACCESS_DENIED; });
+                                    [](ServiceSetup& s) { s.open_error = ERROR_ACCESS_DENIED; });
                  },
                  false, 0, 0, 0},
         StopCase{"FirstQueryFails",
@@ -110,23 +110,23 @@ INSTANTIATE_TEST_SUITE_P(
                  false, 0, 0, 0},
         StopCase{"StopControlRefused",
                  [] {
-                   AddRemoteService(SERVICE_RUNNING, [](Spec& s) {
+                   AddRemoteService(SERVICE_RUNNING, [](ServiceSetup& s) {
                      s.stop_error = ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
                    });
                  },
                  false, 0, 1, 0},
         StopCase{"QueryFailsWhilePolling",
                  [] {
-                   AddRemoteService(SERVICE_RUNNING, [](Spec& s) { s.stop_takes_ms = 2000; });
+                   AddRemoteService(SERVICE_RUNNING, [](ServiceSetup& s) { s.stop_takes_ms = 2000; });
                    winsim::FailCall("QueryServiceStatusEx", 3, ERROR_ACCESS_DENIED);
                  },
                  false, 200, 1, 3},
         StopCase{"IgnoresStopForThreeHundredPolls",
-                 [] { AddRemoteService(SERVICE_RUNNING, [](Spec& s) { s.ignores_stop = true; }); },
+                 [] { AddRemoteService(SERVICE_RUNNING, [](ServiceSetup& s) { s.ignores_stop = true; }); },
                  false, 30000, 1, 300},
         StopCase{"HostOutlivesTenSeconds",
                  [] {
-                   AddRemoteService(SERVICE_RUNNING, [](Spec& s) {
+                   AddRemoteService(SERVICE_RUNNING, [](ServiceSetup& s) {
                      s.stop_takes_ms = 100;
                      s.host_lingers_ms = 10500;
                    });
@@ -134,14 +134,14 @@ INSTANTIATE_TEST_SUITE_P(
                  false, 10100, 1, 2},
         StopCase{"HostWaitFails",
                  [] {
-                   AddRemoteService(SERVICE_RUNNING, [](Spec& s) { s.stop_takes_ms = 100; });
+                   AddRemoteService(SERVICE_RUNNING, [](ServiceSetup& s) { s.stop_takes_ms = 100; });
                    winsim::FailCall("WaitForSingleObject", 1, ERROR_ACCESS_DENIED);
                  },
                  false, 100, 1, 2}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RemoteServiceTest, HostIsOpenedOnceAndAwaited) {
-  AddRemoteService(SERVICE_RUNNING, [](Spec& s) { s.stop_takes_ms = 500; });
+  AddRemoteService(SERVICE_RUNNING, [](ServiceSetup& s) { s.stop_takes_ms = 500; });
   const DWORD host = winsim::ServiceHostPid(kService);
 
   EXPECT_TRUE(StopRemoteService());
@@ -150,7 +150,7 @@ TEST_F(RemoteServiceTest, HostIsOpenedOnceAndAwaited) {
 }
 
 TEST_F(RemoteServiceTest, HostThatCannotBeOpenedIsRetriedAndNotAwaited) {
-  AddRemoteService(SERVICE_RUNNING, [](Spec& s) {
+  AddRemoteService(SERVICE_RUNNING, [](ServiceSetup& s) {
     s.stop_takes_ms = 300;
     s.host_lingers_ms.reset();  // the host would never end
   });
@@ -199,7 +199,7 @@ INSTANTIATE_TEST_SUITE_P(
             RestartCase{"StartTakesTwoSeconds",
                         [] {
                           AddRemoteService(SERVICE_STOPPED,
-                                           [](Spec& s) { s.start_takes_ms = 2000; });
+                                           [](ServiceSetup& s) { s.start_takes_ms = 2000; });
                         },
                         true, 2000, 1, 21},
             RestartCase{"AlreadyRunning", [] { AddRemoteService(SERVICE_RUNNING); }, true, 0, 1,
@@ -214,13 +214,13 @@ INSTANTIATE_TEST_SUITE_P(
             RestartCase{"ServiceAccessDenied",
                         [] {
                           AddRemoteService(SERVICE_STOPPED,
-                                           [](Spec& s) { s.open_error = ERROR_ACCESS_DENIED; });
+                                           [](ServiceSetup& s) { s.open_error = ERROR_ACCESS_DENIED; });
                         },
                         false, 0, 0, 0},
             RestartCase{"DisabledServiceIsNotPolled",
                         [] {
                           AddRemoteService(SERVICE_STOPPED,
-                                           [](Spec& s) { s.start_error = ERROR_SERVICE_DISABLED; });
+                                           [](ServiceSetup& s) { s.start_error = ERROR_SERVICE_DISABLED; });
                         },
                         false, 0, 1, 0},
             RestartCase{"QueryFails",
@@ -232,12 +232,12 @@ INSTANTIATE_TEST_SUITE_P(
             RestartCase{"StaysStartPending",
                         [] {
                           AddRemoteService(SERVICE_STOPPED,
-                                           [](Spec& s) { s.start_takes_ms = 60000; });
+                                           [](ServiceSetup& s) { s.start_takes_ms = 60000; });
                         },
                         false, 30000, 1, 300},
             RestartCase{"StartsAndStopsAgain",
                         [] {
-                          AddRemoteService(SERVICE_STOPPED, [](Spec& s) {
+                          AddRemoteService(SERVICE_STOPPED, [](ServiceSetup& s) {
                             s.start_takes_ms = 500;
                             s.falls_back_after_start = true;
                           });
@@ -251,7 +251,7 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST_F(RemoteServiceTest, NoOutcomeIsVisibleBeforeTheServiceRuns) {
-  AddRemoteService(SERVICE_STOPPED, [](Spec& s) { s.start_takes_ms = 2000; });
+  AddRemoteService(SERVICE_STOPPED, [](ServiceSetup& s) { s.start_takes_ms = 2000; });
   std::optional<std::wstring> seen_while_starting = L"not read";
   winsim::At(1950, [&] { seen_while_starting = PublishedRecord(); });
 
