@@ -154,7 +154,7 @@ bool PipeIsServed() {
 class UpdateRoad : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(RemoteServiceStatus().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING))
+    ASSERT_EQ(sample::ServiceStatus().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING))
         << "the prepared machine must run version 1's service";
     ASSERT_TRUE(PipeIsServed());
     old_ui_ = StartProgram(ProductExecutablePath());
@@ -242,7 +242,7 @@ class UpdateRoad : public ::testing::Test {
     const std::wstring version = L"2.0." + std::to_wstring(n);
     PlacePending(L"CorvantaRemote-" + version + L".msi");
     const DWORD ui_pid = LastUiStart().pid;
-    const DWORD service_host = RemoteServiceStatus().dwProcessId;
+    const DWORD service_host = sample::ServiceStatus().dwProcessId;
     RoadUpdate update = Click(ui_pid);
     Finish(update);
     if (!expected_version.empty()) ExpectCompleted(update, expected_version, ui_pid, service_host);
@@ -254,7 +254,7 @@ class UpdateRoad : public ::testing::Test {
   void ExpectNothingStarted(DWORD service_host) {
     EXPECT_TRUE(ProcessesNamed(sample::kUpdaterFileName).empty());
     EXPECT_TRUE(IsStillRunning(old_ui_.get()));
-    EXPECT_EQ(RemoteServiceStatus().dwProcessId, service_host);
+    EXPECT_EQ(sample::ServiceStatus().dwProcessId, service_host);
     EXPECT_EQ(ReadSampleString(L"SampleService", L"RunningVersion"), L"1.0.0");
     EXPECT_TRUE(StagingFolders().empty());
   }
@@ -265,18 +265,18 @@ class UpdateRoad : public ::testing::Test {
 
 TEST_F(UpdateRoad, CompletedUpdateRunsFromTheStagedCopy) {
   PlacePending(L"CorvantaRemote-2.0.0.msi");
-  const DWORD service_host = RemoteServiceStatus().dwProcessId;
+  const DWORD service_host = sample::ServiceStatus().dwProcessId;
 
   RoadUpdate update = Click(old_ui_pid_);
   Finish(update);
 
   ExpectCompleted(update, L"2.0.0", old_ui_pid_, service_host);
-  EXPECT_NE(RemoteServiceStatus().dwProcessId, service_host);
+  EXPECT_NE(sample::ServiceStatus().dwProcessId, service_host);
 }
 
 TEST_F(UpdateRoad, PackageWhoseHashDoesNotMatchStartsNothing) {
   PlacePending(L"CorvantaRemote-2.0.0.msi", L"CorvantaRemote-2.0.0-fail.msi");
-  const DWORD service_host = RemoteServiceStatus().dwProcessId;
+  const DWORD service_host = sample::ServiceStatus().dwProcessId;
   const LogFollower ui_log(sample::UiLogPath());
 
   const RoadUpdate update = Click(old_ui_pid_);
@@ -287,7 +287,7 @@ TEST_F(UpdateRoad, PackageWhoseHashDoesNotMatchStartsNothing) {
 }
 
 TEST_F(UpdateRoad, RequestsOtherThanApplyPendingUpdateAreRefused) {
-  const DWORD service_host = RemoteServiceStatus().dwProcessId;
+  const DWORD service_host = sample::ServiceStatus().dwProcessId;
   EXPECT_EQ(sample::ExchangeWithService("apply-pending-update\n"),
             "refused: no pending package\n");
   PlacePending(L"CorvantaRemote-2.0.0.msi");
@@ -335,11 +335,11 @@ TEST_F(UpdateRoad, NewUpdateCompletesAfterInstallerModeWasKilled) {
     std::function<bool(DWORD installer_pid)> reached;
   } points[] = {
       {"while the service stops", L"StopDelayMs",
-       [](DWORD) { return RemoteServiceStatus().dwCurrentState == SERVICE_STOP_PENDING; }},
+       [](DWORD) { return sample::ServiceStatus().dwCurrentState == SERVICE_STOP_PENDING; }},
       {"while msiexec runs", nullptr,
        [](DWORD installer) { return !ProcessesNamed(L"msiexec.exe", installer).empty(); }},
       {"while the service restarts", L"StartDelayMs",
-       [](DWORD) { return RemoteServiceStatus().dwCurrentState == SERVICE_START_PENDING; }},
+       [](DWORD) { return sample::ServiceStatus().dwCurrentState == SERVICE_START_PENDING; }},
   };
   int n = 0;
   for (const auto& point : points) {
@@ -360,11 +360,11 @@ TEST_F(UpdateRoad, NewUpdateCompletesAfterInstallerModeWasKilled) {
     ASSERT_TRUE(WaitUntil([] { return ProcessesNamed(L"msiexec.exe").empty(); }, kModeTimeoutMs));
     ASSERT_TRUE(WaitUntil(
         [] {
-          const DWORD state = RemoteServiceStatus().dwCurrentState;
+          const DWORD state = sample::ServiceStatus().dwCurrentState;
           return state == SERVICE_RUNNING || state == SERVICE_STOPPED;
         },
         60000));
-    if (RemoteServiceStatus().dwCurrentState == SERVICE_STOPPED) {
+    if (sample::ServiceStatus().dwCurrentState == SERVICE_STOPPED) {
       ASSERT_TRUE(::StartServiceW(OpenRemoteServiceForTest().get(), 0, nullptr));
     }
     ASSERT_TRUE(PipeIsServed());
@@ -384,7 +384,7 @@ TEST_F(UpdateRoad, NewUpdateCompletesAfterInstallerModeWasKilled) {
 TEST_F(UpdateRoad, UiThatIsSlowToStartTheWatcherStillRelaunches) {
   WriteSampleDword(L"SampleUI", L"WatcherDelayMs", 8000);
   PlacePending(L"CorvantaRemote-2.0.0.msi");
-  const DWORD service_host = RemoteServiceStatus().dwProcessId;
+  const DWORD service_host = sample::ServiceStatus().dwProcessId;
 
   RoadUpdate update = Click(old_ui_pid_);
   Finish(update);
@@ -400,7 +400,7 @@ TEST_F(UpdateRoad, SquattedPipeIsRefusedAndTheServiceTakesItBack) {
   SERVICE_STATUS status{};
   ASSERT_TRUE(::ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
   ASSERT_TRUE(WaitUntil(
-      [] { return RemoteServiceStatus().dwCurrentState == SERVICE_STOPPED; }, 60000));
+      [] { return sample::ServiceStatus().dwCurrentState == SERVICE_STOPPED; }, 60000));
   UniqueHandle squatter = OwnHandle(::CreateNamedPipeW(
       sample::kUpdatePipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
       PIPE_TYPE_BYTE, 1, 512, 512, 0, nullptr));

@@ -14,6 +14,7 @@
 #include "shared/product_location.h"
 #include "shared/unique_handles.h"
 #include "support/wine_helpers.h"
+#include "update_road.h"
 
 inline constexpr wchar_t kRemoteServiceName[] = L"Corvanta Remote";
 
@@ -50,20 +51,6 @@ inline void InstallAndStartRemoteService(const std::wstring& options) {
   ASSERT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
 }
 
-// The service's state and host process id as the SCM reports them; state 0
-// when the service cannot be queried.
-inline SERVICE_STATUS_PROCESS RemoteServiceStatus() {
-  SERVICE_STATUS_PROCESS status{};
-  const UniqueScHandle service = OpenRemoteServiceForTest();
-  DWORD needed = 0;
-  if (!service ||
-      !::QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
-                              reinterpret_cast<BYTE*>(&status), sizeof(status), &needed)) {
-    return SERVICE_STATUS_PROCESS{};
-  }
-  return status;
-}
-
 // Whether the process is gone: it cannot be opened any more, or it is
 // signalled.
 inline bool ProcessHasEnded(DWORD pid) {
@@ -87,7 +74,7 @@ inline DWORD SampleServiceCounter(const wchar_t* name) {
 inline void RemoveRemoteService() {
   const UniqueScHandle service = OpenRemoteServiceForTest();
   if (!service) return;
-  const DWORD host = RemoteServiceStatus().dwProcessId;
+  const DWORD host = sample::ServiceStatus().dwProcessId;
   SERVICE_STATUS status{};
   ::ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
   if (host != 0) {
@@ -213,7 +200,7 @@ inline UiStart LastUiStart() { return sample::fixture::LastLaunch(); }
 // watcher's log says.
 inline void ExpectRelaunchedAfterUpdate(const std::string& watcher_log, const std::wstring& version,
                                         DWORD old_ui_pid) {
-  EXPECT_EQ(RemoteServiceStatus().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+  EXPECT_EQ(sample::ServiceStatus().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
   EXPECT_EQ(ReadSampleString(L"SampleService", L"RunningVersion"), version);
   EXPECT_TRUE(ProcessHasEnded(old_ui_pid));
 
