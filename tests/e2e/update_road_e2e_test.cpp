@@ -95,6 +95,12 @@ class LogFollower {
     return FindLine(prefix, rest);
   }
 
+  // Everything written since this follower was made.
+  std::string NewText() const {
+    const std::string text = ReadWholeFile(path_);
+    return text.size() > start_ ? text.substr(start_) : std::string();
+  }
+
  private:
   bool FindLine(const std::string& prefix, std::string& rest) const {
     const std::string text = ReadWholeFile(path_);
@@ -128,6 +134,7 @@ struct RoadUpdate {
   std::optional<DWORD> watcher_exit;
   std::wstring record;
   std::string watcher_log;
+  std::string service_log;  // what the service wrote, when the update did not start
 };
 
 UniqueHandle OpenById(const std::string& pid_text) {
@@ -186,7 +193,10 @@ class UpdateRoad : public ::testing::Test {
       update.answer = ui_log.WaitForLine(Narrow(sample::kUiAskedToStart), kAnswerTimeoutMs);
     }
     const sample::Answer answer = sample::ParseAnswer(update.answer);
-    if (answer.kind != sample::Answer::Kind::kStarted) return update;
+    if (answer.kind != sample::Answer::Kind::kStarted) {
+      update.service_log = service_log.NewText();
+      return update;
+    }
     update.token = answer.token;
     update.installer =
         OpenById(service_log.WaitForLine(Narrow(sample::kServiceStartedInstaller), kAnswerTimeoutMs));
@@ -217,7 +227,8 @@ class UpdateRoad : public ::testing::Test {
   // product runs again as `version`.
   void ExpectCompleted(const RoadUpdate& update, const std::wstring& version, DWORD ui_pid,
                        DWORD service_host) {
-    ASSERT_EQ(update.answer, "started " + Narrow(update.token));
+    ASSERT_EQ(update.answer, "started " + Narrow(update.token))
+        << "the service's log meanwhile:\n" << update.service_log;
     const std::wstring staged_updater =
         Lower(sample::StagingFolder(update.token) + L"\\" + sample::kUpdaterFileName);
     EXPECT_EQ(update.installer_parent, service_host);
