@@ -78,6 +78,11 @@ target_link_libraries(windows_tests PRIVATE updater_core gtest gtest_main)
 precompile_common_headers(windows_tests <gtest/gtest.h>)
 target_link_options(windows_tests PRIVATE -static)
 set_target_properties(windows_tests PROPERTIES CROSSCOMPILING_EMULATOR "${WINE_RUN}")
+# The test programs and GoogleTest are built unoptimised: they spend their time waiting on
+# Wine, and optimising them took a third of the Windows build's compile time.
+target_compile_options(windows_tests PRIVATE -O0)
+target_compile_options(gtest PRIVATE -O0)
+target_compile_options(gtest_main PRIVATE -O0)
 # Some of them start the sample product's programs of versions 1 and 2.
 add_dependencies(windows_tests RemoteUpdater sample_ui_v1 sample_ui_v2 sample_service_v1)
 
@@ -148,7 +153,9 @@ file(GLOB E2E_TEST_SOURCES CONFIGURE_DEPENDS tests/e2e/*.cpp)
 add_executable(e2e_tests ${E2E_TEST_SOURCES})
 target_include_directories(e2e_tests PRIVATE tests sample/common sample/fixture)
 target_link_libraries(e2e_tests PRIVATE updater_core gtest gtest_main ole32 advapi32)
-precompile_common_headers(e2e_tests <gtest/gtest.h>)
+# The same headers as the Windows tests, compiled once for both.
+target_precompile_headers(e2e_tests REUSE_FROM windows_tests)
+target_compile_options(e2e_tests PRIVATE -O0)
 target_link_options(e2e_tests PRIVATE -static)
 add_dependencies(e2e_tests RemoteUpdater sample_msi sample_run sample_apply_update planted_library)
 
