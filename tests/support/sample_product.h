@@ -1,6 +1,6 @@
-// The sample product under Wine: its service registered as "Corvanta Remote"
-// in the real Service Control Manager, and its program started from the
-// installed location or elsewhere.
+// The sample product under Wine: its service registered under its own name
+// (sample::kServiceName) in the real Service Control Manager, and its program
+// started from the installed location or elsewhere.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,8 +16,6 @@
 #include "support/wine_helpers.h"
 #include "update_road.h"
 
-inline constexpr wchar_t kRemoteServiceName[] = L"Corvanta Remote";
-
 inline std::wstring SampleServiceExecutable() {
   return SampleFolder() + L"\\v1\\CorvantaRemoteService.exe";
 }
@@ -25,7 +23,7 @@ inline std::wstring SampleServiceExecutable() {
 inline UniqueScHandle OpenRemoteServiceForTest() {
   const UniqueScHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) return nullptr;
-  return UniqueScHandle(::OpenServiceW(manager.get(), kRemoteServiceName, SERVICE_ALL_ACCESS));
+  return UniqueScHandle(::OpenServiceW(manager.get(), sample::kServiceName, SERVICE_ALL_ACCESS));
 }
 
 // Registers the service with `options` (the sample service's own switches)
@@ -37,7 +35,7 @@ inline void InstallAndStartRemoteService(const std::wstring& options) {
       << "sample service missing; CORVANTA_SAMPLE_DIR must name the sample build";
   const std::wstring command = L"\"" + SampleServiceExecutable() + L"\" " + options;
   const UniqueScHandle service(
-      ::CreateServiceW(manager.get(), kRemoteServiceName, kRemoteServiceName, SERVICE_ALL_ACCESS,
+      ::CreateServiceW(manager.get(), sample::kServiceName, sample::kServiceName, SERVICE_ALL_ACCESS,
                        SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
                        command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
   ASSERT_TRUE(service) << ::GetLastError();
