@@ -35,9 +35,10 @@ inline void InstallAndStartRemoteService(const std::wstring& options) {
       << "sample service missing; CORVANTA_SAMPLE_DIR must name the sample build";
   const std::wstring command = L"\"" + SampleServiceExecutable() + L"\" " + options;
   const UniqueScHandle service(
-      ::CreateServiceW(manager.get(), sample::kServiceName, sample::kServiceName, SERVICE_ALL_ACCESS,
-                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                       command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+      ::CreateServiceW(manager.get(), sample::kServiceName, sample::kServiceName,
+                       SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                       SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr, nullptr, nullptr,
+                       nullptr));
   ASSERT_TRUE(service) << ::GetLastError();
   ASSERT_TRUE(::StartServiceW(service.get(), 0, nullptr)) << ::GetLastError();
   SERVICE_STATUS status{};
