@@ -76,6 +76,19 @@ wine_environment() {
     unset DISPLAY
 }
 
+# Runs the calling script again with the kernel's address randomization off, unless it
+# already is; every program it starts, Wine's own included, inherits that. Call it first,
+# with the script's arguments. Wine 8.0 maps Windows' shared user data at the fixed address
+# 0x7ffe0000, 48 MB above its loader, and recent kernels start a 64-bit program's heap
+# anywhere in the 1 GB above the program: about one Wine process in 4,000 finds its heap
+# there and ends before it starts (see docs/wine.md). Without randomization the heap starts
+# right above the loader.
+fixed_address_layout() {
+    local addr_no_randomize=0x0040000
+    (( 0x$(</proc/self/personality) & addr_no_randomize )) ||
+        exec setarch --addr-no-randomize "$BASH" "$0" "$@"
+}
+
 # Ends the Wine server of the current prefix, and everything it runs, and waits
 # until it is gone. Quiet and harmless when none runs.
 stop_wine_server() {

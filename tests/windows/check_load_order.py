@@ -92,7 +92,17 @@ def wine(environment, arguments, trace_path):
                               stdout=subprocess.DEVNULL, stderr=trace).returncode
 
 
+def with_fixed_address_layout():
+    """Runs this program again with the kernel's address randomization off, unless it already
+    is, for the Wine programs it starts: see fixed_address_layout in scripts/lib/common.sh."""
+    addr_no_randomize = 0x0040000
+    with open("/proc/self/personality") as personality:
+        if not int(personality.read(), 16) & addr_no_randomize:
+            os.execvp("setarch", ["setarch", "--addr-no-randomize", sys.executable, *sys.argv])
+
+
 def main():
+    with_fixed_address_layout()
     source, exe, sample_build, template = (os.path.realpath(a) for a in sys.argv[1:5])
     work = tempfile.mkdtemp(prefix="load-order.")
     prefix = os.path.join(work, "prefix")
