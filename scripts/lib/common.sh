@@ -46,7 +46,7 @@ package_of_tool() {
         x86_64-w64-mingw32-*) echo "binutils-mingw-w64-x86-64" ;;
         wine | wineboot | wineserver) echo "wine" ;;
         ninja) echo "ninja-build" ;;
-        flock) echo "util-linux" ;;
+        flock | setarch) echo "util-linux" ;;
         clang-14 | clang++-14) echo "clang-14" ;;
         *) echo "$1" ;;  # cmake, wixl, cppcheck, clang-tidy-14, openssl, osslsigncode, python3
     esac
@@ -85,8 +85,9 @@ wine_environment() {
 # right above the loader.
 fixed_address_layout() {
     local addr_no_randomize=0x0040000
-    (( 0x$(</proc/self/personality) & addr_no_randomize )) ||
-        exec setarch --addr-no-randomize "$BASH" "$0" "$@"
+    (( 0x$(</proc/self/personality) & addr_no_randomize )) && return
+    require_tools setarch
+    exec setarch --addr-no-randomize "$BASH" "$0" "$@"
 }
 
 # Ends the Wine server of the current prefix, and everything it runs, and waits
