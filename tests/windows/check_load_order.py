@@ -21,8 +21,10 @@ import subprocess
 import sys
 import tempfile
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [HERE, os.path.join(HERE, "..", "..", "scripts", "lib")]
 from check_pe import Image, check, failures, verdict  # noqa: E402
+from wine_layout import with_fixed_address_layout  # noqa: E402
 
 LOADED = re.compile(r'^([0-9a-f]+):[0-9a-f]+:trace:loaddll:\w+ Loaded L"(.*)" at ')
 CALL = re.compile(r"^([0-9a-f]+):[0-9a-f]+:Call ([\w.]+)\.(\w+)\((.*)")
@@ -90,15 +92,6 @@ def wine(environment, arguments, trace_path):
     with open(trace_path, "w") as trace:
         return subprocess.run(["wine", *arguments], env=traced, stdin=subprocess.DEVNULL,
                               stdout=subprocess.DEVNULL, stderr=trace).returncode
-
-
-def with_fixed_address_layout():
-    """Runs this program again with the kernel's address randomization off, unless it already
-    is, for the Wine programs it starts: see fixed_address_layout in scripts/lib/common.sh."""
-    addr_no_randomize = 0x0040000
-    with open("/proc/self/personality") as personality:
-        if not int(personality.read(), 16) & addr_no_randomize:
-            os.execvp("setarch", ["setarch", "--addr-no-randomize", sys.executable, *sys.argv])
 
 
 def main():
