@@ -351,7 +351,7 @@ TEST_F(UpdateRoad, NewUpdateCompletesAfterInstallerModeWasKilled) {
        }},
       // Running, not just made: a process shows as soon as it is made, before its parent has
       // let its first thread run, and a parent killed then leaves it waiting for ever (seen
-      // under Wine, about once in 80 runs). Its log shows that it runs.
+      // under Wine twice in 250 runs of this test). Its log shows that it runs.
       {"while msiexec runs", nullptr,
        [](DWORD installer, const std::wstring& msiexec_log) {
          return !ProcessesNamed(L"msiexec.exe", installer).empty() && FileExistsAt(msiexec_log);
