@@ -71,10 +71,10 @@ set(WINE_TEMPLATE ${CMAKE_BINARY_DIR}/wine-template)
 set(WINE_RUN ${CMAKE_SOURCE_DIR}/scripts/wine-run ${WINE_TEMPLATE})
 
 file(GLOB WINDOWS_TEST_SOURCES CONFIGURE_DEPENDS tests/windows/*.cpp tests/both/*.cpp)
-# With the sample service's folder rules, which are Windows code judged on descriptors.
-add_executable(windows_tests ${WINDOWS_TEST_SOURCES} sample/service/folder_rules.cpp)
-target_include_directories(windows_tests PRIVATE tests sample/common sample/service sample/fixture)
-target_link_libraries(windows_tests PRIVATE updater_core gtest gtest_main)
+add_executable(windows_tests ${WINDOWS_TEST_SOURCES})
+target_include_directories(windows_tests PRIVATE tests)
+# With the road, whose folder rules are Windows code judged on descriptors.
+target_link_libraries(windows_tests PRIVATE updater_core corvanta_road gtest gtest_main)
 precompile_common_headers(windows_tests <gtest/gtest.h>)
 target_link_options(windows_tests PRIVATE -static)
 set_target_properties(windows_tests PROPERTIES CROSSCOMPILING_EMULATOR "${WINE_RUN}")
@@ -143,16 +143,17 @@ add_test(NAME windows.SignedExecutable
           $<TARGET_FILE:RemoteUpdater> ${PROJECT_VERSION} ${WINE_TEMPLATE})
 set_tests_properties(windows.SignedExecutable PROPERTIES TIMEOUT 300)
 
-if(EXISTS ${CMAKE_SOURCE_DIR}/sample/CMakeLists.txt)
-  add_subdirectory(sample)
-endif()
+# The update road, the sample product on top of it, and the drivers on top of both.
+add_subdirectory(road)
+add_subdirectory(sample)
+add_subdirectory(tools)
 
 # Whole updates end to end: each test case in a prefix of its own, prepared
 # with version 1 of the sample product installed and running.
 file(GLOB E2E_TEST_SOURCES CONFIGURE_DEPENDS tests/e2e/*.cpp)
 add_executable(e2e_tests ${E2E_TEST_SOURCES})
-target_include_directories(e2e_tests PRIVATE tests sample/common sample/fixture)
-target_link_libraries(e2e_tests PRIVATE updater_core gtest gtest_main ole32 advapi32)
+target_include_directories(e2e_tests PRIVATE tests)
+target_link_libraries(e2e_tests PRIVATE updater_core corvanta_road gtest gtest_main)
 # The same headers as the Windows tests, compiled once for both.
 target_precompile_headers(e2e_tests REUSE_FROM windows_tests)
 target_compile_options(e2e_tests PRIVATE -O0)

@@ -10,11 +10,11 @@
 #include <cstdio>
 #include <string>
 
-#include "pending_update.h"
-#include "sample_common.h"
+#include "service/pending_update.h"
+#include "win/win_helpers.h"
 #include "service_hooks.h"
-#include "update_pipe.h"
-#include "update_road.h"
+#include "service/update_pipe.h"
+#include "contract/road_contract.h"
 
 namespace {
 
@@ -63,7 +63,7 @@ DWORD WINAPI ControlHandler(DWORD control, DWORD /*event_type*/, void* /*event_d
 }
 
 void WINAPI ServiceMain(DWORD argc, wchar_t** argv) {
-    g_status_handle = RegisterServiceCtrlHandlerExW(sample::kServiceName, ControlHandler, nullptr);
+    g_status_handle = RegisterServiceCtrlHandlerExW(road::kServiceName, ControlHandler, nullptr);
     if (g_status_handle == nullptr) return;
     g_status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
 
@@ -79,9 +79,9 @@ void WINAPI ServiceMain(DWORD argc, wchar_t** argv) {
     }
     // Before the pipe opens: no request is served from folders the service did not make its
     // own, and the service runs on to answer each request with the refusal.
-    const sample::FolderVerdict folders = sample::PrepareUpdateFolders();
+    const road::FolderVerdict folders = road::PrepareUpdateFolders();
     if (!folders.trusted) {
-        sample::NoteInServiceLog(L"The update folders are not the service's own, so every update "
+        road::NoteInServiceLog(L"The update folders are not the service's own, so every update "
                                  L"request is refused: " + folders.reason);
     }
     SetAcceptedControls(sample::Hooks().AcceptsStop() ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN
@@ -89,7 +89,7 @@ void WINAPI ServiceMain(DWORD argc, wchar_t** argv) {
     sample::Hooks().Running();
     ReportStatus(SERVICE_RUNNING, 0);
 
-    const UniqueHandle pipe_thread = sample::StartUpdatePipeThread(g_stop_event.get());
+    const UniqueHandle pipe_thread = road::StartUpdatePipeThread(g_stop_event.get(), [] { sample::Hooks().Answering(); });
     WaitForSingleObject(g_stop_event.get(), INFINITE);
     if (pipe_thread) WaitForSingleObject(pipe_thread.get(), INFINITE);
     // The handler has already reported the first STOP_PENDING checkpoint.
@@ -111,7 +111,7 @@ int wmain(int argc, wchar_t** argv) {
     if (!StartServiceCtrlDispatcherW(table)) {
         const DWORD error = GetLastError();
         fwprintf(stderr, L"CorvantaRemoteService %ls runs only as the service \"%ls\" (error %lu)\n",
-                 sample::OwnVersion().c_str(), sample::kServiceName, error);
+                 road::OwnVersion().c_str(), road::kServiceName, error);
         return 1;
     }
     // The dispatcher returns once the service has reported STOPPED.

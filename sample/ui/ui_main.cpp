@@ -20,39 +20,39 @@
 
 #include <string>
 
-#include "sample_common.h"
+#include "win/win_helpers.h"
 #include "ui_hooks.h"
-#include "update_client.h"
-#include "update_road.h"
+#include "ui/update_client.h"
+#include "contract/road_contract.h"
 
 namespace {
 
 UniqueHandle g_update_worker;  // the thread of the update under way, if any
 
 void NoteInUiLog(const std::wstring& line) {
-    const std::wstring path = sample::UiLogPath();
+    const std::wstring path = road::UiLogPath();
     if (path.empty()) return;
-    CreateDirectoryW(sample::FolderOf(path).c_str(), nullptr);
-    sample::AppendLine(path, line);
+    CreateDirectoryW(road::FolderOf(path).c_str(), nullptr);
+    road::AppendLine(path, line);
 }
 
 // Sends one request and notes the answer after `log_prefix`.
-sample::Answer Ask(const std::string& request, const wchar_t* log_prefix) {
-    std::string answer = sample::ExchangeWithService(request);
+road::Answer Ask(const std::string& request, const wchar_t* log_prefix) {
+    std::string answer = road::ExchangeWithService(request);
     if (!answer.empty() && answer.back() == '\n') answer.pop_back();
-    NoteInUiLog(log_prefix + sample::WidenAscii(answer));
-    return sample::ParseAnswer(answer);
+    NoteInUiLog(log_prefix + road::WidenAscii(answer));
+    return road::ParseAnswer(answer);
 }
 
 // The watcher runs from the staged copy, which the package does not replace, with this
 // process's id while it still runs, so that the id cannot belong to another process yet.
 ProcessHandles StartRelaunchWatcher(const std::wstring& token) {
-    const std::wstring staging = sample::StagingFolder(token);
-    const std::wstring updater = staging + L"\\" + sample::kUpdaterFileName;
+    const std::wstring staging = road::StagingFolder(token);
+    const std::wstring updater = staging + L"\\" + road::kUpdaterFileName;
     DWORD error = ERROR_PATH_NOT_FOUND;
     ProcessHandles watcher;
     if (!staging.empty()) {
-        watcher = sample::StartFromFolder(
+        watcher = road::StartFromFolder(
             updater,
             L"--edk-remote-relaunch " + std::to_wstring(GetCurrentProcessId()) + L" " + token,
             staging, error);
@@ -62,7 +62,7 @@ ProcessHandles StartRelaunchWatcher(const std::wstring& token) {
                     L"): the update is not started");
         return {};
     }
-    NoteInUiLog(sample::kUiStartedWatcher + std::to_wstring(GetProcessId(watcher.process.get())) +
+    NoteInUiLog(road::kUiStartedWatcher + std::to_wstring(GetProcessId(watcher.process.get())) +
                 L" from " + updater);
     return watcher;
 }
@@ -70,14 +70,14 @@ ProcessHandles StartRelaunchWatcher(const std::wstring& token) {
 // The watcher is started before installer mode can be, so that installer mode cannot end this
 // program before someone waits to start the new one.
 DWORD WINAPI ApplyUpdate(void* /*unused*/) {
-    const sample::Answer staged = Ask(sample::ApplyRequestLine(), sample::kUiAskedToStage);
-    if (staged.kind != sample::Answer::Kind::kStaged) return 0;
+    const road::Answer staged = Ask(road::ApplyRequestLine(), road::kUiAskedToStage);
+    if (staged.kind != road::Answer::Kind::kStaged) return 0;
     sample::Hooks().BeforeWatcher();
     const ProcessHandles watcher = StartRelaunchWatcher(staged.token);
     if (!watcher.process) return 0;
-    const sample::Answer started =
-        Ask(sample::StartRequestLine(staged.token), sample::kUiAskedToStart);
-    if (started.kind != sample::Answer::Kind::kStarted || started.token != staged.token) {
+    const road::Answer started =
+        Ask(road::StartRequestLine(staged.token), road::kUiAskedToStart);
+    if (started.kind != road::Answer::Kind::kStarted || started.token != staged.token) {
         TerminateProcess(watcher.process.get(), 1);
         NoteInUiLog(L"Ended the relaunch watcher: the update did not start");
     }
@@ -103,13 +103,13 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
             HDC dc = BeginPaint(window, &paint);
             RECT area;
             GetClientRect(window, &area);
-            const std::wstring text = std::wstring(L"Corvanta Remote ") + sample::OwnVersion();
+            const std::wstring text = std::wstring(L"Corvanta Remote ") + road::OwnVersion();
             DrawTextW(dc, text.c_str(), -1, &area, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
             EndPaint(window, &paint);
             return 0;
         }
         case WM_COMMAND:
-            if (LOWORD(wparam) == sample::kApplyUpdateCommand) OnApplyUpdateClicked();
+            if (LOWORD(wparam) == road::kApplyUpdateCommand) OnApplyUpdateClicked();
             return 0;
         case WM_DESTROY:
             PostQuitMessage(0);
@@ -133,17 +133,17 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, wchar_t* /*comma
     window_class.hInstance = instance;
     window_class.hCursor = LoadCursorW(nullptr, reinterpret_cast<const wchar_t*>(IDC_ARROW));
     window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    window_class.lpszClassName = sample::kUiWindowClass;
+    window_class.lpszClassName = road::kUiWindowClass;
     if (RegisterClassExW(&window_class) == 0) return 3;
 
-    const std::wstring title = std::wstring(L"Corvanta Remote ") + sample::OwnVersion();
+    const std::wstring title = std::wstring(L"Corvanta Remote ") + road::OwnVersion();
     HWND window = CreateWindowExW(0, window_class.lpszClassName, title.c_str(),
                                   WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 360, 160,
                                   nullptr, nullptr, instance, nullptr);
     if (window == nullptr) return 3;
     CreateWindowExW(0, L"BUTTON", L"Apply update", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 10, 10,
                     120, 28, window,
-                    reinterpret_cast<HMENU>(static_cast<UINT_PTR>(sample::kApplyUpdateCommand)),
+                    reinterpret_cast<HMENU>(static_cast<UINT_PTR>(road::kApplyUpdateCommand)),
                     instance, nullptr);
     ShowWindow(window, show);
     UpdateWindow(window);

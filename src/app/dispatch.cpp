@@ -10,13 +10,10 @@
 #include "install/installer_mode.h"
 #include "relaunch/relaunch_watcher.h"
 #include "shared/unique_handles.h"
+#include "shared/updater_contract.h"
 
-namespace {
-
-constexpr wchar_t kRelaunchSwitch[] = L"--edk-remote-relaunch";
-constexpr wchar_t kInstallSwitch[] = L"--edk-remote-install-msi";
-
-}  // namespace
+using updater_contract::kInstallSwitch;
+using updater_contract::kRelaunchSwitch;
 
 bool DispatchCommandLine(int& exit_code) {
   int count = 0;

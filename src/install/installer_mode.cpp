@@ -5,11 +5,12 @@
 #include "install/remote_service.h"
 #include "shared/product_processes.h"
 #include "shared/unique_handles.h"
+#include "shared/updater_contract.h"
 
 namespace {
 
-constexpr wchar_t kCompleted[] = L"completed";
-constexpr wchar_t kInstallerCouldNotStart[] = L"failed:Windows Installer could not start";
+using updater_contract::kCompletedOutcome;
+constexpr wchar_t kInstallerCouldNotStart[] = L"Windows Installer could not start";
 constexpr DWORD kRestartRequired = 3010;  // ERROR_SUCCESS_REBOOT_REQUIRED
 constexpr UINT kSystemDirectoryUnits = 260;
 
@@ -32,10 +33,20 @@ constexpr UINT kSystemDirectoryUnits = 260;
          log_path + L"\"";
 }
 
+// The outcome text of a failure: the keyword, then `reason`.
+[[nodiscard]] std::wstring Failed(const std::wstring& reason) {
+  return updater_contract::kFailedKeyword + reason;
+}
+
+// A failure whose details are in the Windows Installer's log.
+[[nodiscard]] std::wstring FailedWithLog(const std::wstring& reason, const std::wstring& log_path) {
+  return Failed(reason + updater_contract::kLogPathSeparator + log_path);
+}
+
 [[nodiscard]] std::wstring OutcomeOfExitCode(DWORD exit_code, const std::wstring& log_path) {
-  if (exit_code == 0) return kCompleted;
-  if (exit_code == kRestartRequired) return L"failed:Windows restart required; log: " + log_path;
-  return L"failed:MSI exit " + std::to_wstring(exit_code) + L"; log: " + log_path;
+  if (exit_code == 0) return kCompletedOutcome;
+  if (exit_code == kRestartRequired) return FailedWithLog(L"Windows restart required", log_path);
+  return FailedWithLog(L"MSI exit " + std::to_wstring(exit_code), log_path);
 }
 
 // Runs msiexec silently on the package, waits for it without a time limit
@@ -45,10 +56,10 @@ constexpr UINT kSystemDirectoryUnits = 260;
   // A quote inside the path would close its argument early, and a trailing
   // backslash would escape the closing quote: either way the rest of the
   // command line (/qn among it) would be bent into other arguments.
-  if (msi_path.find(L'"') != std::wstring::npos) return kInstallerCouldNotStart;
-  if (!msi_path.empty() && msi_path.back() == L'\\') return kInstallerCouldNotStart;
+  if (msi_path.find(L'"') != std::wstring::npos) return Failed(kInstallerCouldNotStart);
+  if (!msi_path.empty() && msi_path.back() == L'\\') return Failed(kInstallerCouldNotStart);
   const std::wstring msiexec_path = system_directory + L"\\msiexec.exe";
-  const std::wstring log_path = msi_path + L".log";
+  const std::wstring log_path = msi_path + updater_contract::kLogSuffix;
   std::wstring command_line = InstallerCommandLine(msiexec_path, msi_path, log_path);
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
@@ -58,12 +69,12 @@ constexpr UINT kSystemDirectoryUnits = 260;
                        /*thread_attributes=*/nullptr, /*inherit_handles=*/FALSE, CREATE_NO_WINDOW,
                        /*environment=*/nullptr, /*current_directory=*/nullptr, &startup, &info);
   ProcessHandles installer = OwnProcessHandles(info);
-  if (!started) return kInstallerCouldNotStart;
+  if (!started) return Failed(kInstallerCouldNotStart);
   installer.thread.reset();  // only the process is waited for
   DWORD exit_code = 0;
   if (::WaitForSingleObject(installer.process.get(), INFINITE) != WAIT_OBJECT_0 ||
       !::GetExitCodeProcess(installer.process.get(), &exit_code)) {
-    return L"failed:Windows Installer did not finish; log: " + log_path;
+    return FailedWithLog(L"Windows Installer did not finish", log_path);
   }
   return OutcomeOfExitCode(exit_code, log_path);
 }
@@ -71,11 +82,11 @@ constexpr UINT kSystemDirectoryUnits = 260;
 // Stops what holds the product's files and runs the installer. Returns the
 // outcome text of the first step that fails, or of the installer run.
 [[nodiscard]] std::wstring InstallPackage(const std::wstring& msi_path) {
-  if (!StopRemoteService()) return L"failed:Service did not exit before installation";
+  if (!StopRemoteService()) return Failed(L"Service did not exit before installation");
   std::wstring failure_reason;
-  if (!StopProductProcesses(failure_reason)) return L"failed:" + failure_reason;
+  if (!StopProductProcesses(failure_reason)) return Failed(failure_reason);
   const std::wstring system_directory = SystemDirectory();
-  if (system_directory.empty()) return L"failed:Windows system directory is unavailable";
+  if (system_directory.empty()) return Failed(L"Windows system directory is unavailable");
   return RunWindowsInstaller(system_directory, msi_path);
 }
 
@@ -86,7 +97,7 @@ int RunInstallerMode(const std::wstring& msi_path, const std::wstring& token) {
   // Every path ends here: the service is started again whatever happened,
   // and the outcome is published once.
   const bool service_runs = RestartRemoteServiceAndPublish(token, outcome);
-  if (outcome != kCompleted) return 1;
+  if (outcome != kCompletedOutcome) return 1;
   // The package goes only after a completed installation, even when the
   // service did not come back. A package already gone is no failure.
   (void)::DeleteFileW(msi_path.c_str());

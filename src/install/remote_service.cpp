@@ -4,12 +4,12 @@
 
 #include "shared/unique_handles.h"
 #include "shared/update_status.h"
+#include "shared/updater_contract.h"
 
 namespace {
 
-constexpr wchar_t kServiceName[] = L"Corvanta Remote";
-constexpr wchar_t kRestartFailedPrefix[] =
-    L"failed:Remote service could not restart; installation result: ";
+using updater_contract::kRestartFailedPrefix;
+using updater_contract::kServiceName;
 constexpr int kStatusQueryLimit = 300;
 constexpr DWORD kPollIntervalMs = 100;
 constexpr DWORD kHostExitWaitMs = 10000;

@@ -10,6 +10,7 @@
 #include "shared/product_location.h"
 #include "shared/unique_handles.h"
 #include "shared/update_status.h"
+#include "shared/updater_contract.h"
 
 namespace {
 
@@ -53,7 +54,7 @@ std::wstring FolderOf(const std::wstring& path) {
       return result;
     }
     if (outcome == UpdateOutcome::kFailed) {
-      AppendWatcherLogLine("Update failed before old UI exited");
+      AppendWatcherLogLine(updater_contract::kWatcherFailedEarly);
       return result;
     }
     ::Sleep(kPollPauseMs);
@@ -77,7 +78,7 @@ std::wstring FolderOf(const std::wstring& path) {
                         /*inherit_handles=*/FALSE, /*creation_flags=*/0,
                         /*environment=*/nullptr, product_folder.c_str(), &startup, &info)) {
     const DWORD error = ::GetLastError();
-    AppendWatcherLogLine("CreateProcess failed: " + Decimal(error));
+    AppendWatcherLogLine(updater_contract::kWatcherCreateFailed + Decimal(error));
     return false;
   }
   ProcessHandles launched = OwnProcessHandles(info);
@@ -91,14 +92,15 @@ std::wstring FolderOf(const std::wstring& path) {
   const bool queried = ::GetExitCodeProcess(launched.process.get(), &exit_code) != FALSE;
   launched.process.reset();
 
-  AppendWatcherLogLine("Launch PID=" + Decimal(info.dwProcessId) + " exit=" + Decimal(exit_code));
+  AppendWatcherLogLine(updater_contract::kWatcherLaunchPid + Decimal(info.dwProcessId) +
+                       updater_contract::kWatcherLaunchExit + Decimal(exit_code));
   return queried && (exit_code == STILL_ACTIVE || exit_code == 0);
 }
 
 }  // namespace
 
 int RunRelaunchWatcher(const std::wstring& process_id_text, const std::wstring& token) {
-  AppendWatcherLogLine("Waiting for update completion and old UI exit");
+  AppendWatcherLogLine(updater_contract::kWatcherWaiting);
   const std::wstring product_path = ProductExecutablePath();
   if (product_path.empty()) return 1;
   const std::wstring product_folder = FolderOf(product_path);
@@ -107,7 +109,7 @@ int RunRelaunchWatcher(const std::wstring& process_id_text, const std::wstring& 
       ::OpenProcess(SYNCHRONIZE, /*inherit=*/FALSE, ProcessIdFromText(process_id_text)));
   const WaitResult wait = WaitForOutcomeAndOldUi(std::move(old_ui), token);
   if (!wait.launch) {
-    AppendWatcherLogLine("Relaunch watcher ended without launching the application");
+    AppendWatcherLogLine(updater_contract::kWatcherGaveUp);
     return 1;
   }
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "shared/unique_handles.h"
+#include "shared/updater_contract.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ void AppendWatcherLogLine(const std::string& message) {
   const DWORD length =
       ::GetModuleFileNameW(/*module=*/nullptr, module_path.data(), kModulePathUnits);
   if (length == 0) return;
-  const std::wstring log_path = std::wstring(module_path.data(), length) + L".log";
+  const std::wstring log_path = std::wstring(module_path.data(), length) + updater_contract::kLogSuffix;
 
   // Append access alone makes every write land at the current end of the
   // file, whatever another writer did since it was opened.

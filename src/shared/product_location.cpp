@@ -11,5 +11,6 @@ std::wstring ProductExecutablePath() {
   if (needed == 0) return {};
   std::vector<wchar_t> buffer(needed, L'\0');
   if (::GetEnvironmentVariableW(kVariable, buffer.data(), needed) == 0) return {};
-  return std::wstring(buffer.data()) + L"\\Corvanta Remote\\" + kProductExecutableName;
+  return std::wstring(buffer.data()) + L"\\" + updater_contract::kProductFolderName + L"\\" +
+         kProductExecutableName;
 }

@@ -3,8 +3,10 @@
 
 #include <string>
 
+#include "shared/updater_contract.h"
+
 // The product executable's file name, as process entries report it.
-inline constexpr wchar_t kProductExecutableName[] = L"Corvanta Remote.exe";
+using updater_contract::kProductExecutableName;
 
 // Returns %ProgramFiles%\Corvanta Remote\Corvanta Remote.exe, formed from the
 // environment on every call and used exactly as the variable holds it (a

@@ -5,11 +5,12 @@
 #include <vector>
 
 #include "shared/unique_handles.h"
+#include "shared/updater_contract.h"
 
 namespace {
 
-constexpr wchar_t kStatusKeyPath[] = L"SOFTWARE\\Corvanta\\RemoteUpdater";
-constexpr wchar_t kStatusValueName[] = L"Status";
+using updater_contract::kStatusKeyPath;
+using updater_contract::kStatusValueName;
 
 // Most records fit in 2047 characters and a NUL, so a poll normally costs
 // one query.
@@ -25,7 +26,7 @@ void WriteUpdateStatus(const std::wstring& token, const std::wstring& outcome) n
     return;
   }
   const UniqueHKey key(raw_key);
-  const std::wstring record = token + L"|" + outcome;
+  const std::wstring record = token + updater_contract::kRecordSeparator + outcome;
   // The terminating NUL is stored with the text.
   const DWORD size_bytes = static_cast<DWORD>((record.size() + 1) * sizeof(wchar_t));
   (void)::RegSetValueExW(key.get(), kStatusValueName, /*reserved=*/0, REG_SZ,
@@ -62,8 +63,9 @@ std::wstring ReadUpdateStatus() {
 }
 
 UpdateOutcome OutcomeForToken(const std::wstring& record, const std::wstring& token) {
-  if (record == token + L"|completed") return UpdateOutcome::kCompleted;
-  const std::wstring failure_prefix = token + L"|failed:";
+  const std::wstring token_prefix = token + updater_contract::kRecordSeparator;
+  if (record == token_prefix + updater_contract::kCompletedOutcome) return UpdateOutcome::kCompleted;
+  const std::wstring failure_prefix = token_prefix + updater_contract::kFailedKeyword;
   if (record.compare(0, failure_prefix.size(), failure_prefix) == 0) return UpdateOutcome::kFailed;
   return UpdateOutcome::kNone;
 }

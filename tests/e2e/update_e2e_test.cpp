@@ -28,9 +28,9 @@ struct UpdateResult {
 class UpdateEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(sample::ServiceStatus().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING))
+    ASSERT_EQ(road::ServiceStatus().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING))
         << "the prepared machine must run version 1's service";
-    first_service_host_ = sample::ServiceStatus().dwProcessId;
+    first_service_host_ = road::ServiceStatus().dwProcessId;
     product_path_ = ProductExecutablePath();
     ASSERT_TRUE(FileExistsAt(product_path_)) << Narrow(product_path_);
 
@@ -111,7 +111,7 @@ TEST_F(UpdateEndToEnd, CompletedUpdateInstallsVersionTwoAndRelaunchesIt) {
   EXPECT_EQ(update.record, update.token + L"|completed");
   EXPECT_FALSE(FileExistsAt(package));
   EXPECT_TRUE(FileExistsAt(package + L".log"));
-  EXPECT_NE(sample::ServiceStatus().dwProcessId, first_service_host_);
+  EXPECT_NE(road::ServiceStatus().dwProcessId, first_service_host_);
   ExpectProductRelaunched(update, L"2.0.0");
   EXPECT_TRUE(IsStillRunning(other_copy.get()));
 }
@@ -201,7 +201,7 @@ TEST_F(UpdateEndToEnd, ServiceThatWillNotStopStopsTheUpdateBeforeAnythingChanges
   EXPECT_TRUE(FileExistsAt(package));
   EXPECT_TRUE(IsStillRunning(old_ui_.get()));
   EXPECT_EQ(update.watcher_log, kWaitingLine + kFailedEarlyLine + kGaveUpLine);
-  EXPECT_EQ(sample::ServiceStatus().dwProcessId, first_service_host_);
+  EXPECT_EQ(road::ServiceStatus().dwProcessId, first_service_host_);
   EXPECT_EQ(ReadSampleString(L"SampleService", L"RunningVersion"), L"1.0.0");
 }
 
@@ -219,7 +219,7 @@ TEST_F(UpdateEndToEnd, ServiceThatWillNotStartAfterwardsIsReportedWithTheInstall
   // The installation itself completed: the package is gone and version 2's
   // program is started again, while the service stays stopped.
   EXPECT_FALSE(FileExistsAt(package));
-  EXPECT_EQ(sample::ServiceStatus().dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+  EXPECT_EQ(road::ServiceStatus().dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
   EXPECT_TRUE(ProcessHasEnded(old_ui_pid_));
   const std::vector<DWORD> launched = LaunchedIds(update.watcher_log);
   ASSERT_EQ(launched.size(), 1u) << update.watcher_log;

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "support/sample_product.h"
-#include "update_client.h"
-#include "update_road.h"
+#include "ui/update_client.h"
+#include "contract/road_contract.h"
 
 namespace {
 
@@ -146,22 +146,22 @@ UniqueHandle OpenById(const std::string& pid_text) {
 std::vector<std::wstring> StagingFolders() {
   std::vector<std::wstring> folders;
   WIN32_FIND_DATAW data{};
-  const sample::UniqueFind find = sample::FindFirst(sample::StagingRoot() + L"\\*", data);
+  const road::UniqueFind find = road::FindFirst(road::StagingRoot() + L"\\*", data);
   for (bool more = find != nullptr; more; more = ::FindNextFileW(find.get(), &data) != FALSE) {
-    if (sample::IsWellFormedToken(data.cFileName)) folders.push_back(data.cFileName);
+    if (road::IsWellFormedToken(data.cFileName)) folders.push_back(data.cFileName);
   }
   return folders;
 }
 
 // Whether the service serves the pipe, without connecting to it.
 bool PipeIsServed() {
-  return WaitUntil([] { return ::WaitNamedPipeW(sample::kUpdatePipeName, 100) != FALSE; }, 10000);
+  return WaitUntil([] { return ::WaitNamedPipeW(road::kUpdatePipeName, 100) != FALSE; }, 10000);
 }
 
 class UpdateRoad : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(sample::ServiceStatus().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING))
+    ASSERT_EQ(road::ServiceStatus().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING))
         << "the prepared machine must run version 1's service";
     ASSERT_TRUE(PipeIsServed());
     old_ui_ = StartProgram(ProductExecutablePath());
@@ -174,9 +174,9 @@ class UpdateRoad : public ::testing::Test {
   void PlacePending(const std::wstring& package, const std::wstring& hash_of = L"") {
     const std::wstring built = SampleFolder() + L"\\msi\\";
     ASSERT_TRUE(FileExistsAt(built + package)) << Narrow(package) << " is not built";
-    ASSERT_FALSE(CopyInto(built + package, sample::IncomingFolder()).empty());
+    ASSERT_FALSE(CopyInto(built + package, road::IncomingFolder()).empty());
     ASSERT_FALSE(CopyInto(built + (hash_of.empty() ? package : hash_of) + L".sha256",
-                          sample::IncomingFolder(), package + L".sha256")
+                          road::IncomingFolder(), package + L".sha256")
                      .empty());
   }
 
@@ -184,23 +184,23 @@ class UpdateRoad : public ::testing::Test {
   // service's answer; once started, takes hold of installer mode and the
   // watcher while they run.
   RoadUpdate Click(DWORD ui_pid) {
-    const LogFollower ui_log(sample::UiLogPath());
-    const LogFollower service_log(sample::ServiceLogPath());
+    const LogFollower ui_log(road::UiLogPath());
+    const LogFollower service_log(road::ServiceLogPath());
     RoadUpdate update;
-    EXPECT_TRUE(sample::ClickApplyUpdate(ui_pid, 10000)) << "no window of pid " << ui_pid;
-    update.answer = ui_log.WaitForLine(Narrow(sample::kUiAskedToStage), kAnswerTimeoutMs);
-    if (sample::ParseAnswer(update.answer).kind == sample::Answer::Kind::kStaged) {
-      update.answer = ui_log.WaitForLine(Narrow(sample::kUiAskedToStart), kAnswerTimeoutMs);
+    EXPECT_TRUE(road::ClickApplyUpdate(ui_pid, 10000)) << "no window of pid " << ui_pid;
+    update.answer = ui_log.WaitForLine(Narrow(road::kUiAskedToStage), kAnswerTimeoutMs);
+    if (road::ParseAnswer(update.answer).kind == road::Answer::Kind::kStaged) {
+      update.answer = ui_log.WaitForLine(Narrow(road::kUiAskedToStart), kAnswerTimeoutMs);
     }
-    const sample::Answer answer = sample::ParseAnswer(update.answer);
-    if (answer.kind != sample::Answer::Kind::kStarted) {
+    const road::Answer answer = road::ParseAnswer(update.answer);
+    if (answer.kind != road::Answer::Kind::kStarted) {
       update.service_log = service_log.NewText();
       return update;
     }
     update.token = answer.token;
     update.installer =
-        OpenById(service_log.WaitForLine(Narrow(sample::kServiceStartedInstaller), kAnswerTimeoutMs));
-    update.watcher = OpenById(ui_log.WaitForLine(Narrow(sample::kUiStartedWatcher), kAnswerTimeoutMs));
+        OpenById(service_log.WaitForLine(Narrow(road::kServiceStartedInstaller), kAnswerTimeoutMs));
+    update.watcher = OpenById(ui_log.WaitForLine(Narrow(road::kUiStartedWatcher), kAnswerTimeoutMs));
     for (auto [process, parent, image] :
          {std::tuple{update.installer.get(), &update.installer_parent, &update.installer_image},
           std::tuple{update.watcher.get(), &update.watcher_parent, &update.watcher_image}}) {
@@ -217,8 +217,8 @@ class UpdateRoad : public ::testing::Test {
     }
     if (update.watcher) update.watcher_exit = ExitCodeWithin(update.watcher.get(), kModeTimeoutMs);
     update.record = PublishedRecordText();
-    update.watcher_log = ReadWholeFile(sample::StagingFolder(update.token) + L"\\" +
-                                       sample::kWatcherLogFileName);
+    update.watcher_log = ReadWholeFile(road::StagingFolder(update.token) + L"\\" +
+                                       road::WatcherLogFileName());
   }
 
   // What a completed update on the road leaves: both modes ran from the
@@ -230,7 +230,7 @@ class UpdateRoad : public ::testing::Test {
     ASSERT_EQ(update.answer, "started " + Narrow(update.token))
         << "the service's log meanwhile:\n" << update.service_log;
     const std::wstring staged_updater =
-        Lower(sample::StagingFolder(update.token) + L"\\" + sample::kUpdaterFileName);
+        Lower(road::StagingFolder(update.token) + L"\\" + road::kUpdaterFileName);
     EXPECT_EQ(update.installer_parent, service_host);
     EXPECT_EQ(update.watcher_parent, ui_pid);
     EXPECT_EQ(Lower(update.installer_image), staged_updater);
@@ -238,11 +238,11 @@ class UpdateRoad : public ::testing::Test {
     EXPECT_EQ(update.installer_exit, 0u);
     EXPECT_EQ(update.watcher_exit, 0u);
     EXPECT_EQ(update.record, update.token + L"|completed");
-    EXPECT_LE(StagingFolders().size(), sample::kStagingFoldersKept);
-    EXPECT_TRUE(FileExistsAt(sample::StagingFolder(update.token) + L"\\CorvantaRemote-" + version +
+    EXPECT_LE(StagingFolders().size(), road::kStagingFoldersKept);
+    EXPECT_TRUE(FileExistsAt(road::StagingFolder(update.token) + L"\\CorvantaRemote-" + version +
                              L".msi.log"));
-    EXPECT_FALSE(FileExistsAt(sample::IncomingFolder() + L"\\CorvantaRemote-" + version + L".msi"));
-    EXPECT_TRUE(ProcessesNamed(sample::kUpdaterFileName).empty());
+    EXPECT_FALSE(FileExistsAt(road::IncomingFolder() + L"\\CorvantaRemote-" + version + L".msi"));
+    EXPECT_TRUE(ProcessesNamed(road::kUpdaterFileName).empty());
     EXPECT_TRUE(ProcessesNamed(L"msiexec.exe").empty());
     ExpectRelaunchedAfterUpdate(update.watcher_log, version, ui_pid);
   }
@@ -253,7 +253,7 @@ class UpdateRoad : public ::testing::Test {
     const std::wstring version = L"2.0." + std::to_wstring(n);
     PlacePending(L"CorvantaRemote-" + version + L".msi");
     const DWORD ui_pid = LastUiStart().pid;
-    const DWORD service_host = sample::ServiceStatus().dwProcessId;
+    const DWORD service_host = road::ServiceStatus().dwProcessId;
     RoadUpdate update = Click(ui_pid);
     Finish(update);
     if (!expected_version.empty()) ExpectCompleted(update, expected_version, ui_pid, service_host);
@@ -263,9 +263,9 @@ class UpdateRoad : public ::testing::Test {
   // Nothing of an update started: no updater runs, version 1's UI and service
   // run on, no staging folder is left.
   void ExpectNothingStarted(DWORD service_host) {
-    EXPECT_TRUE(ProcessesNamed(sample::kUpdaterFileName).empty());
+    EXPECT_TRUE(ProcessesNamed(road::kUpdaterFileName).empty());
     EXPECT_TRUE(IsStillRunning(old_ui_.get()));
-    EXPECT_EQ(sample::ServiceStatus().dwProcessId, service_host);
+    EXPECT_EQ(road::ServiceStatus().dwProcessId, service_host);
     EXPECT_EQ(ReadSampleString(L"SampleService", L"RunningVersion"), L"1.0.0");
     EXPECT_TRUE(StagingFolders().empty());
   }
@@ -276,19 +276,19 @@ class UpdateRoad : public ::testing::Test {
 
 TEST_F(UpdateRoad, CompletedUpdateRunsFromTheStagedCopy) {
   PlacePending(L"CorvantaRemote-2.0.0.msi");
-  const DWORD service_host = sample::ServiceStatus().dwProcessId;
+  const DWORD service_host = road::ServiceStatus().dwProcessId;
 
   RoadUpdate update = Click(old_ui_pid_);
   Finish(update);
 
   ExpectCompleted(update, L"2.0.0", old_ui_pid_, service_host);
-  EXPECT_NE(sample::ServiceStatus().dwProcessId, service_host);
+  EXPECT_NE(road::ServiceStatus().dwProcessId, service_host);
 }
 
 TEST_F(UpdateRoad, PackageWhoseHashDoesNotMatchStartsNothing) {
   PlacePending(L"CorvantaRemote-2.0.0.msi", L"CorvantaRemote-2.0.0-fail.msi");
-  const DWORD service_host = sample::ServiceStatus().dwProcessId;
-  const LogFollower ui_log(sample::UiLogPath());
+  const DWORD service_host = road::ServiceStatus().dwProcessId;
+  const LogFollower ui_log(road::UiLogPath());
 
   const RoadUpdate update = Click(old_ui_pid_);
 
@@ -298,8 +298,8 @@ TEST_F(UpdateRoad, PackageWhoseHashDoesNotMatchStartsNothing) {
 }
 
 TEST_F(UpdateRoad, RequestsOtherThanApplyPendingUpdateAreRefused) {
-  const DWORD service_host = sample::ServiceStatus().dwProcessId;
-  EXPECT_EQ(sample::ExchangeWithService("apply-pending-update\n"),
+  const DWORD service_host = road::ServiceStatus().dwProcessId;
+  EXPECT_EQ(road::ExchangeWithService("apply-pending-update\n"),
             "refused: no pending package\n");
   PlacePending(L"CorvantaRemote-2.0.0.msi");
   const struct {
@@ -318,15 +318,15 @@ TEST_F(UpdateRoad, RequestsOtherThanApplyPendingUpdateAreRefused) {
       {"apply-pending-update", "malformed request"},  // no line end: the service stops waiting
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(sample::ExchangeWithService(c.request), "refused: " + c.answer + "\n") << c.request;
+    EXPECT_EQ(road::ExchangeWithService(c.request), "refused: " + c.answer + "\n") << c.request;
   }
   // A token the service did not stage last starts nothing, however well formed.
-  const std::wstring unknown = sample::NewToken();
-  EXPECT_EQ(sample::ExchangeWithService(sample::StartRequestLine(unknown)),
+  const std::wstring unknown = road::NewToken();
+  EXPECT_EQ(road::ExchangeWithService(road::StartRequestLine(unknown)),
             "refused: no update staged as " + Narrow(unknown) + "\n");
 
   ExpectNothingStarted(service_host);
-  EXPECT_TRUE(FileExistsAt(sample::IncomingFolder() + L"\\CorvantaRemote-2.0.0.msi"));
+  EXPECT_TRUE(FileExistsAt(road::IncomingFolder() + L"\\CorvantaRemote-2.0.0.msi"));
 }
 
 TEST_F(UpdateRoad, SoakOfUpdatesInARow) {
@@ -347,7 +347,7 @@ TEST_F(UpdateRoad, NewUpdateCompletesAfterInstallerModeWasKilled) {
   } points[] = {
       {"while the service stops", L"StopDelayMs",
        [](DWORD, const std::wstring&) {
-         return sample::ServiceStatus().dwCurrentState == SERVICE_STOP_PENDING;
+         return road::ServiceStatus().dwCurrentState == SERVICE_STOP_PENDING;
        }},
       // Running, not just made: a process shows as soon as it is made, before its parent has
       // let its first thread run, and a parent killed then leaves it waiting for ever (seen
@@ -358,7 +358,7 @@ TEST_F(UpdateRoad, NewUpdateCompletesAfterInstallerModeWasKilled) {
        }},
       {"while the service restarts", L"StartDelayMs",
        [](DWORD, const std::wstring&) {
-         return sample::ServiceStatus().dwCurrentState == SERVICE_START_PENDING;
+         return road::ServiceStatus().dwCurrentState == SERVICE_START_PENDING;
        }},
   };
   int n = 0;
@@ -371,7 +371,7 @@ TEST_F(UpdateRoad, NewUpdateCompletesAfterInstallerModeWasKilled) {
     ASSERT_TRUE(killed.installer) << killed.answer;
     const DWORD installer_pid = ::GetProcessId(killed.installer.get());
     const std::wstring msiexec_log =
-        sample::StagingFolder(killed.token) + L"\\" + package + L".log";
+        road::StagingFolder(killed.token) + L"\\" + package + L".log";
     ASSERT_TRUE(WaitUntil([&] { return point.reached(installer_pid, msiexec_log); }, 60000));
     ASSERT_TRUE(::TerminateProcess(killed.installer.get(), 1));
     if (point.delay_value != nullptr) WriteSampleDword(L"SampleService", point.delay_value, 0);
@@ -383,11 +383,11 @@ TEST_F(UpdateRoad, NewUpdateCompletesAfterInstallerModeWasKilled) {
     ASSERT_TRUE(WaitUntil([] { return ProcessesNamed(L"msiexec.exe").empty(); }, kModeTimeoutMs));
     ASSERT_TRUE(WaitUntil(
         [] {
-          const DWORD state = sample::ServiceStatus().dwCurrentState;
+          const DWORD state = road::ServiceStatus().dwCurrentState;
           return state == SERVICE_RUNNING || state == SERVICE_STOPPED;
         },
         60000));
-    if (sample::ServiceStatus().dwCurrentState == SERVICE_STOPPED) {
+    if (road::ServiceStatus().dwCurrentState == SERVICE_STOPPED) {
       ASSERT_TRUE(::StartServiceW(OpenRemoteServiceForTest().get(), 0, nullptr));
     }
     ASSERT_TRUE(PipeIsServed());
@@ -407,7 +407,7 @@ TEST_F(UpdateRoad, NewUpdateCompletesAfterInstallerModeWasKilled) {
 TEST_F(UpdateRoad, UiThatIsSlowToStartTheWatcherStillRelaunches) {
   WriteSampleDword(L"SampleUI", L"WatcherDelayMs", 8000);
   PlacePending(L"CorvantaRemote-2.0.0.msi");
-  const DWORD service_host = sample::ServiceStatus().dwProcessId;
+  const DWORD service_host = road::ServiceStatus().dwProcessId;
 
   RoadUpdate update = Click(old_ui_pid_);
   Finish(update);
@@ -423,18 +423,18 @@ TEST_F(UpdateRoad, SquattedPipeIsRefusedAndTheServiceTakesItBack) {
   SERVICE_STATUS status{};
   ASSERT_TRUE(::ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
   ASSERT_TRUE(WaitUntil(
-      [] { return sample::ServiceStatus().dwCurrentState == SERVICE_STOPPED; }, 60000));
+      [] { return road::ServiceStatus().dwCurrentState == SERVICE_STOPPED; }, 60000));
   UniqueHandle squatter = OwnHandle(::CreateNamedPipeW(
-      sample::kUpdatePipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
+      road::kUpdatePipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
       PIPE_TYPE_BYTE, 1, 512, 512, 0, nullptr));
   ASSERT_TRUE(squatter) << ::GetLastError();
-  const LogFollower service_log(sample::ServiceLogPath());
-  const LogFollower ui_log(sample::UiLogPath());
+  const LogFollower service_log(road::ServiceLogPath());
+  const LogFollower ui_log(road::UiLogPath());
   ASSERT_TRUE(::StartServiceW(service.get(), 0, nullptr)) << ::GetLastError();
   EXPECT_FALSE(service_log.WaitForLine("Could not create the update pipe (error ", 60000).empty());
 
-  EXPECT_TRUE(sample::ClickApplyUpdate(old_ui_pid_, 10000));
-  EXPECT_EQ(ui_log.WaitForLine(Narrow(sample::kUiAskedToStage), kAnswerTimeoutMs)
+  EXPECT_TRUE(road::ClickApplyUpdate(old_ui_pid_, 10000));
+  EXPECT_EQ(ui_log.WaitForLine(Narrow(road::kUiAskedToStage), kAnswerTimeoutMs)
                 .rfind("no answer: the pipe is not served by the update service", 0),
             0u);
   DWORD sent_to_squatter = 0;
@@ -443,19 +443,19 @@ TEST_F(UpdateRoad, SquattedPipeIsRefusedAndTheServiceTakesItBack) {
 
   squatter.reset();
   EXPECT_EQ(service_log.WaitForLine("Serving the update ", 120000), "pipe");
-  EXPECT_EQ(sample::ExchangeWithService(sample::ApplyRequestLine()),
+  EXPECT_EQ(road::ExchangeWithService(road::ApplyRequestLine()),
             "refused: no pending package\n");
 }
 
 TEST_F(UpdateRoad, ServiceThatNeverAnswersTimesOut) {
   WriteSampleDword(L"SampleService", L"AnswerDelayMs", 600000);
 
-  EXPECT_EQ(sample::ExchangeWithService(sample::ApplyRequestLine(), 3000),
+  EXPECT_EQ(road::ExchangeWithService(road::ApplyRequestLine(), 3000),
             "no answer: the update service did not answer in time");
   // The UI asks on a thread of its own: its window answers while it waits.
-  ASSERT_TRUE(sample::ClickApplyUpdate(old_ui_pid_, 10000));
+  ASSERT_TRUE(road::ClickApplyUpdate(old_ui_pid_, 10000));
   DWORD_PTR result = 0;
-  EXPECT_NE(::SendMessageTimeoutW(sample::FindUiWindow(old_ui_pid_), WM_NULL, 0, 0,
+  EXPECT_NE(::SendMessageTimeoutW(road::FindUiWindow(old_ui_pid_), WM_NULL, 0, 0,
                                   SMTO_ABORTIFHUNG, 5000, &result),
             0);
 }
@@ -471,7 +471,7 @@ class RoadAccessLists : public ::testing::Test {
   // reach the files and folders below.
   static ACCESS_MASK GrantedTo(const wchar_t* sddl, WELL_KNOWN_SID_TYPE who, bool& is_protected,
                                bool& inherited) {
-    const UniqueLocal<void> descriptor = sample::DescriptorFromSddl(sddl);
+    const UniqueLocal<void> descriptor = road::DescriptorFromSddl(sddl);
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
     BOOL present = FALSE;
@@ -518,27 +518,27 @@ TEST_F(RoadAccessLists, EachTrusteeGetsOnlyItsRights) {
     ACCESS_MASK granted;  // all of these
     ACCESS_MASK denied;   // none of these
   } cases[] = {
-      {"pipe", sample::kPipeSddl, WinLocalSystemSid, FILE_ALL_ACCESS, kNothing},
-      {"pipe", sample::kPipeSddl, WinBuiltinAdministratorsSid, FILE_ALL_ACCESS, kNothing},
+      {"pipe", road::kPipeSddl, WinLocalSystemSid, FILE_ALL_ACCESS, kNothing},
+      {"pipe", road::kPipeSddl, WinBuiltinAdministratorsSid, FILE_ALL_ACCESS, kNothing},
       // All that a client asks for: GENERIC_READ | FILE_WRITE_DATA.
-      {"pipe", sample::kPipeSddl, WinInteractiveSid, FILE_GENERIC_READ | FILE_WRITE_DATA,
+      {"pipe", road::kPipeSddl, WinInteractiveSid, FILE_GENERIC_READ | FILE_WRITE_DATA,
        FILE_CREATE_PIPE_INSTANCE | kChanges},
-      {"pipe", sample::kPipeSddl, WinWorldSid, kNothing, FILE_ALL_ACCESS},
-      {"pipe", sample::kPipeSddl, WinNetworkSid, kNothing, FILE_ALL_ACCESS},
-      {"folders", sample::kFolderSddl, WinLocalSystemSid, FILE_ALL_ACCESS, kNothing},
-      {"folders", sample::kFolderSddl, WinBuiltinAdministratorsSid, FILE_ALL_ACCESS, kNothing},
-      {"folders", sample::kFolderSddl, WinBuiltinUsersSid,
+      {"pipe", road::kPipeSddl, WinWorldSid, kNothing, FILE_ALL_ACCESS},
+      {"pipe", road::kPipeSddl, WinNetworkSid, kNothing, FILE_ALL_ACCESS},
+      {"folders", road::kFolderSddl, WinLocalSystemSid, FILE_ALL_ACCESS, kNothing},
+      {"folders", road::kFolderSddl, WinBuiltinAdministratorsSid, FILE_ALL_ACCESS, kNothing},
+      {"folders", road::kFolderSddl, WinBuiltinUsersSid,
        FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_DATA | FILE_EXECUTE,
        FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | FILE_WRITE_ATTRIBUTES |
            kChanges},
-      {"folders", sample::kFolderSddl, WinWorldSid, kNothing, FILE_ALL_ACCESS},
-      {"Incoming", sample::kIncomingSddl, WinLocalSystemSid, FILE_ALL_ACCESS, kNothing},
-      {"Incoming", sample::kIncomingSddl, WinBuiltinUsersSid, kNothing, FILE_ALL_ACCESS},
-      {"watcher log", sample::kWatcherLogSddl, WinLocalSystemSid, FILE_ALL_ACCESS, kNothing},
-      {"watcher log", sample::kWatcherLogSddl, WinBuiltinUsersSid,
+      {"folders", road::kFolderSddl, WinWorldSid, kNothing, FILE_ALL_ACCESS},
+      {"Incoming", road::kIncomingSddl, WinLocalSystemSid, FILE_ALL_ACCESS, kNothing},
+      {"Incoming", road::kIncomingSddl, WinBuiltinUsersSid, kNothing, FILE_ALL_ACCESS},
+      {"watcher log", road::kWatcherLogSddl, WinLocalSystemSid, FILE_ALL_ACCESS, kNothing},
+      {"watcher log", road::kWatcherLogSddl, WinBuiltinUsersSid,
        FILE_READ_DATA | FILE_APPEND_DATA,
        FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA | kChanges},
-      {"watcher log", sample::kWatcherLogSddl, WinWorldSid, kNothing, FILE_ALL_ACCESS},
+      {"watcher log", road::kWatcherLogSddl, WinWorldSid, kNothing, FILE_ALL_ACCESS},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.what) + ", trustee type " + std::to_string(c.who));
@@ -549,7 +549,7 @@ TEST_F(RoadAccessLists, EachTrusteeGetsOnlyItsRights) {
     EXPECT_EQ(granted & c.denied, 0u) << std::hex << granted;
     EXPECT_TRUE(is_protected) << "inherits from above";
     // What is made in a staging folder carries its list.
-    if (c.sddl != sample::kWatcherLogSddl && c.sddl != sample::kPipeSddl) {
+    if (c.sddl != road::kWatcherLogSddl && c.sddl != road::kPipeSddl) {
       EXPECT_TRUE(inherited);
     }
   }

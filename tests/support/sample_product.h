@@ -1,5 +1,5 @@
 // The sample product under Wine: its service registered under its own name
-// (sample::kServiceName) in the real Service Control Manager, and its program
+// (road::kServiceName) in the real Service Control Manager, and its program
 // started from the installed location or elsewhere.
 #pragma once
 
@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "fixture.h"
+#include "hooks/fixture.h"
 #include "shared/product_location.h"
 #include "shared/unique_handles.h"
 #include "support/wine_helpers.h"
-#include "update_road.h"
+#include "contract/road_contract.h"
 
 inline std::wstring SampleServiceExecutable() {
   return SampleFolder() + L"\\v1\\CorvantaRemoteService.exe";
@@ -23,7 +23,7 @@ inline std::wstring SampleServiceExecutable() {
 inline UniqueScHandle OpenRemoteServiceForTest() {
   const UniqueScHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) return nullptr;
-  return UniqueScHandle(::OpenServiceW(manager.get(), sample::kServiceName, SERVICE_ALL_ACCESS));
+  return UniqueScHandle(::OpenServiceW(manager.get(), road::kServiceName, SERVICE_ALL_ACCESS));
 }
 
 // Registers the service with `options` (the sample service's own switches)
@@ -35,7 +35,7 @@ inline void InstallAndStartRemoteService(const std::wstring& options) {
       << "sample service missing; CORVANTA_SAMPLE_DIR must name the sample build";
   const std::wstring command = L"\"" + SampleServiceExecutable() + L"\" " + options;
   const UniqueScHandle service(
-      ::CreateServiceW(manager.get(), sample::kServiceName, sample::kServiceName,
+      ::CreateServiceW(manager.get(), road::kServiceName, road::kServiceName,
                        SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
                        SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr, nullptr, nullptr,
                        nullptr));
@@ -73,7 +73,7 @@ inline DWORD SampleServiceCounter(const wchar_t* name) {
 inline void RemoveRemoteService() {
   const UniqueScHandle service = OpenRemoteServiceForTest();
   if (!service) return;
-  const DWORD host = sample::ServiceStatus().dwProcessId;
+  const DWORD host = road::ServiceStatus().dwProcessId;
   SERVICE_STATUS status{};
   ::ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
   if (host != 0) {
@@ -199,7 +199,7 @@ inline UiStart LastUiStart() { return sample::fixture::LastLaunch(); }
 // watcher's log says.
 inline void ExpectRelaunchedAfterUpdate(const std::string& watcher_log, const std::wstring& version,
                                         DWORD old_ui_pid) {
-  EXPECT_EQ(sample::ServiceStatus().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+  EXPECT_EQ(road::ServiceStatus().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
   EXPECT_EQ(ReadSampleString(L"SampleService", L"RunningVersion"), version);
   EXPECT_TRUE(ProcessHasEnded(old_ui_pid));
 

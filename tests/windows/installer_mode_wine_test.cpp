@@ -19,7 +19,7 @@ class InstallerModeOnWine : public WorldTest {
 
 TEST_F(InstallerModeOnWine, MissingPackageIsReportedAfterTheServiceIsBack) {
   InstallAndStartRemoteService(L"--stop-delay-ms 1000");
-  const DWORD old_host = sample::ServiceStatus().dwProcessId;
+  const DWORD old_host = road::ServiceStatus().dwProcessId;
   const UniqueHandle product = StartProgram(InstallSampleProgram());
   ASSERT_TRUE(product && IsStillRunning(product.get()));
   const std::wstring folder = MakeScratchFolder(L"installer mode");
@@ -40,7 +40,7 @@ TEST_F(InstallerModeOnWine, MissingPackageIsReportedAfterTheServiceIsBack) {
   EXPECT_EQ(ExitCodeWithin(product.get(), 0), 0u);
   EXPECT_EQ(SampleServiceCounter(L"Stops"), 1u);
   EXPECT_EQ(SampleServiceCounter(L"Starts"), 2u);
-  EXPECT_EQ(sample::ServiceStatus().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+  EXPECT_EQ(road::ServiceStatus().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
 }
 
 }  // namespace

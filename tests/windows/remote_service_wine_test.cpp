@@ -20,15 +20,15 @@ class PromptServiceOnWine : public ServiceOnWine {};
 
 TEST_F(PromptServiceOnWine, IsStoppedWithItsHostAndStartedAgain) {
   InstallAndStartRemoteService(L"");
-  const DWORD host = sample::ServiceStatus().dwProcessId;
+  const DWORD host = road::ServiceStatus().dwProcessId;
   ASSERT_NE(host, 0u);
 
   EXPECT_TRUE(StopRemoteService());
-  EXPECT_EQ(sample::ServiceStatus().dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+  EXPECT_EQ(road::ServiceStatus().dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
   EXPECT_TRUE(ProcessHasEnded(host));
 
   EXPECT_TRUE(RestartRemoteServiceAndPublish(L"tok-prompt", L"completed"));
-  EXPECT_EQ(sample::ServiceStatus().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+  EXPECT_EQ(road::ServiceStatus().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
   EXPECT_EQ(PublishedRecordText(), L"tok-prompt|completed");
   EXPECT_EQ(SampleServiceCounter(L"Starts"), 2u);
   EXPECT_EQ(SampleServiceCounter(L"Stops"), 1u);
@@ -40,7 +40,7 @@ TEST_F(PromptServiceOnWine, AlreadyStoppedServiceIsStartedAllTheSame) {
 
   EXPECT_TRUE(StopRemoteService());
   EXPECT_TRUE(RestartRemoteServiceAndPublish(L"tok-again", L"completed"));
-  EXPECT_EQ(sample::ServiceStatus().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+  EXPECT_EQ(road::ServiceStatus().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
 }
 
 // The service spends three seconds stopping and its host lives on for two
@@ -49,11 +49,11 @@ class SlowServiceOnWine : public ServiceOnWine {};
 
 TEST_F(SlowServiceOnWine, StopWaitsForTheServiceAndItsHost) {
   InstallAndStartRemoteService(L"--stop-delay-ms 3000 --linger-ms 2000");
-  const DWORD host = sample::ServiceStatus().dwProcessId;
+  const DWORD host = road::ServiceStatus().dwProcessId;
   ASSERT_NE(host, 0u);
 
   EXPECT_TRUE(StopRemoteService());
-  EXPECT_EQ(sample::ServiceStatus().dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+  EXPECT_EQ(road::ServiceStatus().dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
   EXPECT_EQ(SampleServiceCounter(L"Stops"), 1u);
   EXPECT_TRUE(ProcessHasEnded(host));
 }
@@ -66,7 +66,7 @@ TEST_F(StubbornServiceOnWine, StopGivesUpAndRestartPublishesTheOutcomeUnchanged)
   InstallAndStartRemoteService(L"--ignore-stop");
 
   EXPECT_FALSE(StopRemoteService());
-  EXPECT_EQ(sample::ServiceStatus().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+  EXPECT_EQ(road::ServiceStatus().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
 
   EXPECT_TRUE(RestartRemoteServiceAndPublish(L"tok-stubborn",
                                              L"failed:Service did not exit before installation"));

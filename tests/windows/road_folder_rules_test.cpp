@@ -7,9 +7,9 @@
 
 #include <string>
 
-#include "folder_rules.h"
-#include "sample_common.h"
-#include "update_road.h"
+#include "service/folder_rules.h"
+#include "win/win_helpers.h"
+#include "contract/road_contract.h"
 
 namespace {
 
@@ -34,15 +34,15 @@ TEST(RoadFolderRules, OnlyFoldersThatNoUserCanChangeAreTrusted) {
     const wchar_t* service_account;
     const wchar_t* reason;  // empty: trusted; otherwise the start of the reason
   } cases[] = {
-      {"Corvanta, Updates, Staging as made", kFolder, sample::kFolderSddl, L"SY", L""},
-      {"Incoming as made", kFolder, sample::kIncomingSddl, L"SY", L""},
+      {"Corvanta, Updates, Staging as made", kFolder, road::kFolderSddl, L"SY", L""},
+      {"Incoming as made", kFolder, road::kIncomingSddl, L"SY", L""},
       {"as Wine reads any folder back, service running as that user", kFolder, kWineReadBack,
        kWineUser, L""},
       {"owned by Administrators, entries inherited from a locked-down parent", kFolder,
        L"O:BAD:AI(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;OICIIOID;GA;;;CO)"
        L"(A;OICIID;0x1200a9;;;BU)",
        L"SY", L""},
-      {"a deny entry for users", kFolder, std::wstring(sample::kFolderSddl) + L"(D;;FA;;;BU)",
+      {"a deny entry for users", kFolder, std::wstring(road::kFolderSddl) + L"(D;;FA;;;BU)",
        L"SY", L""},
       {"owned by a user", kFolder, kWineReadBack, L"SY", L"owned by S-1-5-21-0-0-0-1000"},
       {"a user may write", kFolder, L"O:SYD:P(A;;FA;;;SY)(A;;FW;;;S-1-5-21-1-2-3-1001)", L"SY",
@@ -57,17 +57,17 @@ TEST(RoadFolderRules, OnlyFoldersThatNoUserCanChangeAreTrusted) {
       {"everyone may delete", kFolder, L"O:SYD:P(A;;FA;;;SY)(A;;SD;;;WD)", L"SY",
        L"S-1-1-0 may change it"},
       {"no access list", kFolder, L"O:SY", L"SY", L"no access list"},
-      {"a junction", kFolder | FILE_ATTRIBUTE_REPARSE_POINT, sample::kFolderSddl, L"SY",
+      {"a junction", kFolder | FILE_ATTRIBUTE_REPARSE_POINT, road::kFolderSddl, L"SY",
        L"a reparse point"},
-      {"a file", FILE_ATTRIBUTE_NORMAL, sample::kFolderSddl, L"SY", L"not a folder"},
+      {"a file", FILE_ATTRIBUTE_NORMAL, road::kFolderSddl, L"SY", L"not a folder"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    const UniqueLocal<void> descriptor = sample::DescriptorFromSddl(c.sddl.c_str());
+    const UniqueLocal<void> descriptor = road::DescriptorFromSddl(c.sddl.c_str());
     ASSERT_TRUE(descriptor);
     const UniqueLocal<void> account = Sid(c.service_account);
-    const sample::FolderVerdict verdict =
-        sample::JudgeFolder(c.attributes, descriptor.get(), account.get());
+    const road::FolderVerdict verdict =
+        road::JudgeFolder(c.attributes, descriptor.get(), account.get());
     EXPECT_EQ(verdict.trusted, c.reason[0] == L'\0');
     EXPECT_EQ(verdict.reason.substr(0, wcslen(c.reason)), c.reason);
   }
@@ -76,15 +76,15 @@ TEST(RoadFolderRules, OnlyFoldersThatNoUserCanChangeAreTrusted) {
 TEST(RoadFolderRules, CleanupRemovesLinksWithoutFollowingThem) {
   const struct {
     DWORD attributes;
-    sample::Removal removal;
+    road::Removal removal;
   } cases[] = {
-      {FILE_ATTRIBUTE_ARCHIVE, sample::Removal::kDeleteFile},
-      {FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT, sample::Removal::kDeleteFile},
-      {FILE_ATTRIBUTE_DIRECTORY, sample::Removal::kEmptyAndRemove},
-      {FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, sample::Removal::kRemoveLink},
+      {FILE_ATTRIBUTE_ARCHIVE, road::Removal::kDeleteFile},
+      {FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT, road::Removal::kDeleteFile},
+      {FILE_ATTRIBUTE_DIRECTORY, road::Removal::kEmptyAndRemove},
+      {FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, road::Removal::kRemoveLink},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(sample::HowToRemove(c.attributes), c.removal) << std::hex << c.attributes;
+    EXPECT_EQ(road::HowToRemove(c.attributes), c.removal) << std::hex << c.attributes;
   }
 }
 

@@ -2,8 +2,8 @@
 
 #include <tlhelp32.h>
 
-#include "fixture.h"
-#include "update_road.h"
+#include "hooks/fixture.h"
+#include "contract/road_contract.h"
 
 #include <cstdio>
 #include <utility>
@@ -66,8 +66,8 @@ std::wstring ImagePath(HANDLE process) {
 std::wstring RoadLabel(const std::vector<std::wstring>& log_lines, DWORD pid,
                        const wchar_t* parent_name) {
     const std::wstring installer =
-        L"service log: " + std::wstring(kServiceStartedInstaller) + Number(pid) + L" ";
-    const std::wstring watcher = L"UI log: " + std::wstring(kUiStartedWatcher) + Number(pid) + L" ";
+        L"service log: " + std::wstring(road::kServiceStartedInstaller) + Number(pid) + L" ";
+    const std::wstring watcher = L"UI log: " + std::wstring(road::kUiStartedWatcher) + Number(pid) + L" ";
     for (const std::wstring& line : log_lines) {
         if (line.compare(0, installer.size(), installer) == 0) return L"installer mode";
         if (line.compare(0, watcher.size(), watcher) == 0) return L"relaunch watcher";
@@ -83,8 +83,8 @@ UpdateTimeline::UpdateTimeline(std::wstring updater, std::wstring msi)
       manager_(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT)) {
     QueryPerformanceFrequency(&frequency_);
     QueryPerformanceCounter(&start_);
-    logs_.push_back({ServiceLogPath(), L"service log", 0, {}});
-    logs_.push_back({UiLogPath(), L"UI log", 0, {}});
+    logs_.push_back({road::ServiceLogPath(), L"service log", 0, {}});
+    logs_.push_back({road::UiLogPath(), L"UI log", 0, {}});
     if (!updater_.empty()) logs_.push_back({updater_ + L".log", L"watcher log", 0, {}});
 }
 
@@ -170,7 +170,7 @@ std::wstring UpdateTimeline::Follow(DWORD pid, const std::wstring& label) {
 void UpdateTimeline::LookAtService() {
     std::wstring state = L"not installed";
     const UniqueScHandle service(
-        !manager_ ? nullptr : OpenServiceW(manager_.get(), kServiceName, SERVICE_QUERY_STATUS));
+        !manager_ ? nullptr : OpenServiceW(manager_.get(), road::kServiceName, SERVICE_QUERY_STATUS));
     if (!service) {
         const DWORD error = !manager_ ? ERROR_INVALID_HANDLE : GetLastError();
         if (error != ERROR_SERVICE_DOES_NOT_EXIST) {
@@ -231,7 +231,7 @@ void UpdateTimeline::NoteNewProcesses() {
             parent_name = listed->second.szExeFile;
             by = L" by " + parent_name + L" pid " + Number(parent);
         }
-        const bool updater = lstrcmpiW(found.szExeFile, kUpdaterFileName) == 0;
+        const bool updater = lstrcmpiW(found.szExeFile, road::kUpdaterFileName) == 0;
         const std::wstring label =
             updater ? RoadLabel(log_lines_, pid, parent_name.c_str()) : found.szExeFile;
         const std::wstring image = Follow(pid, label);
@@ -241,15 +241,15 @@ void UpdateTimeline::NoteNewProcesses() {
 }
 
 void UpdateTimeline::LookAtRecordAndVersion() {
-    NoteChange(record_, ReadStatusRecord(),
+    NoteChange(record_, road::ReadStatusRecord(),
                L"record: ");
     NoteChange(service_version_,
-               ReadMachineString(fixture::kServiceKey, L"RunningVersion"),
+               road::ReadMachineString(fixture::kServiceKey, L"RunningVersion"),
                L"service reports version: ");
 }
 
 void UpdateTimeline::LookAtLastLaunch() {
-    const std::wstring launch = ReadMachineString(fixture::kUiKey, L"LastLaunch");
+    const std::wstring launch = road::ReadMachineString(fixture::kUiKey, L"LastLaunch");
     if (first_look_ || launch != last_launch_) {
         last_launch_ = launch;
         Note(L"UI start recorded: " + (launch.empty() ? L"(none)" : DescribeLaunch(launch)));

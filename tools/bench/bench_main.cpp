@@ -42,13 +42,13 @@
 #include <string>
 #include <vector>
 
-#include "fixture.h"
-#include "sample_common.h"
-#include "update_road.h"
+#include "hooks/fixture.h"
+#include "win/win_helpers.h"
+#include "contract/road_contract.h"
 
 namespace {
 
-using sample::QuoteArgument;
+using road::QuoteArgument;
 
 constexpr wchar_t kServiceName[] = L"Corvanta Remote";
 constexpr wchar_t kRecordKey[] = L"SOFTWARE\\Corvanta\\RemoteUpdater";
@@ -80,7 +80,7 @@ void PrintMs(const wchar_t* name, double ms) {
 }
 
 std::wstring FreshToken() {
-    const std::wstring token = sample::NewToken();
+    const std::wstring token = road::NewToken();
     return token.empty() ? std::to_wstring(GetTickCount64()) : token;
 }
 
@@ -120,7 +120,7 @@ UniqueScHandle OpenProductService(DWORD access) {
     return UniqueScHandle(::OpenServiceW(manager.get(), kServiceName, access));
 }
 
-DWORD ServiceHostPid() { return sample::ServiceStatus().dwProcessId; }
+DWORD ServiceHostPid() { return road::ServiceStatus().dwProcessId; }
 
 // Opened anew each time: the package removes the service and installs it again.
 bool ServiceRuns() {
@@ -407,7 +407,7 @@ int Usage() {
 
 int wmain(int argc, wchar_t** argv) {
     DWORD ui_pid = 0;
-    if (argc < 4 || !sample::ParseDword(argv[argc - 1], ui_pid)) return Usage();
+    if (argc < 4 || !road::ParseDword(argv[argc - 1], ui_pid)) return Usage();
     const std::wstring mode = argv[1];
     int result = 2;
     if (argc == 4 && mode == L"work") {

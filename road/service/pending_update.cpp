@@ -1,4 +1,4 @@
-#include "pending_update.h"
+#include "service/pending_update.h"
 
 #include <windows.h>
 #include <aclapi.h>
@@ -7,10 +7,10 @@
 #include <algorithm>
 #include <vector>
 
-#include "folder_rules.h"
-#include "update_road.h"
+#include "service/folder_rules.h"
+#include "contract/road_contract.h"
 
-namespace sample {
+namespace road {
 
 namespace {
 
@@ -259,7 +259,7 @@ bool CreateWatcherLog(const std::wstring& staging) {
     SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.get(),
                                       /*bInheritHandle=*/FALSE};
     const UniqueHandle log = OwnHandle(
-        CreateFileW((staging + L"\\" + kWatcherLogFileName).c_str(), FILE_READ_ATTRIBUTES, 0,
+        CreateFileW((staging + L"\\" + WatcherLogFileName()).c_str(), FILE_READ_ATTRIBUTES, 0,
                     &attributes, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     return log != nullptr;
 }
@@ -387,4 +387,4 @@ std::string AnswerRequest(const std::string& line, bool well_formed, ULONG sessi
     return StagePendingUpdate(session, state);
 }
 
-}  // namespace sample
+}  // namespace road

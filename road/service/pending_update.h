@@ -5,10 +5,10 @@
 
 #include <string>
 
-#include "folder_rules.h"
+#include "service/folder_rules.h"
 #include "shared/unique_handles.h"
 
-namespace sample {
+namespace road {
 
 // Makes every level of the road that is missing, with its owner and access list, and checks
 // every level, made now or found, with JudgeFolder. Until it has succeeded, nothing is written
@@ -36,4 +36,4 @@ struct UpdateState {
 // Appends a line to the service log (to the event log while the folders are not trusted).
 void NoteInServiceLog(const std::wstring& line);
 
-}  // namespace sample
+}  // namespace road

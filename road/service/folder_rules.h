@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace sample {
+namespace road {
 
 // Whether a folder that already exists may serve as a level of the road, and if not, why.
 struct FolderVerdict {
@@ -34,4 +34,4 @@ enum class Removal {
 };
 [[nodiscard]] Removal HowToRemove(DWORD attributes);
 
-}  // namespace sample
+}  // namespace road

@@ -6,9 +6,9 @@
 
 #include <string>
 
-#include "update_road.h"
+#include "contract/road_contract.h"
 
-namespace sample {
+namespace road {
 
 // How long the UI waits for the pipe and for each answer. Staging copies and hashes a package,
 // which takes seconds on a slow disk, not minutes.
@@ -83,4 +83,4 @@ inline std::string ExchangeWithService(const std::string& request,
                                     : answer.substr(0, end + 1);
 }
 
-}  // namespace sample
+}  // namespace road

@@ -20,8 +20,8 @@
 #include <optional>
 #include <string>
 
-#include "sample_common.h"
-#include "update_road.h"
+#include "win/win_helpers.h"
+#include "contract/road_contract.h"
 #include "update_timeline.h"
 
 namespace {
@@ -54,12 +54,12 @@ struct Outcome {
 // The service's last answer in the UI's log: to the request to start the update once it was
 // staged, otherwise to the request to stage it. Empty while there is none.
 std::wstring LastAnswer(const sample::UpdateTimeline& timeline) {
-    const auto staged = FindLogValue(timeline, kUiLog + std::wstring(sample::kUiAskedToStage));
-    if (!staged || sample::ParseAnswer(sample::Utf8(*staged)).kind !=
-                       sample::Answer::Kind::kStaged) {
+    const auto staged = FindLogValue(timeline, kUiLog + std::wstring(road::kUiAskedToStage));
+    if (!staged || road::ParseAnswer(road::Utf8(*staged)).kind !=
+                       road::Answer::Kind::kStaged) {
         return staged.value_or(L"");
     }
-    return FindLogValue(timeline, kUiLog + std::wstring(sample::kUiAskedToStart)).value_or(L"");
+    return FindLogValue(timeline, kUiLog + std::wstring(road::kUiAskedToStart)).value_or(L"");
 }
 
 // Follows the update the click began until it has ended, been refused or run out of time.
@@ -71,13 +71,13 @@ Outcome FollowRoad(sample::UpdateTimeline& timeline, DWORD timeout_ms) {
         timeline.WaitAndLook(20);
         outcome.answer = LastAnswer(timeline);
         if (outcome.answer.empty()) continue;
-        const sample::Answer answer = sample::ParseAnswer(sample::Utf8(outcome.answer));
-        if (answer.kind != sample::Answer::Kind::kStarted) break;
+        const road::Answer answer = road::ParseAnswer(road::Utf8(outcome.answer));
+        if (answer.kind != road::Answer::Kind::kStarted) break;
         outcome.token = answer.token;
         const auto staged = FindLogValue(timeline, kStagedLine);
         if (!followed && staged) {
-            const std::wstring folder = sample::StagingFolder(outcome.token);
-            timeline.FollowUpdate(folder + L"\\" + sample::kUpdaterFileName,
+            const std::wstring folder = road::StagingFolder(outcome.token);
+            timeline.FollowUpdate(folder + L"\\" + road::kUpdaterFileName,
                                   folder + L"\\" + staged->substr(0, staged->find(L" and ")));
             followed = true;
         }
@@ -101,7 +101,7 @@ int wmain(int argc, wchar_t** argv) {
         DWORD* target = option == L"--ui-pid" ? &ui_pid
                         : option == L"--timeout-ms" ? &timeout_ms
                                                     : nullptr;
-        usage_ok = target != nullptr && sample::ParseDword(argv[i + 1], *target);
+        usage_ok = target != nullptr && road::ParseDword(argv[i + 1], *target);
     }
     if (!usage_ok || ui_pid == 0) {
         fwprintf(stderr, L"usage: sample-apply-update.exe --ui-pid <pid> [--timeout-ms <ms>]\n");
@@ -109,7 +109,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     sample::UpdateTimeline timeline(L"", L"");
     timeline.Look();  // the state before the click
-    if (!sample::ClickApplyUpdate(ui_pid, 10000)) {
+    if (!road::ClickApplyUpdate(ui_pid, 10000)) {
         timeline.Note(L"user: no window of the UI program pid " + std::to_wstring(ui_pid));
         return 1;
     }

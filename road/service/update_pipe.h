@@ -5,11 +5,14 @@
 
 #include "shared/unique_handles.h"
 
-namespace sample {
+namespace road {
+
+// Called on the pipe thread after each answer is formed and before it is sent; may be null.
+using BeforeAnswer = void (*)();
 
 // Starts a thread that serves the pipe until `stop` is signalled: one client at a time, one
 // request line, one answer line. Returns the thread, to be waited for after `stop`; empty when
 // the thread cannot start.
-[[nodiscard]] UniqueHandle StartUpdatePipeThread(HANDLE stop) noexcept;
+[[nodiscard]] UniqueHandle StartUpdatePipeThread(HANDLE stop, BeforeAnswer before_answer) noexcept;
 
-}  // namespace sample
+}  // namespace road

@@ -1,4 +1,4 @@
-#include "folder_rules.h"
+#include "service/folder_rules.h"
 
 #include <sddl.h>
 
@@ -6,7 +6,7 @@
 
 #include "shared/unique_handles.h"
 
-namespace sample {
+namespace road {
 
 namespace {
 
@@ -102,4 +102,4 @@ Removal HowToRemove(DWORD attributes) {
     return link ? Removal::kRemoveLink : Removal::kEmptyAndRemove;
 }
 
-}  // namespace sample
+}  // namespace road

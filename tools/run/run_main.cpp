@@ -18,7 +18,7 @@
 #include <cwchar>
 #include <string>
 
-#include "sample_common.h"
+#include "win/win_helpers.h"
 
 namespace {
 
@@ -61,7 +61,7 @@ int wmain() {
         return 2;
     }
     DWORD error = 0;
-    const ProcessHandles owned = sample::StartProcess(nullptr, command, nullptr, error);
+    const ProcessHandles owned = road::StartProcess(nullptr, command, nullptr, error);
     if (!owned.process) {
         wprintf(L"start-failed=%lu\n", error);
         return 255;

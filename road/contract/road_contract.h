@@ -22,14 +22,16 @@
 
 #include <string>
 
-#include "sample_common.h"
+#include "shared/updater_contract.h"
+#include "win/win_helpers.h"
 
-namespace sample {
+namespace road {
 
-// The service, and the update status record that installer mode publishes.
-inline constexpr wchar_t kServiceName[] = L"Corvanta Remote";
-inline constexpr wchar_t kStatusKey[] = L"SOFTWARE\\Corvanta\\RemoteUpdater";
-inline constexpr wchar_t kStatusValue[] = L"Status";
+// The service, the updater and the update status record that installer mode publishes.
+using updater_contract::kServiceName;
+using updater_contract::kStatusKeyPath;
+using updater_contract::kStatusValueName;
+using updater_contract::kUpdaterFileName;
 
 inline constexpr wchar_t kUpdatePipeName[] = L"\\\\.\\pipe\\CorvantaRemoteUpdate";
 // Longer requests are malformed; nothing legitimate comes near it.
@@ -64,8 +66,10 @@ inline constexpr RoadFolderLevel kRoadFolderLevels[] = {
     {L"\\Corvanta\\Updates\\Staging", kFolderSddl},
 };
 
-inline constexpr wchar_t kUpdaterFileName[] = L"RemoteUpdater.exe";
-inline constexpr wchar_t kWatcherLogFileName[] = L"RemoteUpdater.exe.log";
+// The watcher's log, beside the staged updater.
+inline std::wstring WatcherLogFileName() {
+    return std::wstring(kUpdaterFileName) + updater_contract::kLogSuffix;
+}
 inline constexpr wchar_t kHashSuffix[] = L".sha256";
 // Staging folders of finished updates are removed once this many later ones exist.
 inline constexpr size_t kStagingFoldersKept = 3;
@@ -222,7 +226,7 @@ inline StatusRecord ParseStatusRecord(const std::wstring& text) {
     if (bar == std::wstring::npos) return {L"", text};
     return {text.substr(0, bar), text.substr(bar + 1)};
 }
-inline std::wstring ReadStatusRecord() { return ReadMachineString(kStatusKey, kStatusValue); }
+inline std::wstring ReadStatusRecord() { return ReadMachineString(kStatusKeyPath, kStatusValueName); }
 
 // The top-level window of the UI program running as process `pid`; null when there is none.
 inline HWND FindUiWindow(DWORD pid) {
@@ -259,4 +263,4 @@ inline bool ClickApplyUpdate(DWORD pid, DWORD wait_ms) {
     }
 }
 
-}  // namespace sample
+}  // namespace road

@@ -11,7 +11,7 @@
 
 #include "shared/unique_handles.h"
 
-namespace sample {
+namespace road {
 
 struct FindCloser {
     void operator()(HANDLE find) const noexcept { FindClose(find); }
@@ -189,4 +189,4 @@ inline bool FinishPipeIo(HANDLE pipe, OVERLAPPED& overlapped, BOOL begun, HANDLE
     return GetOverlappedResult(pipe, &overlapped, &bytes, /*wait=*/FALSE) != FALSE;
 }
 
-}  // namespace sample
+}  // namespace road

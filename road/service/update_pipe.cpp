@@ -1,12 +1,13 @@
-#include "update_pipe.h"
+#include "service/update_pipe.h"
 
+#include <memory>
+#include <new>
 #include <string>
 
-#include "pending_update.h"
-#include "service_hooks.h"
-#include "update_road.h"
+#include "service/pending_update.h"
+#include "contract/road_contract.h"
 
-namespace sample {
+namespace road {
 
 namespace {
 
@@ -93,8 +94,15 @@ UniqueHandle CreatePipeInstance(HANDLE stop, PSECURITY_DESCRIPTOR descriptor) {
     }
 }
 
-DWORD WINAPI ServeUpdatePipe(void* stop_event) {
-    const HANDLE stop = stop_event;
+struct PipeThreadArguments {
+    HANDLE stop;
+    BeforeAnswer before_answer;
+};
+
+DWORD WINAPI ServeUpdatePipe(void* raw_arguments) {
+    const std::unique_ptr<PipeThreadArguments> arguments(
+        static_cast<PipeThreadArguments*>(raw_arguments));
+    const HANDLE stop = arguments->stop;
     const UniqueLocal<void> descriptor = DescriptorFromSddl(kPipeSddl);
     const UniqueHandle io_event = OwnHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!descriptor || !io_event) {
@@ -112,7 +120,7 @@ DWORD WINAPI ServeUpdatePipe(void* stop_event) {
         ULONG session = 0;
         GetNamedPipeClientSessionId(pipe.get(), &session);
         std::string answer = AnswerRequest(request, well_formed, session, state) + "\n";
-        Hooks().Answering();
+        if (arguments->before_answer != nullptr) arguments->before_answer();
         WriteAnswer(pipe.get(), io_event.get(), stop, answer);
         DisconnectNamedPipe(pipe.get());
     }
@@ -121,8 +129,12 @@ DWORD WINAPI ServeUpdatePipe(void* stop_event) {
 
 }  // namespace
 
-UniqueHandle StartUpdatePipeThread(HANDLE stop) noexcept {
-    return OwnHandle(CreateThread(nullptr, 0, ServeUpdatePipe, stop, 0, nullptr));
+UniqueHandle StartUpdatePipeThread(HANDLE stop, BeforeAnswer before_answer) noexcept {
+    auto* arguments = new (std::nothrow) PipeThreadArguments{stop, before_answer};
+    if (arguments == nullptr) return nullptr;
+    UniqueHandle thread = OwnHandle(CreateThread(nullptr, 0, ServeUpdatePipe, arguments, 0, nullptr));
+    if (!thread) delete arguments;
+    return thread;
 }
 
-}  // namespace sample
+}  // namespace road
