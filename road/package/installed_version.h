@@ -1,0 +1,18 @@
+// The version of the product that the Windows Installer has installed on this machine.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace road {
+
+// Asks the Windows Installer for the products installed under `upgrade_code` ("{GUID}") and
+// stores the highest of their versions in `installed` ("2.0.0", as the Windows Installer
+// formats it), or nothing when no product of that UpgradeCode is installed. More than one
+// shows only while an upgrade is half done; the highest is the one a package must exceed.
+// Returns false when the Windows Installer cannot be asked, or a product's version cannot be
+// read, so that a failed query never reads as "not installed".
+[[nodiscard]] bool ReadInstalledVersion(const std::wstring& upgrade_code,
+                                        std::optional<std::wstring>* installed);
+
+}  // namespace road

@@ -1,0 +1,67 @@
+# The test build's publisher, pinned by the road (publisher_pins.h), and packages signed by it
+# for the tests. Included by road/CMakeLists.txt after corvanta_road is defined.
+#
+# The publishers are made once per build folder at configure time, by make_test_publisher, into
+# <build>/test-publisher: their thumbprint has to be known before the road compiles, and kept
+# from one configure to the next, or every reconfigure would build everything again. CMake
+# reads publisher.thumbprint and hands it to the road as CORVANTA_TEST_PUBLISHER_THUMBPRINT, a
+# public definition, so that every unit that includes publisher_pins.h sees the same pin.
+# Removing the folder makes new keys at the next build.
+#
+# A release is configured with -DCORVANTA_TEST_PUBLISHER=OFF: its road pins only the release's
+# own certificates. Should a release pin the test publisher by mistake, a package signed by it
+# is still refused on every machine whose Root store lacks the test root, that is, every
+# machine but a test prefix.
+option(CORVANTA_TEST_PUBLISHER "Pin a publisher made for the tests in the build folder" ON)
+if(NOT CORVANTA_TEST_PUBLISHER)
+  return()
+endif()
+
+set(CORVANTA_TEST_PUBLISHER_DIR ${CMAKE_BINARY_DIR}/test-publisher)
+execute_process(
+  COMMAND ${CMAKE_CURRENT_LIST_DIR}/make_test_publisher ${CORVANTA_TEST_PUBLISHER_DIR}
+  RESULT_VARIABLE made ERROR_VARIABLE complaint)
+if(NOT made EQUAL 0)
+  message(FATAL_ERROR "make_test_publisher failed (${made}): ${complaint}")
+endif()
+set(thumbprint_file ${CORVANTA_TEST_PUBLISHER_DIR}/publisher.thumbprint)
+file(STRINGS ${thumbprint_file} test_thumbprint LIMIT_COUNT 1)
+if(NOT test_thumbprint MATCHES "^[0-9A-F]+$")
+  message(FATAL_ERROR "${thumbprint_file} holds no thumbprint: '${test_thumbprint}'")
+endif()
+string(LENGTH "${test_thumbprint}" digits)
+if(NOT digits EQUAL 40)
+  message(FATAL_ERROR "${thumbprint_file} holds ${digits} digits, not 40")
+endif()
+target_compile_definitions(corvanta_road PUBLIC
+  "CORVANTA_TEST_PUBLISHER_THUMBPRINT=L\"${test_thumbprint}\"")
+# A removed folder is made again, with new keys, and the road compiled with the new pin.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${thumbprint_file})
+
+# The sample's version 2 package, signed through scripts/sign as a release signs it: by the
+# pinned publisher, by another publisher under the same root, and by one under a root that no
+# test trusts.
+set(unsigned_package ${CMAKE_BINARY_DIR}/sample/msi/CorvantaRemote-2.0.0.msi)
+set(signed_packages "")
+foreach(signer publisher other-publisher stranger)
+  set(signed ${CORVANTA_TEST_PUBLISHER_DIR}/signed/CorvantaRemote-2.0.0-${signer}.msi)
+  add_custom_command(OUTPUT ${signed}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CORVANTA_TEST_PUBLISHER_DIR}/signed
+    COMMAND ${CMAKE_COMMAND} -E rm -f ${signed}
+    COMMAND ${CMAKE_COMMAND} -E env
+            REMOTEUPDATER_SIGN_PKCS12=${CORVANTA_TEST_PUBLISHER_DIR}/${signer}.p12
+            REMOTEUPDATER_SIGN_PASSWORD=
+            --unset=REMOTEUPDATER_SIGN_TIMESTAMP_URL --unset=REMOTEUPDATER_SIGN_TSA_CERTS
+            ${PROJECT_SOURCE_DIR}/scripts/sign --test-signature ${unsigned_package} ${signed}
+    DEPENDS ${unsigned_package} ${CORVANTA_TEST_PUBLISHER_DIR}/${signer}.p12
+            ${PROJECT_SOURCE_DIR}/scripts/sign
+    COMMENT "Signing the version 2 package as ${signer}"
+    VERBATIM)
+  list(APPEND signed_packages ${signed})
+endforeach()
+add_custom_target(test_publisher_packages DEPENDS ${signed_packages})
+add_dependencies(test_publisher_packages sample_demo_msi)
+# The Windows tests read them; the dependency belongs beside that target, in the Windows build.
+if(TARGET windows_tests)
+  add_dependencies(windows_tests test_publisher_packages)
+endif()

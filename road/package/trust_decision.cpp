@@ -1,0 +1,116 @@
+#include "package/trust_decision.h"
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <cstdio>
+
+#include "package/product_version.h"
+#include "package/publisher_pins.h"
+
+namespace road {
+
+namespace {
+
+// The chain's bits that say only that revocation could not be checked.
+constexpr DWORD kRevocationUnknown =
+    CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
+constexpr char kRevocationNotChecked[] =
+    "the signer's certificate was not checked for revocation: no CRL or OCSP answer";
+// The chain's bits that say it does not end in a trusted root.
+constexpr DWORD kNoTrustedRoot = CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN;
+
+std::string Hex(unsigned long value) {
+  char text[16] = {};
+  (void)std::snprintf(text, sizeof(text), "0x%08lX", value);
+  return text;
+}
+
+bool SameTextIgnoringCase(const std::wstring& a, const std::wstring& b) {
+  return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                static_cast<int>(b.size()), /*ignore_case=*/TRUE) == CSTR_EQUAL;
+}
+
+bool IsUnsigned(LONG verdict) {
+  return verdict == TRUST_E_NOSIGNATURE || verdict == TRUST_E_SUBJECT_FORM_UNKNOWN ||
+         verdict == TRUST_E_PROVIDER_UNKNOWN;
+}
+
+// Rules 1 and 2: why the signature or its chain is not good enough, or empty.
+std::string SignatureRefusal(const SignatureFacts& signature) {
+  const LONG verdict = signature.verdict;
+  const DWORD errors = signature.chain_errors;
+  if (IsUnsigned(verdict)) return "package is not signed";
+  if (verdict == TRUST_E_BAD_DIGEST) return "package was changed after it was signed";
+  if (verdict == CERT_E_REVOKED || (errors & CERT_TRUST_IS_REVOKED) != 0) {
+    return "package signer's certificate is revoked";
+  }
+  if (verdict == CERT_E_UNTRUSTEDROOT || verdict == CERT_E_CHAINING ||
+      (errors & kNoTrustedRoot) != 0) {
+    return "package signature does not chain to a trusted root";
+  }
+  const bool revocation_unknown =
+      verdict == CERT_E_REVOCATION_FAILURE && (errors & ~kRevocationUnknown) == 0;
+  if (verdict != ERROR_SUCCESS && !revocation_unknown) {
+    return "package signature is not valid (error " + Hex(static_cast<unsigned long>(verdict)) +
+           ")";
+  }
+  if ((errors & ~kRevocationUnknown) != 0) {
+    return "package signer's certificate chain is not valid (status " + Hex(errors) + ")";
+  }
+  return {};
+}
+
+bool IsPinned(const std::wstring& thumbprint, const std::vector<std::wstring>& pinned) {
+  if (thumbprint.empty()) return false;
+  for (const std::wstring& pin : pinned) {
+    if (SameTextIgnoringCase(thumbprint, pin)) return true;
+  }
+  return false;
+}
+
+// Rule 5: why the package's version may not replace the installed one, or empty.
+std::string VersionRefusal(const PackageTrustFacts& found) {
+  const std::optional<ProductVersion> package = ParseProductVersion(found.product_version);
+  if (!package) return "package version is unreadable";
+  if (!found.installed_version) return {};
+  const std::optional<ProductVersion> installed = ParseProductVersion(*found.installed_version);
+  if (!installed) return "installed version is unreadable";
+  if (IsLaterVersion(*package, *installed)) return {};
+  return "package version " + VersionText(*package) + " is not newer than installed " +
+         VersionText(*installed);
+}
+
+TrustDecision Refused(std::string reason) { return {false, std::move(reason), {}}; }
+
+}  // namespace
+
+ProductPins ThisProductsPins() {
+  ProductPins pins{{}, kProductUpgradeCode};
+  for (const wchar_t* pin : kReleasePublisherThumbprints) {
+    if (pin[0] != L'\0') pins.publisher_thumbprints.emplace_back(pin);
+  }
+  if (kTestPublisherThumbprint[0] != L'\0') {
+    pins.publisher_thumbprints.emplace_back(kTestPublisherThumbprint);
+  }
+  return pins;
+}
+
+TrustDecision DecidePackageTrust(const PackageTrustFacts& found, const ProductPins& pins) {
+  std::string refusal = SignatureRefusal(found.signature);
+  if (!refusal.empty()) return Refused(refusal);
+  if (!IsPinned(found.signature.signer_thumbprint, pins.publisher_thumbprints)) {
+    return Refused("package is not signed by the product's publisher");
+  }
+  if (!SameTextIgnoringCase(found.upgrade_code, pins.upgrade_code)) {
+    return Refused("package is not of this product");
+  }
+  refusal = VersionRefusal(found);
+  if (!refusal.empty()) return Refused(refusal);
+  const bool revocation_unknown = found.signature.verdict == CERT_E_REVOCATION_FAILURE ||
+                                  (found.signature.chain_errors & kRevocationUnknown) != 0;
+  if (!revocation_unknown) return {true, {}, {}};
+  return {true, {}, kRevocationNotChecked};
+}
+
+}  // namespace road

@@ -1,0 +1,261 @@
+// Which packages the service installs: the trust decision and the version order judged on
+// data, then the readers on real files under Wine (the sample's version 2 package, unsigned and
+// signed at build time by the build folder's test publishers, and one installed package).
+// Wine does not check revocation and passes a changed MSI (docs/wine.md): those rules show in
+// the data rows only.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <wincrypt.h>
+#include <msiquery.h>
+
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "package/installed_version.h"
+#include "package/package_check.h"
+#include "package/package_properties.h"
+#include "package/product_version.h"
+#include "package/publisher_pins.h"
+#include "package/trust_decision.h"
+#include "support/wine_helpers.h"
+
+namespace {
+
+TEST(RoadPackageTrust, VersionsReadAsTheWindowsInstallerReadsThem) {
+  const struct {
+    const wchar_t* text;
+    const char* read_as;  // nullptr: not a version
+  } cases[] = {
+      {L"2.0.0", "2.0.0"},
+      {L"2", "2.0.0"},
+      {L"2.1", "2.1.0"},
+      {L"1.2.3.4", "1.2.3"},
+      {L"255.255.65535", "255.255.65535"},
+      {L"007.01.0", "7.1.0"},
+      {L"256.0.0", nullptr},
+      {L"1.256.0", nullptr},
+      {L"1.0.65536", nullptr},
+      {L"1.0.0.65536", nullptr},
+      {L"1.2.3.4.5", nullptr},
+      {L"", nullptr},
+      {L"1..2", nullptr},
+      {L"1.2.", nullptr},
+      {L".1", nullptr},
+      {L" 1.2", nullptr},
+      {L"+1.2", nullptr},
+      {L"2.0.0-beta", nullptr},
+      {L"99999999999.0.0", nullptr},
+  };
+  for (const auto& c : cases) {
+    const std::optional<road::ProductVersion> version = road::ParseProductVersion(c.text);
+    EXPECT_EQ(version ? road::VersionText(*version) : "(none)", c.read_as ? c.read_as : "(none)")
+        << Narrow(c.text);
+  }
+}
+
+TEST(RoadPackageTrust, LaterVersionsByTheFirstThreeFieldsAsNumbers) {
+  const struct {
+    const wchar_t* candidate;
+    const wchar_t* installed;
+    bool later;
+  } cases[] = {
+      {L"2.0.0", L"1.0.0", true},       {L"1.0.0", L"2.0.0", false},
+      {L"2.0.0", L"2.0.0", false},      {L"1.10.0", L"1.9.0", true},
+      {L"1.0.10", L"1.0.9", true},      {L"2.1", L"2.0.9", true},
+      {L"3.0.0", L"2.255.65535", true}, {L"2.0.0.9", L"2.0.0.1", false},
+  };
+  for (const auto& c : cases) {
+    const auto candidate = road::ParseProductVersion(c.candidate);
+    const auto installed = road::ParseProductVersion(c.installed);
+    ASSERT_TRUE(candidate && installed);
+    EXPECT_EQ(road::IsLaterVersion(*candidate, *installed), c.later)
+        << Narrow(c.candidate) << " over " << Narrow(c.installed);
+  }
+}
+
+// Two pinned publishers, as across a key rollover, and a release place left empty.
+constexpr wchar_t kPinned[] = L"73AE22D78D89F8AB8369A0CC6E3D9402A7BDAB42";
+constexpr wchar_t kIncoming[] = L"A92D025073C096BF3B71B99446FD7D66BC88A4DA";
+constexpr wchar_t kPinnedLower[] = L"73ae22d78d89f8ab8369a0cc6e3d9402a7bdab42";
+constexpr wchar_t kOther[] = L"F6401C08FF2FF9E882C59853E826DF32A6AEF53F";
+// The product's UpgradeCode as wixl writes it into the package, and another product's.
+constexpr wchar_t kOurs[] = L"{77a23d80-ed3f-4739-86ae-f6c16c6e4ac1}";
+constexpr wchar_t kForeign[] = L"{0B0D6A52-4C55-4F4E-9A51-8F2F0D3E6C21}";
+constexpr DWORD kOffline = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
+
+TEST(RoadPackageTrust, EachRuleRefusesAlone) {
+  const road::ProductPins pins{{kPinned, kIncoming, L""}, road::kProductUpgradeCode};
+  const struct {
+    const char* what;
+    LONG verdict;
+    DWORD chain;
+    const wchar_t* signer;
+    const wchar_t* upgrade_code;
+    const wchar_t* version;
+    const wchar_t* installed;  // nullptr: not installed
+    const char* reason;        // empty: accepted
+    bool warned;
+  } cases[] = {
+      {"good, not installed", 0, 0, kPinned, kOurs, L"2.0.0", nullptr, "", false},
+      {"the incoming key, newer than installed", 0, 0, kIncoming, road::kProductUpgradeCode,
+       L"2.0.1", L"2.0.0", "", false},
+      {"thumbprint in lower case", 0, 0, kPinnedLower, kOurs, L"2.0.0", L"1.0.0", "", false},
+      {"offline: revocation not known", CERT_E_REVOCATION_FAILURE, kOffline, kPinned, kOurs,
+       L"2.0.0", L"1.0.0", "", true},
+      {"unsigned", TRUST_E_NOSIGNATURE, 0, L"", kOurs, L"2.0.0", nullptr, "package is not signed",
+       false},
+      {"changed after signing", TRUST_E_BAD_DIGEST, 0, kPinned, kOurs, L"2.0.0", nullptr,
+       "package was changed after it was signed", false},
+      {"revoked", CERT_E_REVOKED, CERT_TRUST_IS_REVOKED, kPinned, kOurs, L"2.0.0", nullptr,
+       "package signer's certificate is revoked", false},
+      {"untrusted root, which Wine's WinVerifyTrust passes", 0, CERT_TRUST_IS_UNTRUSTED_ROOT,
+       kPinned, kOurs, L"2.0.0", nullptr, "package signature does not chain to a trusted root",
+       false},
+      {"untrusted root, as Windows reports it", CERT_E_UNTRUSTEDROOT, CERT_TRUST_IS_UNTRUSTED_ROOT,
+       kPinned, kOurs, L"2.0.0", nullptr, "package signature does not chain to a trusted root",
+       false},
+      {"offline under an untrusted root", CERT_E_REVOCATION_FAILURE,
+       kOffline | CERT_TRUST_IS_UNTRUSTED_ROOT, kPinned, kOurs, L"2.0.0", nullptr,
+       "package signature does not chain to a trusted root", false},
+      {"offline with a bad chain signature", CERT_E_REVOCATION_FAILURE,
+       kOffline | CERT_TRUST_IS_NOT_SIGNATURE_VALID, kPinned, kOurs, L"2.0.0", nullptr,
+       "package signature is not valid (error 0x800B010E)", false},
+      {"expired, without a time stamp", CERT_E_EXPIRED, CERT_TRUST_IS_NOT_TIME_VALID, kPinned,
+       kOurs, L"2.0.0", nullptr, "package signature is not valid (error 0x800B0101)", false},
+      {"a chain fault WinVerifyTrust passed", 0, CERT_TRUST_IS_NOT_SIGNATURE_VALID, kPinned, kOurs,
+       L"2.0.0", nullptr, "package signer's certificate chain is not valid (status 0x00000008)",
+       false},
+      {"another publisher", 0, 0, kOther, kOurs, L"2.0.0", nullptr,
+       "package is not signed by the product's publisher", false},
+      {"no signer, against an empty pin place", 0, 0, L"", kOurs, L"2.0.0", nullptr,
+       "package is not signed by the product's publisher", false},
+      {"another product", 0, 0, kPinned, kForeign, L"2.0.0", nullptr,
+       "package is not of this product", false},
+      {"the installed version", 0, 0, kPinned, kOurs, L"2.0.0", L"2.0.0",
+       "package version 2.0.0 is not newer than installed 2.0.0", false},
+      {"an older version", 0, 0, kPinned, kOurs, L"1.0.0", L"2.0.0",
+       "package version 1.0.0 is not newer than installed 2.0.0", false},
+      {"newer in the fourth field only", 0, 0, kPinned, kOurs, L"2.0.0.7", L"2.0.0",
+       "package version 2.0.0 is not newer than installed 2.0.0", false},
+      {"no version, not installed", 0, 0, kPinned, kOurs, L"2.0.0-beta", nullptr,
+       "package version is unreadable", false},
+      {"installed version not known", 0, 0, kPinned, kOurs, L"2.0.0", L"",
+       "installed version is unreadable", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    road::PackageTrustFacts found;
+    found.signature = {c.verdict, c.chain, c.signer, L"Corvanta"};
+    found.upgrade_code = c.upgrade_code;
+    found.product_version = c.version;
+    if (c.installed != nullptr) found.installed_version = c.installed;
+    const road::TrustDecision decision = road::DecidePackageTrust(found, pins);
+    EXPECT_EQ(decision.accepted, c.reason[0] == '\0');
+    EXPECT_EQ(decision.reason, c.reason);
+    EXPECT_EQ(!decision.warning.empty(), c.warned) << decision.warning;
+  }
+}
+
+// The test publishers' folder, which the build makes beside RemoteUpdater.exe.
+std::wstring TestPublisherFile(const std::wstring& name) {
+  const std::wstring updater = UpdaterExecutable();
+  return updater.substr(0, updater.find_last_of(L'\\')) + L"\\test-publisher\\" + name;
+}
+
+std::wstring SamplePackage(const std::wstring& name) { return SampleFolder() + L"\\msi\\" + name; }
+
+std::wstring ThumbprintInFile(const std::wstring& name) {
+  std::ifstream file(Narrow(TestPublisherFile(name)));
+  std::string line;
+  std::getline(file, line);
+  return std::wstring(line.begin(), line.end());
+}
+
+struct StoreCloser {
+  void operator()(HCERTSTORE store) const noexcept { ::CertCloseStore(store, /*flags=*/0); }
+};
+
+// Adds the certificate in the DER file `path` to the machine's Root store.
+bool TrustRoot(const std::wstring& path) {
+  std::ifstream file(Narrow(path), std::ios::binary);
+  const std::vector<char> der{std::istreambuf_iterator<char>(file), {}};
+  const std::unique_ptr<void, StoreCloser> store(
+      ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, /*encoding=*/0, /*provider=*/0,
+                      CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root"));
+  return store && !der.empty() &&
+         ::CertAddEncodedCertificateToStore(
+             store.get(), X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+             static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+}
+
+TEST(RoadPackageFiles, PropertiesOfTheSamplePackage) {
+  road::PackageProperties found;
+  ASSERT_TRUE(road::ReadPackageProperties(SamplePackage(L"CorvantaRemote-2.0.0.msi"), &found))
+      << "the sample's packages are missing; CORVANTA_SAMPLE_DIR must name the sample build";
+  EXPECT_EQ(found.product_version, L"2.0.0");
+  EXPECT_EQ(found.product_code, L"{E84CF117-BD5D-4B54-9ADC-112B71764DE2}");
+  EXPECT_EQ(::CompareStringOrdinal(found.upgrade_code.c_str(), -1, road::kProductUpgradeCode, -1,
+                                   /*ignore_case=*/TRUE),
+            CSTR_EQUAL)
+      << Narrow(found.upgrade_code);
+  EXPECT_FALSE(road::ReadPackageProperties(SamplePackage(L"corrupt.msi"), &found));
+  // Nothing of either package is left open.
+  EXPECT_EQ(::MsiCloseAllHandles(), 0u);
+}
+
+// Wine's chain engine reads the Root store once in a process, at its first check: a root
+// added later counts only in processes started afterwards. The root is therefore trusted
+// first, and the untrusted chain is one under a root of its own.
+TEST(RoadPackageFiles, SignaturesCountOnlyFromThePinnedPublisherUnderATrustedRoot) {
+  ASSERT_TRUE(TrustRoot(TestPublisherFile(L"root.der")))
+      << "the build makes " << Narrow(TestPublisherFile(L""));
+  const struct {
+    const wchar_t* signer;  // the test publisher that signed the package; empty: unsigned
+    LONG verdict;
+    DWORD chain;
+    const char* reason;  // empty: accepted
+  } cases[] = {
+      {L"", TRUST_E_NOSIGNATURE, 0, "package is not signed"},
+      {L"publisher", 0, 0, ""},
+      {L"other-publisher", 0, 0, "package is not signed by the product's publisher"},
+      {L"stranger", 0, CERT_TRUST_IS_UNTRUSTED_ROOT,
+       "package signature does not chain to a trusted root"},
+  };
+  for (const auto& c : cases) {
+    const std::wstring signer = c.signer;
+    SCOPED_TRACE(signer.empty() ? "unsigned" : Narrow(signer));
+    const road::PackageCheck check = road::CheckPackage(
+        signer.empty() ? SamplePackage(L"CorvantaRemote-2.0.0.msi")
+                       : TestPublisherFile(L"signed\\CorvantaRemote-2.0.0-" + signer + L".msi"));
+    EXPECT_EQ(check.found.signature.verdict, c.verdict);
+    EXPECT_EQ(check.found.signature.chain_errors, c.chain);
+    EXPECT_EQ(check.found.signature.signer_thumbprint,
+              signer.empty() ? L"" : ThumbprintInFile(signer + L".thumbprint"));
+    EXPECT_EQ(check.found.product_version, L"2.0.0");
+    EXPECT_EQ(check.decision.reason, c.reason);
+    EXPECT_EQ(check.decision.accepted, c.reason[0] == '\0');
+  }
+}
+
+TEST(RoadPackageFiles, InstalledVersionComesFromTheWindowsInstaller) {
+  std::optional<std::wstring> installed = L"unread";
+  ASSERT_TRUE(road::ReadInstalledVersion(road::kProductUpgradeCode, &installed));
+  EXPECT_FALSE(installed.has_value());
+
+  wchar_t system[MAX_PATH] = {};
+  ASSERT_NE(::GetSystemDirectoryW(system, MAX_PATH), 0u);
+  const std::wstring arguments =
+      L" /i \"" + SamplePackage(L"CorvantaRemote-1.0.0.msi") + L"\" /qn LAUNCH_TRAY_APP=N";
+  ASSERT_EQ(RunToExit(std::wstring(system) + L"\\msiexec.exe", arguments, 120000), 0u);
+
+  ASSERT_TRUE(road::ReadInstalledVersion(road::kProductUpgradeCode, &installed));
+  EXPECT_EQ(installed, L"1.0.0");
+  // Asked by the UpgradeCode in the letter case wixl writes into the package.
+  ASSERT_TRUE(road::ReadInstalledVersion(kOurs, &installed));
+  EXPECT_EQ(installed, L"1.0.0");
+}
+
+}  // namespace
