@@ -1,4 +1,5 @@
 # Windows build: RemoteUpdater.exe, and the tests that run under Wine.
+include(cmake/CrossCompilerCache.cmake)
 
 # shell32 and user32 are delay-loaded, so that they, and the libraries they
 # pull in, load only after wWinMain has restricted the search to System32: a
