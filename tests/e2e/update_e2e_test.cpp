@@ -187,6 +187,7 @@ TEST_F(UpdateEndToEnd, MissingPackageLeavesVersionOneRunning) {
   ExpectFailedInstallation(L"missing.msi", L"failed:MSI exit 2; log: ");
 }
 
+// Runs long: the stop is given its 30 s.
 TEST_F(UpdateEndToEnd, ServiceThatWillNotStopStopsTheUpdateBeforeAnythingChanges) {
   WriteSampleDword(L"SampleService", L"IgnoreStop", 1);
   const std::wstring package = Package(L"CorvantaRemote-2.0.0.msi");
@@ -205,6 +206,7 @@ TEST_F(UpdateEndToEnd, ServiceThatWillNotStopStopsTheUpdateBeforeAnythingChanges
   EXPECT_EQ(ReadSampleString(L"SampleService", L"RunningVersion"), L"1.0.0");
 }
 
+// Runs long: the start is given its 30 s.
 TEST_F(UpdateEndToEnd, ServiceThatWillNotStartAfterwardsIsReportedWithTheInstallation) {
   WriteSampleDword(L"SampleService", L"FailStart", 1);
   const std::wstring package = Package(L"CorvantaRemote-2.0.0.msi");

@@ -329,6 +329,7 @@ TEST_F(UpdateRoad, RequestsOtherThanApplyPendingUpdateAreRefused) {
   EXPECT_TRUE(FileExistsAt(road::IncomingFolder() + L"\\CorvantaRemote-2.0.0.msi"));
 }
 
+// Runs long: twenty updates in a row.
 TEST_F(UpdateRoad, SoakOfUpdatesInARow) {
   const char* count_text = std::getenv("CORVANTA_SOAK_UPDATES");
   const int count = count_text != nullptr ? std::atoi(count_text) : kDefaultSoakUpdates;
@@ -339,6 +340,7 @@ TEST_F(UpdateRoad, SoakOfUpdatesInARow) {
   }
 }
 
+// Runs long: an update killed and a new one completed, at three moments.
 TEST_F(UpdateRoad, NewUpdateCompletesAfterInstallerModeWasKilled) {
   const struct {
     const char* moment;
@@ -404,6 +406,7 @@ TEST_F(UpdateRoad, NewUpdateCompletesAfterInstallerModeWasKilled) {
 // The UI starts the watcher before it lets the service start installer mode,
 // so that however long the UI takes, installer mode cannot end it before the
 // watcher waits for it.
+// Runs long: the UI waits 8 s before it starts the watcher.
 TEST_F(UpdateRoad, UiThatIsSlowToStartTheWatcherStillRelaunches) {
   WriteSampleDword(L"SampleUI", L"WatcherDelayMs", 8000);
   PlacePending(L"CorvantaRemote-2.0.0.msi");

@@ -62,6 +62,7 @@ TEST_F(SlowServiceOnWine, StopWaitsForTheServiceAndItsHost) {
 // up after its 300 polls, and the restart finds it running.
 class StubbornServiceOnWine : public ServiceOnWine {};
 
+// Runs long: the stop is given its 30 s.
 TEST_F(StubbornServiceOnWine, StopGivesUpAndRestartPublishesTheOutcomeUnchanged) {
   InstallAndStartRemoteService(L"--ignore-stop");
 

@@ -1,0 +1,35 @@
+# Whole updates end to end: each test case of e2e_tests.exe in a prefix of its own,
+# prepared with version 1 of the sample product installed and running; the library load
+# order read from Wine's traces; and one round of the benchmark.
+file(GLOB E2E_TEST_SOURCES CONFIGURE_DEPENDS tests/e2e/*.cpp)
+add_executable(e2e_tests ${E2E_TEST_SOURCES})
+target_include_directories(e2e_tests PRIVATE tests)
+target_link_libraries(e2e_tests PRIVATE updater_core corvanta_road gtest gtest_main)
+# The same headers as the Windows tests, compiled once for both.
+target_precompile_headers(e2e_tests REUSE_FROM windows_tests)
+target_compile_options(e2e_tests PRIVATE -O0)
+target_link_options(e2e_tests PRIVATE -static)
+add_dependencies(e2e_tests RemoteUpdater sample_msi sample_run sample_apply_update planted_library)
+
+# A library that marks where it was loaded, planted beside the updater under
+# the names of system libraries.
+add_library(planted_library SHARED tests/e2e/planted_library.c)
+set_target_properties(planted_library PROPERTIES PREFIX "")
+target_link_options(planted_library PRIVATE -static -s)
+list(APPEND TEST_ENVIRONMENT "PLANTED_LIBRARY=$<TARGET_FILE:planted_library>")
+add_listed_gtests(e2e_tests CASE e2e.
+  ${CMAKE_SOURCE_DIR}/scripts/wine-run --sample ${CMAKE_BINARY_DIR}/sample ${WINE_TEMPLATE}
+  $<TARGET_FILE:e2e_tests>)
+
+# What the updater loads before it locks the library search, read from a Wine
+# trace of an empty command line and of a whole installer-mode run.
+add_test(NAME e2e.LibraryLoadOrder
+  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/windows/check_load_order.py
+          ${CMAKE_SOURCE_DIR} $<TARGET_FILE:RemoteUpdater> ${CMAKE_BINARY_DIR}/sample ${WINE_TEMPLATE})
+set_tests_properties(e2e.LibraryLoadOrder PROPERTIES TIMEOUT 600)
+
+# The benchmark, once with one round on this build: it fails only when a figure
+# is missing, never on a time.
+add_test(NAME e2e.Bench
+  COMMAND ${CMAKE_SOURCE_DIR}/scripts/bench --prebuilt --rounds 1 ${CMAKE_BINARY_DIR})
+set_tests_properties(e2e.Bench PROPERTIES TIMEOUT 600 COST 1000)

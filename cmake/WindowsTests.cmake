@@ -1,0 +1,17 @@
+# windows_tests.exe: the updater's functions against Wine's real Win32, with the tests
+# shared with the host build (tests/both/), one ctest entry and one Wine prefix per suite.
+file(GLOB WINDOWS_TEST_SOURCES CONFIGURE_DEPENDS tests/windows/*.cpp tests/both/*.cpp)
+add_executable(windows_tests ${WINDOWS_TEST_SOURCES})
+target_include_directories(windows_tests PRIVATE tests)
+# With the road, whose folder rules are Windows code judged on descriptors.
+target_link_libraries(windows_tests PRIVATE updater_core corvanta_road gtest gtest_main)
+precompile_common_headers(windows_tests <gtest/gtest.h>)
+target_link_options(windows_tests PRIVATE -static)
+set_target_properties(windows_tests PROPERTIES CROSSCOMPILING_EMULATOR "${WINE_RUN}")
+# Built unoptimised: the tests spend their time waiting on Wine, and optimising them took a
+# third of the Windows build's compile time.
+target_compile_options(windows_tests PRIVATE -O0)
+# Some of them start the sample product's programs of versions 1 and 2.
+add_dependencies(windows_tests RemoteUpdater sample_ui_v1 sample_ui_v2 sample_service_v1)
+
+add_listed_gtests(windows_tests SUITE windows. ${WINE_RUN} $<TARGET_FILE:windows_tests>)
