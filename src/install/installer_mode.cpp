@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "install/installer_command_line.h"
 #include "install/remote_service.h"
 #include "shared/product_processes.h"
 #include "shared/unique_handles.h"
@@ -22,15 +23,6 @@ constexpr UINT kSystemDirectoryUnits = 260;
   // copied.
   if (length == 0 || length >= kSystemDirectoryUnits) return {};
   return std::wstring(buffer);
-}
-
-// The paths are put between quotes as they are, without escaping.
-[[nodiscard]] std::wstring InstallerCommandLine(const std::wstring& msiexec_path,
-                                                const std::wstring& msi_path,
-                                                const std::wstring& log_path) {
-  return L"\"" + msiexec_path + L"\" /i \"" + msi_path +
-         L"\" /qn REINSTALLMODE=amus LAUNCH_TRAY_APP=N REBOOT=ReallySuppress /norestart /L*V \"" +
-         log_path + L"\"";
 }
 
 // The outcome text of a failure: the keyword, then `reason`.

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "shared/unique_handles.h"
+#include "win/win_helpers.h"
 
 // Converts a Linux path to the Windows path Wine maps it to (drive Z:).
 inline std::wstring WindowsPathOf(const std::string& unix_path) {
@@ -35,7 +36,9 @@ inline std::wstring MakeScratchFolder(const std::wstring& name) {
 }
 
 // ASCII text of a wide string, for messages and comparisons with 8-bit text.
-inline std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+inline std::string Narrow(const std::wstring& text) {
+  return std::string(text.begin(), text.end());
+}
 
 inline std::wstring FileNameOf(const std::wstring& path) {
   return path.substr(path.find_last_of(L"\\/") + 1);
@@ -52,13 +55,9 @@ inline std::wstring CopyInto(const std::wstring& file, const std::wstring& folde
 // Starts `application` with its quoted path and `arguments` as command line.
 inline ProcessHandles StartWithArguments(const std::wstring& application,
                                          const std::wstring& arguments = L"") {
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info{};
-  std::wstring command_line = L"\"" + application + L"\"" + arguments;
-  ::CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                   nullptr, &startup, &info);
-  return OwnProcessHandles(info);
+  DWORD error = 0;
+  return road::StartProcess(application.c_str(), L"\"" + application + L"\"" + arguments,
+                            /*folder=*/nullptr, error);
 }
 
 // The process's exit code once it has ended within `timeout_ms`.
@@ -83,4 +82,29 @@ inline std::optional<DWORD> RunToExit(const std::wstring& application,
 
 inline bool FileExistsAt(const std::wstring& path) {
   return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The file's bytes; empty when it cannot be read.
+inline std::string ReadWholeFile(const std::wstring& path) {
+  const UniqueHandle file =
+      OwnHandle(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  std::string content;
+  char chunk[4096];
+  DWORD got = 0;
+  while (file && ::ReadFile(file.get(), chunk, sizeof(chunk), &got, nullptr) && got > 0) {
+    content.append(chunk, got);
+  }
+  return content;
+}
+
+// What `command` run by the system's cmd.exe writes to its output; nothing when it does not end
+// with 0.
+inline std::optional<std::string> CommandOutput(const std::wstring& command) {
+  wchar_t system_directory[MAX_PATH] = {};
+  if (::GetSystemDirectoryW(system_directory, MAX_PATH) == 0) return std::nullopt;
+  const std::wstring output = MakeScratchFolder(L"command") + L"\\output.txt";
+  const std::wstring cmd = std::wstring(system_directory) + L"\\cmd.exe";
+  if (RunToExit(cmd, L" /c " + command + L" > \"" + output + L"\"") != 0u) return std::nullopt;
+  return ReadWholeFile(output);
 }

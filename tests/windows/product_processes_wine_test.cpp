@@ -1,6 +1,7 @@
-// Ending the product's running copies under Wine: copies of the sample
-// product program started from the installed location are ended, a copy
-// started from another folder lives on.
+// Ending the product's running copies under Wine, whose process list spells an image path in
+// the letter case of its first start: copies of the sample product program started from the
+// installed location are ended in any letter case, a copy started from another folder lives on
+// (as in every whole update, tests/e2e).
 #include "shared/product_processes.h"
 
 #include <string>

@@ -3,13 +3,14 @@
 // enforces none, but it builds and reads descriptors as Windows does.
 #include <gtest/gtest.h>
 #include <windows.h>
+
 #include <sddl.h>
 
 #include <string>
 
+#include "contract/road_contract.h"
 #include "service/folder_rules.h"
 #include "win/win_helpers.h"
-#include "contract/road_contract.h"
 
 namespace {
 
@@ -42,8 +43,8 @@ TEST(RoadFolderRules, OnlyFoldersThatNoUserCanChangeAreTrusted) {
        L"O:BAD:AI(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;OICIIOID;GA;;;CO)"
        L"(A;OICIID;0x1200a9;;;BU)",
        L"SY", L""},
-      {"a deny entry for users", kFolder, std::wstring(road::kFolderSddl) + L"(D;;FA;;;BU)",
-       L"SY", L""},
+      {"a deny entry for users", kFolder, std::wstring(road::kFolderSddl) + L"(D;;FA;;;BU)", L"SY",
+       L""},
       {"owned by a user", kFolder, kWineReadBack, L"SY", L"owned by S-1-5-21-0-0-0-1000"},
       {"a user may write", kFolder, L"O:SYD:P(A;;FA;;;SY)(A;;FW;;;S-1-5-21-1-2-3-1001)", L"SY",
        L"S-1-5-21-1-2-3-1001 may change it"},
@@ -52,8 +53,8 @@ TEST(RoadFolderRules, OnlyFoldersThatNoUserCanChangeAreTrusted) {
       {"users may add folders, inherited as under %ProgramData%", kFolder,
        L"O:SYD:AI(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;CIID;DCLCRPCR;;;BU)", L"SY",
        L"S-1-5-32-545 may change it"},
-      {"what is made in it is users' to change", kFolder,
-       L"O:SYD:P(A;;FA;;;SY)(A;OICIIO;GA;;;BU)", L"SY", L"S-1-5-32-545 may change it"},
+      {"what is made in it is users' to change", kFolder, L"O:SYD:P(A;;FA;;;SY)(A;OICIIO;GA;;;BU)",
+       L"SY", L"S-1-5-32-545 may change it"},
       {"everyone may delete", kFolder, L"O:SYD:P(A;;FA;;;SY)(A;;SD;;;WD)", L"SY",
        L"S-1-1-0 may change it"},
       {"no access list", kFolder, L"O:SY", L"SY", L"no access list"},

@@ -5,24 +5,19 @@
 
 #include <cstdlib>
 
-#include "support/sample_product.h"
+#include "support/wine_helpers.h"
 
 namespace {
 
 // A program that a Wine program starts, as msiexec is started by the updater, reads its own
 // Linux personality through drive Z:.
 TEST(WineAddressLayout, ProgramsStartedUnderWineRunWithoutAddressRandomization) {
-  const std::wstring output = MakeScratchFolder(L"layout") + L"\\personality.txt";
-  wchar_t system_directory[MAX_PATH] = {};
-  ASSERT_NE(::GetSystemDirectoryW(system_directory, MAX_PATH), 0u);
-  ASSERT_EQ(RunToExit(std::wstring(system_directory) + L"\\cmd.exe",
-                      L" /c type Z:\\proc\\self\\personality > \"" + output + L"\""),
-            0u);
+  const std::optional<std::string> personality = CommandOutput(L"type Z:\\proc\\self\\personality");
 
-  const std::string personality = ReadWholeFile(output);
+  ASSERT_TRUE(personality.has_value());
   const unsigned long kAddrNoRandomize = 0x0040000;
-  EXPECT_NE(std::strtoul(personality.c_str(), nullptr, 16) & kAddrNoRandomize, 0u)
-      << "personality: " << personality;
+  EXPECT_NE(std::strtoul(personality->c_str(), nullptr, 16) & kAddrNoRandomize, 0u)
+      << "personality: " << *personality;
 }
 
 }  // namespace

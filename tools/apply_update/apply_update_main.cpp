@@ -1,16 +1,17 @@
 // sample-apply-update.exe: a user's click on "Apply update" in the running UI program, and the
-// update that follows, watched from outside. The update goes the product's own road
-// (update_road.h): the UI asks the service to stage the package, starts the relaunch watcher
-// and asks the service to start installer mode.
+// update that follows, watched from outside. The update goes the product's own road: the UI
+// asks the service to stage the package, starts the relaunch watcher and asks the service to
+// start installer mode.
 //
 // Usage:
 //   sample-apply-update.exe --ui-pid <pid> [--timeout-ms <ms>]
 //
 // Follows the update until installer mode and the relaunch watcher have both ended, the
-// service refused, or the time-out (300000 ms by default) ran out, printing every change seen as
-// a line "+<seconds> s  <event>" (see update_timeline.h). Then prints answer=<the service's
+// service refused, or the time-out (300000 ms by default) ran out, printing every change seen
+// as a line "+<seconds> s  <event>" (see update_timeline.h). Then prints answer=<the service's
 // answer>, token=, installer-exit=, watcher-exit= (full 32-bit codes; empty when not seen),
-// record=<update status record> and last-launch=<the UI program's LastLaunch>.
+// record=<update status record> and relaunched=<pid>|<version>|<image path> of the program the
+// watcher's log says it started (empty when it names none).
 // Ends with 0 when both processes ran and ended, 1 otherwise, 2 on a usage error.
 
 #include <windows.h>
@@ -20,107 +21,61 @@
 #include <optional>
 #include <string>
 
-#include "win/win_helpers.h"
+#include "apply_update/road_follower.h"
+#include "apply_update/update_timeline.h"
+#include "apply_update/updater_label.h"
 #include "contract/road_contract.h"
-#include "update_timeline.h"
+#include "win/win_helpers.h"
 
 namespace {
 
-constexpr wchar_t kUiLog[] = L"UI log: ";
-constexpr wchar_t kStagedLine[] = L"service log: Staged ";
-
-bool StartsWith(const std::wstring& text, const std::wstring& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
+[[nodiscard]] std::wstring ExitText(const std::optional<DWORD>& code) {
+  return code ? std::to_wstring(*code) : L"";
 }
 
-// The value after `prefix` on the first noted log line that starts with it.
-std::optional<std::wstring> FindLogValue(const sample::UpdateTimeline& timeline,
-                                         const std::wstring& prefix) {
-    for (const std::wstring& line : timeline.LogLines()) {
-        if (StartsWith(line, prefix)) return line.substr(prefix.size());
-    }
-    return std::nullopt;
+[[nodiscard]] std::wstring RelaunchedText(const tools::ProgramSeen& seen) {
+  if (seen.pid == 0) return L"";
+  return std::to_wstring(seen.pid) + L"|" + seen.version + L"|" + seen.image;
 }
 
-std::wstring ExitText(const std::optional<DWORD>& code) {
-    return code ? std::to_wstring(*code) : L"";
-}
-
-struct Outcome {
-    std::wstring answer;
-    std::wstring token;
-};
-
-// The service's last answer in the UI's log: to the request to start the update once it was
-// staged, otherwise to the request to stage it. Empty while there is none.
-std::wstring LastAnswer(const sample::UpdateTimeline& timeline) {
-    const auto staged = FindLogValue(timeline, kUiLog + std::wstring(road::kUiAskedToStage));
-    if (!staged || road::ParseAnswer(road::Utf8(*staged)).kind !=
-                       road::Answer::Kind::kStaged) {
-        return staged.value_or(L"");
-    }
-    return FindLogValue(timeline, kUiLog + std::wstring(road::kUiAskedToStart)).value_or(L"");
-}
-
-// Follows the update the click began until it has ended, been refused or run out of time.
-Outcome FollowRoad(sample::UpdateTimeline& timeline, DWORD timeout_ms) {
-    Outcome outcome;
-    bool followed = false;
-    const ULONGLONG deadline = GetTickCount64() + timeout_ms;
-    while (GetTickCount64() < deadline) {
-        timeline.WaitAndLook(20);
-        outcome.answer = LastAnswer(timeline);
-        if (outcome.answer.empty()) continue;
-        const road::Answer answer = road::ParseAnswer(road::Utf8(outcome.answer));
-        if (answer.kind != road::Answer::Kind::kStarted) break;
-        outcome.token = answer.token;
-        const auto staged = FindLogValue(timeline, kStagedLine);
-        if (!followed && staged) {
-            const std::wstring folder = road::StagingFolder(outcome.token);
-            timeline.FollowUpdate(folder + L"\\" + road::kUpdaterFileName,
-                                  folder + L"\\" + staged->substr(0, staged->find(L" and ")));
-            followed = true;
-        }
-        if (timeline.EndedExitCode(L"installer mode") &&
-            timeline.EndedExitCode(L"relaunch watcher")) {
-            break;
-        }
-    }
-    timeline.Look();  // an end that came after the last look
-    return outcome;
+// Reads "--ui-pid <pid> [--timeout-ms <ms>]"; false on anything else.
+[[nodiscard]] bool ParseOptions(int argc, wchar_t** argv, DWORD& ui_pid, DWORD& timeout_ms) {
+  bool usage_ok = argc == 3 || argc == 5;
+  for (int i = 1; usage_ok && i + 1 < argc; i += 2) {
+    const std::wstring option = argv[i];
+    DWORD* target = option == L"--ui-pid"       ? &ui_pid
+                    : option == L"--timeout-ms" ? &timeout_ms
+                                                : nullptr;
+    usage_ok = target != nullptr && road::ParseDword(argv[i + 1], *target);
+  }
+  return usage_ok && ui_pid != 0;
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    DWORD ui_pid = 0;
-    DWORD timeout_ms = 300000;
-    bool usage_ok = argc == 3 || argc == 5;
-    for (int i = 1; usage_ok && i + 1 < argc; i += 2) {
-        const std::wstring option = argv[i];
-        DWORD* target = option == L"--ui-pid" ? &ui_pid
-                        : option == L"--timeout-ms" ? &timeout_ms
-                                                    : nullptr;
-        usage_ok = target != nullptr && road::ParseDword(argv[i + 1], *target);
-    }
-    if (!usage_ok || ui_pid == 0) {
-        fwprintf(stderr, L"usage: sample-apply-update.exe --ui-pid <pid> [--timeout-ms <ms>]\n");
-        return 2;
-    }
-    sample::UpdateTimeline timeline(L"", L"");
-    timeline.Look();  // the state before the click
-    if (!road::ClickApplyUpdate(ui_pid, 10000)) {
-        timeline.Note(L"user: no window of the UI program pid " + std::to_wstring(ui_pid));
-        return 1;
-    }
-    timeline.Note(L"user: clicked Apply update in Corvanta Remote.exe pid " +
-                  std::to_wstring(ui_pid));
-    const Outcome outcome = FollowRoad(timeline, timeout_ms);
-    const std::optional<DWORD> installer = timeline.EndedExitCode(L"installer mode");
-    const std::optional<DWORD> watcher = timeline.EndedExitCode(L"relaunch watcher");
-    wprintf(L"answer=%ls\ntoken=%ls\ninstaller-exit=%ls\nwatcher-exit=%ls\nrecord=%ls\n"
-            L"last-launch=%ls\n",
-            outcome.answer.c_str(), outcome.token.c_str(), ExitText(installer).c_str(),
-            ExitText(watcher).c_str(), timeline.Record().c_str(), timeline.LastLaunch().c_str());
-    return installer && watcher ? 0 : 1;
+  DWORD ui_pid = 0;
+  DWORD timeout_ms = 300000;
+  if (!ParseOptions(argc, argv, ui_pid, timeout_ms)) {
+    std::fwprintf(stderr, L"usage: sample-apply-update.exe --ui-pid <pid> [--timeout-ms <ms>]\n");
+    return 2;
+  }
+  apply_update::UpdateTimeline timeline;
+  timeline.Look();  // the state before the click
+  const std::wstring ui = L"Corvanta Remote.exe pid " + std::to_wstring(ui_pid);
+  if (!road::ClickApplyUpdate(ui_pid, 10000)) {
+    timeline.Note(L"user: no window of the UI program " + ui);
+    return 1;
+  }
+  timeline.Note(L"user: clicked Apply update in " + ui);
+  const apply_update::RoadOutcome outcome = apply_update::FollowRoad(timeline, timeout_ms);
+  const std::optional<DWORD> installer = timeline.EndedExitCode(apply_update::kInstallerLabel);
+  const std::optional<DWORD> watcher = timeline.EndedExitCode(apply_update::kWatcherLabel);
+  std::wprintf(
+      L"answer=%ls\ntoken=%ls\ninstaller-exit=%ls\nwatcher-exit=%ls\nrecord=%ls\n"
+      L"relaunched=%ls\n",
+      outcome.answer.c_str(), outcome.token.c_str(), ExitText(installer).c_str(),
+      ExitText(watcher).c_str(), timeline.Record().c_str(),
+      RelaunchedText(timeline.Relaunched()).c_str());
+  return installer && watcher ? 0 : 1;
 }

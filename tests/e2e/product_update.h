@@ -1,0 +1,271 @@
+// What both kinds of whole update under Wine share: a prefix with version 1 of the sample
+// product installed, its service running and its UI open; one run type for an update begun
+// either by starting both modes of RemoteUpdater.exe directly or by a click on the UI's
+// "Apply update" (the product's road); and the checks of what a user sees afterwards.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <tlhelp32.h>
+
+#include <cstdlib>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/registry_access.h"
+#include "support/sample_product.h"
+#include "ui/update_client.h"
+
+inline constexpr DWORD kModeTimeoutMs = 180000;
+inline constexpr DWORD kAnswerTimeoutMs = 30000;
+
+inline bool WaitUntil(const std::function<bool()>& condition, DWORD timeout_ms) {
+  for (DWORD waited = 0; !condition(); waited += 20) {
+    if (waited >= timeout_ms) return false;
+    ::Sleep(20);
+  }
+  return true;
+}
+
+inline std::vector<PROCESSENTRY32W> RunningProcesses() {
+  std::vector<PROCESSENTRY32W> found;
+  const UniqueHandle snapshot = OwnHandle(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = snapshot && ::Process32FirstW(snapshot.get(), &entry); more;
+       more = ::Process32NextW(snapshot.get(), &entry)) {
+    found.push_back(entry);
+  }
+  return found;
+}
+
+// Ids of the running processes of `name` whose parent is `parent` (any when 0).
+inline std::vector<DWORD> ProcessesNamed(const std::wstring& name, DWORD parent = 0) {
+  std::vector<DWORD> ids;
+  for (const PROCESSENTRY32W& process : RunningProcesses()) {
+    if (Lower(process.szExeFile) == Lower(name) &&
+        (parent == 0 || process.th32ParentProcessID == parent)) {
+      ids.push_back(process.th32ProcessID);
+    }
+  }
+  return ids;
+}
+
+// The lines appended to a log after this follower was made.
+class LogFollower {
+ public:
+  explicit LogFollower(std::wstring path)
+      : path_(std::move(path)), start_(ReadWholeFile(path_).size()) {}
+
+  // The rest of the first new line that starts with `prefix`, waiting up to `timeout_ms` for
+  // it; empty when none came.
+  std::string WaitForLine(const std::string& prefix, DWORD timeout_ms = kAnswerTimeoutMs) const {
+    std::string rest;
+    WaitUntil([&] { return FindLine(prefix, rest); }, timeout_ms);
+    return rest;
+  }
+  // Everything written since this follower was made.
+  std::string NewText() const { return ReadWholeFile(path_).substr(start_); }
+
+ private:
+  bool FindLine(const std::string& prefix, std::string& rest) const {
+    const std::string text = ReadWholeFile(path_);
+    for (size_t at = start_, end; (end = text.find("\r\n", at)) != std::string::npos;
+         at = end + 2) {
+      if (text.compare(at, prefix.size(), prefix) != 0) continue;
+      rest = text.substr(at + prefix.size(), end - at - prefix.size());
+      return true;
+    }
+    return false;
+  }
+
+  std::wstring path_;
+  size_t start_;
+};
+
+// One update, begun either way, followed to its end.
+struct UpdateRun {
+  std::wstring token;
+  std::string answer;       // on the road: the service's last answer
+  std::string service_log;  // on the road: what the service wrote, when nothing started
+  UniqueHandle installer;
+  UniqueHandle watcher;
+  // On the road: who started each mode and from which image, seen while they ran.
+  DWORD installer_parent = 0;
+  DWORD watcher_parent = 0;
+  std::wstring installer_image;
+  std::wstring watcher_image;
+  std::optional<DWORD> installer_exit;
+  std::optional<DWORD> watcher_exit;
+  std::wstring record;
+  std::string watcher_log;
+};
+
+class ProductUpdate : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(ServiceState(), DWORD{SERVICE_RUNNING})
+        << "the prepared machine must run version 1's service";
+    first_service_host_ = ServiceHost();
+    ASSERT_TRUE(WaitUntil([] { return ::WaitNamedPipeW(road::kUpdatePipeName, 100); }, 10000));
+    old_ui_ = StartProgram(ProductExecutablePath());
+    ASSERT_TRUE(old_ui_);
+    old_ui_pid_ = ::GetProcessId(old_ui_.get());
+    ASSERT_EQ(LastUiStart().pid, old_ui_pid_);
+    // For updates started directly: the updater in a folder of its own, so its log starts
+    // empty, and the packages in another.
+    updater_ = CopyInto(UpdaterExecutable(), MakeScratchFolder(L"Updater"));
+    ASSERT_FALSE(updater_.empty());
+    packages_ = MakeScratchFolder(L"Update Packages");
+  }
+
+  // A copy of one of the sample's packages, for the updater to install (and delete); `name`
+  // may also name a package that does not exist.
+  std::wstring Package(const std::wstring& name) const {
+    const std::wstring built = SampleFolder() + L"\\msi\\" + name;
+    if (!FileExistsAt(built)) return packages_ + L"\\" + name;
+    return CopyInto(built, packages_);
+  }
+
+  // The road's administrator step: `package` of the sample's build, with the .sha256 file of
+  // `hash_of` beside it, lands in the service's Incoming folder.
+  void PlacePending(const std::wstring& package, const std::wstring& hash_of = L"") const {
+    const std::wstring built = SampleFolder() + L"\\msi\\";
+    ASSERT_TRUE(FileExistsAt(built + package)) << Narrow(package) << " is not built";
+    ASSERT_FALSE(CopyInto(built + package, road::IncomingFolder()).empty());
+    ASSERT_FALSE(CopyInto(built + (hash_of.empty() ? package : hash_of) + L".sha256",
+                          road::IncomingFolder(), package + L".sha256")
+                     .empty());
+  }
+
+  // Starts installer mode on `package` and the relaunch watcher of `watched_pid` (the old UI
+  // unless given) side by side with one token, and follows both to their ends.
+  UpdateRun RunUpdate(const std::wstring& package, std::optional<DWORD> watched_pid = {}) {
+    const std::wstring& updater = updater_;
+    UpdateRun run;
+    run.token = L"e2e-" + std::to_wstring(::GetTickCount());
+    const std::wstring space = L" ";
+    run.installer = std::move(StartWithArguments(updater, space + updater_contract::kInstallSwitch +
+                                                              L" \"" + package + L"\" " + run.token)
+                                  .process);
+    run.watcher = std::move(
+        StartWithArguments(updater, space + updater_contract::kRelaunchSwitch + space +
+                                        std::to_wstring(watched_pid.value_or(old_ui_pid_)) + space +
+                                        run.token)
+            .process);
+    Finish(run, updater + updater_contract::kLogSuffix);
+    return run;
+  }
+
+  // Clicks "Apply update" in the UI program `ui_pid` and waits for the service's answers; once
+  // started, takes hold of installer mode and the watcher as their starters' logs name them.
+  UpdateRun Click(DWORD ui_pid) {
+    const LogFollower ui_log(road::UiLogPath());
+    const LogFollower service_log(road::ServiceLogPath());
+    UpdateRun run;
+    EXPECT_TRUE(road::ClickApplyUpdate(ui_pid, 10000)) << "no window of pid " << ui_pid;
+    run.answer = ui_log.WaitForLine(Narrow(road::kUiAskedToStage));
+    if (road::ParseAnswer(run.answer).kind == road::Answer::Kind::kStaged) {
+      run.answer = ui_log.WaitForLine(Narrow(road::kUiAskedToStart));
+    }
+    const road::Answer answer = road::ParseAnswer(run.answer);
+    if (answer.kind != road::Answer::Kind::kStarted) {
+      run.service_log = service_log.NewText();
+      return run;
+    }
+    run.token = answer.token;
+    run.installer = OpenById(service_log.WaitForLine(Narrow(road::kServiceStartedInstaller)));
+    run.watcher = OpenById(ui_log.WaitForLine(Narrow(road::kUiStartedWatcher)));
+    SeeStarted(run.installer.get(), run.installer_parent, run.installer_image);
+    SeeStarted(run.watcher.get(), run.watcher_parent, run.watcher_image);
+    return run;
+  }
+
+  // Waits for both modes of a run on the road, then reads what they left.
+  void Finish(UpdateRun& run) {
+    Finish(run, road::StagingFolder(run.token) + L"\\" + road::WatcherLogFileName());
+  }
+
+  // What every update that reached the installer leaves: the service runs again as
+  // `version`, the UI program `old_ui_pid` was ended, and the product runs again from its
+  // installed location with its folder as working directory and its quoted path as command
+  // line, started as the watcher's log says.
+  void ExpectRelaunched(const UpdateRun& run, const std::wstring& version,
+                        DWORD old_ui_pid = 0) const {
+    EXPECT_EQ(ServiceState(), DWORD{SERVICE_RUNNING});
+    EXPECT_EQ(RunningVersion(), version);
+    EXPECT_TRUE(ProcessHasEnded(old_ui_pid != 0 ? old_ui_pid : old_ui_pid_));
+    const DWORD launched = ExpectLaunchedOnce(run, version);
+    EXPECT_EQ(run.watcher_log,
+              WatcherLine(updater_contract::kWatcherWaiting) + LaunchLine(launched, 259));
+  }
+
+  // The watcher's log names one start, the product's, which still runs as `version`; returns
+  // its process id.
+  DWORD ExpectLaunchedOnce(const UpdateRun& run, const std::wstring& version) const {
+    const std::vector<DWORD> launched = LaunchedIds(run.watcher_log);
+    EXPECT_EQ(launched.size(), 1u) << run.watcher_log;
+    if (launched.size() != 1) return 0;
+    const sample::fixture::LaunchRecord relaunched = LastUiStart();
+    const std::wstring product = ProductExecutablePath();
+    EXPECT_EQ(relaunched.pid, launched[0]);
+    EXPECT_EQ(relaunched.version, version);
+    EXPECT_EQ(Lower(relaunched.image_path), Lower(product));
+    EXPECT_EQ(Lower(relaunched.current_directory), Lower(road::FolderOf(product)));
+    EXPECT_EQ(Lower(relaunched.command_line), Lower(L"\"" + product + L"\""));
+    EXPECT_FALSE(ProcessHasEnded(relaunched.pid));
+    return launched[0];
+  }
+
+  // An update that did not complete: both modes ended with 1, and the record gives `outcome`
+  // for this token.
+  void ExpectFailed(const UpdateRun& run, const std::wstring& outcome) const {
+    EXPECT_EQ(run.installer_exit, 1u);
+    EXPECT_EQ(run.watcher_exit, 1u);
+    EXPECT_EQ(run.record, run.token + updater_contract::kRecordSeparator + outcome);
+  }
+
+  // A completed update: both modes ended with 0, the record says so for this token, and the
+  // product runs again as `version`.
+  void ExpectCompleted(const UpdateRun& run, const std::wstring& version,
+                       DWORD old_ui_pid = 0) const {
+    EXPECT_EQ(run.installer_exit, 0u);
+    EXPECT_EQ(run.watcher_exit, 0u);
+    EXPECT_EQ(run.record,
+              run.token + updater_contract::kRecordSeparator + updater_contract::kCompletedOutcome);
+    ExpectRelaunched(run, version, old_ui_pid);
+  }
+
+  DWORD first_service_host_ = 0;
+  std::wstring updater_;
+  std::wstring packages_;
+  UniqueHandle old_ui_;
+  DWORD old_ui_pid_ = 0;
+
+ private:
+  static UniqueHandle OpenById(const std::string& pid_text) {
+    const DWORD pid = static_cast<DWORD>(std::strtoul(pid_text.c_str(), nullptr, 10));
+    return OwnHandle(::OpenProcess(
+        SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  }
+
+  static void SeeStarted(HANDLE process, DWORD& parent, std::wstring& image) {
+    if (process == nullptr) return;
+    for (const PROCESSENTRY32W& entry : RunningProcesses()) {
+      if (entry.th32ProcessID == ::GetProcessId(process)) parent = entry.th32ParentProcessID;
+    }
+    wchar_t path[MAX_PATH * 2] = {};
+    DWORD size = MAX_PATH * 2;
+    if (::QueryFullProcessImageNameW(process, 0, path, &size)) image.assign(path, size);
+  }
+
+  static void Finish(UpdateRun& run, const std::wstring& watcher_log) {
+    if (run.installer) run.installer_exit = ExitCodeWithin(run.installer.get(), kModeTimeoutMs);
+    if (run.watcher) run.watcher_exit = ExitCodeWithin(run.watcher.get(), kModeTimeoutMs);
+    run.record = road::ReadStatusRecord();
+    run.watcher_log = ReadWholeFile(watcher_log);
+  }
+};

@@ -1,0 +1,68 @@
+#include "apply_update/road_follower.h"
+
+#include <windows.h>
+
+#include <optional>
+
+#include "apply_update/updater_label.h"
+#include "contract/road_contract.h"
+#include "win/win_helpers.h"
+
+namespace apply_update {
+
+namespace {
+
+[[nodiscard]] std::wstring Labelled(const wchar_t* log_label, const wchar_t* line_start) {
+  return std::wstring(log_label) + L": " + line_start;
+}
+
+// The value after `prefix` on the first noted log line that starts with it.
+[[nodiscard]] std::optional<std::wstring> FindLogValue(const UpdateTimeline& timeline,
+                                                       const std::wstring& prefix) {
+  for (const std::wstring& line : timeline.LogLines()) {
+    if (line.compare(0, prefix.size(), prefix) == 0) return line.substr(prefix.size());
+  }
+  return std::nullopt;
+}
+
+// The service's last answer in the UI's log: to the request to start the update once it was
+// staged, otherwise to the request to stage it. Empty while there is none.
+[[nodiscard]] std::wstring LastAnswer(const UpdateTimeline& timeline) {
+  const auto staged = FindLogValue(timeline, Labelled(kUiLogLabel, road::kUiAskedToStage));
+  if (!staged || road::ParseAnswer(road::Utf8(*staged)).kind != road::Answer::Kind::kStaged) {
+    return staged.value_or(L"");
+  }
+  return FindLogValue(timeline, Labelled(kUiLogLabel, road::kUiAskedToStart)).value_or(L"");
+}
+
+// Once the service's log names the staged package: the staged updater and package of `token`.
+[[nodiscard]] bool FollowStaged(UpdateTimeline& timeline, const std::wstring& token) {
+  const auto staged = FindLogValue(timeline, Labelled(kServiceLogLabel, L"Staged "));
+  if (!staged) return false;
+  const std::wstring folder = road::StagingFolder(token);
+  timeline.FollowUpdate(folder + L"\\" + road::kUpdaterFileName,
+                        folder + L"\\" + staged->substr(0, staged->find(L" and ")));
+  return true;
+}
+
+}  // namespace
+
+RoadOutcome FollowRoad(UpdateTimeline& timeline, DWORD timeout_ms) {
+  RoadOutcome outcome;
+  bool followed = false;
+  const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
+  while (::GetTickCount64() < deadline) {
+    timeline.WaitAndLook(20);
+    outcome.answer = LastAnswer(timeline);
+    if (outcome.answer.empty()) continue;
+    const road::Answer answer = road::ParseAnswer(road::Utf8(outcome.answer));
+    if (answer.kind != road::Answer::Kind::kStarted) break;
+    outcome.token = answer.token;
+    if (!followed) followed = FollowStaged(timeline, outcome.token);
+    if (timeline.EndedExitCode(kInstallerLabel) && timeline.EndedExitCode(kWatcherLabel)) break;
+  }
+  timeline.Look();  // an end that came after the last look
+  return outcome;
+}
+
+}  // namespace apply_update
