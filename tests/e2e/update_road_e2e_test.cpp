@@ -16,7 +16,11 @@
 
 #include "support/sample_product.h"
 #include "ui/update_client.h"
+#include "ui/ui_window.h"
 #include "contract/road_contract.h"
+#include "contract/road_paths.h"
+#include "win/road_handles.h"
+#include "win/security_descriptor.h"
 
 namespace {
 
@@ -187,7 +191,7 @@ class UpdateRoad : public ::testing::Test {
     const LogFollower ui_log(road::UiLogPath());
     const LogFollower service_log(road::ServiceLogPath());
     RoadUpdate update;
-    EXPECT_TRUE(road::ClickApplyUpdate(ui_pid, 10000)) << "no window of pid " << ui_pid;
+    EXPECT_TRUE(sample::ClickApplyUpdate(ui_pid, 10000)) << "no window of pid " << ui_pid;
     update.answer = ui_log.WaitForLine(Narrow(road::kUiAskedToStage), kAnswerTimeoutMs);
     if (road::ParseAnswer(update.answer).kind == road::Answer::Kind::kStaged) {
       update.answer = ui_log.WaitForLine(Narrow(road::kUiAskedToStart), kAnswerTimeoutMs);
@@ -433,7 +437,7 @@ TEST_F(UpdateRoad, SquattedPipeIsRefusedAndTheServiceTakesItBack) {
   ASSERT_TRUE(::StartServiceW(service.get(), 0, nullptr)) << ::GetLastError();
   EXPECT_FALSE(service_log.WaitForLine("Could not create the update pipe (error ", 60000).empty());
 
-  EXPECT_TRUE(road::ClickApplyUpdate(old_ui_pid_, 10000));
+  EXPECT_TRUE(sample::ClickApplyUpdate(old_ui_pid_, 10000));
   EXPECT_EQ(ui_log.WaitForLine(Narrow(road::kUiAskedToStage), kAnswerTimeoutMs)
                 .rfind("no answer: the pipe is not served by the update service", 0),
             0u);
@@ -453,9 +457,9 @@ TEST_F(UpdateRoad, ServiceThatNeverAnswersTimesOut) {
   EXPECT_EQ(road::ExchangeWithService(road::ApplyRequestLine(), 3000),
             "no answer: the update service did not answer in time");
   // The UI asks on a thread of its own: its window answers while it waits.
-  ASSERT_TRUE(road::ClickApplyUpdate(old_ui_pid_, 10000));
+  ASSERT_TRUE(sample::ClickApplyUpdate(old_ui_pid_, 10000));
   DWORD_PTR result = 0;
-  EXPECT_NE(::SendMessageTimeoutW(road::FindUiWindow(old_ui_pid_), WM_NULL, 0, 0,
+  EXPECT_NE(::SendMessageTimeoutW(sample::FindUiWindow(old_ui_pid_), WM_NULL, 0, 0,
                                   SMTO_ABORTIFHUNG, 5000, &result),
             0);
 }

@@ -15,6 +15,7 @@
 #include "shared/unique_handles.h"
 #include "support/wine_helpers.h"
 #include "contract/road_contract.h"
+#include "ui/service_status.h"
 
 inline std::wstring SampleServiceExecutable() {
   return SampleFolder() + L"\\v1\\CorvantaRemoteService.exe";

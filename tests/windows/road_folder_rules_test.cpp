@@ -8,7 +8,7 @@
 #include <string>
 
 #include "service/folder_rules.h"
-#include "win/win_helpers.h"
+#include "win/security_descriptor.h"
 #include "contract/road_contract.h"
 
 namespace {

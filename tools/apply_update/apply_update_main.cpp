@@ -20,8 +20,10 @@
 #include <optional>
 #include <string>
 
-#include "win/win_helpers.h"
 #include "contract/road_contract.h"
+#include "contract/road_paths.h"
+#include "ui/ui_window.h"
+#include "win/text_conversion.h"
 #include "update_timeline.h"
 
 namespace {
@@ -109,7 +111,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     sample::UpdateTimeline timeline(L"", L"");
     timeline.Look();  // the state before the click
-    if (!road::ClickApplyUpdate(ui_pid, 10000)) {
+    if (!sample::ClickApplyUpdate(ui_pid, 10000)) {
         timeline.Note(L"user: no window of the UI program pid " + std::to_wstring(ui_pid));
         return 1;
     }

@@ -4,6 +4,9 @@
 
 #include "hooks/fixture.h"
 #include "contract/road_contract.h"
+#include "contract/road_paths.h"
+#include "contract/status_record.h"
+#include "win/machine_registry.h"
 
 #include <cstdio>
 #include <utility>

@@ -43,8 +43,10 @@
 #include <vector>
 
 #include "hooks/fixture.h"
-#include "win/win_helpers.h"
 #include "contract/road_contract.h"
+#include "ui/service_status.h"
+#include "win/process_start.h"
+#include "win/text_conversion.h"
 
 namespace {
 
