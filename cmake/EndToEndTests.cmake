@@ -4,7 +4,7 @@
 file(GLOB E2E_TEST_SOURCES CONFIGURE_DEPENDS tests/e2e/*.cpp)
 add_executable(e2e_tests ${E2E_TEST_SOURCES})
 target_include_directories(e2e_tests PRIVATE tests)
-target_link_libraries(e2e_tests PRIVATE updater_core corvanta_road gtest gtest_main)
+target_link_libraries(e2e_tests PRIVATE updater_core corvanta_road sample_ui_window gtest gtest_main)
 # The same headers as the Windows tests, compiled once for both.
 target_precompile_headers(e2e_tests REUSE_FROM windows_tests)
 target_compile_options(e2e_tests PRIVATE -O0)

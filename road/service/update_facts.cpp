@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "contract/road_contract.h"
+#include "contract/road_paths.h"
 #include "shared/unique_handles.h"
 #include "shared/updater_contract.h"
 
@@ -46,7 +47,7 @@ bool SameIgnoringAsciiCase(const std::wstring& a, const std::wstring& b) noexcep
 // Program Files as the shell knows it: for this 64-bit service the same folder as the
 // %ProgramFiles% that installer mode inherits from it. Empty when unknown.
 std::wstring InstalledUiPath() {
-  const std::wstring program_files = KnownFolder(FOLDERID_ProgramFiles);
+  const std::wstring program_files = ProgramFilesFolder();
   if (program_files.empty()) return L"";
   return program_files + L"\\" + updater_contract::kProductFolderName + L"\\" +
          updater_contract::kProductExecutableName;

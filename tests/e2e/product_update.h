@@ -18,6 +18,9 @@
 #include "support/registry_access.h"
 #include "support/sample_product.h"
 #include "ui/update_client.h"
+#include "contract/road_paths.h"
+#include "contract/status_record.h"
+#include "ui/ui_window.h"
 
 inline constexpr DWORD kModeTimeoutMs = 180000;
 inline constexpr DWORD kAnswerTimeoutMs = 30000;
@@ -166,7 +169,7 @@ class ProductUpdate : public ::testing::Test {
     const LogFollower ui_log(road::UiLogPath());
     const LogFollower service_log(road::ServiceLogPath());
     UpdateRun run;
-    EXPECT_TRUE(road::ClickApplyUpdate(ui_pid, 10000)) << "no window of pid " << ui_pid;
+    EXPECT_TRUE(sample::ClickApplyUpdate(ui_pid, 10000)) << "no window of pid " << ui_pid;
     run.answer = ui_log.WaitForLine(Narrow(road::kUiAskedToStage));
     if (road::ParseAnswer(run.answer).kind == road::Answer::Kind::kStaged) {
       run.answer = ui_log.WaitForLine(Narrow(road::kUiAskedToStart));
@@ -214,7 +217,7 @@ class ProductUpdate : public ::testing::Test {
     EXPECT_EQ(relaunched.pid, launched[0]);
     EXPECT_EQ(relaunched.version, version);
     EXPECT_EQ(Lower(relaunched.image_path), Lower(product));
-    EXPECT_EQ(Lower(relaunched.current_directory), Lower(road::FolderOf(product)));
+    EXPECT_EQ(Lower(relaunched.current_directory), Lower(FolderOf(product)));
     EXPECT_EQ(Lower(relaunched.command_line), Lower(L"\"" + product + L"\""));
     EXPECT_FALSE(ProcessHasEnded(relaunched.pid));
     return launched[0];

@@ -57,7 +57,7 @@ TEST_F(UpdateEndToEnd, LibrariesPlantedBesideTheUpdaterAreNeverLoaded) {
                                           L"dwmapi",    L"propsys", L"userenv",
                                           L"cryptbase", L"winmm",   L"msi"};
   const std::wstring planted = WindowsPathFromEnvironment("PLANTED_LIBRARY");
-  const std::wstring folder = road::FolderOf(updater_);
+  const std::wstring folder = FolderOf(updater_);
   for (const wchar_t* name : planted_names) {
     ASSERT_FALSE(CopyInto(planted, folder, std::wstring(name) + L".dll").empty())
         << "PLANTED_LIBRARY must name the planted library";
@@ -101,6 +101,31 @@ TEST_F(UpdateEndToEnd, CorruptPackageLeavesVersionOneRunning) {
 
 TEST_F(UpdateEndToEnd, MissingPackageLeavesVersionOneRunning) {
   ExpectNotInstalled(L"missing.msi", L"MSI exit 2");  // Windows: 1619
+}
+
+// A package that fails after the old version is removed and its files are in place. Windows
+// puts version 1 back (the removal runs inside the transaction) and the outcome is "MSI exit
+// 1603". Wine's msi never rolls a major upgrade back: it ends with 1627, neither version is
+// left, so the service cannot start again and the watcher finds no program to start. What the
+// updater must do is the same on both: report the installer's exit and log, keep the package,
+// and exit with 1 in both modes.
+TEST_F(UpdateEndToEnd, PackageThatFailsLateIsReportedWithTheInstallersLog) {
+  const std::wstring package = Package(L"CorvantaRemote-2.0.0-fail-late.msi");
+  const std::wstring log = package + updater_contract::kLogSuffix;
+
+  const UpdateRun update = RunUpdate(package);
+
+  ExpectFailed(update, updater_contract::kRestartFailedPrefix + (kFailedKeyword +
+                                                                 std::wstring(L"MSI exit 1627") +
+                                                                 kLogPathSeparator + log));
+  EXPECT_TRUE(FileExistsAt(package));
+  EXPECT_TRUE(FileExistsAt(log));
+  // Wine's part: the product's folder is gone with both versions (ERROR_DIRECTORY).
+  std::string expected_log = WatcherLine(updater_contract::kWatcherWaiting);
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    expected_log += WatcherLine(updater_contract::kWatcherCreateFailed + std::string("267"));
+  }
+  EXPECT_EQ(update.watcher_log, expected_log);
 }
 
 // Runs long: the stop is given its 30 s.

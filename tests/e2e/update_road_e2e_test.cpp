@@ -12,6 +12,10 @@
 #include <vector>
 
 #include "e2e/product_update.h"
+#include "contract/road_paths.h"
+#include "ui/ui_window.h"
+#include "ui/update_client.h"
+#include "win/road_handles.h"
 
 namespace {
 
@@ -241,7 +245,7 @@ TEST_F(UpdateRoad, SquattedPipeIsRefusedAndTheServiceTakesItBack) {
   ASSERT_TRUE(::StartServiceW(service.get(), 0, nullptr)) << ::GetLastError();
   EXPECT_FALSE(service_log.WaitForLine("Could not create the update pipe (error ", 60000).empty());
 
-  EXPECT_TRUE(road::ClickApplyUpdate(old_ui_pid_, 10000));
+  EXPECT_TRUE(sample::ClickApplyUpdate(old_ui_pid_, 10000));
   EXPECT_EQ(ui_log.WaitForLine(Narrow(road::kUiAskedToStage))
                 .rfind("no answer: the pipe is not served by the update service", 0),
             0u);
@@ -261,9 +265,9 @@ TEST_F(UpdateRoad, ServiceThatNeverAnswersTimesOut) {
   EXPECT_EQ(road::ExchangeWithService(road::ApplyRequestLine(), 3000),
             "no answer: the update service did not answer in time");
   // The UI asks on a thread of its own: its window answers while it waits.
-  ASSERT_TRUE(road::ClickApplyUpdate(old_ui_pid_, 10000));
+  ASSERT_TRUE(sample::ClickApplyUpdate(old_ui_pid_, 10000));
   DWORD_PTR result = 0;
-  EXPECT_NE(::SendMessageTimeoutW(road::FindUiWindow(old_ui_pid_), WM_NULL, 0, 0, SMTO_ABORTIFHUNG,
+  EXPECT_NE(::SendMessageTimeoutW(sample::FindUiWindow(old_ui_pid_), WM_NULL, 0, 0, SMTO_ABORTIFHUNG,
                                   5000, &result),
             0);
 }

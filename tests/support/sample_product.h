@@ -16,6 +16,8 @@
 #include "shared/unique_handles.h"
 #include "shared/updater_contract.h"
 #include "support/wine_helpers.h"
+#include "ui/service_status.h"
+#include "win/machine_registry.h"
 
 using sample::fixture::kServiceKey;
 using sample::fixture::kUiKey;
@@ -90,7 +92,7 @@ inline void RemoveRemoteService() {
 
 // Copies the sample program into the installed location; returns its path, or empty.
 inline std::wstring InstallSampleProgram(const std::wstring& program = SampleProgram()) {
-  const std::wstring folder = road::FolderOf(ProductExecutablePath());
+  const std::wstring folder = FolderOf(ProductExecutablePath());
   if (folder.empty()) return L"";
   ::CreateDirectoryW(folder.c_str(), nullptr);
   return CopyInto(program, folder);

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "shared/unique_handles.h"
-#include "win/win_helpers.h"
+#include "win/process_start.h"
 
 // Converts a Linux path to the Windows path Wine maps it to (drive Z:).
 inline std::wstring WindowsPathOf(const std::string& unix_path) {
@@ -42,6 +42,12 @@ inline std::string Narrow(const std::wstring& text) {
 
 inline std::wstring FileNameOf(const std::wstring& path) {
   return path.substr(path.find_last_of(L"\\/") + 1);
+}
+
+// The folder part of a path, without the last separator; empty when there is none.
+inline std::wstring FolderOf(const std::wstring& path) {
+  const size_t separator = path.find_last_of(L"\\/");
+  return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
 }
 
 // Copies `file` into `folder` and returns the copy's path, or empty.

@@ -46,7 +46,7 @@ class RelaunchWatcherOnWine : public WorldTest {
   // folder, with its quoted path as the command line.
   std::string ProductTraceLine(DWORD pid) const {
     return std::to_string(pid) + "|2.0.0|" + Narrow(product_) + "|" +
-           Narrow(road::FolderOf(product_)) + "|\"" + Narrow(product_) + "\"\n";
+           Narrow(FolderOf(product_)) + "|\"" + Narrow(product_) + "\"\n";
   }
 
   std::wstring folder_;

@@ -7,6 +7,7 @@
 
 #include "support/sample_product.h"
 #include "support/world_test.h"
+#include "contract/status_record.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "contract/road_contract.h"
 #include "service/folder_rules.h"
-#include "win/win_helpers.h"
+#include "win/security_descriptor.h"
 
 namespace {
 

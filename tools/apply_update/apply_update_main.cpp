@@ -25,7 +25,8 @@
 #include "apply_update/update_timeline.h"
 #include "apply_update/updater_label.h"
 #include "contract/road_contract.h"
-#include "win/win_helpers.h"
+#include "win/text_conversion.h"
+#include "ui/ui_window.h"
 
 namespace {
 
@@ -63,7 +64,7 @@ int wmain(int argc, wchar_t** argv) {
   apply_update::UpdateTimeline timeline;
   timeline.Look();  // the state before the click
   const std::wstring ui = L"Corvanta Remote.exe pid " + std::to_wstring(ui_pid);
-  if (!road::ClickApplyUpdate(ui_pid, 10000)) {
+  if (!sample::ClickApplyUpdate(ui_pid, 10000)) {
     timeline.Note(L"user: no window of the UI program " + ui);
     return 1;
   }

@@ -6,7 +6,8 @@
 
 #include "apply_update/updater_label.h"
 #include "contract/road_contract.h"
-#include "win/win_helpers.h"
+#include "contract/road_paths.h"
+#include "win/text_conversion.h"
 
 namespace apply_update {
 

@@ -12,6 +12,8 @@
 #include "common/watcher_launch.h"
 #include "contract/road_contract.h"
 #include "shared/updater_contract.h"
+#include "contract/road_paths.h"
+#include "contract/status_record.h"
 
 namespace apply_update {
 

@@ -33,7 +33,7 @@
 
 #include "bench/timed_updates.h"
 #include "bench/unavoidable_work.h"
-#include "win/win_helpers.h"
+#include "win/text_conversion.h"
 
 namespace {
 

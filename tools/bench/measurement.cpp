@@ -6,7 +6,7 @@
 #include <cwchar>
 
 #include "contract/road_contract.h"
-#include "win/win_helpers.h"
+#include "win/process_start.h"
 
 namespace bench {
 

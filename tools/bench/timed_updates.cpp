@@ -12,7 +12,7 @@
 #include "common/watcher_launch.h"
 #include "shared/product_location.h"
 #include "shared/updater_contract.h"
-#include "win/win_helpers.h"
+#include "win/process_start.h"
 
 namespace bench {
 
@@ -90,7 +90,7 @@ int TimeWholeScript(const std::wstring& script, const std::wstring& package) {
     std::wprintf(L"setup-failed=%%ProgramFiles%% is not set\n");
     return 1;
   }
-  const std::wstring folder = road::FolderOf(program);
+  const std::wstring folder = program.substr(0, program.find_last_of(L'\\'));
   const Clock clock;
   const UniqueHandle process = Start(nullptr, ScriptCommand(script, package));
   if (!process || !WaitFor(process.get(), L"the script to end")) return 1;

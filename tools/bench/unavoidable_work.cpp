@@ -11,6 +11,7 @@
 #include "install/installer_command_line.h"
 #include "shared/update_status.h"
 #include "shared/updater_contract.h"
+#include "ui/service_status.h"
 
 namespace bench {
 

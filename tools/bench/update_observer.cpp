@@ -8,6 +8,7 @@
 #include "common/process_list.h"
 #include "contract/road_contract.h"
 #include "shared/updater_contract.h"
+#include "ui/service_status.h"
 
 namespace bench {
 

@@ -18,7 +18,7 @@
 #include <cwchar>
 #include <string>
 
-#include "win/win_helpers.h"
+#include "win/process_start.h"
 
 namespace {
 

@@ -1,0 +1,30 @@
+// Where the road's folders and logs are, as the service, the UI program, the drivers and the
+// tests all find them. Each path is empty when its known folder is unknown: a path must never
+// fall back to the root of the current drive, where any user may create folders.
+#pragma once
+
+#include <string>
+
+namespace road {
+
+// %ProgramData% as the shell knows it, not as the environment says: a user's environment must
+// not move the service's folders.
+[[nodiscard]] std::wstring ProgramDataFolder();
+// The 64-bit Program Files folder, where the product is installed. Empty when unknown.
+[[nodiscard]] std::wstring ProgramFilesFolder();
+
+// %ProgramData%\Corvanta\Updates, and in it Incoming, Staging and Staging\<token>.
+[[nodiscard]] std::wstring UpdatesFolder();
+[[nodiscard]] std::wstring IncomingFolder();
+[[nodiscard]] std::wstring StagingRoot();
+[[nodiscard]] std::wstring StagingFolder(const std::wstring& token);
+
+// The service's own log of the requests it answered and the updates it staged, in Updates.
+[[nodiscard]] std::wstring ServiceLogPath();
+
+// The UI program's log, Corvanta\Corvanta Remote.log in the user's own local application
+// data, and the folder that holds it.
+[[nodiscard]] std::wstring UiLogFolder();
+[[nodiscard]] std::wstring UiLogPath();
+
+}  // namespace road

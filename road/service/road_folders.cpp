@@ -1,0 +1,91 @@
+#include "service/road_folders.h"
+
+#include <windows.h>
+
+#include <aclapi.h>
+
+#include <vector>
+
+#include "contract/road_contract.h"
+#include "contract/road_paths.h"
+#include "shared/unique_handles.h"
+#include "win/security_descriptor.h"
+
+namespace road {
+
+namespace {
+
+std::wstring ErrorText(DWORD error) { return L"(error " + std::to_wstring(error) + L")"; }
+
+// The account this service runs as (SYSTEM on Windows), as SID bytes; empty when it cannot be
+// read.
+std::vector<BYTE> ServiceAccount() {
+  HANDLE raw = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return {};
+  const UniqueHandle token(raw);
+  std::vector<BYTE> user(sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE);
+  DWORD size = 0;
+  if (!::GetTokenInformation(token.get(), TokenUser, user.data(),
+                             static_cast<DWORD>(user.size()), &size)) {
+    return {};
+  }
+  const PSID sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+  const BYTE* bytes = static_cast<const BYTE*>(sid);
+  return std::vector<BYTE>(bytes, bytes + ::GetLengthSid(sid));
+}
+
+// Judges the folder at `path` as it is, without following it if it is a link.
+FolderVerdict CheckFolder(const std::wstring& path, PSID service_account) {
+  const UniqueHandle folder = OwnHandle(::CreateFileW(
+      path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, /*security=*/nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+      /*template_file=*/nullptr));
+  BY_HANDLE_FILE_INFORMATION information = {};
+  if (!folder || !::GetFileInformationByHandle(folder.get(), &information)) {
+    return {false, L"cannot be read " + ErrorText(::GetLastError())};
+  }
+  PSECURITY_DESCRIPTOR raw = nullptr;
+  const DWORD error = ::GetSecurityInfo(
+      folder.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+      /*owner=*/nullptr, /*group=*/nullptr, /*dacl=*/nullptr, /*sacl=*/nullptr, &raw);
+  const UniqueLocal<void> descriptor(raw);
+  if (error != ERROR_SUCCESS) return {false, L"its security cannot be read " + ErrorText(error)};
+  return JudgeFolder(information.dwFileAttributes, descriptor.get(), service_account);
+}
+
+}  // namespace
+
+bool MakeFolder(const std::wstring& path, const wchar_t* sddl, DWORD& error) {
+  const UniqueLocal<void> descriptor = DescriptorFromSddl(sddl);
+  if (!descriptor) {
+    error = ::GetLastError();
+    return false;
+  }
+  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.get(),
+                                    /*bInheritHandle=*/FALSE};
+  if (::CreateDirectoryW(path.c_str(), &attributes)) {
+    error = ERROR_SUCCESS;
+    return true;
+  }
+  error = ::GetLastError();
+  return error == ERROR_ALREADY_EXISTS;
+}
+
+FolderVerdict PrepareUpdateFolders() {
+  const std::wstring program_data = ProgramDataFolder();
+  if (program_data.empty()) return {false, L"%ProgramData% is unknown"};
+  std::vector<BYTE> account = ServiceAccount();
+  const PSID service_account = account.empty() ? nullptr : account.data();
+  for (const RoadFolderLevel& level : kRoadFolderLevels) {
+    const std::wstring path = program_data + level.below_program_data;
+    DWORD error = 0;
+    const FolderVerdict verdict = MakeFolder(path, level.sddl, error)
+                                      ? CheckFolder(path, service_account)
+                                      : FolderVerdict{false, L"cannot be made " + ErrorText(error)};
+    if (!verdict.trusted) return {false, path + L": " + verdict.reason};
+  }
+  return {true, L""};
+}
+
+}  // namespace road

@@ -1,0 +1,23 @@
+// The folders of the update road below %ProgramData%, made and checked by the service.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "service/folder_rules.h"
+
+namespace road {
+
+// Makes the folder `path` with `sddl` (owner and access list) when it is missing. False, with
+// the error in `error`, when it can neither be made nor found; `error` is
+// ERROR_ALREADY_EXISTS when it was there already.
+[[nodiscard]] bool MakeFolder(const std::wstring& path, const wchar_t* sddl, DWORD& error);
+
+// Makes every level of the road that is missing, with its owner and access list, and checks
+// every level, made now or found, with JudgeFolder. Until it has succeeded, nothing is written
+// in those folders and every update request is refused (ServiceLog). Returns the first level
+// that failed and why.
+[[nodiscard]] FolderVerdict PrepareUpdateFolders();
+
+}  // namespace road

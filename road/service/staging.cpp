@@ -1,0 +1,124 @@
+#include "service/staging.h"
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+#include "contract/road_contract.h"
+#include "contract/road_paths.h"
+#include "service/package_hash.h"
+#include "service/road_folders.h"
+#include "service/safe_removal.h"
+#include "shared/unique_handles.h"
+#include "win/own_image.h"
+#include "win/road_handles.h"
+#include "win/security_descriptor.h"
+#include "win/text_conversion.h"
+
+namespace road {
+
+namespace {
+
+// Copies the updater beside this service and the package into the new staging folder.
+[[nodiscard]] bool CopyFiles(const std::wstring& package, const std::wstring& staging,
+                             const ServiceLog& log) {
+  const std::wstring updater = OwnFolder() + L"\\" + kUpdaterFileName;
+  const std::wstring incoming = IncomingFolder() + L"\\" + package;
+  for (const auto& [from, to] : {std::pair{updater, staging + L"\\" + kUpdaterFileName},
+                                 std::pair{incoming, staging + L"\\" + package}}) {
+    if (!::CopyFileW(from.c_str(), to.c_str(), /*fail_if_exists=*/TRUE)) {
+      const DWORD error = ::GetLastError();
+      log.Note(L"Could not copy " + from + L" to " + to + L" (error " + std::to_wstring(error) +
+               L")");
+      return false;
+    }
+  }
+  log.Note(L"Staged " + package + L" and " + kUpdaterFileName + L" in " + staging);
+  return true;
+}
+
+// Checks the staged copy, not the incoming file, so that nothing can be swapped in after the
+// check.
+[[nodiscard]] bool PackageHashMatches(const std::wstring& package, const std::wstring& staging,
+                                      const ServiceLog& log) {
+  const std::string expected = ReadExpectedHash(IncomingFolder() + L"\\" + package + kHashSuffix);
+  const std::string actual = Sha256OfFile(staging + L"\\" + package);
+  const bool matches = !expected.empty() && actual == expected;
+  log.Note(std::wstring(L"Package hash ") + (matches ? L"checked" : L"mismatch") +
+           L": expected " + (expected.empty() ? L"(none)" : WidenAscii(expected)) +
+           L", staged copy " + (actual.empty() ? L"(unreadable)" : WidenAscii(actual)));
+  return matches;
+}
+
+// The watcher runs as the user and may only append to its log.
+[[nodiscard]] bool CreateWatcherLog(const std::wstring& staging) {
+  const UniqueLocal<void> descriptor = DescriptorFromSddl(kWatcherLogSddl);
+  if (!descriptor) return false;
+  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.get(),
+                                    /*bInheritHandle=*/FALSE};
+  const UniqueHandle file = OwnHandle(::CreateFileW(
+      (staging + L"\\" + WatcherLogFileName()).c_str(), FILE_READ_ATTRIBUTES, /*share=*/0,
+      &attributes, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, /*template_file=*/nullptr));
+  return file != nullptr;
+}
+
+// Fills the new staging folder; returns why it could not, or empty.
+std::string FillStagingFolder(const std::wstring& package, const std::wstring& staging,
+                              const ServiceLog& log) {
+  if (!CopyFiles(package, staging, log)) return "staging failed";
+  if (!PackageHashMatches(package, staging, log)) return "package hash mismatch";
+  if (!CreateWatcherLog(staging)) return "staging failed";
+  return "";
+}
+
+}  // namespace
+
+std::string StageUpdate(const std::wstring& package, const std::wstring& token,
+                        const ServiceLog& log) {
+  const std::wstring staging = StagingFolder(token);
+  DWORD error = 0;
+  // A folder that is there already was not made for this update: nothing in it is used.
+  if (token.empty() || staging.empty() || !MakeFolder(staging, kFolderSddl, error) ||
+      error == ERROR_ALREADY_EXISTS) {
+    return "staging failed";
+  }
+  const std::string failure = FillStagingFolder(package, staging, log);
+  if (!failure.empty()) RemoveStagingFolderOf(token, log);
+  return failure;
+}
+
+void RemoveStagingFolder(const std::wstring& folder, DWORD attributes, const ServiceLog& log) {
+  if (RemoveEntry(folder, attributes)) log.Note(L"Removed the staging folder " + folder);
+}
+
+void RemoveStagingFolderOf(const std::wstring& token, const ServiceLog& log) {
+  const std::wstring folder = StagingFolder(token);
+  RemoveStagingFolder(folder, ::GetFileAttributesW(folder.c_str()), log);
+}
+
+void RemoveOldStagingFolders(const ServiceLog& log) {
+  struct Found {
+    ULONGLONG created;
+    std::wstring token;
+    DWORD attributes;
+  };
+  std::vector<Found> folders;
+  WIN32_FIND_DATAW data = {};
+  {
+    const UniqueFind find = FindFirst(StagingRoot() + L"\\*", data);
+    for (bool more = find != nullptr; more; more = ::FindNextFileW(find.get(), &data) != FALSE) {
+      if (!IsWellFormedToken(data.cFileName)) continue;
+      const ULONGLONG created =
+          (static_cast<ULONGLONG>(data.ftCreationTime.dwHighDateTime) << 32) |
+          data.ftCreationTime.dwLowDateTime;
+      folders.push_back({created, data.cFileName, data.dwFileAttributes});
+    }
+  }
+  std::sort(folders.begin(), folders.end(),
+            [](const Found& a, const Found& b) { return a.created > b.created; });
+  for (size_t i = kStagingFoldersKept; i < folders.size(); ++i) {
+    RemoveStagingFolder(StagingFolder(folders[i].token), folders[i].attributes, log);
+  }
+}
+
+}  // namespace road

@@ -1,0 +1,32 @@
+// The staging folders, Staging\<token>: what installer mode and the relaunch watcher run from,
+// out of reach of the users whose UI asks for the update.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "service/service_log.h"
+
+namespace road {
+
+// Makes Staging\<token> and fills it: a copy of the updater that sits beside this service and
+// of the pending `package` from Incoming, the copy's SHA-256 checked against the package's
+// .sha256 file, and the watcher log, which the watcher may only append to. Returns why it
+// could not ("staging failed", "package hash mismatch"), the folder then removed again, or
+// empty. Each step is noted in `log`.
+[[nodiscard]] std::string StageUpdate(const std::wstring& package, const std::wstring& token,
+                                      const ServiceLog& log);
+
+// Removes the staging folder `folder`, found with `attributes`, never following a link, and
+// notes it in `log` once it is gone.
+void RemoveStagingFolder(const std::wstring& folder, DWORD attributes, const ServiceLog& log);
+
+// The same, for the folder of `token` as it is now.
+void RemoveStagingFolderOf(const std::wstring& token, const ServiceLog& log);
+
+// Keeps the kStagingFoldersKept newest staging folders (the one just made among them) and
+// removes the others.
+void RemoveOldStagingFolders(const ServiceLog& log);
+
+}  // namespace road

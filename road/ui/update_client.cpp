@@ -1,0 +1,99 @@
+#include "ui/update_client.h"
+
+#include "contract/road_contract.h"
+#include "shared/unique_handles.h"
+#include "ui/service_status.h"
+#include "win/pipe_io.h"
+
+namespace road {
+
+namespace {
+
+// Milliseconds until a deadline on the GetTickCount64 clock; 0 once it has passed.
+class TimeLeft {
+ public:
+  explicit TimeLeft(DWORD timeout_ms) noexcept : deadline_(::GetTickCount64() + timeout_ms) {}
+  [[nodiscard]] DWORD operator()() const noexcept {
+    const ULONGLONG now = ::GetTickCount64();
+    return now >= deadline_ ? DWORD{0} : static_cast<DWORD>(deadline_ - now);
+  }
+
+ private:
+  ULONGLONG deadline_;
+};
+
+// Opens the client end of the pipe, waiting while its one instance serves another client; on
+// failure, empty with the "no answer" text in `failure`.
+UniqueHandle OpenPipe(const TimeLeft& time_left, std::string& failure) {
+  for (;;) {
+    // FILE_WRITE_DATA, not GENERIC_WRITE: the pipe grants users no more (GENERIC_WRITE would
+    // ask for FILE_CREATE_PIPE_INSTANCE too and be denied).
+    UniqueHandle pipe = OwnHandle(::CreateFileW(
+        kUpdatePipeName, GENERIC_READ | FILE_WRITE_DATA, /*share=*/0, /*security=*/nullptr,
+        OPEN_EXISTING, FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
+        /*template_file=*/nullptr));
+    const DWORD error = ::GetLastError();
+    if (pipe) return pipe;
+    if (error != ERROR_PIPE_BUSY) {
+      failure = "no answer: the update service cannot be reached (error " +
+                std::to_string(error) + ")";
+      return nullptr;
+    }
+    if (time_left() == 0) {
+      failure = "no answer: the update service is busy";
+      return nullptr;
+    }
+    (void)::WaitNamedPipeW(kUpdatePipeName, time_left() < 100 ? time_left() : 100);
+  }
+}
+
+// Empty when the pipe's server is the running service's own process, else why not.
+std::string ServerCheckFailure(HANDLE pipe) {
+  ULONG server = 0;
+  const SERVICE_STATUS_PROCESS status = ServiceStatus();
+  const DWORD service = status.dwCurrentState == SERVICE_RUNNING ? status.dwProcessId : 0;
+  if (::GetNamedPipeServerProcessId(pipe, &server) && service != 0 && server == service) {
+    return "";
+  }
+  return "no answer: the pipe is not served by the update service (server pid " +
+         std::to_string(server) + ", service pid " + std::to_string(service) + ")";
+}
+
+// Reads up to the first line end; the answer with its end, or "no answer: " and why.
+std::string ReadAnswer(HANDLE pipe, HANDLE io_event, const TimeLeft& time_left) {
+  std::string answer;
+  char chunk[128];
+  while (answer.find('\n') == std::string::npos && answer.size() < 1024) {
+    DWORD read = 0;
+    if (!ReadPipe(pipe, io_event, /*stop=*/nullptr, time_left(), chunk, sizeof(chunk), read) ||
+        read == 0) {
+      if (time_left() == 0) return "no answer: the update service did not answer in time";
+      break;
+    }
+    answer.append(chunk, read);
+  }
+  const size_t end = answer.find('\n');
+  return end == std::string::npos ? "no answer: the service closed the channel"
+                                  : answer.substr(0, end + 1);
+}
+
+}  // namespace
+
+std::string ExchangeWithService(const std::string& request, DWORD timeout_ms) {
+  const TimeLeft time_left(timeout_ms);
+  std::string failure;
+  const UniqueHandle pipe = OpenPipe(time_left, failure);
+  if (!pipe) return failure;
+  failure = ServerCheckFailure(pipe.get());
+  if (!failure.empty()) return failure;
+  const UniqueHandle io_event = OwnHandle(::CreateEventW(
+      /*security=*/nullptr, /*manual_reset=*/TRUE, /*initial=*/FALSE, /*name=*/nullptr));
+  if (!io_event) return "no answer: no event to wait on";
+  if (!WritePipe(pipe.get(), io_event.get(), /*stop=*/nullptr, time_left(), request)) {
+    return "no answer: the request could not be sent (error " +
+           std::to_string(::GetLastError()) + ")";
+  }
+  return ReadAnswer(pipe.get(), io_event.get(), time_left);
+}
+
+}  // namespace road

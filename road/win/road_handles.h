@@ -1,0 +1,54 @@
+// Owners of the handles the road opens beyond those of the updater (shared/unique_handles.h):
+// each is wrapped on the line that opens it, so that every return path closes it.
+#pragma once
+
+#include <windows.h>
+
+#include <bcrypt.h>
+#include <objbase.h>
+
+#include <memory>
+#include <string>
+#include <type_traits>
+
+#include "shared/unique_handles.h"
+
+namespace road {
+
+struct FindCloser {
+  void operator()(HANDLE find) const noexcept { ::FindClose(find); }
+};
+struct EventSourceCloser {
+  void operator()(HANDLE source) const noexcept { ::DeregisterEventSource(source); }
+};
+struct AlgorithmCloser {
+  void operator()(BCRYPT_ALG_HANDLE algorithm) const noexcept {
+    ::BCryptCloseAlgorithmProvider(algorithm, /*flags=*/0);
+  }
+};
+struct HashDestroyer {
+  void operator()(BCRYPT_HASH_HANDLE hash) const noexcept { ::BCryptDestroyHash(hash); }
+};
+struct CoTaskMemoryFreer {
+  void operator()(void* memory) const noexcept { ::CoTaskMemFree(memory); }
+};
+
+// A directory search begun by FindFirstFileW.
+using UniqueFind = std::unique_ptr<std::remove_pointer_t<HANDLE>, FindCloser>;
+// An event source registered with RegisterEventSourceW.
+using UniqueEventSource = std::unique_ptr<std::remove_pointer_t<HANDLE>, EventSourceCloser>;
+// A CNG algorithm provider and a hash object made from one.
+using UniqueAlgorithm = std::unique_ptr<void, AlgorithmCloser>;
+using UniqueHash = std::unique_ptr<void, HashDestroyer>;
+// A string the shell allocated with CoTaskMemAlloc on the caller's behalf.
+using UniqueCoTaskString = std::unique_ptr<wchar_t, CoTaskMemoryFreer>;
+
+// Begins a directory search for `pattern` with its first entry in `data`. FindFirstFileW
+// reports failure as INVALID_HANDLE_VALUE; it becomes an empty owner.
+[[nodiscard]] inline UniqueFind FindFirst(const std::wstring& pattern,
+                                          WIN32_FIND_DATAW& data) noexcept {
+  const HANDLE find = ::FindFirstFileW(pattern.c_str(), &data);
+  return UniqueFind(find == INVALID_HANDLE_VALUE ? nullptr : find);
+}
+
+}  // namespace road

@@ -1,0 +1,33 @@
+#include "win/text_conversion.h"
+
+#include <cwchar>
+
+namespace road {
+
+std::string Utf8(const std::wstring& text) {
+  const int length = static_cast<int>(text.size());
+  const int bytes = ::WideCharToMultiByte(CP_UTF8, /*flags=*/0, text.c_str(), length, nullptr, 0,
+                                          /*default_char=*/nullptr, /*used_default=*/nullptr);
+  if (bytes <= 0) return "";
+  std::string utf8(static_cast<size_t>(bytes), '\0');
+  if (::WideCharToMultiByte(CP_UTF8, /*flags=*/0, text.c_str(), length, utf8.data(), bytes,
+                            /*default_char=*/nullptr, /*used_default=*/nullptr) != bytes) {
+    return "";
+  }
+  return utf8;
+}
+
+std::wstring WidenAscii(const std::string& text) {
+  return std::wstring(text.begin(), text.end());
+}
+
+bool ParseDword(const wchar_t* text, DWORD& out) noexcept {
+  if (text == nullptr || *text < L'0' || *text > L'9') return false;
+  wchar_t* end = nullptr;
+  const unsigned long long value = std::wcstoull(text, &end, 10);
+  if (*end != L'\0' || value > 0xFFFFFFFFull) return false;
+  out = static_cast<DWORD>(value);
+  return true;
+}
+
+}  // namespace road

@@ -1,0 +1,91 @@
+#include "ui/apply_update.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include "contract/road_contract.h"
+#include "contract/road_paths.h"
+#include "shared/unique_handles.h"
+#include "ui/ui_hooks.h"
+#include "ui/update_client.h"
+#include "win/line_log.h"
+#include "win/process_start.h"
+#include "win/text_conversion.h"
+
+namespace sample {
+
+namespace {
+
+// The thread of the update under way, if any; the UI thread alone touches it.
+UniqueHandle g_update_worker;
+
+void NoteInUiLog(const std::wstring& line) {
+  const std::wstring path = road::UiLogPath();
+  if (path.empty()) return;
+  // The log's folder may not exist yet; one that cannot be made fails the append.
+  (void)::CreateDirectoryW(road::UiLogFolder().c_str(), /*security=*/nullptr);
+  (void)road::AppendLine(path, line);
+}
+
+// Sends one request and notes the answer after `log_prefix`.
+road::Answer Ask(const std::string& request, const wchar_t* log_prefix) {
+  std::string answer = road::ExchangeWithService(request);
+  if (!answer.empty() && answer.back() == '\n') answer.pop_back();
+  NoteInUiLog(log_prefix + road::WidenAscii(answer));
+  return road::ParseAnswer(answer);
+}
+
+// The watcher runs from the staged copy, which the package does not replace, with this
+// process's id while it still runs, so that the id cannot belong to another process yet.
+ProcessHandles StartRelaunchWatcher(const std::wstring& token) {
+  const std::wstring staging = road::StagingFolder(token);
+  const std::wstring updater = staging + L"\\" + road::kUpdaterFileName;
+  const std::wstring arguments = std::wstring(updater_contract::kRelaunchSwitch) + L" " +
+                                 std::to_wstring(::GetCurrentProcessId()) + L" " + token;
+  DWORD error = ERROR_PATH_NOT_FOUND;
+  ProcessHandles watcher;
+  if (!staging.empty()) watcher = road::StartFromFolder(updater, arguments, staging, error);
+  if (!watcher.process) {
+    NoteInUiLog(L"Could not start the relaunch watcher (error " + std::to_wstring(error) +
+                L"): the update is not started");
+    return {};
+  }
+  NoteInUiLog(road::kUiStartedWatcher + std::to_wstring(::GetProcessId(watcher.process.get())) +
+              L" from " + updater);
+  return watcher;
+}
+
+// The watcher is started before installer mode can be, so that installer mode cannot end this
+// program before someone waits to start the new one.
+DWORD WINAPI ApplyUpdate(void* /*unused*/) {
+  const road::Answer staged = Ask(road::ApplyRequestLine(), road::kUiAskedToStage);
+  if (staged.kind != road::Answer::Kind::kStaged) return 0;
+  Hooks().BeforeWatcher();
+  const ProcessHandles watcher = StartRelaunchWatcher(staged.token);
+  if (!watcher.process) return 0;
+  const road::Answer started = Ask(road::StartRequestLine(staged.token), road::kUiAskedToStart);
+  if (started.kind != road::Answer::Kind::kStarted || started.token != staged.token) {
+    (void)::TerminateProcess(watcher.process.get(), 1);
+    NoteInUiLog(L"Ended the relaunch watcher: the update did not start");
+  }
+  return 0;
+}
+
+}  // namespace
+
+void ApplyUpdateClicked() {
+  if (g_update_worker && ::WaitForSingleObject(g_update_worker.get(), 0) == WAIT_TIMEOUT) {
+    NoteInUiLog(L"An update is already being asked for");
+    return;
+  }
+  g_update_worker = OwnHandle(::CreateThread(/*security=*/nullptr, /*stack_size=*/0, ApplyUpdate,
+                                             /*parameter=*/nullptr, /*flags=*/0,
+                                             /*thread_id=*/nullptr));
+  if (!g_update_worker) {
+    NoteInUiLog(L"Could not ask for the update (error " + std::to_wstring(::GetLastError()) +
+                L")");
+  }
+}
+
+}  // namespace sample

@@ -1,0 +1,20 @@
+// What the UI program's "Apply update" button does: the UI's half of the update road.
+#pragma once
+
+namespace sample {
+
+// Updates the product on the road of road_contract.h, on a worker thread so that the window
+// stays responsive whatever the pipe does:
+//   1. it asks the service, through \\.\pipe\CorvantaRemoteUpdate and only once it has checked
+//      that the service serves the pipe, to stage the pending update; the answer is
+//      "staged <token>";
+//   2. it starts the relaunch watcher from the staged copy of the updater with its own process
+//      id and that token;
+//   3. it asks the service to start the staged update; installer mode then ends this program,
+//      and the watcher starts the new one. When the service does not start it, the watcher is
+//      ended again.
+// Each step is a line in the user's log, %LOCALAPPDATA%\Corvanta\Corvanta Remote.log. A click
+// while an update is being asked for is noted and does nothing more. Called on the UI thread.
+void ApplyUpdateClicked();
+
+}  // namespace sample

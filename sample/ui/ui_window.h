@@ -1,0 +1,21 @@
+// The UI program's window as other programs find it: drivers and tests post its "Apply
+// update" command, as a user's click would.
+#pragma once
+
+#include <windows.h>
+
+namespace sample {
+
+// The class of the UI program's top-level window, and the command its "Apply update" button
+// sends.
+inline constexpr wchar_t kUiWindowClass[] = L"CorvantaRemoteSampleWindow";
+inline constexpr WORD kApplyUpdateCommand = 101;
+
+// The top-level window of the UI program running as process `pid`; null when there is none.
+[[nodiscard]] HWND FindUiWindow(DWORD pid) noexcept;
+
+// Asks the UI program running as `pid` to apply the pending update, as a click on its button
+// would; waits up to `wait_ms` for its window. False when it has none.
+[[nodiscard]] bool ClickApplyUpdate(DWORD pid, DWORD wait_ms) noexcept;
+
+}  // namespace sample
