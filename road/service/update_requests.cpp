@@ -6,6 +6,8 @@
 #include "contract/road_paths.h"
 #include "service/pending_package.h"
 #include "service/staging.h"
+#include "service/update_facts.h"
+#include "service/update_preflight.h"
 #include "win/process_start.h"
 #include "win/text_conversion.h"
 
@@ -27,6 +29,15 @@ void DropStagedUpdate(UpdateState& state, const ServiceLog& log) {
   state.staged_package.clear();
 }
 
+// Why the update of `package` cannot run now for `client`, or empty when it may: nothing is
+// stopped for an update that would fail (a busy Windows Installer, a full disk) or would end
+// the program of users in other sessions.
+[[nodiscard]] std::string WhyUpdateCannotRunNow(const ClientSession& client,
+                                                const std::wstring& package) {
+  const UpdateVerdict verdict = DecideWhetherUpdateMayRun(GatherUpdateFacts(client.id, package));
+  return verdict.allowed ? std::string() : verdict.reason;
+}
+
 [[nodiscard]] bool InstallerRuns(const UpdateState& state) noexcept {
   return state.installer && ::WaitForSingleObject(state.installer.get(), 0) == WAIT_TIMEOUT;
 }
@@ -38,6 +49,11 @@ std::string StagePendingUpdate(const ClientSession& client, UpdateState& state,
   DropStagedUpdate(state, log);
   const std::wstring package = FindPendingPackage();
   if (package.empty()) return Refuse("no pending package", log);
+  // Asked before staging too, so that the user interface starts no watcher for an update that
+  // is refused anyway; asked again before the start, since the machine may change meanwhile.
+  const std::string cannot_run =
+      WhyUpdateCannotRunNow(client, IncomingFolder() + L"\\" + package);
+  if (!cannot_run.empty()) return Refuse(cannot_run, log);
   const std::wstring token = NewToken();
   const std::string failure = StageUpdate(package, token, log);
   if (!failure.empty()) return Refuse(failure, log);
@@ -78,6 +94,12 @@ std::string StartStaged(const std::wstring& token, const ClientSession& client,
   const std::wstring package = std::move(state.staged_package);
   state.staged_token.clear();
   state.staged_package.clear();
+  const std::string cannot_run =
+      WhyUpdateCannotRunNow(client, StagingFolder(token) + L"\\" + package);
+  if (!cannot_run.empty()) {
+    RemoveStagingFolderOf(token, log);
+    return Refuse(cannot_run, log);
+  }
   UniqueHandle installer = StartInstallerMode(token, package, log);
   if (!installer) {
     RemoveStagingFolderOf(token, log);

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "e2e/product_update.h"
+#include "service/update_facts.h"
+#include "service/update_preflight.h"
 #include "contract/road_paths.h"
 #include "ui/ui_window.h"
 #include "ui/update_client.h"
@@ -101,6 +103,30 @@ TEST_F(UpdateRoad, PackageWhoseHashDoesNotMatchStartsNothing) {
   EXPECT_EQ(update.answer, road::kRefusedAnswer + std::string("package hash mismatch"));
   EXPECT_EQ(ui_log.WaitForLine(Narrow(road::kUiStartedWatcher), 0), "");
   ExpectNothingStarted();
+}
+
+// While another installation runs, the Windows Installer holds its mutex (Wine's does not: the
+// test holds it, as the Windows Installer would). The update is refused before anything stops,
+// and the same delivery completes once the installer is free.
+TEST_F(UpdateRoad, BusyInstallerStopsNothingAndTheSameDeliveryCompletesLater) {
+  PlacePending(L"CorvantaRemote-2.0.0.msi");
+  UniqueHandle installer_busy(
+      ::CreateMutexW(nullptr, /*initial_owner=*/TRUE, road::kInstallerMutexName));
+  ASSERT_TRUE(installer_busy);
+  road::UpdateFacts busy;
+  busy.installer = road::UpdateFacts::Installer::kBusy;
+
+  const UpdateRun refused = Click(old_ui_pid_);
+
+  EXPECT_EQ(refused.answer,
+            road::kRefusedAnswer + road::DecideWhetherUpdateMayRun(busy).reason);
+  ExpectNothingStarted();
+  EXPECT_TRUE(FileExistsAt(road::IncomingFolder() + L"\\CorvantaRemote-2.0.0.msi"));
+
+  installer_busy.reset();
+  UpdateRun update = Click(old_ui_pid_);
+  Finish(update);
+  ExpectCompletedOnTheRoad(update, L"2.0.0", old_ui_pid_, first_service_host_);
 }
 
 TEST_F(UpdateRoad, RequestsOtherThanApplyPendingUpdateAreRefused) {
