@@ -27,8 +27,10 @@ TEST(RoadRequests, OnlyAClientOfTheStagingSessionMayStartTheUpdate) {
       {"start ", unknown, road::ClientSession{true, 0},
        "refused: the client's session cannot be read"},
       {"start ", road::ClientSession{true, 2}, session_1, "refused: no update staged as "},
-      // The session matches: what stops it is the staged copy, which this test has not made.
-      {"start ", session_1, session_1, "refused: installer mode could not start"},
+      // The session matches: what stops it is the staged copy, which this test has not made
+      // (its size cannot be read, so the check before the start refuses).
+      {"start ", session_1, session_1,
+       "refused: the free space on the system drive could not be checked"},
   };
   const road::ServiceLog log(/*folders_trusted=*/true);
   for (const auto& c : cases) {
