@@ -90,8 +90,9 @@ inline DWORD AddProductCopy(
   winsim::ProcessSpec copy;
   copy.exe_name = exe_name;
   copy.image_path = image_path;
-  if (ends_after_terminate_ms == kNever) copy.ends_after_terminate_ms.reset();
-  if (ends_after_terminate_ms != kNever) copy.ends_after_terminate_ms = ends_after_terminate_ms;
+  copy.ends_after_terminate_ms = ends_after_terminate_ms == kNever
+                                     ? std::nullopt
+                                     : std::optional<uint64_t>(ends_after_terminate_ms);
   return winsim::AddProcess(copy);
 }
 

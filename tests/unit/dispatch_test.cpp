@@ -13,17 +13,25 @@ using updater_contract::kWatcherWaiting;
 
 class DispatchTest : public WorldTest {};
 
-// The quoted package path arrives whole and unquoted: that file is installed
-// and deleted.
+// The quoted package path arrives whole and unquoted: that file is installed,
+// by msiexec with the package and a log beside it each quoted whole and no
+// window, and deleted.
 TEST_F(DispatchTest, QuotedPackagePathArrivesUnquotedAndZeroIsTheExitCode) {
-  const std::wstring msi = L"C:\\My Files\\u.msi";
+  const std::wstring msi = L"C:\\My Files\\Update 2.0.msi";
   ArrangeMachine({.package = msi});
   winsim::SetCommandLine(UpdaterCommandLine(kInstallSwitch, L"\"" + msi + L"\"", L"tok"));
 
   int exit_code = 77;
   EXPECT_TRUE(DispatchCommandLine(exit_code));
   EXPECT_EQ(exit_code, 0);
-  EXPECT_TRUE(InstallerRan());
+  ASSERT_EQ(winsim::Launches().size(), 1u);
+  const winsim::Launch& launch = winsim::Launches()[0];
+  EXPECT_EQ(launch.application, kSystemDirectory + L"\\msiexec.exe");
+  EXPECT_EQ(launch.command_line,
+            L"\"" + launch.application + L"\" /i \"" + msi +
+                L"\" /qn REINSTALLMODE=amus LAUNCH_TRAY_APP=N REBOOT=ReallySuppress /norestart "
+                L"/L*V \"" + msi + updater_contract::kLogSuffix + L"\"");
+  EXPECT_TRUE(launch.windowless);
   EXPECT_EQ(PublishedRecord(), RecordText(L"tok", kCompletedOutcome));
   EXPECT_FALSE(winsim::FileExists(msi));
 }

@@ -104,25 +104,6 @@ INSTANTIATE_TEST_SUITE_P(
              (std::get<1>(info.param) ? "_ServiceStaysDown" : "_ServiceComesBack");
     });
 
-// msiexec gets the package and a log beside it, each quoted whole, and shows
-// no window.
-TEST_F(InstallerModeTest, InstallerCommandLineQuotesPathsWithSpaces) {
-  const std::wstring msi = L"C:\\My Files\\Update 2.0.msi";
-  ArrangeMachine({.package = msi});
-
-  EXPECT_EQ(RunInstallerMode(msi, L"tok"), 0);
-
-  ASSERT_EQ(winsim::Launches().size(), 1u);
-  const winsim::Launch& launch = winsim::Launches()[0];
-  EXPECT_EQ(launch.application, kSystemDirectory + L"\\msiexec.exe");
-  EXPECT_EQ(launch.command_line,
-            L"\"" + launch.application + L"\" /i \"" + msi +
-                L"\" /qn REINSTALLMODE=amus LAUNCH_TRAY_APP=N REBOOT=ReallySuppress /norestart "
-                L"/L*V \"" +
-                msi + L".log\"");
-  EXPECT_TRUE(launch.windowless);
-}
-
 // The product copy is ended only once the service has stopped, and msiexec
 // starts only when both are gone, before any outcome is visible.
 TEST_F(InstallerModeTest, InstallerStartsOnceServiceAndProductAreDown) {
