@@ -4,7 +4,6 @@
 // published, installed, launched or logged, and the program ends with 1.
 #include <gtest/gtest.h>
 
-#include <cwctype>
 #include <optional>
 #include <string>
 
@@ -37,11 +36,6 @@ TEST_P(MalformedCommandLineTest, RunsNoModeAndLeavesNothingBehind) {
 
 const std::wstring kInstall = std::wstring(L" ") + updater_contract::kInstallSwitch;
 const std::wstring kRelaunch = std::wstring(L" ") + updater_contract::kRelaunchSwitch;
-
-std::wstring Upper(std::wstring text) {
-  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towupper(c));
-  return text;
-}
 
 INSTANTIATE_TEST_SUITE_P(
     Shapes, MalformedCommandLineTest,

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cwctype>
 #include <string>
 
 #include "shared/updater_contract.h"
@@ -43,6 +44,12 @@ inline std::string LaunchLine(DWORD pid, DWORD exit_code) {
 }
 inline std::string CreateFailedLine(DWORD error) {
   return WatcherLine(updater_contract::kWatcherCreateFailed + std::to_string(error));
+}
+
+// The text with its letters in upper case.
+inline std::wstring Upper(std::wstring text) {
+  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towupper(c));
+  return text;
 }
 
 // Names a table's cases after their rows' `name`.

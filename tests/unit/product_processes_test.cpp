@@ -1,7 +1,6 @@
 // Ending the product's running copies, against the simulated process table.
 #include "shared/product_processes.h"
 
-#include <cwctype>
 #include <string>
 
 #include "support/world_test.h"
@@ -13,11 +12,6 @@ using updater_contract::kProductExecutableName;
 const std::wstring kDidNotExit = L"Application did not exit before installation";
 
 class ProductProcessesTest : public WorldTest {};
-
-std::wstring Upper(std::wstring text) {
-  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towupper(c));
-  return text;
-}
 
 // A stop of the product's copies: its reason (empty: it succeeded), which
 // copies still run afterwards, and when it returns. Copies that end, end
