@@ -107,9 +107,9 @@ INSTANTIATE_TEST_SUITE_P(
 // The product copy is ended only once the service has stopped, and msiexec
 // starts only when both are gone, before any outcome is visible.
 TEST_F(InstallerModeTest, InstallerStartsOnceServiceAndProductAreDown) {
-  const DWORD product =
-      ArrangeMachine({.service = winsim::ServiceSpec{.stop_takes_ms = 300}, .product_copies = {100}})
-          .at(0);
+  const Machine machine{.service = winsim::ServiceSpec{.stop_takes_ms = 300},
+                        .product_copies = {100}};
+  const DWORD product = ArrangeMachine(machine).at(0);
   bool product_ran_while_service_stopped = false;
   winsim::At(200, [&] { product_ran_while_service_stopped = winsim::IsRunning(product); });
   struct {
