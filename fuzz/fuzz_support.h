@@ -1,14 +1,15 @@
 // What every fuzz target shares: turning input bytes into wide text, and
-// stopping with a message the moment a property fails.
+// stopping with a message the moment a property or a run's rule fails.
 #pragma once
-
-#include <winsim/world.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
+
+#include "support/run_rules.h"
 
 // Reads the bytes as UTF-8 up to three-byte sequences, so that every UTF-16
 // code unit Windows can pass is reachable while seeds stay plain text. A byte
@@ -45,6 +46,7 @@ inline void Require(bool holds, const std::string& what) {
 
 // Every handle and LocalAlloc block closed, and nothing misused.
 inline void RequireHealthyWorld() {
-  Require(winsim::OpenHandleCount() == 0, "open handles:\n" + winsim::DescribeOpenHandles());
-  for (const std::string& problem : winsim::Problems()) Require(false, problem);
+  std::vector<std::string> broken;
+  run_rules::CheckWorld(broken);
+  for (const std::string& rule : broken) Require(false, rule);
 }

@@ -12,16 +12,17 @@
 
 #include "fuzz_support.h"
 #include "shared/update_status.h"
+#include "shared/updater_contract.h"
 
 namespace {
 
-constexpr wchar_t kStatusKey[] = L"SOFTWARE\\Corvanta\\RemoteUpdater";
-constexpr wchar_t kStatusValue[] = L"Status";
+using updater_contract::kStatusKeyPath;
+using updater_contract::kStatusValueName;
 
 // The last entry writes the record through WriteUpdateStatus; the one
 // before stores nothing.
-constexpr DWORD kStoredTypes[] = {REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_BINARY,
-                                  REG_DWORD, REG_NONE, 0, 0};
+constexpr DWORD kStoredTypes[] = {
+    REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_BINARY, REG_DWORD, REG_NONE, 0, 0};
 constexpr size_t kNothingStored = 6;
 constexpr size_t kWrittenRecord = 7;
 
@@ -48,8 +49,8 @@ std::wstring TextOfBytes(const std::vector<uint8_t>& bytes) {
 }
 
 UpdateOutcome OutcomePublished(const std::wstring& outcome) {
-  if (outcome == L"completed") return UpdateOutcome::kCompleted;
-  if (outcome.rfind(L"failed:", 0) == 0) return UpdateOutcome::kFailed;
+  if (outcome == updater_contract::kCompletedOutcome) return UpdateOutcome::kCompleted;
+  if (outcome.rfind(updater_contract::kFailedKeyword, 0) == 0) return UpdateOutcome::kFailed;
   return UpdateOutcome::kNone;
 }
 
@@ -57,7 +58,7 @@ UpdateOutcome OutcomePublished(const std::wstring& outcome) {
 std::wstring StoreValue(size_t kind, const uint8_t* data, size_t size) {
   if (kind == kNothingStored) return {};
   const std::vector<uint8_t> bytes(data, data + size);
-  winsim::SetRegistryValue(kStatusKey, kStatusValue, kStoredTypes[kind], bytes);
+  winsim::SetRegistryValue(kStatusKeyPath, kStatusValueName, kStoredTypes[kind], bytes);
   return kStoredTypes[kind] == REG_SZ ? TextOfBytes(bytes) : std::wstring();
 }
 
@@ -84,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::wstring expected;
   if (kind == kWrittenRecord) {
     WriteRecord(data + 2, size - 2, token, outcome);
-    expected = token + L"|" + outcome;
+    expected = token + updater_contract::kRecordSeparator + outcome;
   } else {
     expected = StoreValue(kind, data + 2, size - 2);
   }

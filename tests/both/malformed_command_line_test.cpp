@@ -10,14 +10,12 @@
 #include "support/registry_access.h"
 #if defined(_WIN32)
 #include "support/wine_helpers.h"
-#else
-#include "app/dispatch.h"
 #endif
 
 namespace {
 
 class MalformedCommandLineTest : public WorldTest,
-                                 public ::testing::WithParamInterface<const wchar_t*> {};
+                                 public ::testing::WithParamInterface<std::wstring> {};
 
 TEST_P(MalformedCommandLineTest, RunsNoModeAndLeavesNothingBehind) {
 #if defined(_WIN32)
@@ -25,29 +23,30 @@ TEST_P(MalformedCommandLineTest, RunsNoModeAndLeavesNothingBehind) {
   ASSERT_FALSE(updater.empty()) << "RemoteUpdater.exe not found; REMOTEUPDATER_EXE must name it";
 
   EXPECT_EQ(RunToExit(updater, GetParam()), std::optional<DWORD>(1));
-  EXPECT_FALSE(FileExistsAt(updater + L".log"));
+  EXPECT_FALSE(FileExistsAt(updater + updater_contract::kLogSuffix));
 #else
-  winsim::SetCommandLine(L"\"" + std::wstring(kUpdaterPath) + L"\"" + GetParam());
-  int exit_code = 77;
-
-  EXPECT_FALSE(DispatchCommandLine(exit_code));
-  EXPECT_EQ(exit_code, 77);  // the entry point then ends with 1
-  EXPECT_TRUE(winsim::Launches().empty());
-  EXPECT_FALSE(winsim::FileExists(kUpdaterLog));
+  const std::wstring command_line = L"\"" + kUpdaterPath + L"\"" + GetParam();
+  const UpdaterRun run = RunUpdater({}, command_line, Mode::kNone, L"");
+  // The rules hold that no mode ran, so that the entry point ends with 1, and
+  // that nothing but the split happened.
+  for (const std::string& rule : BrokenRules(run)) ADD_FAILURE() << rule;
 #endif
   EXPECT_FALSE(StatusKeyExists());
 }
 
+const std::wstring kInstall = std::wstring(L" ") + updater_contract::kInstallSwitch;
+const std::wstring kRelaunch = std::wstring(L" ") + updater_contract::kRelaunchSwitch;
+
 INSTANTIATE_TEST_SUITE_P(
     Shapes, MalformedCommandLineTest,
-    ::testing::Values(L"", L" --edk-remote-install-msi C:\\u.msi",
-                      L" --edk-remote-install-msi C:\\u.msi tok extra",
-                      L" --edk-remote-relaunch 42", L" --edk-remote-relaunch 42 tok extra",
-                      L" --EDK-REMOTE-RELAUNCH 42 tok", L" --Edk-Remote-Install-Msi C:\\u.msi tok",
-                      L" --edk-remote-relaunch=42 x tok", L" \"--edk-remote-relaunch \" 42 tok",
-                      L" -edk-remote-relaunch 42 tok", L" 42 --edk-remote-relaunch tok",
-                      L" C:\\u.msi tok --edk-remote-install-msi", L" --edk-remote-relaunc 42 tok",
-                      L" --edk-remote-install-msiX C:\\u.msi tok",
-                      L" --edk-remote-relaunchX 42 tok"));
+    ::testing::Values(L"", kInstall + L" C:\\u.msi", kInstall + L" C:\\u.msi tok extra",
+                      kRelaunch + L" 42", kRelaunch + L" 42 tok extra",
+                      Upper(kRelaunch) + L" 42 tok",
+                      Upper(kInstall.substr(0, 4)) + kInstall.substr(4) + L" C:\\u.msi tok",
+                      kRelaunch + L"=42 x tok", L" \"" + kRelaunch.substr(1) + L" \" 42 tok",
+                      L" " + kRelaunch.substr(2) + L" 42 tok", L" 42" + kRelaunch + L" tok",
+                      L" C:\\u.msi tok" + kInstall,
+                      kRelaunch.substr(0, kRelaunch.size() - 1) + L" 42 tok",
+                      kInstall + L"X C:\\u.msi tok", kRelaunch + L"X 42 tok"));
 
 }  // namespace

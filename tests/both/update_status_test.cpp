@@ -1,8 +1,8 @@
 // The update status record, set up and inspected through the registry API;
-// the same cases run against the simulated registry and Wine's real one.
+// the same cases run against the simulated registry and Wine's real one. The
+// reader's rules for a token are named here once, in OutcomeForTokenTest.
 #include "shared/update_status.h"
 
-#include <ostream>
 #include <string>
 
 #include "support/registry_access.h"
@@ -11,29 +11,34 @@ namespace {
 
 class UpdateStatusTest : public WorldTest {};
 
+const std::wstring kRecord = RecordText(L"T-1", kCompletedOutcome);
+
 TEST_F(UpdateStatusTest, WriteStoresTokenBarOutcomeWithTerminator) {
-  WriteUpdateStatus(L"T-1", L"completed");
+  WriteUpdateStatus(L"T-1", kCompletedOutcome);
 
   const std::optional<RawValue> value = ReadRawStatus();
   ASSERT_TRUE(value.has_value());
   EXPECT_EQ(value->type, static_cast<DWORD>(REG_SZ));
-  EXPECT_EQ(value->data.size(), (std::wstring(L"T-1|completed").size() + 1) * sizeof(wchar_t));
-  EXPECT_EQ(AsText(*value), std::wstring(L"T-1|completed", 14));  // with the NUL
+  EXPECT_EQ(AsText(*value), kRecord + L'\0');
 }
 
 TEST_F(UpdateStatusTest, SecondWriteReplacesTheFirstWhole) {
-  WriteUpdateStatus(L"first-token-that-is-long", L"failed:MSI exit 1603; log: C:\\a.msi.log");
-  WriteUpdateStatus(L"T2", L"completed");
+  WriteUpdateStatus(L"first-token-that-is-long", FailedWithLogText(L"MSI exit 1603", L"C:\\a.msi"));
+  WriteUpdateStatus(L"T-1", kCompletedOutcome);
 
-  EXPECT_EQ(ReadUpdateStatus(), L"T2|completed");
+  EXPECT_EQ(ReadUpdateStatus(), kRecord);
 }
 
-TEST_F(UpdateStatusTest, ReadsBackWhatWasWrittenForOddTokens) {
-  const std::wstring tokens[] = {L"", L"a|b", L"T with spaces", L"\x00e9\x4e2d"};
+// Odd tokens, and records longer than 2047 characters (a long token, or a
+// long log path in the reason), read back whole.
+TEST_F(UpdateStatusTest, ReadsBackWhatWasWritten) {
+  const std::wstring tokens[] = {L"", L"a|b", L"T with spaces", L"\x00e9\x4e2d",
+                                 std::wstring(2046, L'k'), std::wstring(2047, L'k'),
+                                 std::wstring(2048, L'k'), std::wstring(5000, L'k'),
+                                 std::wstring(40000, L'k')};
   for (const std::wstring& token : tokens) {
-    WriteUpdateStatus(token, L"completed");
-    EXPECT_EQ(ReadUpdateStatus(), token + L"|completed");
-    EXPECT_EQ(OutcomeForToken(ReadUpdateStatus(), token), UpdateOutcome::kCompleted);
+    WriteUpdateStatus(token, kCompletedOutcome);
+    EXPECT_EQ(ReadUpdateStatus(), RecordText(token, kCompletedOutcome)) << token.size();
   }
 }
 
@@ -55,7 +60,6 @@ struct RawRecordCase {
   DWORD type;
   std::wstring read;
 };
-void PrintTo(const RawRecordCase& c, std::ostream* out) { *out << c.name; }
 
 class RawRecordTest : public UpdateStatusTest,
                       public ::testing::WithParamInterface<RawRecordCase> {};
@@ -65,69 +69,59 @@ TEST_P(RawRecordTest, ReadsUpToTheFirstNulOrTheEndOfAStringValue) {
   EXPECT_EQ(ReadUpdateStatus(), GetParam().read);
 }
 
-const std::wstring kRecord = L"T|completed";
+const std::wstring kLong = RecordText(std::wstring(3000, L'k'), kCompletedOutcome);
+const std::wstring kFull(2048, L'x');
 INSTANTIATE_TEST_SUITE_P(
     Values, RawRecordTest,
     ::testing::Values(
         RawRecordCase{"AnotherType", kRecord, kRecord.size() + 1, REG_EXPAND_SZ, L""},
+        RawRecordCase{"LongOfAnotherType", kLong, kLong.size() + 1, REG_EXPAND_SZ, L""},
         RawRecordCase{"WithoutTerminator", kRecord, kRecord.size(), REG_SZ, kRecord},
-        RawRecordCase{"InnerNul", std::wstring(L"T|completed\0trailing junk", 25), 26, REG_SZ,
+        RawRecordCase{"FillingTheUsualBufferWithoutTerminator", kFull, kFull.size(), REG_SZ, kFull},
+        RawRecordCase{"InnerNul", kRecord + L'\0' + L"trailing junk", kRecord.size() + 15, REG_SZ,
                       kRecord},
         RawRecordCase{"EmptyWithoutAByte", L"", 0, REG_SZ, L""},
         RawRecordCase{"JustTheTerminator", L"", 1, REG_SZ, L""}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-// Records longer than 2047 characters: a long token, or a long log path in
-// the reason. They are read whole, so their watcher sees the outcome.
-TEST_F(UpdateStatusTest, LongRecordsAreReadWhole) {
-  const size_t lengths[] = {2046, 2047, 2048, 5000, 40000};
-  for (size_t length : lengths) {
-    const std::wstring token(length, L'k');
-    WriteUpdateStatus(token, L"completed");
-    EXPECT_EQ(ReadUpdateStatus(), token + L"|completed") << length;
-  }
-}
-
-TEST_F(UpdateStatusTest, ValueFillingTheUsualBufferWithoutNulIsReadWhole) {
-  const std::wstring text(2048, L'x');
-  WriteRawStatus(text, text.size());
-  EXPECT_EQ(ReadUpdateStatus(), text);
-}
+    kRowName);
 
 struct OutcomeCase {
-  const wchar_t* record;
-  const wchar_t* token;
+  std::wstring record;
+  std::wstring token;
   UpdateOutcome expected;
 };
 
 class OutcomeForTokenTest : public ::testing::TestWithParam<OutcomeCase> {};
 
 TEST_P(OutcomeForTokenTest, AppliesTheReadersRules) {
-  EXPECT_EQ(OutcomeForToken(GetParam().record, GetParam().token), GetParam().expected);
+  EXPECT_EQ(OutcomeForToken(GetParam().record, GetParam().token), GetParam().expected)
+      << ::testing::PrintToString(GetParam().record) << " for "
+      << ::testing::PrintToString(GetParam().token);
 }
 
+const std::wstring kCompleted = kCompletedOutcome;
+const std::wstring kFailed = updater_contract::kFailedKeyword;
+constexpr UpdateOutcome kNone = UpdateOutcome::kNone;
 INSTANTIATE_TEST_SUITE_P(
     Records, OutcomeForTokenTest,
     ::testing::Values(
-        OutcomeCase{L"T|completed", L"T", UpdateOutcome::kCompleted},
-        OutcomeCase{L"T|completed ", L"T", UpdateOutcome::kNone},
-        OutcomeCase{L"T|COMPLETED", L"T", UpdateOutcome::kNone},
-        OutcomeCase{L"t|completed", L"T", UpdateOutcome::kNone},
-        OutcomeCase{L"T|completedX", L"T", UpdateOutcome::kNone},
-        OutcomeCase{L"T|failed:", L"T", UpdateOutcome::kFailed},
-        OutcomeCase{L"T|failed:MSI exit 1603; log: D:\\pkg\\update.msi.log", L"T",
-                    UpdateOutcome::kFailed},
-        OutcomeCase{L"T|failed:Remote service could not restart; installation result: completed",
+        OutcomeCase{RecordText(L"T", kCompleted), L"T", UpdateOutcome::kCompleted},
+        OutcomeCase{RecordText(L"T", kCompleted + L" "), L"T", kNone},
+        OutcomeCase{RecordText(L"T", kCompleted + L"X"), L"T", kNone},
+        OutcomeCase{RecordText(L"T", L"COMPLETED"), L"T", kNone},
+        OutcomeCase{RecordText(L"t", kCompleted), L"T", kNone},
+        OutcomeCase{RecordText(L"T", kFailed), L"T", UpdateOutcome::kFailed},
+        OutcomeCase{RecordText(L"T", FailedWithLogText(L"MSI exit 1603", L"D:\\pkg\\update.msi")),
                     L"T", UpdateOutcome::kFailed},
-        OutcomeCase{L"T|Failed:x", L"T", UpdateOutcome::kNone},
-        OutcomeCase{L"OTHER|completed", L"T", UpdateOutcome::kNone},
-        OutcomeCase{L"OTHER|failed:x", L"T", UpdateOutcome::kNone},
-        OutcomeCase{L"TT|completed", L"T", UpdateOutcome::kNone},
-        OutcomeCase{L"", L"T", UpdateOutcome::kNone},
-        OutcomeCase{L"", L"", UpdateOutcome::kNone},
-        OutcomeCase{L"|completed", L"", UpdateOutcome::kCompleted},
-        OutcomeCase{L"|failed:x", L"", UpdateOutcome::kFailed},
-        OutcomeCase{L"a|b|completed", L"a|b", UpdateOutcome::kCompleted},
-        OutcomeCase{L"a|b|completed", L"a", UpdateOutcome::kNone}));
+        OutcomeCase{RecordText(L"T", kRestartPrefix + kCompleted), L"T", UpdateOutcome::kFailed},
+        OutcomeCase{RecordText(L"T", kFailed.substr(0, kFailed.size() - 1)), L"T", kNone},
+        OutcomeCase{RecordText(L"T", L"Failed:x"), L"T", kNone},
+        OutcomeCase{RecordText(L"OTHER", kCompleted), L"T", kNone},
+        OutcomeCase{RecordText(L"OTHER", kFailed + L"x"), L"T", kNone},
+        OutcomeCase{RecordText(L"TT", kCompleted), L"T", kNone}, OutcomeCase{L"", L"T", kNone},
+        OutcomeCase{L"", L"", kNone},
+        OutcomeCase{RecordText(L"", kCompleted), L"", UpdateOutcome::kCompleted},
+        OutcomeCase{RecordText(L"", kFailed + L"x"), L"", UpdateOutcome::kFailed},
+        OutcomeCase{RecordText(L"a|b", kCompleted), L"a|b", UpdateOutcome::kCompleted},
+        OutcomeCase{RecordText(L"a|b", kCompleted), L"a", kNone}));
 
 }  // namespace

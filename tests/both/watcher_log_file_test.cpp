@@ -16,7 +16,7 @@ namespace {
 std::wstring LogBesideThisExecutable() {
   std::vector<wchar_t> path(32768, L'\0');
   const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-  return std::wstring(path.data(), length) + L".log";
+  return std::wstring(path.data(), length) + updater_contract::kLogSuffix;
 }
 
 UniqueHandle OpenFile(const std::wstring& path, DWORD access, DWORD share, DWORD disposition) {
@@ -41,8 +41,8 @@ void WriteWhole(const std::wstring& path, const std::string& content) {
   const UniqueHandle file = OpenFile(path, GENERIC_WRITE, 0, CREATE_ALWAYS);
   ASSERT_TRUE(file);
   DWORD written = 0;
-  ASSERT_TRUE(::WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()),
-                          &written, nullptr));
+  ASSERT_TRUE(::WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written,
+                          nullptr));
 }
 
 // Under Wine every suite of this program shares one executable and so one
@@ -63,19 +63,19 @@ class WatcherLogFileTest : public WorldTest {
 };
 
 TEST_F(WatcherLogFileTest, FirstLineCreatesTheFileBesideTheExecutable) {
-  AppendWatcherLogLine("Waiting for update completion and old UI exit");
+  AppendWatcherLogLine("first line");
 
-  EXPECT_EQ(ReadWhole(log_), "Waiting for update completion and old UI exit\r\n");
+  EXPECT_EQ(ReadWhole(log_), "first line\r\n");
 }
 
 TEST_F(WatcherLogFileTest, LinesFollowEarlierContentInCallOrder) {
   WriteWhole(log_, "earlier run\r\n");
 
-  AppendWatcherLogLine("Launch PID=4242 exit=259");
+  AppendWatcherLogLine("second run: 4242");
   AppendWatcherLogLine("");
-  AppendWatcherLogLine("CreateProcess failed: 2");
+  AppendWatcherLogLine("its last line");
 
-  EXPECT_EQ(ReadWhole(log_), "earlier run\r\nLaunch PID=4242 exit=259\r\n\r\nCreateProcess failed: 2\r\n");
+  EXPECT_EQ(ReadWhole(log_), "earlier run\r\nsecond run: 4242\r\n\r\nits last line\r\n");
 }
 
 TEST_F(WatcherLogFileTest, BytesOfTheMessageAreWrittenUnchanged) {
@@ -107,10 +107,9 @@ TEST_F(WatcherLogFileTest, AppendsWhileAnotherHandleHoldsTheFileOnlyIfItSharesWr
           OpenFile(log_, GENERIC_READ | GENERIC_WRITE, holder.share, OPEN_EXISTING);
       ASSERT_TRUE(held);
 
-      AppendWatcherLogLine("Update failed before old UI exited");
+      AppendWatcherLogLine("appended");
     }
-    EXPECT_EQ(ReadWhole(log_),
-              holder.appended ? "kept\r\nUpdate failed before old UI exited\r\n" : "kept\r\n");
+    EXPECT_EQ(ReadWhole(log_), holder.appended ? "kept\r\nappended\r\n" : "kept\r\n");
   }
 }
 

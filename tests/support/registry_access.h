@@ -19,7 +19,8 @@ struct RawValue {
 // The status key opened for reading; empty when it does not exist.
 inline UniqueHKey OpenStatusKey() {
   HKEY key = nullptr;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kStatusKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kStatusKeyPath, 0, KEY_QUERY_VALUE, &key) !=
+      ERROR_SUCCESS) {
     return nullptr;
   }
   return UniqueHKey(key);
@@ -30,11 +31,12 @@ inline std::optional<RawValue> ReadRawStatus() {
   if (!key) return std::nullopt;
   RawValue value;
   DWORD size = 0;
-  LSTATUS status = ::RegQueryValueExW(key.get(), L"Status", nullptr, &value.type, nullptr, &size);
+  LSTATUS status =
+      ::RegQueryValueExW(key.get(), kStatusValueName, nullptr, &value.type, nullptr, &size);
   if (status == ERROR_SUCCESS) {
     value.data.resize(size);
-    status =
-        ::RegQueryValueExW(key.get(), L"Status", nullptr, &value.type, value.data.data(), &size);
+    status = ::RegQueryValueExW(key.get(), kStatusValueName, nullptr, &value.type,
+                                value.data.data(), &size);
     value.data.resize(size);
   }
   if (status != ERROR_SUCCESS) return std::nullopt;
@@ -46,7 +48,7 @@ inline bool StatusKeyExists() { return OpenStatusKey() != nullptr; }
 // Creates the status key; empty (and the test failed) when that fails.
 inline UniqueHKey CreateStatusKey() {
   HKEY key = nullptr;
-  const LSTATUS status = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kStatusKey, 0, nullptr, 0,
+  const LSTATUS status = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kStatusKeyPath, 0, nullptr, 0,
                                            KEY_SET_VALUE, nullptr, &key, nullptr);
   EXPECT_EQ(status, ERROR_SUCCESS);
   return UniqueHKey(status == ERROR_SUCCESS ? key : nullptr);
@@ -59,7 +61,7 @@ inline void CreateStatusKeyOnly() { (void)CreateStatusKey(); }
 inline void WriteRawStatus(const std::wstring& text, size_t units, DWORD type = REG_SZ) {
   const UniqueHKey key = CreateStatusKey();
   ASSERT_TRUE(key);
-  ASSERT_EQ(::RegSetValueExW(key.get(), L"Status", 0, type,
+  ASSERT_EQ(::RegSetValueExW(key.get(), kStatusValueName, 0, type,
                              reinterpret_cast<const BYTE*>(text.c_str()),
                              static_cast<DWORD>(units * sizeof(wchar_t))),
             ERROR_SUCCESS);

@@ -1,57 +1,78 @@
-// The base of every test that touches Windows. On the host it starts a fresh
-// simulated world and checks at the end that no handle was left open and
-// nothing was misused; under Wine it clears what the tests leave in the real
-// registry.
+// The base of every test that touches Windows, and the updater's texts as
+// tests expect them. On the host it starts a fresh simulated machine and
+// checks at the end that no handle was left open, nothing was misused and no
+// program was started with more than it needs; under Wine it clears what the
+// tests leave in the real registry.
 #pragma once
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
-#include <optional>
+#include <cwctype>
 #include <string>
 
+#include "shared/updater_contract.h"
+
 #if !defined(_WIN32)
-#include <winsim/world.h>
+#include "support/run_rules.h"
 #endif
 
-inline constexpr wchar_t kStatusKey[] = L"SOFTWARE\\Corvanta\\RemoteUpdater";
-// What installer mode puts before its outcome when the service stays down.
-inline constexpr wchar_t kRestartPrefix[] =
-    L"failed:Remote service could not restart; installation result: ";
+using updater_contract::kCompletedOutcome;
+using updater_contract::kStatusKeyPath;
+using updater_contract::kStatusValueName;
+inline constexpr auto& kRestartPrefix = updater_contract::kRestartFailedPrefix;
 
-#if !defined(_WIN32)
-// Where the host tests install the updater, its log beside it, and the product.
-inline constexpr wchar_t kUpdaterPath[] = L"C:\\Updater\\RemoteUpdater.exe";
-inline constexpr wchar_t kUpdaterLog[] = L"C:\\Updater\\RemoteUpdater.exe.log";
-inline constexpr wchar_t kInstalledProduct[] =
-    L"C:\\Program Files\\Corvanta Remote\\Corvanta Remote.exe";
-
-// The record as the simulated registry holds it. Reading it makes no call, so
-// it may be read in the middle of a run without counting as one.
-inline std::optional<std::wstring> PublishedRecord() {
-  return winsim::GetRegistryString(kStatusKey, L"Status");
+// "<token>|<outcome>", as the record holds it.
+inline std::wstring RecordText(const std::wstring& token, const std::wstring& outcome) {
+  return token + updater_contract::kRecordSeparator + outcome;
 }
-#endif
+inline std::wstring FailedText(const std::wstring& reason) {
+  return updater_contract::kFailedKeyword + reason;
+}
+// A failure whose details are in the Windows Installer's log beside `msi`.
+inline std::wstring FailedWithLogText(const std::wstring& reason, const std::wstring& msi) {
+  return FailedText(reason + updater_contract::kLogPathSeparator + msi +
+                    updater_contract::kLogSuffix);
+}
+
+// Watcher log lines as the file holds them.
+inline std::string WatcherLine(const std::string& text) { return text + "\r\n"; }
+inline std::string LaunchLine(DWORD pid, DWORD exit_code) {
+  return WatcherLine(updater_contract::kWatcherLaunchPid + std::to_string(pid) +
+                     updater_contract::kWatcherLaunchExit + std::to_string(exit_code));
+}
+inline std::string CreateFailedLine(DWORD error) {
+  return WatcherLine(updater_contract::kWatcherCreateFailed + std::to_string(error));
+}
+
+// The text with its letters in upper case.
+inline std::wstring Upper(std::wstring text) {
+  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towupper(c));
+  return text;
+}
+
+// Names a table's cases after their rows' `name`.
+inline constexpr auto kRowName = [](const auto& info) { return std::string(info.param.name); };
 
 class WorldTest : public ::testing::Test {
  protected:
   void SetUp() override {
 #if defined(_WIN32)
-    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStatusKey);
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStatusKeyPath);
 #else
-    winsim::Reset();
-    winsim::SetModuleFileName(kUpdaterPath);
-    winsim::SetCommandLine(L"\"" + std::wstring(kUpdaterPath) + L"\"");
+    ResetMachine();
 #endif
   }
 
   void TearDown() override {
 #if defined(_WIN32)
-    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStatusKey);
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStatusKeyPath);
 #else
-    EXPECT_EQ(winsim::OpenHandleCount(), 0u) << winsim::DescribeOpenHandles();
-    for (const std::string& problem : winsim::Problems()) ADD_FAILURE() << problem;
+    std::vector<std::string> broken;
+    run_rules::CheckWorld(broken);
+    run_rules::CheckLaunches(broken);
+    for (const std::string& rule : broken) ADD_FAILURE() << rule;
 #endif
   }
 };

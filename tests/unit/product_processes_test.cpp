@@ -1,91 +1,108 @@
 // Ending the product's running copies, against the simulated process table.
 #include "shared/product_processes.h"
 
-#include <ostream>
 #include <string>
 
-#include "support/install_world.h"
+#include "support/world_test.h"
 
 namespace {
 
-constexpr wchar_t kProgramFiles[] = L"C:\\Program Files";
-constexpr wchar_t kProductName[] = L"Corvanta Remote.exe";
+using updater_contract::kProductExecutableName;
 
-class ProductProcessesTest : public WorldTest {
- protected:
-  void SetUp() override {
-    WorldTest::SetUp();
-    winsim::SetEnvironment(L"ProgramFiles", kProgramFiles);
-  }
+const std::wstring kDidNotExit = L"Application did not exit before installation";
 
-  static bool Stop(std::wstring& reason) { return StopProductProcesses(reason); }
+class ProductProcessesTest : public WorldTest {};
+
+// A stop of the product's copies: its reason (empty: it succeeded), which
+// copies still run afterwards, and when it returns. Copies that end, end
+// with 0. Copies found before a failed walk stay running, and copies after a
+// failed termination.
+struct StopCase {
+  const char* name;
+  Machine machine;
+  std::wstring reason;
+  std::vector<bool> running;
+  uint64_t elapsed_ms = 0;
 };
 
-TEST_F(ProductProcessesTest, NothingToEndWhenNoCopyRuns) {
-  winsim::ProcessSpec other;
-  other.exe_name = L"notepad.exe";
-  other.image_path = L"C:\\Windows\\notepad.exe";
-  const DWORD notepad = winsim::AddProcess(other);
+class StopProductProcessesTest : public ProductProcessesTest,
+                                 public ::testing::WithParamInterface<StopCase> {};
+
+TEST_P(StopProductProcessesTest, EndsTheCopiesOrSaysWhyNot) {
+  const std::vector<DWORD> copies = ArrangeMachine(GetParam().machine);
 
   std::wstring reason;
-  EXPECT_TRUE(Stop(reason));
-  EXPECT_EQ(reason, L"");
-  EXPECT_TRUE(winsim::IsRunning(notepad));
-  EXPECT_EQ(winsim::UseCount("OpenProcess"), 0u);
+  EXPECT_EQ(StopProductProcesses(reason), GetParam().reason.empty());
+  EXPECT_EQ(reason, GetParam().reason);
+  ASSERT_EQ(copies.size(), GetParam().running.size());
+  for (size_t i = 0; i < copies.size(); ++i) {
+    EXPECT_EQ(winsim::IsRunning(copies[i]), GetParam().running[i]) << "copy " << i;
+    if (!GetParam().running[i]) EXPECT_EQ(winsim::ExitCodeOf(copies[i]), 0u) << "copy " << i;
+  }
+  EXPECT_EQ(winsim::NowMs(), GetParam().elapsed_ms);
 }
 
-TEST_F(ProductProcessesTest, EmptyProcessListIsNoFailure) {
-  std::wstring reason;
-  EXPECT_TRUE(Stop(reason));
-  EXPECT_EQ(reason, L"");
+Machine TwoCopies(Fault fault) {
+  return {.service = std::nullopt, .product_copies = {0, 0}, .faults = {fault}};
 }
-
-TEST_F(ProductProcessesTest, CopyFromAnotherFolderIsInspectedAndLeftRunning) {
-  const DWORD elsewhere = AddProductCopy(0, L"D:\\Tools\\Corvanta Remote.exe");
-
-  std::wstring reason;
-  EXPECT_TRUE(Stop(reason));
-  EXPECT_TRUE(winsim::IsRunning(elsewhere));
-  EXPECT_EQ(winsim::UseCount("OpenProcess"), 1u);
-  EXPECT_EQ(winsim::UseCount("TerminateProcess"), 0u);
-}
-
-TEST_F(ProductProcessesTest, TwoCopiesEndInSnapshotOrderWithExitCodeZero) {
-  const DWORD first = AddProductCopy(/*ends_after_terminate_ms=*/700);
-  const DWORD second = AddProductCopy(/*ends_after_terminate_ms=*/300);
-  bool second_ran_while_first_ended = false;
-  winsim::At(650, [&] {
-    second_ran_while_first_ended = winsim::IsRunning(first) && winsim::IsRunning(second);
-  });
-
-  std::wstring reason;
-  EXPECT_TRUE(Stop(reason));
-  EXPECT_EQ(winsim::ExitCodeOf(first), 0u);
-  EXPECT_EQ(winsim::ExitCodeOf(second), 0u);
-  EXPECT_TRUE(second_ran_while_first_ended);
-  EXPECT_EQ(winsim::NowMs(), 1000u);  // the second is ended only after the first has exited
-}
+constexpr DWORD kDenied = ERROR_ACCESS_DENIED;
+const std::wstring kUnreadableList = L"Could not read the product process list";
+const std::wstring kNotStopped = L"Could not stop the running application";
+INSTANTIATE_TEST_SUITE_P(
+    Situations, StopProductProcessesTest,
+    ::testing::Values(
+        StopCase{"NoCopyRuns", {.other_program = true}, L"", {}},
+        StopCase{"EmptyProcessList", {.service = std::nullopt}, L"", {}},
+        // The second is ended only after the first has exited.
+        StopCase{"TwoCopiesEndOneAfterTheOther", {.product_copies = {700, 300}}, L"",
+                 {false, false}, 1000},
+        StopCase{"CopyEndingJustWithinTheWait", {.product_copies = {9990}}, L"", {false}, 9990},
+        StopCase{"CopyStillRunningAfterTenSecondsStopsTheLaterOnes",
+                 {.product_copies = {kNever, 0}}, kDidNotExit, {true, true}, 10000},
+        StopCase{"CopyEndedBetweenSnapshotAndOpenIsSkipped",
+                 TwoCopies({"OpenProcess", 1, ERROR_INVALID_PARAMETER}), L"", {true, false}},
+        StopCase{"ProgramFilesUnset", {.program_files = std::nullopt, .product_copies = {0}},
+                 L"Product installation path is unavailable", {true}},
+        StopCase{"SnapshotFails",
+                 TwoCopies({"CreateToolhelp32Snapshot", 1, ERROR_NOT_ENOUGH_MEMORY}),
+                 L"Could not enumerate product processes", {true, true}},
+        StopCase{"FirstEntryUnreadable", TwoCopies({"Process32FirstW", 1, ERROR_BAD_LENGTH}),
+                 kUnreadableList, {true, true}},
+        StopCase{"LaterEntryUnreadable", TwoCopies({"Process32NextW", 1, ERROR_BAD_LENGTH}),
+                 kUnreadableList, {true, true}},
+        StopCase{"LaterCandidateAccessDenied", TwoCopies({"OpenProcess", 2, kDenied}),
+                 L"Could not inspect a product process", {true, true}},
+        StopCase{"LaterCandidatePathUnreadable",
+                 TwoCopies({"QueryFullProcessImageNameW", 2, kDenied}),
+                 L"Could not read a product process path", {true, true}},
+        StopCase{"LaterCopyRefusesTermination", TwoCopies({"TerminateProcess", 2, kDenied}),
+                 kNotStopped, {false, true}},
+        StopCase{"FirstCopyRefusesTermination", TwoCopies({"TerminateProcess", 1, kDenied}),
+                 kNotStopped, {true, true}},
+        StopCase{"WaitForFirstCopyFails",
+                 TwoCopies({"WaitForSingleObject", 1, ERROR_INVALID_HANDLE}), kDidNotExit,
+                 {false, true}}),
+    kRowName);
 
 // Which processes count as the product: file name and image path must both
 // equal the product's, with only ASCII letters folded.
 struct MatchCase {
   const char* name;
   std::wstring program_files;
-  std::wstring exe_name;
   std::wstring image_path;
   bool ended;
+  std::wstring exe_name = kProductExecutableName;
 };
-void PrintTo(const MatchCase& c, std::ostream* out) { *out << c.name; }
 
 class ProductMatchTest : public ProductProcessesTest,
                          public ::testing::WithParamInterface<MatchCase> {};
 
 TEST_P(ProductMatchTest, EndsOnlyCopiesOfTheInstalledExecutable) {
-  winsim::SetEnvironment(L"ProgramFiles", GetParam().program_files);
+  ArrangeMachine({.program_files = GetParam().program_files});
   const DWORD copy = AddProductCopy(0, GetParam().image_path, GetParam().exe_name);
 
   std::wstring reason;
-  EXPECT_TRUE(Stop(reason));
+  EXPECT_TRUE(StopProductProcesses(reason));
   EXPECT_EQ(reason, L"");
   EXPECT_EQ(winsim::IsRunning(copy), !GetParam().ended);
 }
@@ -93,144 +110,43 @@ TEST_P(ProductMatchTest, EndsOnlyCopiesOfTheInstalledExecutable) {
 INSTANTIATE_TEST_SUITE_P(
     Names, ProductMatchTest,
     ::testing::Values(
-        MatchCase{"Installed", kProgramFiles, kProductName, kInstalledProduct, true},
-        MatchCase{"PathInCapitals", kProgramFiles, kProductName,
-                  L"C:\\PROGRAM FILES\\CORVANTA REMOTE\\CORVANTA REMOTE.EXE", true},
-        MatchCase{"NameInCapitals", kProgramFiles, L"CORVANTA REMOTE.EXE", kInstalledProduct, true},
-        MatchCase{"VariableInOtherCase", L"c:\\program files", kProductName, kInstalledProduct, true},
-        MatchCase{"OtherFolder", kProgramFiles, kProductName,
-                  L"C:\\Program Files (x86)\\Corvanta Remote\\Corvanta Remote.exe", false},
-        MatchCase{"OtherFileNameSamePath", kProgramFiles, L"Corvanta Remote2.exe", kInstalledProduct,
+        MatchCase{"Installed", kProgramFiles, kInstalledProduct, true},
+        MatchCase{"PathInCapitals", kProgramFiles, Upper(kInstalledProduct), true},
+        MatchCase{"NameInCapitals", kProgramFiles, kInstalledProduct, true,
+                  Upper(kProductExecutableName)},
+        MatchCase{"VariableInOtherCase", L"c:\\program files", kInstalledProduct, true},
+        MatchCase{"OtherFolder", kProgramFiles, ProductPathBelow(L"C:\\Program Files (x86)"),
                   false},
-        MatchCase{"ShortNameIsNotExpanded", kProgramFiles, kProductName,
-                  L"C:\\PROGRA~1\\CORVAN~1\\Corvanta Remote.exe", false},
-        MatchCase{"TrailingBackslashDoublesTheSeparator", L"C:\\Program Files\\", kProductName,
-                  kInstalledProduct, false},
+        MatchCase{"AnotherFolderEntirely", kProgramFiles,
+                  L"D:\\Tools\\" + std::wstring(kProductExecutableName), false},
+        MatchCase{"OtherFileNameSamePath", kProgramFiles, kInstalledProduct, false,
+                  L"2" + std::wstring(kProductExecutableName)},
+        MatchCase{"ShortNameIsNotExpanded", kProgramFiles,
+                  L"C:\\PROGRA~1\\CORVAN~1\\" + std::wstring(kProductExecutableName), false},
+        MatchCase{"TrailingBackslashDoublesTheSeparator", kProgramFiles + L"\\", kInstalledProduct,
+                  false},
         // Only ASCII letters fold: U+00C9 and U+00E9 stay different.
-        MatchCase{"NonAsciiLettersDoNotFold", L"C:\\Programm\u00e9", kProductName,
-                  L"C:\\PROGRAMM\u00c9\\Corvanta Remote\\Corvanta Remote.exe", false},
-        MatchCase{"NonAsciiLettersMatchWhenEqual", L"C:\\Programm\u00e9", kProductName,
-                  L"C:\\PROGRAMM\u00e9\\Corvanta Remote\\Corvanta Remote.exe", true},
+        MatchCase{"NonAsciiLettersDoNotFold", L"C:\\Programm\u00e9",
+                  ProductPathBelow(L"C:\\PROGRAMM\u00c9"), false},
+        MatchCase{"NonAsciiLettersMatchWhenEqual", L"C:\\Programm\u00e9",
+                  ProductPathBelow(L"C:\\PROGRAMM\u00e9"), true},
         // The ends of the alphabet fold; '@' and '[' just outside it do not.
-        MatchCase{"FirstAndLastLettersFold", L"C:\\Az", kProductName,
-                  L"c:\\aZ\\Corvanta Remote\\Corvanta Remote.exe", true},
-        MatchCase{"NeighboursOfTheCapitalsDoNotFold", L"C:\\@[", kProductName,
-                  L"C:\\`{\\Corvanta Remote\\Corvanta Remote.exe", false}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-// Each failure ends the call with its reason; copies found before it stay
-// running when the walk fails, and copies after it when termination fails.
-struct FailureCase {
-  const char* name;
-  void (*arrange)();
-  std::wstring reason;
-  bool earlier_copy_ended;
-};
-void PrintTo(const FailureCase& c, std::ostream* out) { *out << c.name; }
-
-class ProductProcessFailureTest : public ProductProcessesTest,
-                                  public ::testing::WithParamInterface<FailureCase> {};
-
-TEST_P(ProductProcessFailureTest, ReportsTheReasonAndEndsNothingAfterIt) {
-  const DWORD earlier = AddProductCopy();
-  const DWORD later = AddProductCopy();
-  GetParam().arrange();
-
-  std::wstring reason;
-  EXPECT_FALSE(Stop(reason));
-  EXPECT_EQ(reason, GetParam().reason);
-  EXPECT_EQ(winsim::IsRunning(earlier), !GetParam().earlier_copy_ended);
-  EXPECT_TRUE(winsim::IsRunning(later));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Steps, ProductProcessFailureTest,
-    ::testing::Values(
-        FailureCase{
-            "SnapshotFails",
-            [] { winsim::FailCall("CreateToolhelp32Snapshot", 1, ERROR_NOT_ENOUGH_MEMORY); },
-            L"Could not enumerate product processes", false},
-        FailureCase{"FirstEntryUnreadable",
-                    [] { winsim::FailCall("Process32FirstW", 1, ERROR_BAD_LENGTH); },
-                    L"Could not read the product process list", false},
-        FailureCase{"LaterEntryUnreadable",
-                    [] { winsim::FailCall("Process32NextW", 1, ERROR_BAD_LENGTH); },
-                    L"Could not read the product process list", false},
-        FailureCase{"LaterCandidateAccessDenied",
-                    [] { winsim::FailCall("OpenProcess", 2, ERROR_ACCESS_DENIED); },
-                    L"Could not inspect a product process", false},
-        FailureCase{"LaterCandidatePathUnreadable",
-                    [] { winsim::FailCall("QueryFullProcessImageNameW", 2, ERROR_ACCESS_DENIED); },
-                    L"Could not read a product process path", false},
-        FailureCase{"LaterCopyRefusesTermination",
-                    [] { winsim::FailCall("TerminateProcess", 2, ERROR_ACCESS_DENIED); },
-                    L"Could not stop the running application", true},
-        FailureCase{"FirstCopyRefusesTermination",
-                    [] { winsim::FailCall("TerminateProcess", 1, ERROR_ACCESS_DENIED); },
-                    L"Could not stop the running application", false},
-        FailureCase{"WaitForFirstCopyFails",
-                    [] { winsim::FailCall("WaitForSingleObject", 1, ERROR_INVALID_HANDLE); },
-                    L"Application did not exit before installation", true}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(ProductProcessesTest, UnsetProgramFilesTakesNoSnapshot) {
-  winsim::UnsetEnvironment(L"ProgramFiles");
-  const DWORD copy = AddProductCopy();
-
-  std::wstring reason;
-  EXPECT_FALSE(Stop(reason));
-  EXPECT_EQ(reason, L"Product installation path is unavailable");
-  EXPECT_EQ(winsim::UseCount("CreateToolhelp32Snapshot"), 0u);
-  EXPECT_TRUE(winsim::IsRunning(copy));
-}
-
-TEST_F(ProductProcessesTest, CopyStillRunningAfterTenSecondsStopsTheLaterOnes) {
-  const DWORD stubborn = AddProductCopy(/*ends_after_terminate_ms=*/std::nullopt);
-  const DWORD later = AddProductCopy();
-
-  std::wstring reason;
-  EXPECT_FALSE(Stop(reason));
-  EXPECT_EQ(reason, L"Application did not exit before installation");
-  EXPECT_EQ(winsim::NowMs(), 10000u);
-  EXPECT_TRUE(winsim::IsRunning(stubborn));
-  EXPECT_TRUE(winsim::IsRunning(later));
-  EXPECT_EQ(winsim::CallsTo("TerminateProcess").size(), 1u);
-}
-
-TEST_F(ProductProcessesTest, CopyEndingJustWithinTheWaitIsEnough) {
-  const DWORD slow = AddProductCopy(/*ends_after_terminate_ms=*/9990);
-
-  std::wstring reason;
-  EXPECT_TRUE(Stop(reason));
-  EXPECT_EQ(winsim::ExitCodeOf(slow), 0u);
-  EXPECT_EQ(winsim::NowMs(), 9990u);
-}
+        MatchCase{"FirstAndLastLettersFold", L"C:\\Az", ProductPathBelow(L"c:\\aZ"), true},
+        MatchCase{"NeighboursOfTheCapitalsDoNotFold", L"C:\\@[", ProductPathBelow(L"C:\\`{"),
+                  false}),
+    kRowName);
 
 TEST_F(ProductProcessesTest, TerminateFailsButProcessAlreadyEnded) {
+  ArrangeMachine({});
   const DWORD first = AddProductCopy(/*ends_after_terminate_ms=*/5000);
-  winsim::ProcessSpec leaving;
-  leaving.exe_name = kProductName;
-  leaving.image_path = kInstalledProduct;
-  leaving.exits_at_ms = 3000;
-  leaving.exit_code = 7;
+  winsim::ProcessSpec leaving{0, kProductExecutableName, kInstalledProduct, 3000, 7};
   const DWORD second = winsim::AddProcess(leaving);
 
   std::wstring reason;
-  EXPECT_TRUE(Stop(reason));
+  EXPECT_TRUE(StopProductProcesses(reason));
   EXPECT_EQ(reason, L"");
   EXPECT_EQ(winsim::ExitCodeOf(first), 0u);
   EXPECT_EQ(winsim::ExitCodeOf(second), 7u);  // ended by itself, not by us
-}
-
-TEST_F(ProductProcessesTest, CopyEndedBetweenSnapshotAndOpenIsSkipped) {
-  AddProductCopy();
-  const DWORD later = AddProductCopy();
-  winsim::FailCall("OpenProcess", 1, ERROR_INVALID_PARAMETER);
-
-  std::wstring reason;
-  EXPECT_TRUE(Stop(reason));
-  EXPECT_EQ(reason, L"");
-  EXPECT_EQ(winsim::ExitCodeOf(later), 0u);
 }
 
 }  // namespace

@@ -9,72 +9,54 @@
 
 namespace {
 
-class WatcherLogTest : public WorldTest {
- protected:
-  static std::optional<std::string> Log() { return winsim::FileContent(kUpdaterLog); }
-};
+class WatcherLogTest : public WorldTest {};
 
 TEST_F(WatcherLogTest, LongModulePathStillGetsItsLog) {
-  const std::wstring folder = L"C:\\" + std::wstring(600, L'd');
-  winsim::SetModuleFileName(folder + L"\\RemoteUpdater.exe");
-
+  const std::wstring updater =
+      L"C:\\" + std::wstring(600, L'd') + L"\\" + updater_contract::kUpdaterFileName;
+  winsim::SetModuleFileName(updater);
   AppendWatcherLogLine("line");
-
-  EXPECT_EQ(winsim::FileContent(folder + L"\\RemoteUpdater.exe.log"), "line\r\n");
+  EXPECT_EQ(winsim::FileContent(updater + updater_contract::kLogSuffix), "line\r\n");
 }
 
 TEST_F(WatcherLogTest, FailedWriteLeavesTheFileAsItWas) {
   winsim::SetFile(kUpdaterLog, "earlier\r\n");
   winsim::FailCall("WriteFile", 1, ERROR_ACCESS_DENIED);
-
   AppendWatcherLogLine("lost");
   AppendWatcherLogLine("kept");
-
-  EXPECT_EQ(Log(), "earlier\r\nkept\r\n");
+  EXPECT_EQ(WatcherLog(), "earlier\r\nkept\r\n");
 }
 
 // Whatever keeps the log from being written, the watcher runs its course:
 // it still launches after a completed update and ends with 0.
 struct LostLogCase {
   const char* name;
-  void (*arrange)();
+  std::vector<Fault> faults;
+  std::wstring unwritable_folder;  // or empty
+  bool held_without_sharing;
 };
-
-void PrintTo(const LostLogCase& row, std::ostream* out) { *out << row.name; }
 
 class LostLogTest : public WatcherLogTest, public ::testing::WithParamInterface<LostLogCase> {};
 
 TEST_P(LostLogTest, WatcherRunsItsCourseWithoutALog) {
-  GetParam().arrange();
-  winsim::SetEnvironment(L"ProgramFiles", L"C:\\Program Files");
-  winsim::SetRegistryString(kStatusKey, L"Status", L"tok|completed");
+  ArrangeMachine(
+      {.record = {{0, RecordText(L"tok", kCompletedOutcome)}}, .faults = GetParam().faults});
+  if (!GetParam().unwritable_folder.empty()) winsim::DenyWritesBelow(GetParam().unwritable_folder);
+  if (GetParam().held_without_sharing) winsim::HoldFile(kUpdaterLog, /*share_mode=*/0);
 
   EXPECT_EQ(RunRelaunchWatcher(L"", L"tok"), 0);
-
   EXPECT_EQ(winsim::Launches().size(), 1u);
   EXPECT_FALSE(winsim::FileExists(kUpdaterLog));
-  EXPECT_EQ(winsim::UseCount("WriteFile"), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Causes, LostLogTest,
-    ::testing::Values(
-        LostLogCase{"ModulePathUnavailable",
-                    [] { winsim::FailCall("GetModuleFileNameW", 0, ERROR_NOT_ENOUGH_MEMORY); }},
-        LostLogCase{"FolderNotWritable", [] { winsim::DenyWritesBelow(L"C:\\Updater"); }},
-        LostLogCase{"HeldWithoutSharingByAnotherProcess",
-                    [] { winsim::HoldFile(kUpdaterLog, /*share_mode=*/0); }}),
-    [](const ::testing::TestParamInfo<LostLogCase>& info) { return info.param.name; });
-
-TEST_F(WatcherLogTest, TwoRunsLeaveBothRunsLinesInOrder) {
-  winsim::SetRegistryString(kStatusKey, L"Status", L"tok|completed");
-  EXPECT_EQ(RunRelaunchWatcher(L"", L"tok"), 1);  // ProgramFiles unset
-  winsim::SetEnvironment(L"ProgramFiles", L"C:\\Program Files");
-  EXPECT_EQ(RunRelaunchWatcher(L"", L"tok"), 0);
-
-  const std::string waiting = "Waiting for update completion and old UI exit\r\n";
-  EXPECT_EQ(Log(), waiting + waiting + "Launch PID=" +
-                       std::to_string(winsim::Launches().at(0).pid) + " exit=259\r\n");
-}
+    ::testing::Values(LostLogCase{"ModulePathUnavailable",
+                                  {{"GetModuleFileNameW", 0, ERROR_NOT_ENOUGH_MEMORY}},
+                                  L"",
+                                  false},
+                      LostLogCase{"FolderNotWritable", {}, L"C:\\Updater", false},
+                      LostLogCase{"HeldWithoutSharingByAnotherProcess", {}, L"", true}),
+    kRowName);
 
 }  // namespace

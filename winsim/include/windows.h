@@ -8,37 +8,28 @@
 #include <cwchar>
 
 #define WINAPI
-#define CALLBACK
 
 typedef int BOOL;
 typedef unsigned char BYTE;
 typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
-typedef uint32_t ULONG;
 typedef unsigned int UINT;
 typedef char CHAR;
 typedef wchar_t WCHAR;
 typedef WCHAR* LPWSTR;
 typedef const WCHAR* LPCWSTR;
-typedef CHAR* LPSTR;
-typedef const CHAR* LPCSTR;
 typedef void* LPVOID;
 typedef const void* LPCVOID;
 typedef BYTE* LPBYTE;
-typedef const BYTE* LPCBYTE;
 typedef DWORD* LPDWORD;
-typedef BOOL* LPBOOL;
 typedef LONG LSTATUS;
 typedef uintptr_t ULONG_PTR;
 typedef intptr_t LONG_PTR;
-typedef ULONG_PTR DWORD_PTR;
-typedef ULONG_PTR SIZE_T;
 typedef DWORD ACCESS_MASK;
 typedef ACCESS_MASK REGSAM;
 
 typedef void* HANDLE;
-typedef HANDLE* LPHANDLE;
 typedef HANDLE HLOCAL;
 struct HKEY__ { int unused; };
 typedef HKEY__* HKEY;
@@ -53,14 +44,11 @@ typedef HINSTANCE HMODULE;
 #define FALSE 0
 #define MAX_PATH 260
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
-#define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)((LONG)0x80000001))
 #define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)((LONG)0x80000002))
 
 // Error codes.
 #define ERROR_SUCCESS 0L
-#define NO_ERROR 0L
 #define ERROR_FILE_NOT_FOUND 2L
-#define ERROR_PATH_NOT_FOUND 3L
 #define ERROR_ACCESS_DENIED 5L
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
@@ -69,17 +57,13 @@ typedef HINSTANCE HMODULE;
 #define ERROR_SHARING_VIOLATION 32L
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_INSUFFICIENT_BUFFER 122L
-#define ERROR_BAD_EXE_FORMAT 193L
 #define ERROR_ENVVAR_NOT_FOUND 203L
 #define ERROR_MORE_DATA 234L
-#define ERROR_ELEVATION_REQUIRED 740L
-#define ERROR_SERVICE_REQUEST_TIMEOUT 1053L
 #define ERROR_SERVICE_ALREADY_RUNNING 1056L
 #define ERROR_SERVICE_DISABLED 1058L
 #define ERROR_SERVICE_DOES_NOT_EXIST 1060L
 #define ERROR_SERVICE_CANNOT_ACCEPT_CTRL 1061L
 #define ERROR_SERVICE_NOT_ACTIVE 1062L
-#define ERROR_INSTALL_FAILURE 1603L
 #define ERROR_SUCCESS_REBOOT_REQUIRED 3010L
 
 // Waits and processes.
@@ -95,18 +79,12 @@ typedef HINSTANCE HMODULE;
 #define PROCESS_ALL_ACCESS 0x001FFFFFu
 #define CREATE_NO_WINDOW 0x08000000u
 #define STARTF_USESHOWWINDOW 0x00000001u
-#define SW_HIDE 0
 #define SW_SHOWNORMAL 1
+#define SW_SHOWDEFAULT 10
 
 // Registry.
 #define KEY_QUERY_VALUE 0x0001u
 #define KEY_SET_VALUE 0x0002u
-#define KEY_CREATE_SUB_KEY 0x0004u
-#define KEY_ENUMERATE_SUB_KEYS 0x0008u
-#define KEY_WOW64_64KEY 0x0100u
-#define KEY_WOW64_32KEY 0x0200u
-#define KEY_READ 0x20019u
-#define KEY_WRITE 0x20006u
 #define KEY_ALL_ACCESS 0xF003Fu
 #define REG_OPTION_NON_VOLATILE 0x00000000u
 #define REG_NONE 0u
@@ -118,11 +96,9 @@ typedef HINSTANCE HMODULE;
 
 // Services.
 #define SC_MANAGER_CONNECT 0x0001u
-#define SC_MANAGER_ALL_ACCESS 0xF003Fu
 #define SERVICE_QUERY_STATUS 0x0004u
 #define SERVICE_START 0x0010u
 #define SERVICE_STOP 0x0020u
-#define SERVICE_ALL_ACCESS 0xF01FFu
 #define SERVICE_CONTROL_STOP 0x00000001u
 #define SERVICE_STOPPED 0x00000001u
 #define SERVICE_START_PENDING 0x00000002u
@@ -137,7 +113,6 @@ typedef HINSTANCE HMODULE;
 #define FILE_SHARE_READ 0x00000001u
 #define FILE_SHARE_WRITE 0x00000002u
 #define FILE_SHARE_DELETE 0x00000004u
-#define CREATE_NEW 1u
 #define CREATE_ALWAYS 2u
 #define OPEN_EXISTING 3u
 #define OPEN_ALWAYS 4u
@@ -147,7 +122,7 @@ typedef struct _SECURITY_ATTRIBUTES {
   DWORD nLength;
   LPVOID lpSecurityDescriptor;
   BOOL bInheritHandle;
-} SECURITY_ATTRIBUTES, *PSECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+} SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 
 typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
 
@@ -199,7 +174,7 @@ typedef struct _SERVICE_STATUS_PROCESS {
   DWORD dwWaitHint;
   DWORD dwProcessId;
   DWORD dwServiceFlags;
-} SERVICE_STATUS_PROCESS, *LPSERVICE_STATUS_PROCESS;
+} SERVICE_STATUS_PROCESS;
 
 typedef enum _SC_STATUS_TYPE { SC_STATUS_PROCESS_INFO = 0 } SC_STATUS_TYPE;
 
@@ -212,7 +187,6 @@ void WINAPI Sleep(DWORD milliseconds);
 LPWSTR WINAPI GetCommandLineW();
 HLOCAL WINAPI LocalFree(HLOCAL memory);
 DWORD WINAPI GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size);
-BOOL WINAPI SetEnvironmentVariableW(LPCWSTR name, LPCWSTR value);
 DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR filename, DWORD size);
 UINT WINAPI GetSystemDirectoryW(LPWSTR buffer, UINT size);
 
@@ -226,7 +200,6 @@ LSTATUS WINAPI RegSetValueExW(HKEY key, LPCWSTR value_name, DWORD reserved, DWOR
                               const BYTE* data, DWORD size);
 LSTATUS WINAPI RegQueryValueExW(HKEY key, LPCWSTR value_name, LPDWORD reserved, LPDWORD type,
                                 LPBYTE data, LPDWORD size);
-LSTATUS WINAPI RegDeleteTreeW(HKEY key, LPCWSTR sub_key);
 LSTATUS WINAPI RegCloseKey(HKEY key);
 
 // Kernel objects.

@@ -91,11 +91,6 @@ HANDLE OpenFile(const std::wstring& path, DWORD desired, DWORD share_mode,
       break;
     case OPEN_ALWAYS:
     case CREATE_ALWAYS:
-    case CREATE_NEW:
-      if (creation_disposition == CREATE_NEW && exists) {
-        SetLastError(80);  // ERROR_FILE_EXISTS
-        return INVALID_HANDLE_VALUE;
-      }
       if (!exists && BelowDeniedFolder(path)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;

@@ -1,5 +1,5 @@
-// The simulated Windows: the registry, below HKEY_LOCAL_MACHINE and
-// HKEY_CURRENT_USER. Values are kept as typed bytes, as Windows keeps them.
+// The simulated Windows: the registry, below HKEY_LOCAL_MACHINE. Values are
+// kept as typed bytes, as Windows keeps them.
 #include <cstring>
 
 #include "state.h"
@@ -8,18 +8,12 @@ using namespace winsim::detail;
 
 namespace {
 
-const wchar_t* RootName(HKEY root) {
-  if (root == HKEY_LOCAL_MACHINE) return L"HKLM";
-  if (root == HKEY_CURRENT_USER) return L"HKCU";
-  return nullptr;
-}
-
-// The full path of `sub_key` below an open or predefined key, or empty when
-// `key` is neither.
+// The full path of `sub_key` below an open key or HKEY_LOCAL_MACHINE, or
+// empty when `key` is neither.
 std::wstring FullPath(HKEY key, const wchar_t* sub_key) {
   std::wstring base;
-  if (const wchar_t* root = RootName(key)) {
-    base = root;
+  if (key == HKEY_LOCAL_MACHINE) {
+    base = L"HKLM";
   } else if (HandleEntry* entry = FindHandle(key, HandleKind::kKey)) {
     base = entry->path;
   } else {
@@ -176,20 +170,6 @@ LSTATUS WINAPI RegQueryValueExW(HKEY key, LPCWSTR value_name, LPDWORD reserved, 
     // An empty value has no bytes to copy, nor a buffer of its own to copy from.
     if (data != nullptr && stored != 0) std::memcpy(data, value.data.data(), stored);
     if (size != nullptr) *size = stored;
-    return ERROR_SUCCESS;
-  });
-}
-
-LSTATUS WINAPI RegDeleteTreeW(HKEY key, LPCWSTR sub_key) {
-  const std::wstring path = Fold(FullPath(key, sub_key));
-  return CallReturningStatus("RegDeleteTreeW", L"path=" + path, [&]() -> LSTATUS {
-    if (path.empty()) return ERROR_INVALID_HANDLE;
-    auto& registry = TheWorld().registry;
-    if (registry.count(path) == 0) return ERROR_FILE_NOT_FOUND;
-    for (auto it = registry.begin(); it != registry.end();) {
-      const bool below = it->first == path || it->first.rfind(path + L"\\", 0) == 0;
-      it = below ? registry.erase(it) : std::next(it);
-    }
     return ERROR_SUCCESS;
   });
 }

@@ -64,7 +64,11 @@ void AddService(ServiceSpec setup) {
   service.state = setup.state;
   if (setup.state != SERVICE_STOPPED) service.host_pid = StartHostProcess(setup);
   service.setup = std::move(setup);
-  TheWorld().services[Fold(service.setup.name)] = std::move(service);
+  const std::wstring name = service.setup.name;
+  if (service.setup.stops_at_ms) {
+    winsim::At(*service.setup.stops_at_ms, [name] { ReachStopped(name); });
+  }
+  TheWorld().services[Fold(name)] = std::move(service);
 }
 
 DWORD ServiceState(const std::wstring& name) {
@@ -104,10 +108,6 @@ SC_HANDLE WINAPI OpenServiceW(SC_HANDLE manager, LPCWSTR service_name, DWORD des
       SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
       return nullptr;
     }
-    if (service->setup.open_error != 0) {
-      SetLastError(service->setup.open_error);
-      return nullptr;
-    }
     HandleEntry entry(HandleKind::kService);
     entry.access = desired;
     entry.path = service->setup.name;
@@ -132,10 +132,6 @@ BOOL WINAPI QueryServiceStatus(SC_HANDLE handle, LPSERVICE_STATUS status) {
     Service* service = ServiceOf(handle, SERVICE_QUERY_STATUS);
     AddDetail(call, L"state=" + std::to_wstring(service ? service->state : 0));
     if (service == nullptr) return FALSE;
-    if (service->setup.query_error != 0) {
-      SetLastError(service->setup.query_error);
-      return FALSE;
-    }
     FillStatus(*service, *status);
     return TRUE;
   });
@@ -149,10 +145,6 @@ BOOL WINAPI QueryServiceStatusEx(SC_HANDLE handle, SC_STATUS_TYPE info_level, LP
                         std::to_wstring(service ? service->host_pid : 0) + L" size=" +
                         std::to_wstring(buffer_size));
     if (service == nullptr) return FALSE;
-    if (service->setup.query_error != 0) {
-      SetLastError(service->setup.query_error);
-      return FALSE;
-    }
     if (info_level != SC_STATUS_PROCESS_INFO) {
       SetLastError(ERROR_INVALID_PARAMETER);
       return FALSE;
@@ -185,11 +177,12 @@ BOOL WINAPI ControlService(SC_HANDLE handle, DWORD control, LPSERVICE_STATUS sta
       SetLastError(ERROR_SERVICE_NOT_ACTIVE);
       return FALSE;
     }
-    if (service->setup.stop_error != 0) {
-      SetLastError(service->setup.stop_error);
+    // A service on its way down takes no further control.
+    if (service->state == SERVICE_STOP_PENDING) {
+      SetLastError(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
       return FALSE;
     }
-    if (!service->setup.ignores_stop && service->state != SERVICE_STOP_PENDING) {
+    if (!service->setup.ignores_stop) {
       const std::wstring name = service->setup.name;
       if (service->setup.stop_takes_ms == 0) {
         ReachStopped(name);
@@ -211,10 +204,6 @@ BOOL WINAPI StartServiceW(SC_HANDLE handle, DWORD argument_count, LPCWSTR* argum
     if (service == nullptr) return FALSE;
     if (service->state != SERVICE_STOPPED) {
       SetLastError(ERROR_SERVICE_ALREADY_RUNNING);
-      return FALSE;
-    }
-    if (service->setup.start_error != 0) {
-      SetLastError(service->setup.start_error);
       return FALSE;
     }
     const std::wstring name = service->setup.name;

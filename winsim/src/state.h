@@ -151,15 +151,29 @@ LSTATUS CallReturningStatus(const char* function, std::wstring detail, Body body
 void AdvanceTo(uint64_t target_ms);
 // Earliest pending event time, if any.
 std::optional<uint64_t> NextEventMs();
+// Lets virtual time pass until `done` holds or `timeout` runs out, stopping
+// at each event and at `at_latest`, when `done` may change. Returns false on
+// time-out, or (a problem, under `what`) when nothing could ever make `done`
+// hold within an INFINITE wait.
+bool PassTimeUntil(const std::function<bool()>& done, std::optional<uint64_t> at_latest,
+                   DWORD timeout, const char* what);
 
 uintptr_t AddHandle(HandleEntry entry);
 // The entry of an open handle of the given kind, or null (last error set).
 HandleEntry* FindHandle(const void* handle, HandleKind kind);
 bool RemoveHandle(const void* handle, HandleKind kind, const char* closer);
 
+// Whether an open handle grants any of the `needed` access rights.
+inline bool GrantsAny(const HandleEntry& entry, DWORD needed) {
+  return (entry.access & needed) != 0;
+}
+
 Process* FindProcess(DWORD pid);
 bool HasEnded(const Process& process);
 DWORD NewProcess(ProcessSpec setup);
+// "pid=<id>" of the process behind a process or thread handle, for the
+// journal, without touching the last error; "pid=0" for anything else.
+std::wstring PidText(HANDLE handle);
 
 std::wstring Hex(DWORD value);
 std::wstring Quote(const wchar_t* text);

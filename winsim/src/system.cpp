@@ -177,18 +177,6 @@ DWORD WINAPI GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size) {
   });
 }
 
-BOOL WINAPI SetEnvironmentVariableW(LPCWSTR name, LPCWSTR value) {
-  return CallSettingLastError("SetEnvironmentVariableW", Quote(name) + L"=" + Quote(value), FALSE,
-                              [&](size_t) -> BOOL {
-    if (value == nullptr) {
-      winsim::UnsetEnvironment(name);
-    } else {
-      winsim::SetEnvironment(name, value);
-    }
-    return TRUE;
-  });
-}
-
 DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR filename, DWORD size) {
   return CallSettingLastError("GetModuleFileNameW", L"size=" + std::to_wstring(size), DWORD{0},
                               [&](size_t) -> DWORD {

@@ -39,45 +39,51 @@ enum class Kind {
   kCloses,      // never fails, and runs during unwinding, so never stops a run
 };
 
+struct Function {
+  Kind kind;
+  // The errors with which Windows plausibly fails it, the likeliest first.
+  std::vector<DWORD> errors;
+};
+
+constexpr DWORD kDiskFull = 112;  // ERROR_DISK_FULL
+
 // Every function the simulation provides.
-const std::map<std::string, Kind>& Functions() {
-  static const std::map<std::string, Kind> functions = {
-      {"Sleep", Kind::kNeverFails},
-      {"GetCommandLineW", Kind::kNeverFails},
-      {"CommandLineToArgvW", Kind::kCanFail},
-      {"LocalFree", Kind::kCloses},
-      {"GetEnvironmentVariableW", Kind::kCanFail},
-      {"SetEnvironmentVariableW", Kind::kCanFail},
-      {"GetModuleFileNameW", Kind::kCanFail},
-      {"GetSystemDirectoryW", Kind::kCanFail},
-      {"RegCreateKeyExW", Kind::kCanFail},
-      {"RegOpenKeyExW", Kind::kCanFail},
-      {"RegSetValueExW", Kind::kCanFail},
-      {"RegQueryValueExW", Kind::kCanFail},
-      {"RegDeleteTreeW", Kind::kCanFail},
-      {"RegCloseKey", Kind::kCloses},
-      {"CloseHandle", Kind::kCloses},
-      {"WaitForSingleObject", Kind::kCanFail},
-      {"OpenProcess", Kind::kCanFail},
-      {"QueryFullProcessImageNameW", Kind::kCanFail},
-      {"TerminateProcess", Kind::kCanFail},
-      {"GetExitCodeProcess", Kind::kCanFail},
-      {"CreateProcessW", Kind::kCanFail},
-      {"WaitForInputIdle", Kind::kCanFail},
-      {"CreateToolhelp32Snapshot", Kind::kCanFail},
-      {"Process32FirstW", Kind::kCanFail},
-      {"Process32NextW", Kind::kCanFail},
-      {"OpenSCManagerW", Kind::kCanFail},
-      {"OpenServiceW", Kind::kCanFail},
-      {"CloseServiceHandle", Kind::kCloses},
-      {"QueryServiceStatus", Kind::kCanFail},
-      {"QueryServiceStatusEx", Kind::kCanFail},
-      {"ControlService", Kind::kCanFail},
-      {"StartServiceW", Kind::kCanFail},
-      {"CreateFileW", Kind::kCanFail},
-      {"WriteFile", Kind::kCanFail},
-      {"ReadFile", Kind::kCanFail},
-      {"DeleteFileW", Kind::kCanFail},
+const std::map<std::string, Function>& Functions() {
+  static const std::map<std::string, Function> functions = {
+      {"Sleep", {Kind::kNeverFails, {}}},
+      {"GetCommandLineW", {Kind::kNeverFails, {}}},
+      {"CommandLineToArgvW", {Kind::kCanFail, {ERROR_NOT_ENOUGH_MEMORY}}},
+      {"LocalFree", {Kind::kCloses, {}}},
+      {"GetEnvironmentVariableW", {Kind::kCanFail, {ERROR_ENVVAR_NOT_FOUND}}},
+      {"GetModuleFileNameW", {Kind::kCanFail, {ERROR_NOT_ENOUGH_MEMORY}}},
+      {"GetSystemDirectoryW", {Kind::kCanFail, {ERROR_NOT_ENOUGH_MEMORY}}},
+      {"RegCreateKeyExW", {Kind::kCanFail, {ERROR_ACCESS_DENIED}}},
+      {"RegOpenKeyExW", {Kind::kCanFail, {ERROR_ACCESS_DENIED}}},
+      {"RegSetValueExW", {Kind::kCanFail, {ERROR_ACCESS_DENIED}}},
+      {"RegQueryValueExW", {Kind::kCanFail, {ERROR_ACCESS_DENIED}}},
+      {"RegCloseKey", {Kind::kCloses, {}}},
+      {"CloseHandle", {Kind::kCloses, {}}},
+      {"WaitForSingleObject", {Kind::kCanFail, {ERROR_INVALID_HANDLE}}},
+      {"OpenProcess", {Kind::kCanFail, {ERROR_ACCESS_DENIED, ERROR_INVALID_PARAMETER}}},
+      {"QueryFullProcessImageNameW", {Kind::kCanFail, {ERROR_ACCESS_DENIED}}},
+      {"TerminateProcess", {Kind::kCanFail, {ERROR_ACCESS_DENIED}}},
+      {"GetExitCodeProcess", {Kind::kCanFail, {ERROR_ACCESS_DENIED}}},
+      {"CreateProcessW", {Kind::kCanFail, {ERROR_FILE_NOT_FOUND}}},
+      {"WaitForInputIdle", {Kind::kCanFail, {ERROR_INVALID_HANDLE}}},
+      {"CreateToolhelp32Snapshot", {Kind::kCanFail, {ERROR_NOT_ENOUGH_MEMORY}}},
+      {"Process32FirstW", {Kind::kCanFail, {ERROR_BAD_LENGTH}}},
+      {"Process32NextW", {Kind::kCanFail, {ERROR_BAD_LENGTH}}},
+      {"OpenSCManagerW", {Kind::kCanFail, {ERROR_ACCESS_DENIED}}},
+      {"OpenServiceW", {Kind::kCanFail, {ERROR_ACCESS_DENIED}}},
+      {"CloseServiceHandle", {Kind::kCloses, {}}},
+      {"QueryServiceStatus", {Kind::kCanFail, {ERROR_ACCESS_DENIED}}},
+      {"QueryServiceStatusEx", {Kind::kCanFail, {ERROR_ACCESS_DENIED}}},
+      {"ControlService", {Kind::kCanFail, {ERROR_SERVICE_CANNOT_ACCEPT_CTRL}}},
+      {"StartServiceW", {Kind::kCanFail, {ERROR_SERVICE_DISABLED}}},
+      {"CreateFileW", {Kind::kCanFail, {ERROR_SHARING_VIOLATION}}},
+      {"WriteFile", {Kind::kCanFail, {kDiskFull}}},
+      {"ReadFile", {Kind::kCanFail, {ERROR_ACCESS_DENIED}}},
+      {"DeleteFileW", {Kind::kCanFail, {ERROR_SHARING_VIOLATION}}},
   };
   return functions;
 }
@@ -114,7 +120,7 @@ CallStart BeginCall(const char* function, std::wstring detail) {
   if (known == Functions().end()) {
     Problem(std::string("journalled call to ") + function + ", which is missing from the list");
   }
-  const Kind kind = known == Functions().end() ? Kind::kCanFail : known->second;
+  const Kind kind = known == Functions().end() ? Kind::kCanFail : known->second.kind;
   HoldToBudget(kind);
   const unsigned use = ++w.uses[function];
   w.journal.push_back(Call{function, std::move(detail), w.now_ms, use, 0, 0});
@@ -152,6 +158,26 @@ void AdvanceTo(uint64_t target_ms) {
     event.run();
   }
   w.now_ms = std::max(w.now_ms, target_ms);
+}
+
+bool PassTimeUntil(const std::function<bool()>& done, std::optional<uint64_t> at_latest,
+                   DWORD timeout, const char* what) {
+  World& w = TheWorld();
+  const std::optional<uint64_t> deadline =
+      timeout == INFINITE ? std::nullopt : std::optional<uint64_t>(w.now_ms + timeout);
+  for (;;) {
+    if (done()) return true;
+    std::optional<uint64_t> next = deadline;
+    for (std::optional<uint64_t> candidate : {at_latest, NextEventMs()}) {
+      if (candidate && *candidate >= w.now_ms && (!next || *candidate < *next)) next = candidate;
+    }
+    if (!next) {
+      Problem(std::string(what) + " with no time-out on something that never happens");
+      return false;
+    }
+    AdvanceTo(*next);
+    if (deadline && w.now_ms >= *deadline) return done();
+  }
 }
 
 uintptr_t AddHandle(HandleEntry entry) {
@@ -241,9 +267,11 @@ void FailCall(const std::string& function, unsigned nth_use, DWORD error) {
   TheWorld().faults[function].push_back(World::Fault{nth_use, error});
 }
 
-bool CanFail(const std::string& function) {
+bool CanFail(const std::string& function) { return !PlausibleErrors(function).empty(); }
+
+std::vector<DWORD> PlausibleErrors(const std::string& function) {
   auto known = Functions().find(function);
-  return known != Functions().end() && known->second == Kind::kCanFail;
+  return known == Functions().end() ? std::vector<DWORD>{} : known->second.errors;
 }
 
 unsigned UseCount(const std::string& function) {
@@ -262,17 +290,6 @@ std::vector<Call> CallsTo(const std::string& function) {
     if (call.function == function) calls.push_back(call);
   }
   return calls;
-}
-
-std::vector<std::string> CallOrder(const std::vector<std::string>& functions) {
-  std::vector<std::string> order;
-  for (const Call& call : TheWorld().journal) {
-    if (functions.empty() ||
-        std::find(functions.begin(), functions.end(), call.function) != functions.end()) {
-      order.push_back(call.function);
-    }
-  }
-  return order;
 }
 
 }  // namespace winsim

@@ -60,6 +60,9 @@ const std::vector<std::string>& Problems();
 void FailCall(const std::string& function, unsigned nth_use, DWORD error);
 // Whether FailCall accepts `function`.
 bool CanFail(const std::string& function);
+// The errors with which Windows plausibly fails `function`; none for one
+// that cannot fail.
+std::vector<DWORD> PlausibleErrors(const std::string& function);
 // How often `function` was called since Reset.
 unsigned UseCount(const std::string& function);
 // Every function called since Reset, with its use count.
@@ -77,8 +80,6 @@ struct Call {
 };
 const std::vector<Call>& Journal();
 std::vector<Call> CallsTo(const std::string& function);
-// Names of the journalled calls in order, limited to `functions` if given.
-std::vector<std::string> CallOrder(const std::vector<std::string>& functions = {});
 
 // ---- Command line, environment, module, system directory ----------------
 void SetCommandLine(const std::wstring& command_line);
@@ -112,9 +113,6 @@ struct ProcessSpec {
   std::wstring image_path;            // as QueryFullProcessImageNameW reports it
   std::optional<uint64_t> exits_at_ms;  // ends by itself then; never when empty
   DWORD exit_code = 0;
-  DWORD open_error = 0;               // OpenProcess fails with this
-  DWORD query_image_error = 0;        // QueryFullProcessImageNameW fails with this
-  DWORD terminate_error = 0;          // TerminateProcess fails with this
   // After a successful TerminateProcess the process ends this much later;
   // never when empty.
   std::optional<uint64_t> ends_after_terminate_ms = 0;
@@ -124,30 +122,30 @@ struct ProcessSpec {
 DWORD AddProcess(ProcessSpec setup);
 bool IsRunning(DWORD pid);
 std::optional<DWORD> ExitCodeOf(DWORD pid);  // empty while running or unknown
-// Ends a running process at once with the given code.
-void EndProcess(DWORD pid, DWORD exit_code);
 
 // How a program started through CreateProcessW behaves.
 struct LaunchScript {
-  DWORD create_error = 0;               // CreateProcessW fails with this
   std::optional<uint64_t> exit_after_ms;  // ends this long after its start; never when empty
   DWORD exit_code = 0;
   std::optional<uint64_t> idle_after_ms = 0;
   std::function<void()> on_start;       // runs when the process is created
 };
 // Queues behaviours for launches of `application` (compared without regard
-// to case); each launch takes the next one, the last one repeats. A program
-// with no script starts, becomes idle at once and keeps running.
+// to case); each launch that starts takes the next one, the last one repeats.
+// A program with no script starts, becomes idle at once and keeps running.
 void ScriptLaunches(const std::wstring& application, std::vector<LaunchScript> scripts);
 struct Launch {
   std::wstring application;
   std::wstring command_line;
   std::optional<std::wstring> current_directory;
-  DWORD creation_flags;
+  // How the program's windows show: the show command of its first window
+  // (SW_SHOWDEFAULT unless the starter chose one), and whether it was
+  // started without a console window (CREATE_NO_WINDOW).
+  WORD show_command;
+  bool windowless;
   BOOL inherit_handles;
   bool environment_null;
   bool security_attributes_null;
-  STARTUPINFOW startup_info;
   DWORD pid;  // 0 when creation failed
   uint64_t at_ms;
 };
@@ -160,17 +158,15 @@ struct ServiceSpec {
   std::wstring host_exe_name = L"service.exe";
   std::wstring host_image_path = L"C:\\Services\\service.exe";
   DWORD state = SERVICE_RUNNING;
-  DWORD open_error = 0;        // OpenServiceW fails with this
-  DWORD stop_error = 0;        // ControlService(STOP) fails with this
   bool ignores_stop = false;   // accepts the stop control and keeps running
   uint64_t stop_takes_ms = 0;  // STOP_PENDING this long, then STOPPED
+  // Reaches STOPPED by itself at this time, unasked; never when empty.
+  std::optional<uint64_t> stops_at_ms;
   // The host process ends this long after the service reports STOPPED;
   // never when empty.
   std::optional<uint64_t> host_lingers_ms = 0;
-  DWORD start_error = 0;        // StartServiceW fails with this
   uint64_t start_takes_ms = 0;  // START_PENDING this long, then RUNNING
   bool falls_back_after_start = false;  // reaches STOPPED instead of RUNNING
-  DWORD query_error = 0;        // every status query fails with this
 };
 void AddService(ServiceSpec setup);
 DWORD ServiceState(const std::wstring& name);
