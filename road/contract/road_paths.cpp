@@ -19,31 +19,32 @@ namespace {
   return SUCCEEDED(result) && folder ? std::wstring(folder.get()) : std::wstring();
 }
 
-// `folder` + `rest`, or empty when `folder` is unknown.
-[[nodiscard]] std::wstring Below(const std::wstring& folder, const std::wstring& rest) {
-  return folder.empty() ? folder : folder + rest;
-}
-
 }  // namespace
+
+std::wstring PathIn(const std::wstring& folder, const std::wstring& name) {
+  std::wstring path;
+  if (folder.empty()) return path;
+  path.reserve(folder.size() + 1 + name.size());
+  path.append(folder).append(1, L'\\').append(name);
+  return path;
+}
 
 std::wstring ProgramDataFolder() { return KnownFolder(FOLDERID_ProgramData); }
 
 std::wstring ProgramFilesFolder() { return KnownFolder(FOLDERID_ProgramFiles); }
 
-std::wstring UpdatesFolder() { return Below(ProgramDataFolder(), L"\\Corvanta\\Updates"); }
+std::wstring UpdatesFolder() { return PathIn(ProgramDataFolder(), L"Corvanta\\Updates"); }
 
-std::wstring IncomingFolder() { return Below(UpdatesFolder(), L"\\Incoming"); }
+std::wstring IncomingFolder() { return PathIn(UpdatesFolder(), L"Incoming"); }
 
-std::wstring StagingRoot() { return Below(UpdatesFolder(), L"\\Staging"); }
+std::wstring StagingRoot() { return PathIn(UpdatesFolder(), L"Staging"); }
 
-std::wstring StagingFolder(const std::wstring& token) {
-  return Below(StagingRoot(), L"\\" + token);
-}
+std::wstring StagingFolder(const std::wstring& token) { return PathIn(StagingRoot(), token); }
 
-std::wstring ServiceLogPath() { return Below(UpdatesFolder(), L"\\CorvantaRemoteService.log"); }
+std::wstring ServiceLogPath() { return PathIn(UpdatesFolder(), L"CorvantaRemoteService.log"); }
 
-std::wstring UiLogFolder() { return Below(KnownFolder(FOLDERID_LocalAppData), L"\\Corvanta"); }
+std::wstring UiLogFolder() { return PathIn(KnownFolder(FOLDERID_LocalAppData), L"Corvanta"); }
 
-std::wstring UiLogPath() { return Below(UiLogFolder(), L"\\Corvanta Remote.log"); }
+std::wstring UiLogPath() { return PathIn(UiLogFolder(), L"Corvanta Remote.log"); }
 
 }  // namespace road

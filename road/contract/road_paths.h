@@ -7,6 +7,10 @@
 
 namespace road {
 
+// The path of `name` in `folder`: the two joined by a backslash; empty when `folder` is, so
+// that an unknown folder never becomes the root of the current drive.
+[[nodiscard]] std::wstring PathIn(const std::wstring& folder, const std::wstring& name);
+
 // %ProgramData% as the shell knows it, not as the environment says: a user's environment must
 // not move the service's folders.
 [[nodiscard]] std::wstring ProgramDataFolder();

@@ -1,7 +1,7 @@
 #include "package/installed_version.h"
 
-#include <windows.h>
 #include <msi.h>
+#include <windows.h>
 
 #include "package/product_version.h"
 

@@ -2,8 +2,8 @@
 // a small owner of its own instead of a unique_ptr alias; 0 is the empty handle.
 #pragma once
 
-#include <windows.h>
 #include <msi.h>
+#include <windows.h>
 
 namespace road {
 

@@ -1,7 +1,7 @@
 #include "package/package_properties.h"
 
-#include <windows.h>
 #include <msiquery.h>
+#include <windows.h>
 
 #include <vector>
 

@@ -1,8 +1,8 @@
 #include "package/signature.h"
 
+#include <softpub.h>
 #include <wincrypt.h>
 #include <wintrust.h>
-#include <softpub.h>
 
 #include <memory>
 

@@ -1,8 +1,9 @@
 #include "package/trust_decision.h"
 
-#include <windows.h>
 #include <wincrypt.h>
+#include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "package/product_version.h"
@@ -20,7 +21,7 @@ constexpr char kRevocationNotChecked[] =
 // The chain's bits that say it does not end in a trusted root.
 constexpr DWORD kNoTrustedRoot = CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN;
 
-std::string Hex(unsigned long value) {
+std::string HexNumber(unsigned long value) {
   char text[16] = {};
   (void)std::snprintf(text, sizeof(text), "0x%08lX", value);
   return text;
@@ -52,21 +53,20 @@ std::string SignatureRefusal(const SignatureFacts& signature) {
   const bool revocation_unknown =
       verdict == CERT_E_REVOCATION_FAILURE && (errors & ~kRevocationUnknown) == 0;
   if (verdict != ERROR_SUCCESS && !revocation_unknown) {
-    return "package signature is not valid (error " + Hex(static_cast<unsigned long>(verdict)) +
-           ")";
+    return "package signature is not valid (error " +
+           HexNumber(static_cast<unsigned long>(verdict)) + ")";
   }
   if ((errors & ~kRevocationUnknown) != 0) {
-    return "package signer's certificate chain is not valid (status " + Hex(errors) + ")";
+    return "package signer's certificate chain is not valid (status " + HexNumber(errors) + ")";
   }
   return {};
 }
 
 bool IsPinned(const std::wstring& thumbprint, const std::vector<std::wstring>& pinned) {
   if (thumbprint.empty()) return false;
-  for (const std::wstring& pin : pinned) {
-    if (SameTextIgnoringCase(thumbprint, pin)) return true;
-  }
-  return false;
+  return std::any_of(pinned.begin(), pinned.end(), [&](const std::wstring& pin) {
+    return SameTextIgnoringCase(thumbprint, pin);
+  });
 }
 
 // Rule 5: why the package's version may not replace the installed one, or empty.

@@ -10,8 +10,8 @@ namespace road {
 
 // Whether a folder that already exists may serve as a level of the road, and if not, why.
 struct FolderVerdict {
-    bool trusted = false;
-    std::wstring reason;  // empty when trusted
+  bool trusted = false;
+  std::wstring reason;  // empty when trusted
 };
 
 // A level of the road is trusted only when all of these hold, since anyone who may change
@@ -28,10 +28,10 @@ struct FolderVerdict {
 // How the cleanup removes one entry it found by listing a folder. A reparse point is removed
 // as the link it is, never listed or emptied, so that nothing behind it is touched.
 enum class Removal {
-    kDeleteFile,      // a file, or a link to one: DeleteFileW removes the link itself
-    kRemoveLink,      // a folder that is a junction or link: RemoveDirectoryW, never emptied
-    kEmptyAndRemove,  // a plain folder: its entries first, then the folder
+  kDeleteFile,      // a file, or a link to one: DeleteFileW removes the link itself
+  kRemoveLink,      // a folder that is a junction or link: RemoveDirectoryW, never emptied
+  kEmptyAndRemove,  // a plain folder: its entries first, then the folder
 };
-[[nodiscard]] Removal HowToRemove(DWORD attributes);
+[[nodiscard]] Removal HowToRemove(DWORD attributes) noexcept;
 
 }  // namespace road

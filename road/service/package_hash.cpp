@@ -41,8 +41,7 @@ std::string ReadExpectedHash(const std::wstring& path) {
   const UniqueHandle file = OpenForReading(path);
   char text[66] = {};
   DWORD read = 0;
-  if (!file ||
-      !::ReadFile(file.get(), text, sizeof(text) - 1, &read, /*overlapped=*/nullptr) ||
+  if (!file || !::ReadFile(file.get(), text, sizeof(text) - 1, &read, /*overlapped=*/nullptr) ||
       read < 64) {
     return "";
   }

@@ -33,7 +33,7 @@ std::wstring FindPendingPackage() {
     std::wstring package = data.cFileName;
     package.resize(package.size() - std::wcslen(kHashSuffix));
     const ULONGLONG written = Ticks(data.ftLastWriteTime);
-    if (Exists(incoming + L"\\" + package) && (newest.empty() || written >= newest_time)) {
+    if (Exists(PathIn(incoming, package)) && (newest.empty() || written >= newest_time)) {
       newest = package;
       newest_time = written;
     }

@@ -25,8 +25,8 @@ std::vector<BYTE> ServiceAccount() {
   const UniqueHandle token(raw);
   std::vector<BYTE> user(sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE);
   DWORD size = 0;
-  if (!::GetTokenInformation(token.get(), TokenUser, user.data(),
-                             static_cast<DWORD>(user.size()), &size)) {
+  if (!::GetTokenInformation(token.get(), TokenUser, user.data(), static_cast<DWORD>(user.size()),
+                             &size)) {
     return {};
   }
   const PSID sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
@@ -36,11 +36,11 @@ std::vector<BYTE> ServiceAccount() {
 
 // Judges the folder at `path` as it is, without following it if it is a link.
 FolderVerdict CheckFolder(const std::wstring& path, PSID service_account) {
-  const UniqueHandle folder = OwnHandle(::CreateFileW(
-      path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, /*security=*/nullptr,
-      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-      /*template_file=*/nullptr));
+  const UniqueHandle folder = OwnHandle(
+      ::CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, /*security=*/nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                    /*template_file=*/nullptr));
   BY_HANDLE_FILE_INFORMATION information = {};
   if (!folder || !::GetFileInformationByHandle(folder.get(), &information)) {
     return {false, L"cannot be read " + ErrorText(::GetLastError())};

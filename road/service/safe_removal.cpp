@@ -1,5 +1,6 @@
 #include "service/safe_removal.h"
 
+#include "contract/road_paths.h"
 #include "service/folder_rules.h"
 #include "win/road_handles.h"
 
@@ -13,7 +14,7 @@ void EmptyFolder(const std::wstring& path) {
   const UniqueFind find = FindFirst(path + L"\\*", data);
   for (bool more = find != nullptr; more; more = ::FindNextFileW(find.get(), &data) != FALSE) {
     const std::wstring name = data.cFileName;
-    if (name != L"." && name != L"..") (void)RemoveEntry(path + L"\\" + name, data.dwFileAttributes);
+    if (name != L"." && name != L"..") (void)RemoveEntry(PathIn(path, name), data.dwFileAttributes);
   }
 }
 

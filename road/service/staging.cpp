@@ -1,7 +1,6 @@
 #include "service/staging.h"
 
 #include <algorithm>
-#include <utility>
 #include <vector>
 
 #include "contract/road_contract.h"
@@ -19,19 +18,23 @@ namespace road {
 
 namespace {
 
+// Copies `from` to `to`, which must not exist yet; false, noted in `log`, when it cannot.
+[[nodiscard]] bool CopyNew(const std::wstring& from, const std::wstring& to,
+                           const ServiceLog& log) {
+  if (::CopyFileW(from.c_str(), to.c_str(), /*fail_if_exists=*/TRUE)) return true;
+  const DWORD error = ::GetLastError();
+  log.Note(L"Could not copy " + from + L" to " + to + L" (error " + std::to_wstring(error) + L")");
+  return false;
+}
+
 // Copies the updater beside this service and the package into the new staging folder.
 [[nodiscard]] bool CopyFiles(const std::wstring& package, const std::wstring& staging,
                              const ServiceLog& log) {
-  const std::wstring updater = OwnFolder() + L"\\" + kUpdaterFileName;
-  const std::wstring incoming = IncomingFolder() + L"\\" + package;
-  for (const auto& [from, to] : {std::pair{updater, staging + L"\\" + kUpdaterFileName},
-                                 std::pair{incoming, staging + L"\\" + package}}) {
-    if (!::CopyFileW(from.c_str(), to.c_str(), /*fail_if_exists=*/TRUE)) {
-      const DWORD error = ::GetLastError();
-      log.Note(L"Could not copy " + from + L" to " + to + L" (error " + std::to_wstring(error) +
-               L")");
-      return false;
-    }
+  // Empty when this service's folder is unknown: nothing is then copied.
+  const std::wstring updater = PathIn(OwnFolder(), kUpdaterFileName);
+  if (!CopyNew(updater, PathIn(staging, kUpdaterFileName), log) ||
+      !CopyNew(PathIn(IncomingFolder(), package), PathIn(staging, package), log)) {
+    return false;
   }
   log.Note(L"Staged " + package + L" and " + kUpdaterFileName + L" in " + staging);
   return true;
@@ -41,12 +44,12 @@ namespace {
 // check.
 [[nodiscard]] bool PackageHashMatches(const std::wstring& package, const std::wstring& staging,
                                       const ServiceLog& log) {
-  const std::string expected = ReadExpectedHash(IncomingFolder() + L"\\" + package + kHashSuffix);
-  const std::string actual = Sha256OfFile(staging + L"\\" + package);
+  const std::string expected = ReadExpectedHash(PathIn(IncomingFolder(), package + kHashSuffix));
+  const std::string actual = Sha256OfFile(PathIn(staging, package));
   const bool matches = !expected.empty() && actual == expected;
-  log.Note(std::wstring(L"Package hash ") + (matches ? L"checked" : L"mismatch") +
-           L": expected " + (expected.empty() ? L"(none)" : WidenAscii(expected)) +
-           L", staged copy " + (actual.empty() ? L"(unreadable)" : WidenAscii(actual)));
+  log.Note(std::wstring(L"Package hash ") + (matches ? L"checked" : L"mismatch") + L": expected " +
+           (expected.empty() ? L"(none)" : WidenAscii(expected)) + L", staged copy " +
+           (actual.empty() ? L"(unreadable)" : WidenAscii(actual)));
   return matches;
 }
 
@@ -57,8 +60,8 @@ namespace {
   SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.get(),
                                     /*bInheritHandle=*/FALSE};
   const UniqueHandle file = OwnHandle(::CreateFileW(
-      (staging + L"\\" + WatcherLogFileName()).c_str(), FILE_READ_ATTRIBUTES, /*share=*/0,
-      &attributes, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, /*template_file=*/nullptr));
+      PathIn(staging, WatcherLogFileName()).c_str(), FILE_READ_ATTRIBUTES, /*share=*/0, &attributes,
+      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, /*template_file=*/nullptr));
   return file != nullptr;
 }
 
@@ -82,7 +85,7 @@ std::string StageUpdate(const std::wstring& package, const std::wstring& token,
       error == ERROR_ALREADY_EXISTS) {
     return "staging failed";
   }
-  const std::string failure = FillStagingFolder(package, staging, log);
+  std::string failure = FillStagingFolder(package, staging, log);
   if (!failure.empty()) RemoveStagingFolderOf(token, log);
   return failure;
 }
@@ -108,9 +111,8 @@ void RemoveOldStagingFolders(const ServiceLog& log) {
     const UniqueFind find = FindFirst(StagingRoot() + L"\\*", data);
     for (bool more = find != nullptr; more; more = ::FindNextFileW(find.get(), &data) != FALSE) {
       if (!IsWellFormedToken(data.cFileName)) continue;
-      const ULONGLONG created =
-          (static_cast<ULONGLONG>(data.ftCreationTime.dwHighDateTime) << 32) |
-          data.ftCreationTime.dwLowDateTime;
+      const ULONGLONG created = (static_cast<ULONGLONG>(data.ftCreationTime.dwHighDateTime) << 32) |
+                                data.ftCreationTime.dwLowDateTime;
       folders.push_back({created, data.cFileName, data.dwFileAttributes});
     }
   }

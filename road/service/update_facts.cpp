@@ -1,8 +1,8 @@
 #include "service/update_facts.h"
 
-#include <windows.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <iterator>

@@ -1,5 +1,6 @@
 #include "service/update_pipe.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
 #include <string>
@@ -42,10 +43,9 @@ struct PipeChannel {
   const size_t end = received.find('\n');
   line = received.substr(0, end);
   if (!line.empty() && line.back() == '\r') line.pop_back();
-  for (const char c : line) {
-    if (c < 0x20 || c > 0x7e) return false;
-  }
-  return end != std::string::npos && end + 1 == received.size() &&
+  const bool printable =
+      std::all_of(line.begin(), line.end(), [](char c) { return c >= 0x20 && c <= 0x7e; });
+  return printable && end != std::string::npos && end + 1 == received.size() &&
          received.size() <= kMaxRequestBytes;
 }
 
@@ -58,8 +58,8 @@ std::string ReadRequest(const PipeChannel& channel, bool& well_formed) {
     if (now >= deadline) break;
     char chunk[128];
     DWORD read = 0;
-    if (!ReadPipe(channel.pipe, channel.io_event, channel.stop,
-                  static_cast<DWORD>(deadline - now), chunk, sizeof(chunk), read) ||
+    if (!ReadPipe(channel.pipe, channel.io_event, channel.stop, static_cast<DWORD>(deadline - now),
+                  chunk, sizeof(chunk), read) ||
         read == 0) {
       break;
     }
@@ -91,7 +91,8 @@ UniqueHandle CreatePipeInstance(HANDLE stop, PSECURITY_DESCRIPTOR descriptor,
   for (DWORD pause_ms = 1000;; pause_ms = pause_ms < 60000 ? pause_ms * 2 : 60000) {
     UniqueHandle pipe = OwnHandle(::CreateNamedPipeW(
         kUpdatePipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
-        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+        // A byte pipe in byte read mode that blocks: the zero defaults.
+        PIPE_REJECT_REMOTE_CLIENTS,
         /*max_instances=*/1, /*out_buffer=*/512, /*in_buffer=*/512, /*default_timeout=*/0,
         &attributes));
     if (pipe) return pipe;
@@ -148,12 +149,15 @@ DWORD WINAPI ServeUpdatePipe(void* raw_arguments) {
 
 UniqueHandle StartUpdatePipeThread(HANDLE stop, const ServiceLog& log,
                                    BeforeAnswer before_answer) noexcept {
-  auto* arguments = new (std::nothrow) PipeThreadArguments{stop, &log, before_answer};
-  if (arguments == nullptr) return nullptr;
-  UniqueHandle thread = OwnHandle(::CreateThread(/*security=*/nullptr, /*stack_size=*/0,
-                                                 ServeUpdatePipe, arguments, /*flags=*/0,
-                                                 /*thread_id=*/nullptr));
-  if (!thread) delete arguments;
+  // cppcheck-suppress unreadVariable ; read below: cppcheck loses track of a placement new
+  std::unique_ptr<PipeThreadArguments> arguments(
+      new (std::nothrow) PipeThreadArguments{stop, &log, before_answer});
+  if (!arguments) return nullptr;
+  UniqueHandle thread =
+      OwnHandle(::CreateThread(/*security=*/nullptr, /*stack_size=*/0, ServeUpdatePipe,
+                               arguments.get(), /*flags=*/0, /*thread_id=*/nullptr));
+  // The thread owns its arguments once it runs.
+  if (thread) (void)arguments.release();
   return thread;
 }
 

@@ -12,7 +12,7 @@ namespace road {
 
 namespace {
 
-constexpr ULONGLONG kBytesPerMegabyte = 1024 * 1024;
+constexpr ULONGLONG kBytesPerMegabyte = 1024ULL * 1024ULL;
 
 // The product as its users know it, named like its folder.
 std::string ProductName() {
@@ -72,10 +72,11 @@ std::string SpaceRefusal(const UpdateFacts& facts) {
 }  // namespace
 
 UpdateVerdict DecideWhetherUpdateMayRun(const UpdateFacts& facts) {
-  for (const std::string& reason :
-       {InstallerRefusal(facts.installer), OtherSessionsRefusal(facts), SpaceRefusal(facts)}) {
-    if (!reason.empty()) return {false, reason};
-  }
+  const std::string reasons[] = {InstallerRefusal(facts.installer), OtherSessionsRefusal(facts),
+                                 SpaceRefusal(facts)};
+  const auto first = std::find_if(std::begin(reasons), std::end(reasons),
+                                  [](const std::string& reason) { return !reason.empty(); });
+  if (first != std::end(reasons)) return {false, *first};
   return {true, ""};
 }
 

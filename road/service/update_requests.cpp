@@ -51,8 +51,7 @@ std::string StagePendingUpdate(const ClientSession& client, UpdateState& state,
   if (package.empty()) return Refuse("no pending package", log);
   // Asked before staging too, so that the user interface starts no watcher for an update that
   // is refused anyway; asked again before the start, since the machine may change meanwhile.
-  const std::string cannot_run =
-      WhyUpdateCannotRunNow(client, IncomingFolder() + L"\\" + package);
+  const std::string cannot_run = WhyUpdateCannotRunNow(client, IncomingFolder() + L"\\" + package);
   if (!cannot_run.empty()) return Refuse(cannot_run, log);
   const std::wstring token = NewToken();
   const std::string failure = StageUpdate(package, token, log);
@@ -67,9 +66,9 @@ std::string StagePendingUpdate(const ClientSession& client, UpdateState& state,
 UniqueHandle StartInstallerMode(const std::wstring& token, const std::wstring& package,
                                 const ServiceLog& log) {
   const std::wstring staging = StagingFolder(token);
-  const std::wstring updater = staging + L"\\" + kUpdaterFileName;
+  const std::wstring updater = PathIn(staging, kUpdaterFileName);
   const std::wstring arguments = std::wstring(updater_contract::kInstallSwitch) + L" " +
-                                 QuoteArgument(staging + L"\\" + package) + L" " + token;
+                                 QuoteArgument(PathIn(staging, package)) + L" " + token;
   DWORD error = 0;
   ProcessHandles installer = StartFromFolder(updater, arguments, staging, error);
   if (!installer.process) {
@@ -84,8 +83,8 @@ UniqueHandle StartInstallerMode(const std::wstring& token, const std::wstring& p
 // Starts installer mode from the staging folder of `token`, the update staged last, once, for
 // a client in the session that staged it: a user of another session who lists Staging and
 // sees the token cannot start the update before its user interface has started the watcher.
-std::string StartStaged(const std::wstring& token, const ClientSession& client,
-                        UpdateState& state, const ServiceLog& log) {
+std::string StartStaged(const std::wstring& token, const ClientSession& client, UpdateState& state,
+                        const ServiceLog& log) {
   if (InstallerRuns(state)) return Refuse("an update is already running", log);
   if (state.staged_token.empty() || token != state.staged_token ||
       !SameSession(client, state.staged_for)) {
@@ -107,7 +106,7 @@ std::string StartStaged(const std::wstring& token, const ClientSession& client,
   }
   state.installer = std::move(installer);
   // Started: the same package is not handed over twice.
-  const std::wstring incoming = IncomingFolder() + L"\\" + package;
+  const std::wstring incoming = PathIn(IncomingFolder(), package);
   (void)::DeleteFileW((incoming + kHashSuffix).c_str());
   (void)::DeleteFileW(incoming.c_str());
   RemoveOldStagingFolders(log);

@@ -12,9 +12,9 @@ SERVICE_STATUS_PROCESS ServiceStatus() noexcept {
   const UniqueScHandle service(
       manager ? ::OpenServiceW(manager.get(), kServiceName, SERVICE_QUERY_STATUS) : nullptr);
   DWORD needed = 0;
-  if (!service || !::QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
-                                          reinterpret_cast<BYTE*>(&status), sizeof(status),
-                                          &needed)) {
+  if (!service ||
+      !::QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
+                              reinterpret_cast<BYTE*>(&status), sizeof(status), &needed)) {
     return {};
   }
   return status;

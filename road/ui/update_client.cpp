@@ -35,8 +35,8 @@ UniqueHandle OpenPipe(const TimeLeft& time_left, std::string& failure) {
     const DWORD error = ::GetLastError();
     if (pipe) return pipe;
     if (error != ERROR_PIPE_BUSY) {
-      failure = "no answer: the update service cannot be reached (error " +
-                std::to_string(error) + ")";
+      failure =
+          "no answer: the update service cannot be reached (error " + std::to_string(error) + ")";
       return nullptr;
     }
     if (time_left() == 0) {
@@ -90,8 +90,8 @@ std::string ExchangeWithService(const std::string& request, DWORD timeout_ms) {
       /*security=*/nullptr, /*manual_reset=*/TRUE, /*initial=*/FALSE, /*name=*/nullptr));
   if (!io_event) return "no answer: no event to wait on";
   if (!WritePipe(pipe.get(), io_event.get(), /*stop=*/nullptr, time_left(), request)) {
-    return "no answer: the request could not be sent (error " +
-           std::to_string(::GetLastError()) + ")";
+    return "no answer: the request could not be sent (error " + std::to_string(::GetLastError()) +
+           ")";
   }
   return ReadAnswer(pipe.get(), io_event.get(), time_left);
 }

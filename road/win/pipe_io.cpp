@@ -17,8 +17,8 @@ OVERLAPPED OverlappedOn(HANDLE io_event) noexcept {
 // (ERROR_SUCCESS when it completed at once). False when `stop` (if not null) came first, the
 // time ran out or the operation failed; an operation still under way is cancelled and waited
 // for, since the OVERLAPPED lives on the caller's stack.
-[[nodiscard]] bool FinishPipeIo(HANDLE pipe, OVERLAPPED& overlapped, DWORD begin_error,
-                                HANDLE stop, DWORD timeout_ms, DWORD& bytes) noexcept {
+[[nodiscard]] bool FinishPipeIo(HANDLE pipe, OVERLAPPED& overlapped, DWORD begin_error, HANDLE stop,
+                                DWORD timeout_ms, DWORD& bytes) noexcept {
   if (begin_error != ERROR_SUCCESS && begin_error != ERROR_IO_PENDING) return false;
   const HANDLE events[] = {overlapped.hEvent, stop};
   const DWORD count = stop != nullptr ? 2 : 1;
@@ -42,8 +42,8 @@ bool ConnectPipeClient(HANDLE pipe, HANDLE io_event, HANDLE stop) noexcept {
   return FinishPipeIo(pipe, overlapped, error, stop, INFINITE, bytes);
 }
 
-bool ReadPipe(HANDLE pipe, HANDLE io_event, HANDLE stop, DWORD timeout_ms, char* buffer,
-              DWORD size, DWORD& read) noexcept {
+bool ReadPipe(HANDLE pipe, HANDLE io_event, HANDLE stop, DWORD timeout_ms, char* buffer, DWORD size,
+              DWORD& read) noexcept {
   OVERLAPPED overlapped = OverlappedOn(io_event);
   const BOOL begun = ::ReadFile(pipe, buffer, size, /*read=*/nullptr, &overlapped);
   const DWORD error = begun ? ERROR_SUCCESS : ::GetLastError();

@@ -43,12 +43,17 @@ using UniqueHash = std::unique_ptr<void, HashDestroyer>;
 // A string the shell allocated with CoTaskMemAlloc on the caller's behalf.
 using UniqueCoTaskString = std::unique_ptr<wchar_t, CoTaskMemoryFreer>;
 
-// Begins a directory search for `pattern` with its first entry in `data`. FindFirstFileW
-// reports failure as INVALID_HANDLE_VALUE; it becomes an empty owner.
+// Takes ownership of a search handle; INVALID_HANDLE_VALUE, as FindFirstFileW reports
+// failure, becomes an empty owner.
+[[nodiscard]] inline UniqueFind OwnFind(HANDLE find) noexcept {
+  return UniqueFind(find == INVALID_HANDLE_VALUE ? nullptr : find);
+}
+
+// Begins a directory search for `pattern` with its first entry in `data`; empty when nothing
+// matches or the folder cannot be listed.
 [[nodiscard]] inline UniqueFind FindFirst(const std::wstring& pattern,
                                           WIN32_FIND_DATAW& data) noexcept {
-  const HANDLE find = ::FindFirstFileW(pattern.c_str(), &data);
-  return UniqueFind(find == INVALID_HANDLE_VALUE ? nullptr : find);
+  return OwnFind(::FindFirstFileW(pattern.c_str(), &data));
 }
 
 }  // namespace road

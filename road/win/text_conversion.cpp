@@ -17,9 +17,7 @@ std::string Utf8(const std::wstring& text) {
   return utf8;
 }
 
-std::wstring WidenAscii(const std::string& text) {
-  return std::wstring(text.begin(), text.end());
-}
+std::wstring WidenAscii(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 bool ParseDword(const wchar_t* text, DWORD& out) noexcept {
   if (text == nullptr || *text < L'0' || *text > L'9') return false;

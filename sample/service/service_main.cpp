@@ -64,8 +64,8 @@ void Run(const road::ServiceLog& log) {
       sample::Hooks().AcceptsStop() ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0);
   sample::Hooks().Running();
   g_status.Report(SERVICE_RUNNING, 0);
-  const UniqueHandle pipe_thread = road::StartUpdatePipeThread(
-      g_stop_event.get(), log, [] { sample::Hooks().Answering(); });
+  const UniqueHandle pipe_thread =
+      road::StartUpdatePipeThread(g_stop_event.get(), log, [] { sample::Hooks().Answering(); });
   (void)::WaitForSingleObject(g_stop_event.get(), INFINITE);
   if (pipe_thread) (void)::WaitForSingleObject(pipe_thread.get(), INFINITE);
 }
@@ -81,8 +81,10 @@ void WINAPI ServiceMain(DWORD argc, wchar_t** argv) {
   const road::FolderVerdict folders = road::PrepareUpdateFolders();
   const road::ServiceLog log(folders.trusted);
   if (!folders.trusted) {
-    log.Note(L"The update folders are not the service's own, so every update request is "
-             L"refused: " + folders.reason);
+    log.Note(
+        L"The update folders are not the service's own, so every update request is "
+        L"refused: " +
+        folders.reason);
   }
   Run(log);
   // The handler has already reported the first STOP_PENDING checkpoint.
@@ -102,7 +104,8 @@ int wmain(int argc, wchar_t** argv) {
   const SERVICE_TABLE_ENTRYW table[] = {{name.data(), ServiceMain}, {nullptr, nullptr}};
   if (!::StartServiceCtrlDispatcherW(table)) {
     const DWORD error = ::GetLastError();
-    (void)fwprintf(stderr, L"CorvantaRemoteService %ls runs only as the service \"%ls\" (error %lu)\n",
+    (void)fwprintf(stderr,
+                   L"CorvantaRemoteService %ls runs only as the service \"%ls\" (error %lu)\n",
                    road::OwnVersion().c_str(), road::kServiceName, error);
     return 1;
   }

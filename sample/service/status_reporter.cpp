@@ -7,7 +7,9 @@ namespace {
 // Holds an SRW lock exclusively for its lifetime.
 class ExclusiveLock {
  public:
-  explicit ExclusiveLock(SRWLOCK& lock) noexcept : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
+  explicit ExclusiveLock(SRWLOCK& lock) noexcept : lock_(lock) {
+    ::AcquireSRWLockExclusive(&lock_);
+  }
   ~ExclusiveLock() { ::ReleaseSRWLockExclusive(&lock_); }
   ExclusiveLock(const ExclusiveLock&) = delete;
   ExclusiveLock& operator=(const ExclusiveLock&) = delete;

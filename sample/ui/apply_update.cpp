@@ -40,7 +40,7 @@ road::Answer Ask(const std::string& request, const wchar_t* log_prefix) {
 // process's id while it still runs, so that the id cannot belong to another process yet.
 ProcessHandles StartRelaunchWatcher(const std::wstring& token) {
   const std::wstring staging = road::StagingFolder(token);
-  const std::wstring updater = staging + L"\\" + road::kUpdaterFileName;
+  const std::wstring updater = road::PathIn(staging, road::kUpdaterFileName);
   const std::wstring arguments = std::wstring(updater_contract::kRelaunchSwitch) + L" " +
                                  std::to_wstring(::GetCurrentProcessId()) + L" " + token;
   DWORD error = ERROR_PATH_NOT_FOUND;
@@ -83,8 +83,7 @@ void ApplyUpdateClicked() {
                                              /*parameter=*/nullptr, /*flags=*/0,
                                              /*thread_id=*/nullptr));
   if (!g_update_worker) {
-    NoteInUiLog(L"Could not ask for the update (error " + std::to_wstring(::GetLastError()) +
-                L")");
+    NoteInUiLog(L"Could not ask for the update (error " + std::to_wstring(::GetLastError()) + L")");
   }
 }
 

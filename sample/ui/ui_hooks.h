@@ -7,16 +7,16 @@
 namespace sample {
 
 class UiHooks {
-public:
-    virtual ~UiHooks() = default;
-    // First thing at every start. True: the program ends at once with `exit_code`.
-    virtual bool Launched(int& exit_code) = 0;
-    // Before the window is made, and once it exists.
-    virtual void BeforeWindow() = 0;
-    virtual void WindowShown(HWND window) = 0;
-    // On the update's worker thread, between the service's "staged" answer and the start of
-    // the relaunch watcher.
-    virtual void BeforeWatcher() = 0;
+ public:
+  virtual ~UiHooks() = default;
+  // First thing at every start. True: the program ends at once with `exit_code`.
+  [[nodiscard]] virtual bool Launched(int& exit_code) = 0;
+  // Before the window is made, and once it exists.
+  virtual void BeforeWindow() = 0;
+  virtual void WindowShown(HWND window) = 0;
+  // On the update's worker thread, between the service's "staged" answer and the start of
+  // the relaunch watcher.
+  virtual void BeforeWatcher() = 0;
 };
 
 // The hooks of this build.

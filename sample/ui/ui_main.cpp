@@ -50,7 +50,10 @@ HWND CreateMainWindow(HINSTANCE instance, int show) {
   window_class.cbSize = sizeof(window_class);
   window_class.lpfnWndProc = WindowProc;
   window_class.hInstance = instance;
-  window_class.hCursor = ::LoadCursorW(nullptr, reinterpret_cast<const wchar_t*>(IDC_ARROW));
+  // The API takes a resource id, a colour index and a child window's id where its types say
+  // pointer: the casts are its own convention.
+  window_class.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);  // NOLINT(performance-no-int-to-ptr)
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): a system colour index as the brush
   window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
   window_class.lpszClassName = sample::kUiWindowClass;
   if (::RegisterClassExW(&window_class) == 0) return nullptr;
@@ -58,10 +61,11 @@ HWND CreateMainWindow(HINSTANCE instance, int show) {
       /*ex_style=*/0, sample::kUiWindowClass, Title().c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
       CW_USEDEFAULT, 360, 160, /*parent=*/nullptr, /*menu=*/nullptr, instance, nullptr);
   if (window == nullptr) return nullptr;
-  const auto button_id = reinterpret_cast<HMENU>(static_cast<UINT_PTR>(sample::kApplyUpdateCommand));
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): a child window's id goes where a menu would
+  const auto button_id = reinterpret_cast<HMENU>(UINT_PTR{sample::kApplyUpdateCommand});
   (void)::CreateWindowExW(/*ex_style=*/0, L"BUTTON", L"Apply update",
-                          WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 10, 10, 120, 28, window,
-                          button_id, instance, nullptr);
+                          WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 10, 10, 120, 28, window, button_id,
+                          instance, nullptr);
   (void)::ShowWindow(window, show);
   (void)::UpdateWindow(window);
   return window;

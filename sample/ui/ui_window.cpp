@@ -10,6 +10,7 @@ struct WindowSearch {
 };
 
 BOOL CALLBACK TakeUiWindow(HWND window, LPARAM param) noexcept {
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): EnumWindows hands back FindUiWindow's pointer
   auto* search = reinterpret_cast<WindowSearch*>(param);
   DWORD owner = 0;
   (void)::GetWindowThreadProcessId(window, &owner);

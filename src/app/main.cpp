@@ -29,8 +29,7 @@ namespace {
 // SetProcessMitigationPolicy are load-time imports from kernel32. The
 // image-load policy is known from Windows 10 on; an older one refuses that
 // call and the updater goes on with the other two restrictions.
-__attribute__((no_stack_protector)) void NTAPI RestrictLibrarySearch(PVOID /*module*/,
-                                                                     DWORD reason,
+__attribute__((no_stack_protector)) void NTAPI RestrictLibrarySearch(PVOID /*module*/, DWORD reason,
                                                                      PVOID /*reserved*/) noexcept {
   if (reason != DLL_PROCESS_ATTACH) return;
   (void)::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);

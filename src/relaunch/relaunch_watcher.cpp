@@ -105,8 +105,8 @@ int RunRelaunchWatcher(const std::wstring& process_id_text, const std::wstring& 
   if (product_path.empty()) return 1;
   const std::wstring product_folder = FolderOf(product_path);
 
-  UniqueHandle old_ui = OwnHandle(
-      ::OpenProcess(SYNCHRONIZE, /*inherit=*/FALSE, ProcessIdFromText(process_id_text)));
+  UniqueHandle old_ui =
+      OwnHandle(::OpenProcess(SYNCHRONIZE, /*inherit=*/FALSE, ProcessIdFromText(process_id_text)));
   const WaitResult wait = WaitForOutcomeAndOldUi(std::move(old_ui), token);
   if (!wait.launch) {
     AppendWatcherLogLine(updater_contract::kWatcherGaveUp);

@@ -19,7 +19,8 @@ void AppendWatcherLogLine(const std::string& message) {
   const DWORD length =
       ::GetModuleFileNameW(/*module=*/nullptr, module_path.data(), kModulePathUnits);
   if (length == 0) return;
-  const std::wstring log_path = std::wstring(module_path.data(), length) + updater_contract::kLogSuffix;
+  const std::wstring log_path =
+      std::wstring(module_path.data(), length) + updater_contract::kLogSuffix;
 
   // Append access alone makes every write land at the current end of the
   // file, whatever another writer did since it was opened.

@@ -50,9 +50,9 @@ std::wstring ReadUpdateStatus() {
     // Zero-filled with spare room, so data stored without its own NUL ends.
     std::vector<wchar_t> buffer(size_bytes / sizeof(wchar_t) + 2, L'\0');
     DWORD type = 0;
-    const LSTATUS status = ::RegQueryValueExW(key.get(), kStatusValueName, /*reserved=*/nullptr,
-                                              &type, reinterpret_cast<BYTE*>(buffer.data()),
-                                              &size_bytes);
+    const LSTATUS status =
+        ::RegQueryValueExW(key.get(), kStatusValueName, /*reserved=*/nullptr, &type,
+                           reinterpret_cast<BYTE*>(buffer.data()), &size_bytes);
     if (status == ERROR_SUCCESS) {
       if (type != REG_SZ) return {};
       return std::wstring(buffer.data());  // up to the first NUL
@@ -64,7 +64,8 @@ std::wstring ReadUpdateStatus() {
 
 UpdateOutcome OutcomeForToken(const std::wstring& record, const std::wstring& token) {
   const std::wstring token_prefix = token + updater_contract::kRecordSeparator;
-  if (record == token_prefix + updater_contract::kCompletedOutcome) return UpdateOutcome::kCompleted;
+  if (record == token_prefix + updater_contract::kCompletedOutcome)
+    return UpdateOutcome::kCompleted;
   const std::wstring failure_prefix = token_prefix + updater_contract::kFailedKeyword;
   if (record.compare(0, failure_prefix.size(), failure_prefix) == 0) return UpdateOutcome::kFailed;
   return UpdateOutcome::kNone;

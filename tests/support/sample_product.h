@@ -16,6 +16,7 @@
 #include "shared/unique_handles.h"
 #include "shared/updater_contract.h"
 #include "support/wine_helpers.h"
+#include "support/world_test.h"
 #include "ui/service_status.h"
 #include "win/machine_registry.h"
 
@@ -110,12 +111,6 @@ inline bool IsStillRunning(HANDLE process) {
   return ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
 }
 
-// One line of the watcher log as the file holds it.
-inline std::string WatcherLine(const std::string& text) { return text + "\r\n"; }
-inline std::string LaunchLine(DWORD pid, DWORD exit_code) {
-  return WatcherLine(updater_contract::kWatcherLaunchPid + std::to_string(pid) +
-                     updater_contract::kWatcherLaunchExit + std::to_string(exit_code));
-}
 
 // The process ids of a watcher log's launch lines, in order.
 inline std::vector<DWORD> LaunchedIds(const std::string& log) {

@@ -40,7 +40,8 @@ TEST(RoadRequests, OnlyAClientOfTheStagingSessionMayStartTheUpdate) {
     state.staged_token = std::wstring(kToken, kToken + sizeof(kToken) - 1);
     state.staged_package = L"CorvantaRemote-2.0.0.msi";
     state.staged_for = c.staged_for;
-    const std::string answer = road::AnswerRequest(line, /*well_formed=*/true, c.client, state, log);
+    const std::string answer =
+        road::AnswerRequest(line, /*well_formed=*/true, c.client, state, log);
     EXPECT_EQ(answer.substr(0, std::string(c.answer).size()), c.answer);
   }
 }

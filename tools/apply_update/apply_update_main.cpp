@@ -25,8 +25,8 @@
 #include "apply_update/update_timeline.h"
 #include "apply_update/updater_label.h"
 #include "contract/road_contract.h"
-#include "win/text_conversion.h"
 #include "ui/ui_window.h"
+#include "win/text_conversion.h"
 
 namespace {
 

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <optional>
 
 #include "apply_update/updater_label.h"
@@ -20,10 +21,12 @@ namespace {
 // The value after `prefix` on the first noted log line that starts with it.
 [[nodiscard]] std::optional<std::wstring> FindLogValue(const UpdateTimeline& timeline,
                                                        const std::wstring& prefix) {
-  for (const std::wstring& line : timeline.LogLines()) {
-    if (line.compare(0, prefix.size(), prefix) == 0) return line.substr(prefix.size());
-  }
-  return std::nullopt;
+  const std::vector<std::wstring>& lines = timeline.LogLines();
+  const auto found = std::find_if(lines.begin(), lines.end(), [&](const std::wstring& line) {
+    return line.compare(0, prefix.size(), prefix) == 0;
+  });
+  if (found == lines.end()) return std::nullopt;
+  return found->substr(prefix.size());
 }
 
 // The service's last answer in the UI's log: to the request to start the update once it was

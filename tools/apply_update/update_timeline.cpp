@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <utility>
@@ -11,9 +12,9 @@
 #include "common/process_list.h"
 #include "common/watcher_launch.h"
 #include "contract/road_contract.h"
-#include "shared/updater_contract.h"
 #include "contract/road_paths.h"
 #include "contract/status_record.h"
+#include "shared/updater_contract.h"
 
 namespace apply_update {
 
@@ -24,10 +25,8 @@ constexpr const wchar_t* kWatchedNames[] = {updater_contract::kUpdaterFileName, 
                                             L"CorvantaRemoteService.exe"};
 
 [[nodiscard]] bool IsWatchedName(const std::wstring& name) noexcept {
-  for (const wchar_t* watched : kWatchedNames) {
-    if (tools::SameName(name, watched)) return true;
-  }
-  return false;
+  return std::any_of(std::begin(kWatchedNames), std::end(kWatchedNames),
+                     [&](const wchar_t* watched) { return tools::SameName(name, watched); });
 }
 
 [[nodiscard]] std::wstring Number(DWORD value) { return std::to_wstring(value); }
@@ -176,7 +175,7 @@ void UpdateTimeline::NoteEndedProcesses() {
 // Follows each watched process not yet followed, naming the process that started it.
 void UpdateTimeline::NoteNewProcesses() {
   std::map<DWORD, tools::ProcessEntry> entries;
-  for (tools::ProcessEntry& entry : tools::RunningProcesses()) entries[entry.pid] = entry;
+  for (const tools::ProcessEntry& entry : tools::RunningProcesses()) entries[entry.pid] = entry;
   for (const auto& [pid, found] : entries) {
     if (!IsWatchedName(found.exe_name) || processes_.count(pid) != 0) continue;
     const auto followed = processes_.find(found.parent);

@@ -2,8 +2,10 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
+#include <iterator>
 
 #include "common/process_list.h"
 #include "contract/road_contract.h"
@@ -67,13 +69,13 @@ bool UpdateObserver::Ready() const noexcept {
 
 std::vector<UpdateObserver::Watch> UpdateObserver::Unmarked(HANDLE process, double& ended,
                                                             Moments& moments) {
+  const Watch all[] = {Watch{process, &ended}, Watch{host_.get(), &moments.host_ended},
+                       Watch{ui_.get(), &moments.ui_ended},
+                       Watch{msiexec_.get(), &moments.msiexec_ended},
+                       Watch{record_changed_.get(), &moments.record}};
   std::vector<Watch> watches;
-  for (const Watch watch :
-       {Watch{process, &ended}, Watch{host_.get(), &moments.host_ended},
-        Watch{ui_.get(), &moments.ui_ended}, Watch{msiexec_.get(), &moments.msiexec_ended},
-        Watch{record_changed_.get(), &moments.record}}) {
-    if (watch.handle != nullptr && *watch.mark < 0) watches.push_back(watch);
-  }
+  std::copy_if(std::begin(all), std::end(all), std::back_inserter(watches),
+               [](const Watch& watch) { return watch.handle != nullptr && *watch.mark < 0; });
   return watches;
 }
 
@@ -85,8 +87,9 @@ double UpdateObserver::Follow(const Clock& clock, HANDLE process, Moments& momen
       return -1;
     }
     const std::vector<Watch> watches = Unmarked(process, ended, moments);
-    std::vector<HANDLE> handles;
-    for (const Watch& watch : watches) handles.push_back(watch.handle);
+    std::vector<HANDLE> handles(watches.size());
+    std::transform(watches.begin(), watches.end(), handles.begin(),
+                   [](const Watch& watch) { return watch.handle; });
     const bool look_for_msiexec = moments.host_ended >= 0 && !msiexec_;
     const bool look_at_service = moments.msiexec_ended >= 0 && moments.running < 0;
     // Woken each second at least, so that the give-up time is kept.

@@ -37,9 +37,9 @@ std::vector<std::wstring> LogTail::NewLines() {
   }
   LARGE_INTEGER offset = {};
   offset.QuadPart = offset_;
-  char buffer[4096];
-  DWORD read = 0;
   if (file && ::SetFilePointerEx(file.get(), offset, /*new_position=*/nullptr, FILE_BEGIN)) {
+    char buffer[4096];
+    DWORD read = 0;
     while (::ReadFile(file.get(), buffer, sizeof(buffer), &read, /*overlapped=*/nullptr) &&
            read > 0) {
       partial_line_.append(buffer, read);
