@@ -26,7 +26,7 @@ class UpdateEndToEnd : public ProductUpdate {
 
     const UpdateRun update = RunUpdate(package);
 
-    ExpectFailed(update, kFailedKeyword + reason + kLogPathSeparator + log);
+    ExpectOutcome(update, 1, kFailedKeyword + reason + kLogPathSeparator + log);
     EXPECT_EQ(FileExistsAt(package), package_name != L"missing.msi");
     EXPECT_TRUE(FileExistsAt(log));
     ExpectRelaunched(update, version_afterwards);
@@ -135,7 +135,8 @@ TEST_F(UpdateEndToEnd, ServiceThatWillNotStopStopsTheUpdateBeforeAnythingChanges
 
   const UpdateRun update = RunUpdate(package);
 
-  ExpectFailed(update, kFailedKeyword + std::wstring(L"Service did not exit before installation"));
+  ExpectOutcome(update, 1,
+                kFailedKeyword + std::wstring(L"Service did not exit before installation"));
   // Nothing was ended or installed: the old UI still runs, the watcher gave up.
   EXPECT_FALSE(FileExistsAt(package + updater_contract::kLogSuffix));
   EXPECT_TRUE(FileExistsAt(package));
@@ -154,8 +155,9 @@ TEST_F(UpdateEndToEnd, ServiceThatWillNotStartAfterwardsIsReportedWithTheInstall
 
   const UpdateRun update = RunUpdate(package);
 
-  ExpectFailed(update, updater_contract::kRestartFailedPrefix +
-                           std::wstring(updater_contract::kCompletedOutcome));
+  ExpectOutcome(
+      update, 1,
+      updater_contract::kRestartFailedPrefix + std::wstring(updater_contract::kCompletedOutcome));
   // The installation itself completed: the package is gone and version 2's program is started
   // again, while the service stays stopped.
   EXPECT_FALSE(FileExistsAt(package));
