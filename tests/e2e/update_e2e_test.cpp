@@ -115,9 +115,9 @@ TEST_F(UpdateEndToEnd, PackageThatFailsLateIsReportedWithTheInstallersLog) {
 
   const UpdateRun update = RunUpdate(package);
 
-  ExpectFailed(update, updater_contract::kRestartFailedPrefix + (kFailedKeyword +
-                                                                 std::wstring(L"MSI exit 1627") +
-                                                                 kLogPathSeparator + log));
+  ExpectOutcome(update, 1,
+                updater_contract::kRestartFailedPrefix +
+                    (kFailedKeyword + std::wstring(L"MSI exit 1627") + kLogPathSeparator + log));
   EXPECT_TRUE(FileExistsAt(package));
   EXPECT_TRUE(FileExistsAt(log));
   // Wine's part: the product's folder is gone with both versions (ERROR_DIRECTORY).
