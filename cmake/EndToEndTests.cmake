@@ -9,7 +9,8 @@ target_link_libraries(e2e_tests PRIVATE updater_core corvanta_road sample_ui_win
 target_precompile_headers(e2e_tests REUSE_FROM windows_tests)
 target_compile_options(e2e_tests PRIVATE -O0)
 target_link_options(e2e_tests PRIVATE -static)
-add_dependencies(e2e_tests RemoteUpdater sample_msi sample_run sample_apply_update planted_library)
+add_dependencies(e2e_tests RemoteUpdater sample_msi sample_run sample_trust_root sample_apply_update
+  test_publisher_packages planted_library)
 
 # A library that marks where it was loaded, planted beside the updater under
 # the names of system libraries.

@@ -44,6 +44,10 @@ inline constexpr wchar_t kFolderSddl[] =
 // Incoming: owned by SYSTEM; SYSTEM and Administrators full control, Users no access, so that
 // no user can read, add or swap a pending package.
 inline constexpr wchar_t kIncomingSddl[] = L"O:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+// The staged copy of a package: as Incoming, no entry for Users. Neither mode of the updater
+// reads it as the user (the watcher never opens it), and no user can then hold it open so
+// that it cannot be removed.
+inline constexpr wchar_t kStagedPackageSddl[] = L"O:SYD:P(A;;FA;;;SY)(A;;FA;;;BA)";
 // The watcher log: Users read and append (FILE_APPEND_DATA), never rewrite, delete or change
 // its access list, so that the watcher's lines stay as written.
 inline constexpr wchar_t kWatcherLogSddl[] = L"O:SYD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x0012008d;;;BU)";

@@ -18,6 +18,8 @@ if(NOT CORVANTA_TEST_PUBLISHER)
 endif()
 
 set(CORVANTA_TEST_PUBLISHER_DIR ${CMAKE_BINARY_DIR}/test-publisher)
+# The sample signs its packages with the pinned publisher (sample/CMakeLists.txt).
+set(CORVANTA_TEST_PUBLISHER_DIR ${CORVANTA_TEST_PUBLISHER_DIR} PARENT_SCOPE)
 execute_process(
   COMMAND ${CMAKE_CURRENT_LIST_DIR}/make_test_publisher ${CORVANTA_TEST_PUBLISHER_DIR}
   RESULT_VARIABLE made ERROR_VARIABLE complaint)
@@ -38,12 +40,18 @@ target_compile_definitions(corvanta_road PUBLIC
 # A removed folder is made again, with new keys, and the road compiled with the new pin.
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${thumbprint_file})
 
-# The sample's version 2 package, signed through scripts/sign as a release signs it: by the
-# pinned publisher, by another publisher under the same root, and by one under a root that no
-# test trusts.
-set(unsigned_package ${CMAKE_BINARY_DIR}/sample/msi/CorvantaRemote-2.0.0.msi)
+# The sample's version 2 package, unsigned as wixl built it, signed through scripts/sign by
+# another publisher under the same root and by one under a root that no test trusts. The
+# sample signs its own packages with the pinned publisher. The test root is trusted by every
+# sample prefix (scripts/sample-prefix), which finds it as sample/trusted-roots/*.der.
+set(unsigned_package ${CMAKE_BINARY_DIR}/sample/msi/unsigned/CorvantaRemote-2.0.0.msi)
+set(trusted_root ${CMAKE_BINARY_DIR}/sample/trusted-roots/test-root.der)
+add_custom_command(OUTPUT ${trusted_root}
+  COMMAND ${CMAKE_COMMAND} -E copy ${CORVANTA_TEST_PUBLISHER_DIR}/root.der ${trusted_root}
+  DEPENDS ${CORVANTA_TEST_PUBLISHER_DIR}/root.der
+  VERBATIM)
 set(signed_packages "")
-foreach(signer publisher other-publisher stranger)
+foreach(signer other-publisher stranger)
   set(signed ${CORVANTA_TEST_PUBLISHER_DIR}/signed/CorvantaRemote-2.0.0-${signer}.msi)
   add_custom_command(OUTPUT ${signed}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CORVANTA_TEST_PUBLISHER_DIR}/signed
@@ -59,6 +67,23 @@ foreach(signer publisher other-publisher stranger)
     VERBATIM)
   list(APPEND signed_packages ${signed})
 endforeach()
+# The updater signed by the pinned publisher: the tests change a byte of a copy, since Wine
+# finds a changed executable, though not a changed package.
+set(signed_updater ${CORVANTA_TEST_PUBLISHER_DIR}/signed/RemoteUpdater.exe)
+add_custom_command(OUTPUT ${signed_updater}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CORVANTA_TEST_PUBLISHER_DIR}/signed
+  COMMAND ${CMAKE_COMMAND} -E rm -f ${signed_updater}
+  COMMAND ${CMAKE_COMMAND} -E env
+          REMOTEUPDATER_SIGN_PKCS12=${CORVANTA_TEST_PUBLISHER_DIR}/publisher.p12
+          REMOTEUPDATER_SIGN_PASSWORD=
+          --unset=REMOTEUPDATER_SIGN_TIMESTAMP_URL --unset=REMOTEUPDATER_SIGN_TSA_CERTS
+          ${PROJECT_SOURCE_DIR}/scripts/sign --test-signature $<TARGET_FILE:RemoteUpdater>
+          ${signed_updater}
+  DEPENDS RemoteUpdater ${CORVANTA_TEST_PUBLISHER_DIR}/publisher.p12
+          ${PROJECT_SOURCE_DIR}/scripts/sign
+  COMMENT "Signing the updater as the test publisher"
+  VERBATIM)
+list(APPEND signed_packages ${signed_updater})
 # Part of every build: the Windows tests read them, and the road knows no test target.
-add_custom_target(test_publisher_packages ALL DEPENDS ${signed_packages})
+add_custom_target(test_publisher_packages ALL DEPENDS ${signed_packages} ${trusted_root})
 add_dependencies(test_publisher_packages sample_demo_msi)

@@ -96,6 +96,14 @@ ProductPins ThisProductsPins() {
   return pins;
 }
 
+bool IsNotNewerThanInstalled(const std::wstring& product_version,
+                             const std::optional<std::wstring>& installed) {
+  if (!installed) return false;
+  const std::optional<ProductVersion> package = ParseProductVersion(product_version);
+  const std::optional<ProductVersion> current = ParseProductVersion(*installed);
+  return package && current && !IsLaterVersion(*package, *current);
+}
+
 TrustDecision DecidePackageTrust(const PackageTrustFacts& found, const ProductPins& pins) {
   std::string refusal = SignatureRefusal(found.signature);
   if (!refusal.empty()) return Refused(refusal);

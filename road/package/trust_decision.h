@@ -57,4 +57,10 @@ struct TrustDecision {
 [[nodiscard]] TrustDecision DecidePackageTrust(const PackageTrustFacts& found,
                                                const ProductPins& pins);
 
+// Whether a package of `product_version` can no longer update the product installed at
+// `installed` (rule 5 above refuses it for good): both versions readable and the package's not
+// later. Nothing installed, or a version that cannot be read, gives false.
+[[nodiscard]] bool IsNotNewerThanInstalled(const std::wstring& product_version,
+                                           const std::optional<std::wstring>& installed);
+
 }  // namespace road

@@ -2,15 +2,27 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cwchar>
+#include <optional>
+#include <vector>
 
 #include "contract/road_contract.h"
 #include "contract/road_paths.h"
+#include "package/installed_version.h"
+#include "package/package_properties.h"
+#include "package/publisher_pins.h"
+#include "package/trust_decision.h"
 #include "win/road_handles.h"
 
 namespace road {
 
 namespace {
+
+struct Delivery {
+  std::wstring package;  // <name>.msi
+  ULONGLONG written;     // when its .sha256 file was written
+};
 
 [[nodiscard]] ULONGLONG Ticks(const FILETIME& time) noexcept {
   return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
@@ -20,25 +32,62 @@ namespace {
   return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-}  // namespace
-
-std::wstring FindPendingPackage() {
+// The complete deliveries in Incoming, the one written last first.
+[[nodiscard]] std::vector<Delivery> Deliveries() {
+  std::vector<Delivery> found;
   const std::wstring incoming = IncomingFolder();
-  if (incoming.empty()) return L"";
+  if (incoming.empty()) return found;
   WIN32_FIND_DATAW data = {};
   const UniqueFind find = FindFirst(incoming + L"\\*.msi" + kHashSuffix, data);
-  std::wstring newest;
-  ULONGLONG newest_time = 0;
   for (bool more = find != nullptr; more; more = ::FindNextFileW(find.get(), &data) != FALSE) {
     std::wstring package = data.cFileName;
     package.resize(package.size() - std::wcslen(kHashSuffix));
-    const ULONGLONG written = Ticks(data.ftLastWriteTime);
-    if (Exists(PathIn(incoming, package)) && (newest.empty() || written >= newest_time)) {
-      newest = package;
-      newest_time = written;
-    }
+    if (Exists(PathIn(incoming, package))) found.push_back({package, Ticks(data.ftLastWriteTime)});
   }
-  return newest;
+  std::stable_sort(found.begin(), found.end(),
+                   [](const Delivery& a, const Delivery& b) { return a.written > b.written; });
+  return found;
+}
+
+// Removes `package` from Incoming, with its .sha256 file, when the installed product is at
+// its version or later; true when it did.
+bool RemoveIfInstalled(const std::wstring& package, const std::optional<std::wstring>& installed,
+                       const ServiceLog& log) {
+  const std::wstring path = PathIn(IncomingFolder(), package);
+  PackageProperties properties;
+  if (!ReadPackageProperties(path, &properties) ||
+      !IsNotNewerThanInstalled(properties.product_version, installed)) {
+    return false;
+  }
+  (void)::DeleteFileW((path + kHashSuffix).c_str());
+  (void)::DeleteFileW(path.c_str());
+  log.Note(L"Removed " + package + L" from Incoming: its version " + properties.product_version +
+           L" is installed already or older than the installed " + installed.value_or(L""));
+  return true;
+}
+
+// The installed product's version, as RemoveIfInstalled takes it: nothing when it cannot be
+// read or no version is installed, which keeps every package.
+[[nodiscard]] std::optional<std::wstring> InstalledVersion() {
+  std::optional<std::wstring> installed;
+  if (!ReadInstalledVersion(kProductUpgradeCode, &installed)) return std::nullopt;
+  return installed;
+}
+
+}  // namespace
+
+std::wstring FindPendingPackage(const ServiceLog& log) {
+  const std::optional<std::wstring> installed = InstalledVersion();
+  for (const Delivery& delivery : Deliveries()) {
+    if (!RemoveIfInstalled(delivery.package, installed, log)) return delivery.package;
+  }
+  return L"";
+}
+
+void RemoveInstalledPackages(const ServiceLog& log) {
+  const std::optional<std::wstring> installed = InstalledVersion();
+  for (const Delivery& delivery : Deliveries())
+    (void)RemoveIfInstalled(delivery.package, installed, log);
 }
 
 }  // namespace road

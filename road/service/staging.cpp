@@ -8,6 +8,7 @@
 #include "service/package_hash.h"
 #include "service/road_folders.h"
 #include "service/safe_removal.h"
+#include "service/staged_package_check.h"
 #include "shared/unique_handles.h"
 #include "win/own_image.h"
 #include "win/road_handles.h"
@@ -27,13 +28,51 @@ namespace {
   return false;
 }
 
+// Writes everything `from` holds to `to`; false when a read or a write fails.
+[[nodiscard]] bool CopyContents(HANDLE from, HANDLE to) {
+  std::vector<char> buffer(64 * 1024);
+  DWORD read = 0;
+  while (::ReadFile(from, buffer.data(), static_cast<DWORD>(buffer.size()), &read,
+                    /*overlapped=*/nullptr)) {
+    if (read == 0) return true;
+    DWORD written = 0;
+    if (!::WriteFile(to, buffer.data(), read, &written, /*overlapped=*/nullptr) ||
+        written != read) {
+      return false;
+    }
+  }
+  return false;
+}
+
+// Copies the package `from` to `to`, which must not exist yet, made with
+// kStagedPackageSddl from the start, so that no user can open the copy at any moment; false,
+// noted in `log`, when it cannot.
+[[nodiscard]] bool CopyPackage(const std::wstring& from, const std::wstring& to,
+                               const ServiceLog& log) {
+  const UniqueLocal<void> descriptor = DescriptorFromSddl(kStagedPackageSddl);
+  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.get(),
+                                    /*bInheritHandle=*/FALSE};
+  const UniqueHandle source =
+      OwnHandle(::CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ, /*security=*/nullptr,
+                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, /*template_file=*/nullptr));
+  const UniqueHandle copy =
+      source && descriptor ? OwnHandle(::CreateFileW(to.c_str(), GENERIC_WRITE, /*share=*/0,
+                                                     &attributes, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                                     /*template_file=*/nullptr))
+                           : nullptr;
+  if (copy && CopyContents(source.get(), copy.get())) return true;
+  const DWORD error = ::GetLastError();
+  log.Note(L"Could not copy " + from + L" to " + to + L" (error " + std::to_wstring(error) + L")");
+  return false;
+}
+
 // Copies the updater beside this service and the package into the new staging folder.
 [[nodiscard]] bool CopyFiles(const std::wstring& package, const std::wstring& staging,
                              const ServiceLog& log) {
   // Empty when this service's folder is unknown: nothing is then copied.
   const std::wstring updater = PathIn(OwnFolder(), kUpdaterFileName);
   if (!CopyNew(updater, PathIn(staging, kUpdaterFileName), log) ||
-      !CopyNew(PathIn(IncomingFolder(), package), PathIn(staging, package), log)) {
+      !CopyPackage(PathIn(IncomingFolder(), package), PathIn(staging, package), log)) {
     return false;
   }
   log.Note(L"Staged " + package + L" and " + kUpdaterFileName + L" in " + staging);
@@ -70,6 +109,8 @@ std::string FillStagingFolder(const std::wstring& package, const std::wstring& s
                               const ServiceLog& log) {
   if (!CopyFiles(package, staging, log)) return "staging failed";
   if (!PackageHashMatches(package, staging, log)) return "package hash mismatch";
+  std::string refusal = WhyStagedPackageIsRefused(PathIn(staging, package), log);
+  if (!refusal.empty()) return refusal;
   if (!CreateWatcherLog(staging)) return "staging failed";
   return "";
 }

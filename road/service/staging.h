@@ -12,9 +12,11 @@ namespace road {
 
 // Makes Staging\<token> and fills it: a copy of the updater that sits beside this service and
 // of the pending `package` from Incoming, the copy's SHA-256 checked against the package's
-// .sha256 file, and the watcher log, which the watcher may only append to. Returns why it
-// could not ("staging failed", "package hash mismatch"), the folder then removed again, or
-// empty. Each step is noted in `log`.
+// .sha256 file (the download's integrity, nothing more), the copy judged by its signature,
+// publisher, product and version (staged_package_check.h), and the watcher log, which the
+// watcher may only append to. Returns why it could not ("staging failed", "package hash
+// mismatch", a trust refusal), the folder then removed again, or empty. Each step is noted
+// in `log`.
 [[nodiscard]] std::string StageUpdate(const std::wstring& package, const std::wstring& token,
                                       const ServiceLog& log);
 

@@ -5,6 +5,7 @@
 #include "contract/road_contract.h"
 #include "contract/road_paths.h"
 #include "service/pending_package.h"
+#include "service/staged_package_check.h"
 #include "service/staging.h"
 #include "service/update_facts.h"
 #include "service/update_preflight.h"
@@ -47,7 +48,7 @@ std::string StagePendingUpdate(const ClientSession& client, UpdateState& state,
                                const ServiceLog& log) {
   if (InstallerRuns(state)) return Refuse("an update is already running", log);
   DropStagedUpdate(state, log);
-  const std::wstring package = FindPendingPackage();
+  const std::wstring package = FindPendingPackage(log);
   if (package.empty()) return Refuse("no pending package", log);
   // Asked before staging too, so that the user interface starts no watcher for an update that
   // is refused anyway; asked again before the start, since the machine may change meanwhile.
@@ -93,8 +94,10 @@ std::string StartStaged(const std::wstring& token, const ClientSession& client, 
   const std::wstring package = std::move(state.staged_package);
   state.staged_token.clear();
   state.staged_package.clear();
-  const std::string cannot_run =
-      WhyUpdateCannotRunNow(client, StagingFolder(token) + L"\\" + package);
+  const std::wstring staged = PathIn(StagingFolder(token), package);
+  std::string cannot_run = WhyUpdateCannotRunNow(client, staged);
+  // Judged again right before the start: the installed version may have changed since.
+  if (cannot_run.empty()) cannot_run = WhyStagedPackageIsRefused(staged, log);
   if (!cannot_run.empty()) {
     RemoveStagingFolderOf(token, log);
     return Refuse(cannot_run, log);
@@ -105,10 +108,8 @@ std::string StartStaged(const std::wstring& token, const ClientSession& client, 
     return Refuse("installer mode could not start", log);
   }
   state.installer = std::move(installer);
-  // Started: the same package is not handed over twice.
-  const std::wstring incoming = PathIn(IncomingFolder(), package);
-  (void)::DeleteFileW((incoming + kHashSuffix).c_str());
-  (void)::DeleteFileW(incoming.c_str());
+  // The package stays in Incoming: a failed update can be tried again from it, and once the
+  // update has installed it, RemoveInstalledPackages takes it away.
   RemoveOldStagingFolders(log);
   return kStartedAnswer + Utf8(token);
 }

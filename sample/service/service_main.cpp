@@ -11,6 +11,7 @@
 #include <string>
 
 #include "contract/road_contract.h"
+#include "service/pending_package.h"
 #include "service/road_folders.h"
 #include "service/service_hooks.h"
 #include "service/service_log.h"
@@ -85,6 +86,9 @@ void WINAPI ServiceMain(DWORD argc, wchar_t** argv) {
         L"The update folders are not the service's own, so every update request is "
         L"refused: " +
         folders.reason);
+  } else {
+    // An update that completed left its package in Incoming: it goes now, before any request.
+    road::RemoveInstalledPackages(log);
   }
   Run(log);
   // The handler has already reported the first STOP_PENDING checkpoint.

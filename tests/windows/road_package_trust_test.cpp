@@ -4,9 +4,9 @@
 // Wine does not check revocation and passes a changed MSI (docs/wine.md): those rules show in
 // the data rows only.
 #include <gtest/gtest.h>
-#include <windows.h>
-#include <wincrypt.h>
 #include <msiquery.h>
+#include <wincrypt.h>
+#include <windows.h>
 
 #include <fstream>
 #include <memory>
@@ -227,9 +227,12 @@ TEST(RoadPackageFiles, SignaturesCountOnlyFromThePinnedPublisherUnderATrustedRoo
   for (const auto& c : cases) {
     const std::wstring signer = c.signer;
     SCOPED_TRACE(signer.empty() ? "unsigned" : Narrow(signer));
+    // The sample's build signs its packages as the pinned publisher and keeps them unsigned too.
     const road::PackageCheck check = road::CheckPackage(
-        signer.empty() ? SamplePackage(L"CorvantaRemote-2.0.0.msi")
-                       : TestPublisherFile(L"signed\\CorvantaRemote-2.0.0-" + signer + L".msi"));
+        signer.empty() ? SamplePackage(L"unsigned\\CorvantaRemote-2.0.0.msi")
+        : signer == L"publisher"
+            ? SamplePackage(L"CorvantaRemote-2.0.0.msi")
+            : TestPublisherFile(L"signed\\CorvantaRemote-2.0.0-" + signer + L".msi"));
     EXPECT_EQ(check.found.signature.verdict, c.verdict);
     EXPECT_EQ(check.found.signature.chain_errors, c.chain);
     EXPECT_EQ(check.found.signature.signer_thumbprint,
@@ -238,6 +241,24 @@ TEST(RoadPackageFiles, SignaturesCountOnlyFromThePinnedPublisherUnderATrustedRoo
     EXPECT_EQ(check.decision.reason, c.reason);
     EXPECT_EQ(check.decision.accepted, c.reason[0] == '\0');
   }
+}
+
+// Wine finds a changed executable, though not a changed package (which Windows refuses too):
+// the updater, signed by the pinned publisher, passes the signature and the pin and is refused
+// as no package of the product; with one byte of its code changed, by its signature.
+TEST(RoadPackageFiles, ChangedSignedFileIsRefusedByItsSignature) {
+  ASSERT_TRUE(TrustRoot(TestPublisherFile(L"root.der")));
+  const std::wstring signed_updater =
+      CopyInto(TestPublisherFile(L"signed\\RemoteUpdater.exe"), MakeScratchFolder(L"Signed"));
+  const std::wstring changed = CopyInto(signed_updater, MakeScratchFolder(L"Changed"));
+  ASSERT_FALSE(changed.empty());
+  {
+    std::fstream file(Narrow(changed), std::ios::binary | std::ios::in | std::ios::out);
+    file.seekp(4096);
+    file.put('\xcc');
+  }
+  EXPECT_EQ(road::CheckPackage(signed_updater).decision.reason, "package is not of this product");
+  EXPECT_EQ(road::CheckPackage(changed).decision.reason, "package was changed after it was signed");
 }
 
 TEST(RoadPackageFiles, InstalledVersionComesFromTheWindowsInstaller) {
