@@ -10,17 +10,19 @@
 #include <tlhelp32.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "support/registry_access.h"
-#include "support/sample_product.h"
-#include "ui/update_client.h"
 #include "contract/road_paths.h"
 #include "contract/status_record.h"
+#include "service/package_hash.h"
+#include "support/registry_access.h"
+#include "support/sample_product.h"
 #include "ui/ui_window.h"
+#include "ui/update_client.h"
 
 inline constexpr DWORD kModeTimeoutMs = 180000;
 inline constexpr DWORD kAnswerTimeoutMs = 30000;
@@ -131,6 +133,14 @@ class ProductUpdate : public ::testing::Test {
     const std::wstring built = SampleFolder() + L"\\msi\\" + name;
     if (!FileExistsAt(built)) return packages_ + L"\\" + name;
     return CopyInto(built, packages_);
+  }
+
+  // The road's administrator step for any file: `source` lands in the service's Incoming
+  // folder as `package`, with a .sha256 file that matches it.
+  void PlaceDelivery(const std::wstring& source, const std::wstring& package) const {
+    const std::wstring placed = CopyInto(source, road::IncomingFolder(), package);
+    ASSERT_FALSE(placed.empty()) << Narrow(source);
+    std::ofstream(Narrow(placed + road::kHashSuffix)) << road::Sha256OfFile(placed) << "\n";
   }
 
   // The road's administrator step: `package` of the sample's build, with the .sha256 file of

@@ -26,6 +26,11 @@ inline std::wstring WindowsPathFromEnvironment(const char* variable) {
 
 inline std::wstring UpdaterExecutable() { return WindowsPathFromEnvironment("REMOTEUPDATER_EXE"); }
 inline std::wstring SampleFolder() { return WindowsPathFromEnvironment("CORVANTA_SAMPLE_DIR"); }
+// A file of the test publishers' folder, which the build makes beside RemoteUpdater.exe.
+inline std::wstring TestPublisherFile(const std::wstring& name) {
+  const std::wstring updater = UpdaterExecutable();
+  return updater.substr(0, updater.find_last_of(L'\\')) + L"\\test-publisher\\" + name;
+}
 
 // A fresh, empty folder on the prefix's own drive, named after `name`.
 inline std::wstring MakeScratchFolder(const std::wstring& name) {

@@ -159,12 +159,6 @@ TEST(RoadPackageTrust, EachRuleRefusesAlone) {
   }
 }
 
-// The test publishers' folder, which the build makes beside RemoteUpdater.exe.
-std::wstring TestPublisherFile(const std::wstring& name) {
-  const std::wstring updater = UpdaterExecutable();
-  return updater.substr(0, updater.find_last_of(L'\\')) + L"\\test-publisher\\" + name;
-}
-
 std::wstring SamplePackage(const std::wstring& name) { return SampleFolder() + L"\\msi\\" + name; }
 
 std::wstring ThumbprintInFile(const std::wstring& name) {

@@ -1,0 +1,58 @@
+// Packages the service must not install, delivered to Incoming as a download would bring them
+// (with a .sha256 file that matches): a click on "Apply update" gets the refusal with its
+// reason, and nothing of version 1 is stopped or ended. The prefix trusts the test root; the
+// package that completes is covered by the road's other cases.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "contract/road_paths.h"
+#include "e2e/product_update.h"
+
+namespace {
+
+class PackageTrust : public ProductUpdate {};
+
+TEST_F(PackageTrust, PackagesThatFailARuleAreRefusedBeforeAnythingStops) {
+  const std::wstring built = SampleFolder() + L"\\msi\\";
+  const std::wstring signed_by = TestPublisherFile(L"signed\\CorvantaRemote-2.0.0-");
+  const struct {
+    const char* name;
+    std::wstring source;
+    const char* answer;  // the refusal's reason
+  } cases[] = {
+      {"unsigned", built + L"unsigned\\CorvantaRemote-2.0.0.msi", "package is not signed"},
+      {"another publisher under the trusted root", signed_by + L"other-publisher.msi",
+       "package is not signed by the product's publisher"},
+      {"a publisher under an untrusted root", signed_by + L"stranger.msi",
+       "package signature does not chain to a trusted root"},
+      {"another product's UpgradeCode", built + L"CorvantaRemote-2.0.0-foreign.msi",
+       "package is not of this product"},
+      // Never offered: it leaves Incoming as soon as the service looks for a package.
+      {"the installed version", built + L"CorvantaRemote-1.0.0.msi", "no pending package"},
+  };
+  const std::wstring delivered = road::PathIn(road::IncomingFolder(), L"CorvantaRemote-next.msi");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PlaceDelivery(c.source, L"CorvantaRemote-next.msi");
+
+    const UpdateRun update = Click(old_ui_pid_);
+
+    EXPECT_EQ(update.answer, road::kRefusedAnswer + std::string(c.answer)) << update.service_log;
+    // The service's log says what it found, or why the package left Incoming.
+    const std::string logged =
+        c.answer == std::string("no pending package")
+            ? "Removed CorvantaRemote-next.msi from Incoming: its version 1.0.0"
+            : "package version 2.0.0, installed 1.0.0; refused: " + std::string(c.answer);
+    EXPECT_NE(update.service_log.find(logged), std::string::npos) << update.service_log;
+    EXPECT_TRUE(ProcessesNamed(road::kUpdaterFileName).empty());
+    EXPECT_TRUE(IsStillRunning(old_ui_.get()));
+    EXPECT_EQ(ServiceHost(), first_service_host_);
+    EXPECT_EQ(RunningVersion(), L"1.0.0");
+    (void)::DeleteFileW((delivered + road::kHashSuffix).c_str());
+    (void)::DeleteFileW(delivered.c_str());
+  }
+}
+
+}  // namespace
