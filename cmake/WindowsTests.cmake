@@ -4,7 +4,7 @@ file(GLOB WINDOWS_TEST_SOURCES CONFIGURE_DEPENDS tests/windows/*.cpp tests/both/
 add_executable(windows_tests ${WINDOWS_TEST_SOURCES})
 target_include_directories(windows_tests PRIVATE tests)
 # With the road, whose folder rules are Windows code judged on descriptors.
-target_link_libraries(windows_tests PRIVATE updater_core corvanta_road gtest gtest_main)
+target_link_libraries(windows_tests PRIVATE updater_core corvanta_road crypt32 msi gtest gtest_main)
 precompile_common_headers(windows_tests <gtest/gtest.h>)
 target_link_options(windows_tests PRIVATE -static)
 set_target_properties(windows_tests PROPERTIES CROSSCOMPILING_EMULATOR "${WINE_RUN}")

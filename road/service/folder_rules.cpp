@@ -21,17 +21,24 @@ constexpr ACCESS_MASK kChangingRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FIL
   return ::IsWellKnownSid(sid, type) != FALSE;
 }
 
-// SYSTEM, Administrators and the service's own account may change the road.
-[[nodiscard]] bool IsTrustedAccount(PSID sid, PSID service_account) noexcept {
-  return IsWellKnown(sid, WinLocalSystemSid) || IsWellKnown(sid, WinBuiltinAdministratorsSid) ||
-         (service_account != nullptr && ::EqualSid(sid, service_account));
-}
+// The Windows Modules Installer's service account, NT SERVICE\TrustedInstaller, which owns the
+// system's files and holds full control of %ProgramFiles% and of the folders made in it.
+constexpr wchar_t kTrustedInstallerSid[] =
+    L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
 
 std::wstring SidText(PSID sid) {
   wchar_t* raw = nullptr;
   const BOOL converted = ::ConvertSidToStringSidW(sid, &raw);
   const UniqueLocal<wchar_t> text(raw);
   return converted ? std::wstring(text.get()) : L"an unreadable account";
+}
+
+// SYSTEM, Administrators, TrustedInstaller and the service's own account may change the road:
+// each of them can replace the service itself.
+[[nodiscard]] bool IsTrustedAccount(PSID sid, PSID service_account) {
+  return IsWellKnown(sid, WinLocalSystemSid) || IsWellKnown(sid, WinBuiltinAdministratorsSid) ||
+         (service_account != nullptr && ::EqualSid(sid, service_account)) ||
+         SidText(sid) == kTrustedInstallerSid;
 }
 
 std::wstring Hex(ACCESS_MASK mask) {
@@ -102,6 +109,11 @@ FolderVerdict JudgeFolder(DWORD attributes, PSECURITY_DESCRIPTOR descriptor, PSI
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
     return Untrusted(L"not a folder");
   }
+  return JudgeFile(attributes, descriptor, service_account);
+}
+
+FolderVerdict JudgeFile(DWORD attributes, PSECURITY_DESCRIPTOR descriptor, PSID service_account) {
+  if (attributes == INVALID_FILE_ATTRIBUTES) return Untrusted(L"not there");
   if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
     return Untrusted(L"a reparse point (junction or link)");
   }

@@ -4,11 +4,13 @@
 
 #include <aclapi.h>
 
+#include <utility>
 #include <vector>
 
 #include "contract/road_contract.h"
 #include "contract/road_paths.h"
 #include "shared/unique_handles.h"
+#include "win/own_image.h"
 #include "win/security_descriptor.h"
 
 namespace road {
@@ -34,8 +36,10 @@ std::vector<BYTE> ServiceAccount() {
   return std::vector<BYTE>(bytes, bytes + ::GetLengthSid(sid));
 }
 
-// Judges the folder at `path` as it is, without following it if it is a link.
-FolderVerdict CheckFolder(const std::wstring& path, PSID service_account) {
+using Judge = FolderVerdict (*)(DWORD, PSECURITY_DESCRIPTOR, PSID);
+
+// Judges the entry at `path` as it is, without following it if it is a link.
+FolderVerdict CheckEntry(const std::wstring& path, PSID service_account, Judge judge) {
   const UniqueHandle folder = OwnHandle(
       ::CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, /*security=*/nullptr,
@@ -51,7 +55,7 @@ FolderVerdict CheckFolder(const std::wstring& path, PSID service_account) {
       /*owner=*/nullptr, /*group=*/nullptr, /*dacl=*/nullptr, /*sacl=*/nullptr, &raw);
   const UniqueLocal<void> descriptor(raw);
   if (error != ERROR_SUCCESS) return {false, L"its security cannot be read " + ErrorText(error)};
-  return JudgeFolder(information.dwFileAttributes, descriptor.get(), service_account);
+  return judge(information.dwFileAttributes, descriptor.get(), service_account);
 }
 
 }  // namespace
@@ -81,8 +85,22 @@ FolderVerdict PrepareUpdateFolders() {
     const std::wstring path = program_data + level.below_program_data;
     DWORD error = 0;
     const FolderVerdict verdict = MakeFolder(path, level.sddl, error)
-                                      ? CheckFolder(path, service_account)
+                                      ? CheckEntry(path, service_account, JudgeFolder)
                                       : FolderVerdict{false, L"cannot be made " + ErrorText(error)};
+    if (!verdict.trusted) return {false, path + L": " + verdict.reason};
+  }
+  return {true, L""};
+}
+
+FolderVerdict CheckServiceFiles() {
+  const std::wstring folder = OwnFolder();
+  if (folder.empty()) return {false, L"the service's folder is unknown"};
+  std::vector<BYTE> account = ServiceAccount();
+  const PSID service_account = account.empty() ? nullptr : account.data();
+  const std::wstring updater = PathIn(folder, kUpdaterFileName);
+  for (const auto& [path, judge] :
+       {std::pair{folder, JudgeFolder}, std::pair{updater, JudgeFile}}) {
+    const FolderVerdict verdict = CheckEntry(path, service_account, judge);
     if (!verdict.trusted) return {false, path + L": " + verdict.reason};
   }
   return {true, L""};

@@ -20,4 +20,11 @@ namespace road {
 // that failed and why.
 [[nodiscard]] FolderVerdict PrepareUpdateFolders();
 
+// Checks the folder this service runs from and the updater in it, which the service copies for
+// each update, with the rules of JudgeFile: while either may be changed by anyone but
+// SYSTEM, Administrators and TrustedInstaller, every update request is refused (ServiceLog),
+// since what the service stages from there runs as LocalSystem. Returns the first that failed
+// and why.
+[[nodiscard]] FolderVerdict CheckServiceFiles();
+
 }  // namespace road

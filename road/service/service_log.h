@@ -11,11 +11,16 @@ namespace road {
 // same fact makes every update request refused (update_requests.h).
 class ServiceLog {
  public:
-  // `folders_trusted`: whether PrepareUpdateFolders succeeded at this start.
-  explicit ServiceLog(bool folders_trusted) noexcept : folders_trusted_(folders_trusted) {}
+  // `folders_trusted`: whether PrepareUpdateFolders succeeded at this start;
+  // `own_files_trusted`: whether CheckServiceFiles did.
+  explicit ServiceLog(bool folders_trusted, bool own_files_trusted = true) noexcept
+      : folders_trusted_(folders_trusted), own_files_trusted_(own_files_trusted) {}
 
   // Whether the road's folders are the service's own at this start.
   [[nodiscard]] bool FoldersTrusted() const noexcept { return folders_trusted_; }
+
+  // Whether the service's folder and the updater it stages are out of users' reach.
+  [[nodiscard]] bool OwnFilesTrusted() const noexcept { return own_files_trusted_; }
 
   // Appends `line` to the service log, or reports it as a warning in the event log while the
   // folders are not trusted or their place is unknown. Best effort: a line that cannot be
@@ -24,6 +29,7 @@ class ServiceLog {
 
  private:
   bool folders_trusted_;
+  bool own_files_trusted_;
 };
 
 }  // namespace road

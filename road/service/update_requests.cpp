@@ -128,6 +128,9 @@ std::string AnswerRequest(const std::string& line, bool well_formed, const Clien
   log.Note(L"Request: " + WidenAscii(line));
   if (!client.known) return Refuse("the client's session cannot be read", log);
   if (!log.FoldersTrusted()) return Refuse("the update folders are not the service's own", log);
+  if (!log.OwnFilesTrusted()) {
+    return Refuse("the service's own folder or updater can be changed by users", log);
+  }
   if (request.kind == Request::Kind::kStart) return StartStaged(request.token, client, state, log);
   return StagePendingUpdate(client, state, log);
 }

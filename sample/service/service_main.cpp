@@ -80,7 +80,14 @@ void WINAPI ServiceMain(DWORD argc, wchar_t** argv) {
   // Before the pipe opens: no request is served from folders the service did not make its
   // own, and the service runs on to answer each request with the refusal.
   const road::FolderVerdict folders = road::PrepareUpdateFolders();
-  const road::ServiceLog log(folders.trusted);
+  const road::FolderVerdict own_files = road::CheckServiceFiles();
+  const road::ServiceLog log(folders.trusted, own_files.trusted);
+  if (!own_files.trusted) {
+    log.Note(
+        L"The service's own files can be changed by users, so every update request is "
+        L"refused: " +
+        own_files.reason);
+  }
   if (!folders.trusted) {
     log.Note(
         L"The update folders are not the service's own, so every update request is "
@@ -100,6 +107,9 @@ void WINAPI ServiceMain(DWORD argc, wchar_t** argv) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  // Before anything of the road runs: the libraries it loads on first use (bcrypt, crypt32,
+  // msi, wintrust, delay-loaded) then come from System32 only, never from this folder.
+  (void)::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (!sample::Hooks().TakeOptions(argc, argv, /*from_start=*/false)) return 2;
   g_stop_event = OwnHandle(::CreateEventW(/*security=*/nullptr, /*manual_reset=*/TRUE,
                                           /*initial=*/FALSE, /*name=*/nullptr));

@@ -1,10 +1,11 @@
 // Packages the service must not install, delivered to Incoming as a download would bring them
-// (with a .sha256 file that matches): a click on "Apply update" gets the refusal with its
-// reason, and nothing of version 1 is stopped or ended. The prefix trusts the test root; the
-// package that completes is covered by the road's other cases.
+// (with a .sha256 file that matches, unless the row says otherwise): a click on "Apply update" gets
+// the refusal with its reason, no watcher is started, and nothing of version 1 is stopped or ended.
+// The prefix trusts the test root; the package that completes is covered by the road's other cases.
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <fstream>
 #include <string>
 
 #include "contract/road_paths.h"
@@ -14,6 +15,9 @@ namespace {
 
 class PackageTrust : public ProductUpdate {};
 
+const std::string kNoHash;
+const std::string kOtherHash(64, '0');
+
 TEST_F(PackageTrust, PackagesThatFailARuleAreRefusedBeforeAnythingStops) {
   const std::wstring built = SampleFolder() + L"\\msi\\";
   const std::wstring signed_by = TestPublisherFile(L"signed\\CorvantaRemote-2.0.0-");
@@ -21,31 +25,43 @@ TEST_F(PackageTrust, PackagesThatFailARuleAreRefusedBeforeAnythingStops) {
     const char* name;
     std::wstring source;
     const char* answer;  // the refusal's reason
+    const char* logged;  // in the service's log: the check's verdict, or what it did instead
+    const std::string* hash_file = nullptr;  // the .sha256 file's text; nothing: the package's hash
   } cases[] = {
-      {"unsigned", built + L"unsigned\\CorvantaRemote-2.0.0.msi", "package is not signed"},
+      {"unsigned", built + L"unsigned\\CorvantaRemote-2.0.0.msi", "package is not signed",
+       "signer (none) ((none)), package version 2.0.0, installed 1.0.0; refused: package is not "
+       "signed"},
       {"another publisher under the trusted root", signed_by + L"other-publisher.msi",
-       "package is not signed by the product's publisher"},
+       "package is not signed by the product's publisher",
+       "installed 1.0.0; refused: package is not signed by the product's publisher"},
       {"a publisher under an untrusted root", signed_by + L"stranger.msi",
-       "package signature does not chain to a trusted root"},
+       "package signature does not chain to a trusted root",
+       "installed 1.0.0; refused: package signature does not chain to a trusted root"},
       {"another product's UpgradeCode", built + L"CorvantaRemote-2.0.0-foreign.msi",
-       "package is not of this product"},
+       "package is not of this product",
+       "installed 1.0.0; refused: package is not of this product"},
+      {"a .sha256 file that holds no hash", built + L"CorvantaRemote-2.0.0.msi",
+       "package hash mismatch", "Package hash mismatch: expected (none)", &kNoHash},
+      {"a .sha256 file of other bytes", built + L"CorvantaRemote-2.0.0.msi",
+       "package hash mismatch", "Package hash mismatch: expected 0000000000", &kOtherHash},
       // Never offered: it leaves Incoming as soon as the service looks for a package.
-      {"the installed version", built + L"CorvantaRemote-1.0.0.msi", "no pending package"},
+      {"the installed version", built + L"CorvantaRemote-1.0.0.msi", "no pending package",
+       "Removed CorvantaRemote-next.msi from Incoming: its version 1.0.0"},
   };
   const std::wstring delivered = road::PathIn(road::IncomingFolder(), L"CorvantaRemote-next.msi");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     PlaceDelivery(c.source, L"CorvantaRemote-next.msi");
+    if (c.hash_file != nullptr)
+      std::ofstream(Narrow(delivered + road::kHashSuffix)) << *c.hash_file;
+
+    const LogFollower ui_log(road::UiLogPath());
 
     const UpdateRun update = Click(old_ui_pid_);
 
-    EXPECT_EQ(update.answer, road::kRefusedAnswer + std::string(c.answer)) << update.service_log;
-    // The service's log says what it found, or why the package left Incoming.
-    const std::string logged =
-        c.answer == std::string("no pending package")
-            ? "Removed CorvantaRemote-next.msi from Incoming: its version 1.0.0"
-            : "package version 2.0.0, installed 1.0.0; refused: " + std::string(c.answer);
-    EXPECT_NE(update.service_log.find(logged), std::string::npos) << update.service_log;
+    EXPECT_EQ(update.answer, road::kRefusedAnswer + std::string(c.answer));
+    EXPECT_EQ(ui_log.WaitForLine(Narrow(road::kUiStartedWatcher), 0), "");
+    EXPECT_NE(update.service_log.find(c.logged), std::string::npos) << update.service_log;
     EXPECT_TRUE(ProcessesNamed(road::kUpdaterFileName).empty());
     EXPECT_TRUE(IsStillRunning(old_ui_.get()));
     EXPECT_EQ(ServiceHost(), first_service_host_);

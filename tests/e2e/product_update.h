@@ -143,15 +143,13 @@ class ProductUpdate : public ::testing::Test {
     std::ofstream(Narrow(placed + road::kHashSuffix)) << road::Sha256OfFile(placed) << "\n";
   }
 
-  // The road's administrator step: `package` of the sample's build, with the .sha256 file of
-  // `hash_of` beside it, lands in the service's Incoming folder.
-  void PlacePending(const std::wstring& package, const std::wstring& hash_of = L"") const {
+  // The road's administrator step: `package` of the sample's build, with its .sha256 file,
+  // lands in the service's Incoming folder.
+  void PlacePending(const std::wstring& package) const {
     const std::wstring built = SampleFolder() + L"\\msi\\";
     ASSERT_TRUE(FileExistsAt(built + package)) << Narrow(package) << " is not built";
     ASSERT_FALSE(CopyInto(built + package, road::IncomingFolder()).empty());
-    ASSERT_FALSE(CopyInto(built + (hash_of.empty() ? package : hash_of) + L".sha256",
-                          road::IncomingFolder(), package + L".sha256")
-                     .empty());
+    ASSERT_FALSE(CopyInto(built + package + road::kHashSuffix, road::IncomingFolder()).empty());
   }
 
   // Starts installer mode on `package` and the relaunch watcher of `watched_pid` (the old UI

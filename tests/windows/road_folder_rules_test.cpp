@@ -20,6 +20,9 @@ constexpr wchar_t kWineUser[] = L"S-1-5-21-0-0-0-1000";
 constexpr wchar_t kWineReadBack[] =
     L"O:S-1-5-21-0-0-0-1000D:(A;OICI;FA;;;SY)(A;OICI;FA;;;S-1-5-21-0-0-0-1000)";
 
+constexpr wchar_t kTrustedInstaller[] =
+    L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+
 UniqueLocal<void> Sid(const wchar_t* text) {
   PSID sid = nullptr;
   EXPECT_TRUE(::ConvertStringSidToSidW(text, &sid)) << text;
@@ -34,6 +37,7 @@ TEST(RoadFolderRules, OnlyFoldersThatNoUserCanChangeAreTrusted) {
     std::wstring sddl;
     const wchar_t* service_account;
     const wchar_t* reason;  // empty: trusted; otherwise the start of the reason
+    decltype(&road::JudgeFolder) judge = road::JudgeFolder;
   } cases[] = {
       {"Corvanta, Updates, Staging as made", kFolder, road::kFolderSddl, L"SY", L""},
       {"Incoming as made", kFolder, road::kIncomingSddl, L"SY", L""},
@@ -61,14 +65,37 @@ TEST(RoadFolderRules, OnlyFoldersThatNoUserCanChangeAreTrusted) {
       {"a junction", kFolder | FILE_ATTRIBUTE_REPARSE_POINT, road::kFolderSddl, L"SY",
        L"a reparse point"},
       {"a file", FILE_ATTRIBUTE_NORMAL, road::kFolderSddl, L"SY", L"not a folder"},
+      {"owned by the Users group", kFolder, L"O:BUD:P(A;;FA;;;SY)", L"SY",
+       L"owned by S-1-5-32-545"},
+      {"CREATOR OWNER's entry applies to the folder itself", kFolder,
+       L"O:SYD:P(A;;FA;;;SY)(A;OICI;GA;;;CO)", L"SY", L"S-1-3-0 may change it"},
+      {"an entry of a type the check does not read", kFolder, L"O:SYD:P(A;;FA;;;SY)(AU;SA;FA;;;BU)",
+       L"SY", L"an access entry of type 2"},
+      // The service's own folder and the updater it stages from there.
+      {"%ProgramFiles%\\Corvanta Remote as Windows makes it", kFolder,
+       L"O:SYD:AI(A;ID;FA;;;" + std::wstring(kTrustedInstaller) + L")(A;CIIOID;GA;;;" +
+           kTrustedInstaller +
+           L")(A;ID;FA;;;SY)(A;OICIIOID;GA;;;SY)(A;ID;FA;;;BA)(A;OICIIOID;GA;;;BA)"
+           L"(A;ID;0x1200a9;;;BU)(A;OICIIOID;GXGR;;;BU)(A;OICIIOID;GA;;;CO)(A;ID;0x1200a9;;;AC)",
+       L"SY", L"", road::JudgeFile},
+      {"C:\\Corvanta, inheriting Authenticated Users' modify right from C:\\", kFolder,
+       L"O:BAD:AI(A;OICIID;FA;;;BA)(A;OICIID;FA;;;SY)(A;OICIID;0x1200a9;;;BU)(A;ID;0x1301bf;;;AU)"
+       L"(A;OICIIOID;SDGXGWGR;;;AU)",
+       L"SY", L"S-1-5-11 may change it", road::JudgeFile},
+      {"the updater as installed", FILE_ATTRIBUTE_ARCHIVE,
+       L"O:BAD:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;0x1200a9;;;BU)", L"SY", L"", road::JudgeFile},
+      {"the updater, users may write it", FILE_ATTRIBUTE_ARCHIVE,
+       L"O:BAD:(A;;FA;;;SY)(A;;0x1201bf;;;BU)", L"SY", L"S-1-5-32-545 may change it",
+       road::JudgeFile},
+      {"the updater is a link", FILE_ATTRIBUTE_REPARSE_POINT, road::kFolderSddl, L"SY",
+       L"a reparse point", road::JudgeFile},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const UniqueLocal<void> descriptor = road::DescriptorFromSddl(c.sddl.c_str());
     ASSERT_TRUE(descriptor);
     const UniqueLocal<void> account = Sid(c.service_account);
-    const road::FolderVerdict verdict =
-        road::JudgeFolder(c.attributes, descriptor.get(), account.get());
+    const road::FolderVerdict verdict = c.judge(c.attributes, descriptor.get(), account.get());
     EXPECT_EQ(verdict.trusted, c.reason[0] == L'\0');
     EXPECT_EQ(verdict.reason.substr(0, wcslen(c.reason)), c.reason);
   }

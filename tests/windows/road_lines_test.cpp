@@ -1,0 +1,83 @@
+// The lines the road's two sides exchange and the .sha256 file a delivery brings, read as the
+// service and the user interface read them: a token becomes part of a path, so anything but a
+// well-formed one must be turned away.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <fstream>
+#include <string>
+
+#include "contract/road_contract.h"
+#include "service/package_hash.h"
+#include "support/wine_helpers.h"
+
+namespace {
+
+constexpr char kToken[] = "0f8fad5b-d9cb-469f-a165-70867728950e";
+
+TEST(RoadLines, OnlyWellFormedTokensAreTakenFromRequestsAndAnswers) {
+  const std::string token = kToken;
+  const struct {
+    std::string token;  // sent after "start ", "staged " and "started "
+    bool taken;
+  } cases[] = {
+      {token, true},
+      {"0F8FAD5B-D9CB-469F-A165-70867728950E", true},
+      {"0f8fad5b-d9cb-469f-a165-70867728950", false},    // a digit short
+      {"0f8fad5b-d9cb-469f-a165-70867728950e0", false},  // a digit more
+      {"0f8fad5b-d9cb-469f-a165-7086772895-e", false},   // a dash in a hex place
+      {"0f8fad5bd-9cb-469f-a165-70867728950e", false},   // a digit in a dash place
+      {"0f8fad5b-d9cb-469f-a165-70867728950g", false},
+      {"..\\..\\..\\Windows\\System32\\cmd.ex", false},
+      {"{0f8fad5b-d9cb-469f-a165-70867728950e}", false},
+      {"", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.token);
+    const std::wstring wide(c.token.begin(), c.token.end());
+    const road::Request request = road::ParseRequest(road::kStartRequest + c.token);
+    EXPECT_EQ(request.kind == road::Request::Kind::kStart, c.taken);
+    EXPECT_EQ(request.token, c.taken ? wide : L"");
+    for (const auto& [prefix, kind] :
+         {std::pair{road::kStagedAnswer, road::Answer::Kind::kStaged},
+          std::pair{road::kStartedAnswer, road::Answer::Kind::kStarted}}) {
+      const road::Answer answer = road::ParseAnswer(prefix + c.token + "\r\n");
+      EXPECT_EQ(answer.kind, c.taken ? kind : road::Answer::Kind::kNone) << prefix;
+      EXPECT_EQ(answer.token, c.taken ? wide : L"") << prefix;
+    }
+  }
+  EXPECT_EQ(road::ParseRequest(road::kApplyRequest).kind, road::Request::Kind::kApplyPending);
+  EXPECT_EQ(road::ParseRequest(std::string(road::kApplyRequest) + " now").kind,
+            road::Request::Kind::kUnknown);
+  const road::Answer refused = road::ParseAnswer("refused: no pending package\n");
+  EXPECT_EQ(refused.kind, road::Answer::Kind::kRefused);
+  EXPECT_EQ(refused.text, "no pending package");
+  EXPECT_TRUE(road::IsWellFormedToken(road::NewToken()));
+}
+
+TEST(RoadLines, TheHashIsTakenOnlyFromTheStartOfTheFile) {
+  const std::string hash(64, 'a');
+  const struct {
+    std::string text;  // the .sha256 file's contents
+    std::string read;  // what the service takes from it
+  } cases[] = {
+      {hash + "  CorvantaRemote-2.0.0.msi\n", hash},
+      {hash, hash},
+      {hash + "\r\n", hash},
+      {"", ""},
+      {hash.substr(1), ""},        // 63 digits
+      {hash + "0", ""},            // 65 digits
+      {std::string(64, 'A'), ""},  // not the lowercase the file holds
+      {"  " + hash, ""},           // not at the start
+      {std::string(63, 'a') + "g", ""},
+  };
+  const std::wstring file = MakeScratchFolder(L"Hashes") + L"\\package.msi.sha256";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::ofstream(Narrow(file), std::ios::binary | std::ios::trunc) << c.text;
+    EXPECT_EQ(road::ReadExpectedHash(file), c.read);
+  }
+  EXPECT_EQ(road::ReadExpectedHash(file + L".missing"), "");
+}
+
+}  // namespace
