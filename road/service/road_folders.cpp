@@ -58,6 +58,36 @@ FolderVerdict CheckEntry(const std::wstring& path, PSID service_account, Judge j
   return judge(information.dwFileAttributes, descriptor.get(), service_account);
 }
 
+// Renames the entry at `path`, never following it if it is a link, to "<path>.untrusted-<n>"
+// beside it; returns the new path, or empty when it cannot.
+std::wstring RenameAside(const std::wstring& path) {
+  const UniqueHandle entry = OwnHandle(
+      ::CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    /*security=*/nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                    /*template_file=*/nullptr));
+  if (!entry) return L"";
+  const std::wstring aside = path + L".untrusted-" + std::to_wstring(::GetTickCount64());
+  std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + aside.size() * sizeof(wchar_t));
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = FALSE;
+  rename->FileNameLength = static_cast<DWORD>(aside.size() * sizeof(wchar_t));
+  aside.copy(rename->FileName, aside.size());
+  if (!::SetFileInformationByHandle(entry.get(), FileRenameInfo, rename,
+                                    static_cast<DWORD>(buffer.size()))) {
+    return L"";
+  }
+  return aside;
+}
+
+// Makes the level at `path` with `sddl` when it is missing and judges it.
+FolderVerdict PrepareLevel(const std::wstring& path, const wchar_t* sddl, PSID service_account) {
+  DWORD error = 0;
+  return MakeFolder(path, sddl, error)
+             ? CheckEntry(path, service_account, JudgeFolder)
+             : FolderVerdict{false, L"cannot be made " + ErrorText(error)};
+}
+
 }  // namespace
 
 bool MakeFolder(const std::wstring& path, const wchar_t* sddl, DWORD& error) {
@@ -76,20 +106,34 @@ bool MakeFolder(const std::wstring& path, const wchar_t* sddl, DWORD& error) {
   return error == ERROR_ALREADY_EXISTS;
 }
 
-FolderVerdict PrepareUpdateFolders() {
+RoadPreparation PrepareUpdateFolders() {
+  RoadPreparation prepared;
   const std::wstring program_data = ProgramDataFolder();
-  if (program_data.empty()) return {false, L"%ProgramData% is unknown"};
+  if (program_data.empty()) {
+    prepared.verdict = {false, L"%ProgramData% is unknown"};
+    return prepared;
+  }
   std::vector<BYTE> account = ServiceAccount();
   const PSID service_account = account.empty() ? nullptr : account.data();
   for (const RoadFolderLevel& level : kRoadFolderLevels) {
     const std::wstring path = program_data + level.below_program_data;
-    DWORD error = 0;
-    const FolderVerdict verdict = MakeFolder(path, level.sddl, error)
-                                      ? CheckEntry(path, service_account, JudgeFolder)
-                                      : FolderVerdict{false, L"cannot be made " + ErrorText(error)};
-    if (!verdict.trusted) return {false, path + L": " + verdict.reason};
+    FolderVerdict verdict = PrepareLevel(path, level.sddl, service_account);
+    // Any user may make the top level before the service first runs, and so own it; SYSTEM
+    // may rename what is in %ProgramData%, whoever holds it open.
+    if (!verdict.trusted && &level == &kRoadFolderLevels[0]) {
+      const std::wstring aside = RenameAside(path);
+      if (!aside.empty()) {
+        prepared.renamed_aside = path + L" (" + verdict.reason + L") to " + aside;
+        verdict = PrepareLevel(path, level.sddl, service_account);
+      }
+    }
+    if (!verdict.trusted) {
+      prepared.verdict = {false, path + L": " + verdict.reason};
+      return prepared;
+    }
   }
-  return {true, L""};
+  prepared.verdict = {true, L""};
+  return prepared;
 }
 
 FolderVerdict CheckServiceFiles() {

@@ -14,11 +14,20 @@ namespace road {
 // ERROR_ALREADY_EXISTS when it was there already.
 [[nodiscard]] bool MakeFolder(const std::wstring& path, const wchar_t* sddl, DWORD& error);
 
+// What PrepareUpdateFolders did.
+struct RoadPreparation {
+  FolderVerdict verdict;  // the first level that failed and why; trusted when none did
+  // "<path> (<why>) to <new path>" when the top level failed and was renamed aside; empty
+  // otherwise.
+  std::wstring renamed_aside;
+};
+
 // Makes every level of the road that is missing, with its owner and access list, and checks
-// every level, made now or found, with JudgeFolder. Until it has succeeded, nothing is written
-// in those folders and every update request is refused (ServiceLog). Returns the first level
-// that failed and why.
-[[nodiscard]] FolderVerdict PrepareUpdateFolders();
+// every level, made now or found, with JudgeFolder. A top level (%ProgramData%\Corvanta) that
+// fails, as one a user made before the service first ran would, is renamed aside without
+// following it and made afresh. Until it has succeeded, nothing is written in those folders
+// and every update request is refused (ServiceLog).
+[[nodiscard]] RoadPreparation PrepareUpdateFolders();
 
 // Checks the folder this service runs from and the updater in it, which the service copies for
 // each update, with the rules of JudgeFile: while either may be changed by anyone but

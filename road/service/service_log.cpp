@@ -20,6 +20,17 @@ void NoteInEventLog(const std::wstring& line) noexcept {
                        /*data=*/nullptr);
 }
 
+// Moves the log at `path` to <path>.old, in place of an older one, once it has reached
+// kServiceLogLimitBytes, so that the next line starts a new file.
+void RotateWhenFull(const std::wstring& path) noexcept {
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
+  if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return;
+  const ULONGLONG size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  if (size < kServiceLogLimitBytes) return;
+  const std::wstring old = path + L".old";
+  (void)::MoveFileExW(path.c_str(), old.c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
 }  // namespace
 
 void ServiceLog::Note(const std::wstring& line) const {
@@ -28,6 +39,7 @@ void ServiceLog::Note(const std::wstring& line) const {
     NoteInEventLog(line);
     return;
   }
+  RotateWhenFull(path);
   (void)AppendLine(path, line);
 }
 

@@ -5,6 +5,10 @@
 
 namespace road {
 
+// The size at which the service log is moved aside to <log>.old (replacing the one before),
+// so that a client that sends request after request costs SYSTEM's disk 2 MiB at most.
+inline constexpr unsigned long long kServiceLogLimitBytes = 1024 * 1024;
+
 // Where the service's lines go, decided once at each start: to its own log in the Updates
 // folder once the road's folders have been found to be the service's own, else to the event
 // log, since nothing may be written in folders that another account could have prepared. The
@@ -22,9 +26,9 @@ class ServiceLog {
   // Whether the service's folder and the updater it stages are out of users' reach.
   [[nodiscard]] bool OwnFilesTrusted() const noexcept { return own_files_trusted_; }
 
-  // Appends `line` to the service log, or reports it as a warning in the event log while the
-  // folders are not trusted or their place is unknown. Best effort: a line that cannot be
-  // written is lost, and the service goes on.
+  // Appends `line` to the service log (moved aside first when it is full), or reports it as a
+  // warning in the event log while the folders are not trusted or their place is unknown. Best
+  // effort: a line that cannot be written is lost, and the service goes on.
   void Note(const std::wstring& line) const;
 
  private:

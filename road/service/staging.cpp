@@ -127,17 +127,24 @@ std::string StageUpdate(const std::wstring& package, const std::wstring& token,
     return "staging failed";
   }
   std::string failure = FillStagingFolder(package, staging, log);
-  if (!failure.empty()) RemoveStagingFolderOf(token, log);
+  if (!failure.empty()) (void)RemoveStagingFolderOf(token, log);
   return failure;
 }
 
-void RemoveStagingFolder(const std::wstring& folder, DWORD attributes, const ServiceLog& log) {
-  if (RemoveEntry(folder, attributes)) log.Note(L"Removed the staging folder " + folder);
+bool RemoveStagingFolder(const std::wstring& folder, DWORD attributes, const ServiceLog& log) {
+  if (!RemoveEntry(folder, attributes)) return false;
+  log.Note(L"Removed the staging folder " + folder);
+  return true;
 }
 
-void RemoveStagingFolderOf(const std::wstring& token, const ServiceLog& log) {
+bool RemoveStagingFolderOf(const std::wstring& token, const ServiceLog& log) {
   const std::wstring folder = StagingFolder(token);
-  RemoveStagingFolder(folder, ::GetFileAttributesW(folder.c_str()), log);
+  const DWORD attributes = ::GetFileAttributesW(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  }
+  return RemoveStagingFolder(folder, attributes, log);
 }
 
 void RemoveOldStagingFolders(const ServiceLog& log) {
@@ -160,7 +167,7 @@ void RemoveOldStagingFolders(const ServiceLog& log) {
   std::sort(folders.begin(), folders.end(),
             [](const Found& a, const Found& b) { return a.created > b.created; });
   for (size_t i = kStagingFoldersKept; i < folders.size(); ++i) {
-    RemoveStagingFolder(StagingFolder(folders[i].token), folders[i].attributes, log);
+    (void)RemoveStagingFolder(StagingFolder(folders[i].token), folders[i].attributes, log);
   }
 }
 

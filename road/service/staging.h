@@ -21,11 +21,11 @@ namespace road {
                                       const ServiceLog& log);
 
 // Removes the staging folder `folder`, found with `attributes`, never following a link, and
-// notes it in `log` once it is gone.
-void RemoveStagingFolder(const std::wstring& folder, DWORD attributes, const ServiceLog& log);
+// notes it in `log` once it is gone; false while any of it is left.
+bool RemoveStagingFolder(const std::wstring& folder, DWORD attributes, const ServiceLog& log);
 
-// The same, for the folder of `token` as it is now.
-void RemoveStagingFolderOf(const std::wstring& token, const ServiceLog& log);
+// The same, for the folder of `token` as it is now; true when there is none left.
+bool RemoveStagingFolderOf(const std::wstring& token, const ServiceLog& log);
 
 // Keeps the kStagingFoldersKept newest staging folders (the one just made among them) and
 // removes the others.

@@ -21,13 +21,19 @@ std::string Refuse(const std::string& reason, const ServiceLog& log) {
   return kRefusedAnswer + reason;
 }
 
-// Forgets the update staged but not started, and removes its folder: it can no longer start.
-void DropStagedUpdate(UpdateState& state, const ServiceLog& log) {
-  if (state.staged_token.empty()) return;
-  log.Note(L"Dropped the update staged as " + state.staged_token + L", never started");
-  RemoveStagingFolderOf(state.staged_token, log);
-  state.staged_token.clear();
-  state.staged_package.clear();
+// Forgets the update that `client`'s session staged but did not start, and removes its folder:
+// it can no longer start. False, the update kept, while its folder cannot be removed.
+[[nodiscard]] bool DropStagedUpdate(const ClientSession& client, UpdateState& state,
+                                    const ServiceLog& log) {
+  const auto staged = state.staged.find(client.id);
+  if (staged == state.staged.end()) return true;
+  if (!RemoveStagingFolderOf(staged->second.token, log)) {
+    log.Note(L"Could not remove the update staged as " + staged->second.token);
+    return false;
+  }
+  log.Note(L"Dropped the update staged as " + staged->second.token + L", never started");
+  state.staged.erase(staged);
+  return true;
 }
 
 // Why the update of `package` cannot run now for `client`, or empty when it may: nothing is
@@ -47,7 +53,9 @@ void DropStagedUpdate(UpdateState& state, const ServiceLog& log) {
 std::string StagePendingUpdate(const ClientSession& client, UpdateState& state,
                                const ServiceLog& log) {
   if (InstallerRuns(state)) return Refuse("an update is already running", log);
-  DropStagedUpdate(state, log);
+  if (!DropStagedUpdate(client, state, log)) {
+    return Refuse("the update prepared before cannot be removed yet; try again later", log);
+  }
   const std::wstring package = FindPendingPackage(log);
   if (package.empty()) return Refuse("no pending package", log);
   // Asked before staging too, so that the user interface starts no watcher for an update that
@@ -57,9 +65,7 @@ std::string StagePendingUpdate(const ClientSession& client, UpdateState& state,
   const std::wstring token = NewToken();
   const std::string failure = StageUpdate(package, token, log);
   if (!failure.empty()) return Refuse(failure, log);
-  state.staged_token = token;
-  state.staged_package = package;
-  state.staged_for = client;
+  state.staged[client.id] = {token, package};
   return kStagedAnswer + Utf8(token);
 }
 
@@ -87,24 +93,24 @@ UniqueHandle StartInstallerMode(const std::wstring& token, const std::wstring& p
 std::string StartStaged(const std::wstring& token, const ClientSession& client, UpdateState& state,
                         const ServiceLog& log) {
   if (InstallerRuns(state)) return Refuse("an update is already running", log);
-  if (state.staged_token.empty() || token != state.staged_token ||
-      !SameSession(client, state.staged_for)) {
+  const auto staged = state.staged.find(client.id);
+  if (staged == state.staged.end() || token != staged->second.token) {
     return Refuse("no update staged as " + Utf8(token), log);
   }
-  const std::wstring package = std::move(state.staged_package);
-  state.staged_token.clear();
-  state.staged_package.clear();
+  // Started at most once, whatever happens next.
+  const std::wstring package = std::move(staged->second.package);
+  state.staged.erase(staged);
   const std::wstring staged = PathIn(StagingFolder(token), package);
   std::string cannot_run = WhyUpdateCannotRunNow(client, staged);
   // Judged again right before the start: the installed version may have changed since.
   if (cannot_run.empty()) cannot_run = WhyStagedPackageIsRefused(staged, log);
   if (!cannot_run.empty()) {
-    RemoveStagingFolderOf(token, log);
+    (void)RemoveStagingFolderOf(token, log);
     return Refuse(cannot_run, log);
   }
   UniqueHandle installer = StartInstallerMode(token, package, log);
   if (!installer) {
-    RemoveStagingFolderOf(token, log);
+    (void)RemoveStagingFolderOf(token, log);
     return Refuse("installer mode could not start", log);
   }
   state.installer = std::move(installer);
@@ -115,10 +121,6 @@ std::string StartStaged(const std::wstring& token, const ClientSession& client, 
 }
 
 }  // namespace
-
-bool SameSession(const ClientSession& client, const ClientSession& staged_for) noexcept {
-  return client.known && staged_for.known && client.id == staged_for.id;
-}
 
 std::string AnswerRequest(const std::string& line, bool well_formed, const ClientSession& client,
                           UpdateState& state, const ServiceLog& log) {

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <string>
 
 #include "service/service_log.h"
@@ -18,26 +19,30 @@ struct ClientSession {
   ULONG id = 0;
 };
 
-// What the service knows of the updates it staged and started.
-struct UpdateState {
-  UniqueHandle installer;     // installer mode of the latest update, while the service runs
-  std::wstring staged_token;  // the update staged last and not yet started; empty if none
-  std::wstring staged_package;
-  ClientSession staged_for;  // the session of the client it was staged for
+// An update staged and not yet started.
+struct StagedUpdate {
+  std::wstring token;
+  std::wstring package;  // its name in Incoming and in the staging folder
 };
 
-// Whether `client` may start an update staged for `staged_for`: only when both sessions are
-// known and the same. A failed query leaves 0, which is also the services' session, so an
-// unknown session never matches, not even another unknown one.
-[[nodiscard]] bool SameSession(const ClientSession& client,
-                               const ClientSession& staged_for) noexcept;
+// What the service knows of the updates it staged and started.
+struct UpdateState {
+  UniqueHandle installer;  // installer mode of the latest update, while the service runs
+  // At most one staged update per session, by the id of the session whose client asked for
+  // it: only that session's next request replaces it, and only its clients may start it, so
+  // that a user of one session can neither drop nor start another session's update.
+  std::map<ULONG, StagedUpdate> staged;
+};
 
 // The answer to one request line (without its line end): "apply-pending-update" takes the
 // newest package in Incoming, stages it (staging.h) and answers "staged <token>";
 // "start <token>" from a client of the session it was staged for starts installer mode from
-// that staged copy, once, and answers "started <token>". Anything else, a client whose
-// session is unknown, folders that are not the service's own (`log`), or a step that fails
-// gets "refused: <reason>". Each step is noted in `log`.
+// that staged copy, once, and answers "started <token>". A request to stage first drops the
+// update its session staged before; while that one's folder cannot be removed (a user holds a
+// file of it open), nothing new is staged. Anything else, a client whose session is unknown
+// (a failed query leaves 0, the services' session, which must not pass for a user's), folders
+// that are not the service's own (`log`), or a step that fails gets "refused: <reason>". Each
+// step is noted in `log`.
 [[nodiscard]] std::string AnswerRequest(const std::string& line, bool well_formed,
                                         const ClientSession& client, UpdateState& state,
                                         const ServiceLog& log);

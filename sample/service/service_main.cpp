@@ -71,17 +71,19 @@ void Run(const road::ServiceLog& log) {
   if (pipe_thread) (void)::WaitForSingleObject(pipe_thread.get(), INFINITE);
 }
 
-void WINAPI ServiceMain(DWORD argc, wchar_t** argv) {
-  const SERVICE_STATUS_HANDLE handle =
-      ::RegisterServiceCtrlHandlerExW(road::kServiceName, ControlHandler, /*context=*/nullptr);
-  if (handle == nullptr) return;
-  g_status.Begin(handle);
-  if (!Start(argc, argv)) return;
-  // Before the pipe opens: no request is served from folders the service did not make its
-  // own, and the service runs on to answer each request with the refusal.
-  const road::FolderVerdict folders = road::PrepareUpdateFolders();
+// Before the pipe opens: makes and judges the road's folders and the service's own files, and
+// notes what it found. No request is served from folders the service did not make its own, or
+// while its own files are within users' reach; the service runs on to answer each request with
+// the refusal.
+road::ServiceLog PrepareRoad() {
+  const road::RoadPreparation prepared = road::PrepareUpdateFolders();
+  const road::FolderVerdict& folders = prepared.verdict;
   const road::FolderVerdict own_files = road::CheckServiceFiles();
   const road::ServiceLog log(folders.trusted, own_files.trusted);
+  if (!prepared.renamed_aside.empty()) {
+    log.Note(L"Renamed a top level of the update folders that was not the service's own aside: " +
+             prepared.renamed_aside);
+  }
   if (!own_files.trusted) {
     log.Note(
         L"The service's own files can be changed by users, so every update request is "
@@ -97,6 +99,16 @@ void WINAPI ServiceMain(DWORD argc, wchar_t** argv) {
     // An update that completed left its package in Incoming: it goes now, before any request.
     road::RemoveInstalledPackages(log);
   }
+  return log;
+}
+
+void WINAPI ServiceMain(DWORD argc, wchar_t** argv) {
+  const SERVICE_STATUS_HANDLE handle =
+      ::RegisterServiceCtrlHandlerExW(road::kServiceName, ControlHandler, /*context=*/nullptr);
+  if (handle == nullptr) return;
+  g_status.Begin(handle);
+  if (!Start(argc, argv)) return;
+  const road::ServiceLog log = PrepareRoad();
   Run(log);
   // The handler has already reported the first STOP_PENDING checkpoint.
   g_status.SetAcceptedControls(0);

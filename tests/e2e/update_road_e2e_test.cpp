@@ -7,7 +7,10 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -159,6 +162,8 @@ TEST_F(UpdateRoad, SoakOfUpdatesInARow) {
     ApplySeriesVersion(n);
     if (HasFatalFailure() || HasNonfatalFailure()) break;
   }
+  // The newest staging folders stay for their logs, as many as kept and no fewer.
+  EXPECT_EQ(StagingFolders().size(), std::min<size_t>(count, road::kStagingFoldersKept));
 }
 
 // The moments at which installer mode is killed; a slow service step makes the moment last.
@@ -273,6 +278,45 @@ TEST_F(UpdateRoad, SquattedPipeIsRefusedAndTheServiceTakesItBack) {
             road::kRefusedAnswer + std::string("no pending package\n"));
 }
 
+// Stops the service, lets `change` change the road's folders, and starts it again.
+void RestartServiceAfter(const std::function<void()>& change) {
+  const UniqueScHandle service = OpenRemoteServiceForTest();
+  SERVICE_STATUS status{};
+  ASSERT_TRUE(::ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
+  ASSERT_TRUE(WaitUntil([] { return ServiceState() == SERVICE_STOPPED; }, 60000));
+  change();
+  ASSERT_TRUE(::StartServiceW(service.get(), 0, nullptr)) << ::GetLastError();
+  ASSERT_TRUE(WaitUntil([] { return ::WaitNamedPipeW(road::kUpdatePipeName, 100); }, 60000));
+}
+
+// Levels of the road that the service must refuse, found at its start. A file where Staging
+// should be: every request is refused until a start finds the levels sound, and the service
+// writes nothing there. A file where the top level should be, as any user may make one before
+// the service first runs: the service renames it aside and makes the road afresh.
+TEST_F(UpdateRoad, LevelsTheServiceMustRefuseAreRefusedOrRenamedAside) {
+  const std::wstring top = road::PathIn(road::ProgramDataFolder(), L"Corvanta");
+  RestartServiceAfter([] {
+    ASSERT_TRUE(::RemoveDirectoryW(road::StagingRoot().c_str())) << ::GetLastError();
+    std::ofstream(Narrow(road::StagingRoot())) << "not a folder";
+  });
+  EXPECT_EQ(road::ExchangeWithService(road::ApplyRequestLine()),
+            road::kRefusedAnswer + std::string("the update folders are not the service's own\n"));
+  EXPECT_EQ(::GetFileAttributesW(road::StagingRoot().c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+
+  RestartServiceAfter([&] {
+    ASSERT_TRUE(::MoveFileW(top.c_str(), (top + L"-moved-by-test").c_str()));
+    std::ofstream(Narrow(top)) << "made by a user";
+  });
+  EXPECT_EQ(road::ExchangeWithService(road::ApplyRequestLine()),
+            road::kRefusedAnswer + std::string("no pending package\n"));
+  WIN32_FIND_DATAW aside{};
+  const road::UniqueFind find = road::FindFirst(top + L".untrusted-*", aside);
+  ASSERT_TRUE(find);
+  EXPECT_EQ(ReadWholeFile(road::PathIn(road::ProgramDataFolder(), aside.cFileName)),
+            "made by a user");
+  EXPECT_NE(ReadWholeFile(road::ServiceLogPath()).find("Renamed a top level"), std::string::npos);
+}
+
 // The service runs as LocalSystem from the product's folder, and bcrypt, crypt32, msi and
 // wintrust are no known DLLs: Windows would take them from that folder first. Planted there,
 // they are never loaded, neither at the service's start nor when it hashes and judges a
@@ -281,15 +325,11 @@ TEST_F(UpdateRoad, LibrariesPlantedBesideTheServiceAreNeverLoaded) {
   const wchar_t* const planted_names[] = {L"bcrypt", L"crypt32", L"msi", L"wintrust"};
   const std::wstring planted = WindowsPathFromEnvironment("PLANTED_LIBRARY");
   const std::wstring folder = FolderOf(ProductExecutablePath());
-  for (const wchar_t* name : planted_names) {
-    ASSERT_FALSE(CopyInto(planted, folder, std::wstring(name) + L".dll").empty());
-  }
-  const UniqueScHandle service = OpenRemoteServiceForTest();
-  SERVICE_STATUS status{};
-  ASSERT_TRUE(::ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
-  ASSERT_TRUE(WaitUntil([] { return ServiceState() == SERVICE_STOPPED; }, 60000));
-  ASSERT_TRUE(::StartServiceW(service.get(), 0, nullptr)) << ::GetLastError();
-  ASSERT_TRUE(WaitUntil([] { return ::WaitNamedPipeW(road::kUpdatePipeName, 100); }, 60000));
+  RestartServiceAfter([&] {
+    for (const wchar_t* name : planted_names) {
+      ASSERT_FALSE(CopyInto(planted, folder, std::wstring(name) + L".dll").empty());
+    }
+  });
   PlacePending(L"CorvantaRemote-2.0.0.msi");
 
   EXPECT_EQ(road::ParseAnswer(road::ExchangeWithService(road::ApplyRequestLine())).kind,

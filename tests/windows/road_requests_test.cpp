@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 
+#include "contract/road_paths.h"
 #include "service/service_log.h"
 #include "service/update_requests.h"
+#include "support/wine_helpers.h"
 
 namespace {
 
@@ -16,34 +19,55 @@ constexpr char kToken[] = "0f8fad5b-d9cb-469f-a165-70867728950e";
 TEST(RoadRequests, OnlyAClientOfTheStagingSessionMayStartTheUpdate) {
   const road::ClientSession unknown{false, 0};
   const road::ClientSession session_1{true, 1};
+  const std::string token = kToken;
+  const std::string other_token = "1f8fad5b-d9cb-469f-a165-70867728950e";
   const struct {
-    const char* request;
+    std::string request;
     road::ClientSession client;
-    road::ClientSession staged_for;
+    ULONG staged_for;
     const char* answer;
   } cases[] = {
-      {"apply-pending-update", unknown, session_1, "refused: the client's session cannot be read"},
+      {"apply-pending-update", unknown, 1, "refused: the client's session cannot be read"},
       // A failed query leaves 0, the session of services: it must not match one.
-      {"start ", unknown, road::ClientSession{true, 0},
-       "refused: the client's session cannot be read"},
-      {"start ", road::ClientSession{true, 2}, session_1, "refused: no update staged as "},
-      // The session matches: what stops it is the staged copy, which this test has not made
-      // (its size cannot be read, so the check before the start refuses).
-      {"start ", session_1, session_1,
+      {"start " + token, unknown, 0, "refused: the client's session cannot be read"},
+      {"start " + token, road::ClientSession{true, 2}, 1, "refused: no update staged as "},
+      {"start " + other_token, session_1, 1, "refused: no update staged as "},
+      // The session and the token match: what stops it is the staged copy, which this test
+      // has not made (its size cannot be read, so the check before the start refuses).
+      {"start " + token, session_1, 1,
        "refused: the free space on the system drive could not be checked"},
   };
   const road::ServiceLog log(/*folders_trusted=*/true);
   for (const auto& c : cases) {
-    const std::string line = c.request + std::string(c.request[0] == 's' ? kToken : "");
-    SCOPED_TRACE(line);
+    SCOPED_TRACE(c.request);
     road::UpdateState state;
-    state.staged_token = std::wstring(kToken, kToken + sizeof(kToken) - 1);
-    state.staged_package = L"CorvantaRemote-2.0.0.msi";
-    state.staged_for = c.staged_for;
+    state.staged[c.staged_for] = {std::wstring(token.begin(), token.end()),
+                                  L"CorvantaRemote-2.0.0.msi"};
     const std::string answer =
-        road::AnswerRequest(line, /*well_formed=*/true, c.client, state, log);
+        road::AnswerRequest(c.request, /*well_formed=*/true, c.client, state, log);
     EXPECT_EQ(answer.substr(0, std::string(c.answer).size()), c.answer);
+    // A start that got as far as the checks is never tried again with the same token.
+    if (c.client.known && c.client.id == c.staged_for && c.request == "start " + token) {
+      EXPECT_EQ(road::AnswerRequest(c.request, true, c.client, state, log),
+                "refused: no update staged as " + token);
+    }
   }
+}
+
+TEST(RoadServiceLog, AFullLogIsMovedAsideBeforeTheNextLine) {
+  (void)::CreateDirectoryW(road::PathIn(road::ProgramDataFolder(), L"Corvanta").c_str(), nullptr);
+  (void)::CreateDirectoryW(road::UpdatesFolder().c_str(), nullptr);
+  const std::wstring path = road::ServiceLogPath();
+  const std::string full(road::kServiceLogLimitBytes, 'x');
+  std::ofstream(Narrow(path), std::ios::binary) << full;
+  const road::ServiceLog log(/*folders_trusted=*/true);
+
+  log.Note(L"the next line");
+  log.Note(L"and one more");
+
+  EXPECT_EQ(ReadWholeFile(path + L".old"), full);
+  EXPECT_EQ(ReadWholeFile(path).find('x'), std::string::npos) << ReadWholeFile(path).size();
+  EXPECT_NE(ReadWholeFile(path).find("and one more"), std::string::npos);
 }
 
 }  // namespace
