@@ -11,12 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "contract/road_paths.h"
 #include "e2e/product_update.h"
 #include "service/update_facts.h"
 #include "service/update_preflight.h"
-#include "contract/road_paths.h"
 #include "ui/ui_window.h"
 #include "ui/update_client.h"
+#include "ui/update_outcome_text.h"
 #include "win/road_handles.h"
 
 namespace {
@@ -118,8 +119,10 @@ TEST_F(UpdateRoad, BusyInstallerStopsNothingAndTheSameDeliveryCompletesLater) {
 
   const UpdateRun refused = Click(old_ui_pid_);
 
-  EXPECT_EQ(refused.answer,
-            road::kRefusedAnswer + road::DecideWhetherUpdateMayRun(busy).reason);
+  const std::string reason = road::DecideWhetherUpdateMayRun(busy).reason;
+  EXPECT_EQ(refused.answer, road::kRefusedAnswer + reason);
+  const std::wstring shown = L"The update was refused: " + road::WidenAscii(reason);
+  EXPECT_EQ(StatusTextOnceShown(old_ui_pid_, shown), shown);
   ExpectNothingStarted();
   EXPECT_TRUE(FileExistsAt(road::IncomingFolder() + L"\\CorvantaRemote-2.0.0.msi"));
 
@@ -209,13 +212,18 @@ TEST_F(UpdateRoad, NewUpdateCompletesAfterInstallerModeWasKilled) {
       sample::fixture::WriteDword(kServiceKey, point.delay_value, 3000);
     const std::wstring package = SeriesPackage(++n);
     PlacePending(package);
-    UpdateRun killed = Click(LastUiStart().pid);
+    const DWORD ui_pid = LastUiStart().pid;
+    UpdateRun killed = Click(ui_pid);
     ASSERT_TRUE(killed.installer) << killed.answer;
     const DWORD installer_pid = ::GetProcessId(killed.installer.get());
     const std::wstring msiexec_log =
         road::StagingFolder(killed.token) + L"\\" + package + updater_contract::kLogSuffix;
     ASSERT_TRUE(
         WaitUntil([&] { return Reached(point.moment, installer_pid, msiexec_log); }, 60000));
+    // While the service stops, installer mode has not ended the program yet.
+    if (point.moment == KilledWhile::kServiceStops) {
+      EXPECT_EQ(StatusTextOnceShown(ui_pid, road::kUpdateStartedText), road::kUpdateStartedText);
+    }
     ASSERT_TRUE(::TerminateProcess(killed.installer.get(), 1));
     if (point.delay_value != nullptr)
       sample::fixture::WriteDword(kServiceKey, point.delay_value, 0);
@@ -251,6 +259,7 @@ TEST_F(UpdateRoad, UiThatIsSlowToStartTheWatcherStillRelaunches) {
   UpdateRun update = Click(old_ui_pid_);
   Finish(update);
 
+  EXPECT_EQ(update.shown_once_staged, road::kPreparingUpdateText);
   ExpectCompletedOnTheRoad(update, L"2.0.0", old_ui_pid_, first_service_host_);
 }
 
@@ -293,8 +302,8 @@ TEST_F(UpdateRoad, ServiceThatNeverAnswersTimesOut) {
   // The UI asks on a thread of its own: its window answers while it waits.
   ASSERT_TRUE(sample::ClickApplyUpdate(old_ui_pid_, 10000));
   DWORD_PTR result = 0;
-  EXPECT_NE(::SendMessageTimeoutW(sample::FindUiWindow(old_ui_pid_), WM_NULL, 0, 0, SMTO_ABORTIFHUNG,
-                                  5000, &result),
+  EXPECT_NE(::SendMessageTimeoutW(sample::FindUiWindow(old_ui_pid_), WM_NULL, 0, 0,
+                                  SMTO_ABORTIFHUNG, 5000, &result),
             0);
 }
 
