@@ -100,8 +100,9 @@ HWND CreateMainWindow(HINSTANCE instance, int show) {
   // The API takes a resource id, a colour index and a child window's id where its types say
   // pointer: the casts are its own convention.
   window_class.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);  // NOLINT(performance-no-int-to-ptr)
+  // The face colour of buttons, which the update status control paints behind its text.
   // NOLINTNEXTLINE(performance-no-int-to-ptr): a system colour index as the brush
-  window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   window_class.lpszClassName = sample::kUiWindowClass;
   if (::RegisterClassExW(&window_class) == 0) return nullptr;
   const HWND window = ::CreateWindowExW(
