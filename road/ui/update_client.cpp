@@ -67,8 +67,9 @@ std::string ReadAnswer(HANDLE pipe, HANDLE io_event, const TimeLeft& time_left) 
     DWORD read = 0;
     if (!ReadPipe(pipe, io_event, /*stop=*/nullptr, time_left(), chunk, sizeof(chunk), read) ||
         read == 0) {
-      if (time_left() == 0)
+      if (time_left() == 0) {
         return std::string(kNoAnswer) + "the update service did not answer in time";
+      }
       break;
     }
     answer.append(chunk, read);

@@ -21,7 +21,6 @@
 #include "support/sample_product.h"
 #include "ui/ui_window.h"
 #include "ui/update_client.h"
-#include "win/text_conversion.h"
 
 inline constexpr DWORD kModeTimeoutMs = 180000;
 inline constexpr DWORD kAnswerTimeoutMs = 30000;

@@ -19,6 +19,7 @@
 #include "ui/update_client.h"
 #include "ui/update_outcome_text.h"
 #include "win/road_handles.h"
+#include "win/text_conversion.h"
 
 namespace {
 
