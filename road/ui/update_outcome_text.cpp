@@ -70,7 +70,7 @@ std::wstring AnswerText(const Answer& answer) {
     case Answer::Kind::kStarted:
       return kUpdateStartedText;
     case Answer::Kind::kRefused: {
-      const std::wstring refused = L"The update was refused: " + WidenAscii(answer.text);
+      std::wstring refused = L"The update was refused: " + WidenAscii(answer.text);
       // The service's reasons that leave the user something to do say it after a semicolon.
       if (answer.text.find("; ") != std::string::npos) return refused;
       return refused + L". " + kLaterAdvice + L", or ask your administrator";
