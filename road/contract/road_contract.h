@@ -80,6 +80,13 @@ inline constexpr wchar_t kUiAskedToStart[] = L"Asked the service to start the up
 // The service's log line for installer mode, followed by its process id.
 inline constexpr wchar_t kServiceStartedInstaller[] = L"Started installer mode pid ";
 
+// The road's own key under HKEY_LOCAL_MACHINE (64-bit view), and in it the token of the update
+// the service started last (REG_SZ): the relaunched UI program reads it to know which outcome
+// of the updater's record is its own. Users may read it; only the service, as SYSTEM, and
+// administrators may write it, as under any key of HKLM\SOFTWARE.
+inline constexpr wchar_t kRoadKeyPath[] = L"SOFTWARE\\Corvanta\\Updates";
+inline constexpr wchar_t kStartedTokenValueName[] = L"StartedToken";
+
 // A token as the service makes them: a GUID without braces. Checked before a token from the
 // pipe becomes part of a path.
 [[nodiscard]] bool IsWellFormedToken(const std::wstring& token) noexcept;

@@ -114,6 +114,12 @@ std::string StartStaged(const std::wstring& token, const ClientSession& client, 
     return Refuse("installer mode could not start", log);
   }
   state.installer = std::move(installer);
+  // The program the watcher starts afterwards finds here which of the record's outcomes is its.
+  const auto token_bytes = static_cast<DWORD>((token.size() + 1) * sizeof(wchar_t));
+  if (::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kRoadKeyPath, kStartedTokenValueName, REG_SZ,
+                        token.c_str(), token_bytes) != ERROR_SUCCESS) {
+    log.Note(L"Could not keep the token of the started update");
+  }
   // The package stays in Incoming: a failed update can be tried again from it, and once the
   // update has installed it, RemoveInstalledPackages takes it away.
   RemoveOldStagingFolders(log);

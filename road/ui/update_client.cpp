@@ -35,12 +35,12 @@ UniqueHandle OpenPipe(const TimeLeft& time_left, std::string& failure) {
     const DWORD error = ::GetLastError();
     if (pipe) return pipe;
     if (error != ERROR_PIPE_BUSY) {
-      failure =
-          "no answer: the update service cannot be reached (error " + std::to_string(error) + ")";
+      failure = std::string(kNoAnswer) + "the update service cannot be reached (error " +
+                std::to_string(error) + ")";
       return nullptr;
     }
     if (time_left() == 0) {
-      failure = "no answer: the update service is busy";
+      failure = std::string(kNoAnswer) + "the update service is busy";
       return nullptr;
     }
     (void)::WaitNamedPipeW(kUpdatePipeName, time_left() < 100 ? time_left() : 100);
@@ -55,11 +55,11 @@ std::string ServerCheckFailure(HANDLE pipe) {
   if (::GetNamedPipeServerProcessId(pipe, &server) && service != 0 && server == service) {
     return "";
   }
-  return "no answer: the pipe is not served by the update service (server pid " +
+  return std::string(kNoAnswer) + "the pipe is not served by the update service (server pid " +
          std::to_string(server) + ", service pid " + std::to_string(service) + ")";
 }
 
-// Reads up to the first line end; the answer with its end, or "no answer: " and why.
+// Reads up to the first line end; the answer with its end, or kNoAnswer and why.
 std::string ReadAnswer(HANDLE pipe, HANDLE io_event, const TimeLeft& time_left) {
   std::string answer;
   char chunk[128];
@@ -67,13 +67,15 @@ std::string ReadAnswer(HANDLE pipe, HANDLE io_event, const TimeLeft& time_left) 
     DWORD read = 0;
     if (!ReadPipe(pipe, io_event, /*stop=*/nullptr, time_left(), chunk, sizeof(chunk), read) ||
         read == 0) {
-      if (time_left() == 0) return "no answer: the update service did not answer in time";
+      if (time_left() == 0) {
+        return std::string(kNoAnswer) + "the update service did not answer in time";
+      }
       break;
     }
     answer.append(chunk, read);
   }
   const size_t end = answer.find('\n');
-  return end == std::string::npos ? "no answer: the service closed the channel"
+  return end == std::string::npos ? std::string(kNoAnswer) + "the service closed the channel"
                                   : answer.substr(0, end + 1);
 }
 
@@ -88,10 +90,10 @@ std::string ExchangeWithService(const std::string& request, DWORD timeout_ms) {
   if (!failure.empty()) return failure;
   const UniqueHandle io_event = OwnHandle(::CreateEventW(
       /*security=*/nullptr, /*manual_reset=*/TRUE, /*initial=*/FALSE, /*name=*/nullptr));
-  if (!io_event) return "no answer: no event to wait on";
+  if (!io_event) return std::string(kNoAnswer) + "no event to wait on";
   if (!WritePipe(pipe.get(), io_event.get(), /*stop=*/nullptr, time_left(), request)) {
-    return "no answer: the request could not be sent (error " + std::to_string(::GetLastError()) +
-           ")";
+    return std::string(kNoAnswer) + "the request could not be sent (error " +
+           std::to_string(::GetLastError()) + ")";
   }
   return ReadAnswer(pipe.get(), io_event.get(), time_left);
 }

@@ -12,8 +12,11 @@ namespace road {
 // which takes seconds on a slow disk, not minutes.
 inline constexpr DWORD kAnswerTimeoutMs = 60000;
 
+// The start of every answer that the client makes up itself when the service gave none.
+inline constexpr char kNoAnswer[] = "no answer: ";
+
 // Sends `request` through the update pipe exactly as given and returns the service's answer up
-// to and including its line end; when there is none, "no answer: " and why. Before it sends
+// to and including its line end; when there is none, kNoAnswer and why. Before it sends
 // anything it checks that the pipe is served by the service's own process: while the service
 // is stopped (installer mode stops it at every update) any process could take the pipe's name
 // and answer in its place. Gives up after `timeout_ms` in all. The service may identify the

@@ -9,6 +9,7 @@
 #include "shared/unique_handles.h"
 #include "ui/ui_hooks.h"
 #include "ui/update_client.h"
+#include "ui/update_outcome_text.h"
 #include "win/line_log.h"
 #include "win/process_start.h"
 #include "win/text_conversion.h"
@@ -28,6 +29,10 @@ void NoteInUiLog(const std::wstring& line) {
   (void)road::AppendLine(path, line);
 }
 
+// Tells the user in the window's update status control. From the worker thread: the control's
+// own thread sets the text, as SetWindowTextW sends it the message and waits.
+void Show(HWND status, const std::wstring& text) { (void)::SetWindowTextW(status, text.c_str()); }
+
 // Sends one request and notes the answer after `log_prefix`.
 road::Answer Ask(const std::string& request, const wchar_t* log_prefix) {
   std::string answer = road::ExchangeWithService(request);
@@ -38,7 +43,7 @@ road::Answer Ask(const std::string& request, const wchar_t* log_prefix) {
 
 // The watcher runs from the staged copy, which the package does not replace, with this
 // process's id while it still runs, so that the id cannot belong to another process yet.
-ProcessHandles StartRelaunchWatcher(const std::wstring& token) {
+ProcessHandles StartRelaunchWatcher(const std::wstring& token, HWND status) {
   const std::wstring staging = road::StagingFolder(token);
   const std::wstring updater = road::PathIn(staging, road::kUpdaterFileName);
   const std::wstring arguments = std::wstring(updater_contract::kRelaunchSwitch) + L" " +
@@ -47,6 +52,7 @@ ProcessHandles StartRelaunchWatcher(const std::wstring& token) {
   ProcessHandles watcher;
   if (!staging.empty()) watcher = road::StartFromFolder(updater, arguments, staging, error);
   if (!watcher.process) {
+    Show(status, road::WatcherNotStartedText(error));
     NoteInUiLog(L"Could not start the relaunch watcher (error " + std::to_wstring(error) +
                 L"): the update is not started");
     return {};
@@ -58,32 +64,43 @@ ProcessHandles StartRelaunchWatcher(const std::wstring& token) {
 
 // The watcher is started before installer mode can be, so that installer mode cannot end this
 // program before someone waits to start the new one.
-DWORD WINAPI ApplyUpdate(void* /*unused*/) {
+DWORD WINAPI ApplyUpdate(void* status_control) {
+  const auto status = static_cast<HWND>(status_control);
+  Show(status, road::kPreparingUpdateText);
   const road::Answer staged = Ask(road::ApplyRequestLine(), road::kUiAskedToStage);
+  Show(status, road::AnswerText(staged));
   if (staged.kind != road::Answer::Kind::kStaged) return 0;
   Hooks().BeforeWatcher();
-  const ProcessHandles watcher = StartRelaunchWatcher(staged.token);
+  const ProcessHandles watcher = StartRelaunchWatcher(staged.token, status);
   if (!watcher.process) return 0;
   const road::Answer started = Ask(road::StartRequestLine(staged.token), road::kUiAskedToStart);
-  if (started.kind != road::Answer::Kind::kStarted || started.token != staged.token) {
-    (void)::TerminateProcess(watcher.process.get(), 1);
-    NoteInUiLog(L"Ended the relaunch watcher: the update did not start");
+  if (started.kind == road::Answer::Kind::kStarted && started.token == staged.token) {
+    Show(status, road::kUpdateStartedText);
+    return 0;
   }
+  (void)::TerminateProcess(watcher.process.get(), 1);
+  const road::Answer other_update{road::Answer::Kind::kNone, L"", "it started another update"};
+  Show(status,
+       road::AnswerText(started.kind == road::Answer::Kind::kStarted ? other_update : started));
+  NoteInUiLog(L"Ended the relaunch watcher: the update did not start");
   return 0;
 }
 
 }  // namespace
 
-void ApplyUpdateClicked() {
+void ApplyUpdateClicked(HWND status) {
   if (g_update_worker && ::WaitForSingleObject(g_update_worker.get(), 0) == WAIT_TIMEOUT) {
     NoteInUiLog(L"An update is already being asked for");
     return;
   }
   g_update_worker = OwnHandle(::CreateThread(/*security=*/nullptr, /*stack_size=*/0, ApplyUpdate,
-                                             /*parameter=*/nullptr, /*flags=*/0,
+                                             /*parameter=*/status, /*flags=*/0,
                                              /*thread_id=*/nullptr));
   if (!g_update_worker) {
-    NoteInUiLog(L"Could not ask for the update (error " + std::to_wstring(::GetLastError()) + L")");
+    const DWORD error = ::GetLastError();
+    Show(status, road::AnswerText({road::Answer::Kind::kNone, L"",
+                                   "it could not be asked (error " + std::to_string(error) + ")"}));
+    NoteInUiLog(L"Could not ask for the update (error " + std::to_wstring(error) + L")");
   }
 }
 

@@ -1,6 +1,8 @@
 // What the UI program's "Apply update" button does: the UI's half of the update road.
 #pragma once
 
+#include <windows.h>
+
 namespace sample {
 
 // Updates the product on the road of road_contract.h, on a worker thread so that the window
@@ -13,8 +15,11 @@ namespace sample {
 //   3. it asks the service to start the staged update; installer mode then ends this program,
 //      and the watcher starts the new one. When the service does not start it, the watcher is
 //      ended again.
-// Each step is a line in the user's log, %LOCALAPPDATA%\Corvanta\Corvanta Remote.log. A click
-// while an update is being asked for is noted and does nothing more. Called on the UI thread.
-void ApplyUpdateClicked();
+// Each state is shown to the user in `status`, the window's static text control (preparing,
+// started, a refusal and what to do, a watcher that could not start; the words of
+// update_outcome_text.h), and each step is a line in the user's log,
+// %LOCALAPPDATA%\Corvanta\Corvanta Remote.log. A click while an update is being asked for is
+// noted and does nothing more. Called on the UI thread.
+void ApplyUpdateClicked(HWND status);
 
 }  // namespace sample

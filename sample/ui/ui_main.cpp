@@ -1,15 +1,19 @@
 // Corvanta Remote.exe: the sample product's user-interface program. A window that shows the
 // version it was built as, and a message loop, so that it becomes input-idle like any GUI
 // program. Its "Apply update" button (kApplyUpdateCommand, which drivers post as a click)
-// updates the product on the update road (apply_update.h).
+// updates the product on the update road (apply_update.h); its update status control
+// (kUpdateStatusControl) tells the user how that goes and, from the start, how the last update
+// ended.
 
 #include <windows.h>
 
 #include <string>
 
 #include "ui/apply_update.h"
+#include "ui/last_update.h"
 #include "ui/ui_hooks.h"
 #include "ui/ui_window.h"
+#include "ui/update_outcome_text.h"
 #include "win/own_image.h"
 
 namespace {
@@ -19,12 +23,23 @@ constexpr int kNoWindow = 3;
 
 std::wstring Title() { return L"Corvanta Remote " + road::OwnVersion(); }
 
+// Where the window's parts lie, in client pixels: the button at the top left, the title beside
+// it, the update status below both.
+constexpr int kMargin = 10;
+constexpr int kButtonWidth = 120;
+constexpr int kTopRowHeight = 28;
+constexpr int kWindowWidth = 520;
+constexpr int kWindowHeight = 220;
+
 void Paint(HWND window) {
   PAINTSTRUCT paint;
   const HDC dc = ::BeginPaint(window, &paint);
   RECT area;
   (void)::GetClientRect(window, &area);
-  (void)::DrawTextW(dc, Title().c_str(), -1, &area, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+  area.left = 2 * kMargin + kButtonWidth;
+  area.top = kMargin;
+  area.bottom = kMargin + kTopRowHeight;
+  (void)::DrawTextW(dc, Title().c_str(), -1, &area, DT_LEFT | DT_VCENTER | DT_SINGLELINE);
   (void)::EndPaint(window, &paint);
 }
 
@@ -34,7 +49,9 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
       Paint(window);
       return 0;
     case WM_COMMAND:
-      if (LOWORD(wparam) == sample::kApplyUpdateCommand) sample::ApplyUpdateClicked();
+      if (LOWORD(wparam) == sample::kApplyUpdateCommand) {
+        sample::ApplyUpdateClicked(::GetDlgItem(window, sample::kUpdateStatusControl));
+      }
       return 0;
     case WM_DESTROY:
       ::PostQuitMessage(0);
@@ -44,7 +61,37 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
   }
 }
 
-// The main window with its "Apply update" button, shown; null when it cannot be made.
+// A child control of `window` with the id `id` and the window text `text`.
+void AddChild(HWND window, const wchar_t* window_class, const std::wstring& text, DWORD style,
+              const RECT& place, WORD id) {
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): a child window's id goes where a menu would
+  const auto child_id = reinterpret_cast<HMENU>(UINT_PTR{id});
+  (void)::CreateWindowExW(/*ex_style=*/0, window_class, text.c_str(), WS_CHILD | WS_VISIBLE | style,
+                          place.left, place.top, place.right - place.left, place.bottom - place.top,
+                          window, child_id,
+                          /*instance=*/nullptr, /*param=*/nullptr);
+}
+
+// The outcome of the last update in the user's words; empty when there is none to tell.
+std::wstring LastUpdateText() {
+  const std::wstring outcome = road::LastUpdateOutcome();
+  return outcome.empty() ? std::wstring() : road::UpdateOutcomeText(outcome, road::OwnVersion());
+}
+
+// The "Apply update" button and the update status control, which wraps long words (a log
+// path) like an edit control.
+void AddControls(HWND window) {
+  RECT client;
+  (void)::GetClientRect(window, &client);
+  AddChild(window, L"BUTTON", L"Apply update", BS_PUSHBUTTON,
+           {kMargin, kMargin, kMargin + kButtonWidth, kMargin + kTopRowHeight},
+           sample::kApplyUpdateCommand);
+  AddChild(window, L"STATIC", LastUpdateText(), SS_LEFT | SS_EDITCONTROL | SS_NOPREFIX,
+           {kMargin, 2 * kMargin + kTopRowHeight, client.right - kMargin, client.bottom - kMargin},
+           sample::kUpdateStatusControl);
+}
+
+// The main window with its controls, shown; null when it cannot be made.
 HWND CreateMainWindow(HINSTANCE instance, int show) {
   WNDCLASSEXW window_class = {};
   window_class.cbSize = sizeof(window_class);
@@ -53,19 +100,17 @@ HWND CreateMainWindow(HINSTANCE instance, int show) {
   // The API takes a resource id, a colour index and a child window's id where its types say
   // pointer: the casts are its own convention.
   window_class.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);  // NOLINT(performance-no-int-to-ptr)
+  // The face colour of buttons, which the update status control paints behind its text.
   // NOLINTNEXTLINE(performance-no-int-to-ptr): a system colour index as the brush
-  window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   window_class.lpszClassName = sample::kUiWindowClass;
   if (::RegisterClassExW(&window_class) == 0) return nullptr;
   const HWND window = ::CreateWindowExW(
       /*ex_style=*/0, sample::kUiWindowClass, Title().c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-      CW_USEDEFAULT, 360, 160, /*parent=*/nullptr, /*menu=*/nullptr, instance, nullptr);
+      CW_USEDEFAULT, kWindowWidth, kWindowHeight, /*parent=*/nullptr, /*menu=*/nullptr, instance,
+      nullptr);
   if (window == nullptr) return nullptr;
-  // NOLINTNEXTLINE(performance-no-int-to-ptr): a child window's id goes where a menu would
-  const auto button_id = reinterpret_cast<HMENU>(UINT_PTR{sample::kApplyUpdateCommand});
-  (void)::CreateWindowExW(/*ex_style=*/0, L"BUTTON", L"Apply update",
-                          WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 10, 10, 120, 28, window, button_id,
-                          instance, nullptr);
+  AddControls(window);
   (void)::ShowWindow(window, show);
   (void)::UpdateWindow(window);
   return window;

@@ -42,4 +42,15 @@ bool ClickApplyUpdate(DWORD pid, DWORD wait_ms) noexcept {
   }
 }
 
+std::wstring UpdateStatusText(DWORD pid) {
+  const HWND window = FindUiWindow(pid);
+  const HWND status = window != nullptr ? ::GetDlgItem(window, kUpdateStatusControl) : nullptr;
+  if (status == nullptr) return L"";
+  wchar_t text[2048] = {};
+  // Another process's control: GetWindowTextW reads the text the system keeps for it, without
+  // sending it a message.
+  const int length = ::GetWindowTextW(status, text, 2048);
+  return std::wstring(text, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
 }  // namespace sample

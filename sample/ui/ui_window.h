@@ -1,8 +1,10 @@
 // The UI program's window as other programs find it: drivers and tests post its "Apply
-// update" command, as a user's click would.
+// update" command, as a user's click would, and read what it tells the user of the update.
 #pragma once
 
 #include <windows.h>
+
+#include <string>
 
 namespace sample {
 
@@ -10,6 +12,8 @@ namespace sample {
 // sends.
 inline constexpr wchar_t kUiWindowClass[] = L"CorvantaRemoteSampleWindow";
 inline constexpr WORD kApplyUpdateCommand = 101;
+// The id of the static text control in which the window tells the user of the update.
+inline constexpr WORD kUpdateStatusControl = 102;
 
 // The top-level window of the UI program running as process `pid`; null when there is none.
 [[nodiscard]] HWND FindUiWindow(DWORD pid) noexcept;
@@ -17,5 +21,9 @@ inline constexpr WORD kApplyUpdateCommand = 101;
 // Asks the UI program running as `pid` to apply the pending update, as a click on its button
 // would; waits up to `wait_ms` for its window. False when it has none.
 [[nodiscard]] bool ClickApplyUpdate(DWORD pid, DWORD wait_ms) noexcept;
+
+// The text of the update status control of the UI program running as `pid`, as another
+// process reads it (GetWindowTextW); empty when it has no such window or the text is empty.
+[[nodiscard]] std::wstring UpdateStatusText(DWORD pid);
 
 }  // namespace sample

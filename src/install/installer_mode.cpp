@@ -37,8 +37,11 @@ constexpr UINT kSystemDirectoryUnits = 260;
 
 [[nodiscard]] std::wstring OutcomeOfExitCode(DWORD exit_code, const std::wstring& log_path) {
   if (exit_code == 0) return kCompletedOutcome;
-  if (exit_code == kRestartRequired) return FailedWithLog(L"Windows restart required", log_path);
-  return FailedWithLog(L"MSI exit " + std::to_wstring(exit_code), log_path);
+  if (exit_code == kRestartRequired) {
+    return FailedWithLog(updater_contract::kRestartRequiredReason, log_path);
+  }
+  return FailedWithLog(updater_contract::kInstallerExitReason + std::to_wstring(exit_code),
+                       log_path);
 }
 
 // Runs msiexec silently on the package, waits for it without a time limit

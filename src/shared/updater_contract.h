@@ -24,6 +24,9 @@ inline constexpr wchar_t kFailedKeyword[] = L"failed:";
 // outcome text.
 inline constexpr wchar_t kRestartFailedPrefix[] =
     L"failed:Remote service could not restart; installation result: ";
+// The reasons for the Windows Installer's exit codes: 3010, and any other code after this text.
+inline constexpr wchar_t kRestartRequiredReason[] = L"Windows restart required";
+inline constexpr wchar_t kInstallerExitReason[] = L"MSI exit ";
 // Placed before the path of the Windows Installer's log inside an outcome text.
 inline constexpr wchar_t kLogPathSeparator[] = L"; log: ";
 

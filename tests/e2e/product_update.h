@@ -59,6 +59,15 @@ inline std::vector<DWORD> ProcessesNamed(const std::wstring& name, DWORD parent 
   return ids;
 }
 
+// What the update status control of the UI program `pid` shows once it shows `expected`,
+// waiting up to `timeout_ms` for it: the window sets the text from its worker thread.
+inline std::wstring StatusTextOnceShown(DWORD pid, const std::wstring& expected,
+                                        DWORD timeout_ms = kAnswerTimeoutMs) {
+  std::wstring shown;
+  WaitUntil([&] { return (shown = sample::UpdateStatusText(pid)) == expected; }, timeout_ms);
+  return shown;
+}
+
 // The lines appended to a log after this follower was made.
 class LogFollower {
  public:
@@ -107,6 +116,8 @@ struct UpdateRun {
   std::optional<DWORD> watcher_exit;
   std::wstring record;
   std::string watcher_log;
+  // On the road: what the UI showed when it logged the service's "staged" answer.
+  std::wstring shown_once_staged;
 };
 
 class ProductUpdate : public ::testing::Test {
@@ -157,6 +168,8 @@ class ProductUpdate : public ::testing::Test {
   UpdateRun RunUpdate(const std::wstring& package, std::optional<DWORD> watched_pid = {}) {
     UpdateRun run;
     run.token = L"e2e-" + std::to_wstring(::GetTickCount());
+    // As the service keeps it when it starts an update on the road.
+    sample::fixture::WriteString(road::kRoadKeyPath, road::kStartedTokenValueName, run.token);
     const auto start = [&](const wchar_t* mode_switch, const std::wstring& argument) {
       const std::wstring arguments = std::wstring(L" ") + mode_switch + L" " + argument;
       return std::move(StartWithArguments(updater_, arguments + L" " + run.token).process);
@@ -177,6 +190,7 @@ class ProductUpdate : public ::testing::Test {
     EXPECT_TRUE(sample::ClickApplyUpdate(ui_pid, 10000)) << "no window of pid " << ui_pid;
     run.answer = ui_log.WaitForLine(Narrow(road::kUiAskedToStage));
     if (road::ParseAnswer(run.answer).kind == road::Answer::Kind::kStaged) {
+      run.shown_once_staged = sample::UpdateStatusText(ui_pid);
       run.answer = ui_log.WaitForLine(Narrow(road::kUiAskedToStart));
     }
     const road::Answer answer = road::ParseAnswer(run.answer);
@@ -200,20 +214,21 @@ class ProductUpdate : public ::testing::Test {
   // What every update that reached the installer leaves: the service runs again as
   // `version`, the UI program `old_ui_pid` was ended, and the product runs again from its
   // installed location with its folder as working directory and its quoted path as command
-  // line, started as the watcher's log says.
+  // line, started as the watcher's log says, and its window shows `shown`.
   void ExpectRelaunched(const UpdateRun& run, const std::wstring& version,
-                        DWORD old_ui_pid = 0) const {
+                        const std::wstring& shown, DWORD old_ui_pid = 0) const {
     EXPECT_EQ(ServiceState(), DWORD{SERVICE_RUNNING});
     EXPECT_EQ(RunningVersion(), version);
     EXPECT_TRUE(ProcessHasEnded(old_ui_pid != 0 ? old_ui_pid : old_ui_pid_));
-    const DWORD launched = ExpectLaunchedOnce(run, version);
+    const DWORD launched = ExpectLaunchedOnce(run, version, shown);
     EXPECT_EQ(run.watcher_log,
               WatcherLine(updater_contract::kWatcherWaiting) + LaunchLine(launched, 259));
   }
 
-  // The watcher's log names one start, the product's, which still runs as `version`; returns
-  // its process id.
-  DWORD ExpectLaunchedOnce(const UpdateRun& run, const std::wstring& version) const {
+  // The watcher's log names one start, the product's, which still runs as `version` and tells
+  // its user `shown` of the update; returns its process id.
+  DWORD ExpectLaunchedOnce(const UpdateRun& run, const std::wstring& version,
+                           const std::wstring& shown) const {
     const std::vector<DWORD> launched = LaunchedIds(run.watcher_log);
     EXPECT_EQ(launched.size(), 1u) << run.watcher_log;
     if (launched.size() != 1) return 0;
@@ -225,6 +240,7 @@ class ProductUpdate : public ::testing::Test {
     EXPECT_EQ(Lower(relaunched.current_directory), Lower(FolderOf(product)));
     EXPECT_EQ(Lower(relaunched.command_line), Lower(L"\"" + product + L"\""));
     EXPECT_FALSE(ProcessHasEnded(relaunched.pid));
+    EXPECT_EQ(sample::UpdateStatusText(relaunched.pid), shown);
     return launched[0];
   }
 
@@ -240,7 +256,8 @@ class ProductUpdate : public ::testing::Test {
   void ExpectCompleted(const UpdateRun& run, const std::wstring& version,
                        DWORD old_ui_pid = 0) const {
     ExpectOutcome(run, 0, updater_contract::kCompletedOutcome);
-    ExpectRelaunched(run, version, old_ui_pid);
+    ExpectRelaunched(run, version,
+                     L"The last update completed: version " + version + L" is running", old_ui_pid);
   }
 
   DWORD first_service_host_ = 0;

@@ -18,9 +18,10 @@ class UpdateEndToEnd : public ProductUpdate {
  protected:
   // An update whose package the installer does not install: the outcome names the reason and
   // the installer's log, the package stays (when there was one), and the product runs again as
-  // `version_afterwards`.
+  // `version_afterwards`, telling its user the reason and the installer's log, or `shown`.
   void ExpectNotInstalled(const std::wstring& package_name, const std::wstring& reason,
-                          const std::wstring& version_afterwards = L"1.0.0") {
+                          const std::wstring& version_afterwards = L"1.0.0",
+                          const std::wstring& shown = L"") {
     const std::wstring package = Package(package_name);
     const std::wstring log = package + updater_contract::kLogSuffix;
 
@@ -29,7 +30,10 @@ class UpdateEndToEnd : public ProductUpdate {
     ExpectOutcome(update, 1, kFailedKeyword + reason + kLogPathSeparator + log);
     EXPECT_EQ(FileExistsAt(package), package_name != L"missing.msi");
     EXPECT_TRUE(FileExistsAt(log));
-    ExpectRelaunched(update, version_afterwards);
+    ExpectRelaunched(update, version_afterwards,
+                     !shown.empty() ? shown
+                                    : L"The last update failed (" + reason +
+                                          L").\r\nThe installer's log:\r\n" + log);
   }
 };
 
@@ -88,7 +92,9 @@ TEST_F(UpdateEndToEnd, EarlierUpdatesRecordIsNotTakenForThisOne) {
 TEST_F(UpdateEndToEnd, RestartRequiredIsReportedAndTheProductRelaunched) {
   // Wine's installer completes this package's files before asking for a restart, so version 2
   // runs afterwards.
-  ExpectNotInstalled(L"CorvantaRemote-2.0.0-reboot.msi", L"Windows restart required", L"2.0.0");
+  ExpectNotInstalled(L"CorvantaRemote-2.0.0-reboot.msi", L"Windows restart required", L"2.0.0",
+                     L"The last update is installed but not finished. Restart Windows to finish "
+                     L"the update");
 }
 
 TEST_F(UpdateEndToEnd, FailingPackageLeavesVersionOneRunning) {
@@ -163,7 +169,9 @@ TEST_F(UpdateEndToEnd, ServiceThatWillNotStartAfterwardsIsReportedWithTheInstall
   EXPECT_FALSE(FileExistsAt(package));
   EXPECT_EQ(ServiceState(), DWORD{SERVICE_STOPPED});
   EXPECT_TRUE(ProcessHasEnded(old_ui_pid_));
-  ExpectLaunchedOnce(update, L"2.0.0");
+  ExpectLaunchedOnce(update, L"2.0.0",
+                     L"The update service did not start again after the last update. Restart "
+                     L"Windows to finish the update");
 }
 
 }  // namespace

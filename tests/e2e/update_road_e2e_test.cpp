@@ -20,7 +20,9 @@
 #include "service/update_preflight.h"
 #include "ui/ui_window.h"
 #include "ui/update_client.h"
+#include "ui/update_outcome_text.h"
 #include "win/road_handles.h"
+#include "win/text_conversion.h"
 
 namespace {
 
@@ -110,7 +112,10 @@ TEST_F(UpdateRoad, BusyInstallerStopsNothingAndTheSameDeliveryCompletesLater) {
 
   const UpdateRun refused = Click(old_ui_pid_);
 
-  EXPECT_EQ(refused.answer, road::kRefusedAnswer + road::DecideWhetherUpdateMayRun(busy).reason);
+  const std::string reason = road::DecideWhetherUpdateMayRun(busy).reason;
+  EXPECT_EQ(refused.answer, road::kRefusedAnswer + reason);
+  const std::wstring shown = L"The update was refused: " + road::WidenAscii(reason);
+  EXPECT_EQ(StatusTextOnceShown(old_ui_pid_, shown), shown);
   ExpectNothingStarted();
   EXPECT_TRUE(FileExistsAt(road::IncomingFolder() + L"\\CorvantaRemote-2.0.0.msi"));
 
@@ -202,13 +207,18 @@ TEST_F(UpdateRoad, NewUpdateCompletesAfterInstallerModeWasKilled) {
       sample::fixture::WriteDword(kServiceKey, point.delay_value, 3000);
     const std::wstring package = SeriesPackage(++n);
     PlacePending(package);
-    UpdateRun killed = Click(LastUiStart().pid);
+    const DWORD ui_pid = LastUiStart().pid;
+    UpdateRun killed = Click(ui_pid);
     ASSERT_TRUE(killed.installer) << killed.answer;
     const DWORD installer_pid = ::GetProcessId(killed.installer.get());
     const std::wstring msiexec_log =
         road::StagingFolder(killed.token) + L"\\" + package + updater_contract::kLogSuffix;
     ASSERT_TRUE(
         WaitUntil([&] { return Reached(point.moment, installer_pid, msiexec_log); }, 60000));
+    // While the service stops, installer mode has not ended the program yet.
+    if (point.moment == KilledWhile::kServiceStops) {
+      EXPECT_EQ(StatusTextOnceShown(ui_pid, road::kUpdateStartedText), road::kUpdateStartedText);
+    }
     ASSERT_TRUE(::TerminateProcess(killed.installer.get(), 1));
     if (point.delay_value != nullptr)
       sample::fixture::WriteDword(kServiceKey, point.delay_value, 0);
@@ -244,6 +254,7 @@ TEST_F(UpdateRoad, UiThatIsSlowToStartTheWatcherStillRelaunches) {
   UpdateRun update = Click(old_ui_pid_);
   Finish(update);
 
+  EXPECT_EQ(update.shown_once_staged, road::kPreparingUpdateText);
   ExpectCompletedOnTheRoad(update, L"2.0.0", old_ui_pid_, first_service_host_);
 }
 
