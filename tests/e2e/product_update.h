@@ -15,12 +15,12 @@
 #include <string>
 #include <vector>
 
-#include "support/registry_access.h"
-#include "support/sample_product.h"
-#include "ui/update_client.h"
 #include "contract/road_paths.h"
 #include "contract/status_record.h"
+#include "support/registry_access.h"
+#include "support/sample_product.h"
 #include "ui/ui_window.h"
+#include "ui/update_client.h"
 
 inline constexpr DWORD kModeTimeoutMs = 180000;
 inline constexpr DWORD kAnswerTimeoutMs = 30000;
@@ -248,13 +248,14 @@ class ProductUpdate : public ::testing::Test {
   UniqueHandle old_ui_;
   DWORD old_ui_pid_ = 0;
 
- private:
+  // The process whose id a log line gives, opened to be waited for and ended.
   static UniqueHandle OpenById(const std::string& pid_text) {
     const DWORD pid = static_cast<DWORD>(std::strtoul(pid_text.c_str(), nullptr, 10));
     return OwnHandle(::OpenProcess(
         SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
   }
 
+ private:
   static void SeeStarted(HANDLE process, DWORD& parent, std::wstring& image) {
     if (process == nullptr) return;
     for (const PROCESSENTRY32W& entry : RunningProcesses()) {
