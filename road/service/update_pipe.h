@@ -10,8 +10,8 @@ namespace road {
 
 // Each client's deadline: it has this long from its connection to send its request line, and
 // as long again from the moment its answer is ready to read it and close its end. The pipe
-// thread waits on a client no longer, so that one that sends and never reads holds the
-// channel 10 s at most, not until it lets go.
+// thread waits on a client no longer: one that sends and never reads holds the channel 10 s
+// at most besides the work its request asks for, not until it lets go.
 inline constexpr DWORD kClientTimeoutMs = 5000;
 
 // How long a stopping service waits for the pipe thread. A stop ends the thread's waits on

@@ -91,7 +91,7 @@ TEST_F(PipeClient, StopEndsWhateverHoldsThePipe) {
 
     SERVICE_STATUS status{};
     ASSERT_TRUE(::ControlService(OpenRemoteServiceForTest().get(), SERVICE_CONTROL_STOP, &status));
-    EXPECT_TRUE(WaitUntil([] { return ServiceState() == SERVICE_STOPPED; }, 60000));
+    ASSERT_TRUE(WaitUntil([] { return ServiceState() == SERVICE_STOPPED; }, 60000));
 
     const std::string text = service_log.NewText();
     EXPECT_FALSE(Contains(text, road::kClientMissedDeadlineNote)) << text;
