@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "contract/road_contract.h"
 #include "service/update_requests.h"
@@ -14,10 +15,6 @@ namespace road {
 
 namespace {
 
-// A client gets this long to send its request and take the answer, so that one that sends
-// nothing cannot hold the channel.
-constexpr DWORD kClientTimeoutMs = 5000;
-
 // What the pipe thread works with: its own handles, and the service's stop and log.
 struct PipeChannel {
   HANDLE pipe;
@@ -26,15 +23,21 @@ struct PipeChannel {
   const ServiceLog& log;
 };
 
-// False once `stop` is signalled.
+[[nodiscard]] bool IsSignalled(HANDLE event) noexcept {
+  return ::WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
+}
+
+// False once `stop` is signalled, even with a client waiting: a stopping service takes no
+// new request.
 [[nodiscard]] bool WaitForClient(const PipeChannel& channel) noexcept {
-  while (!ConnectPipeClient(channel.pipe, channel.io_event, channel.stop)) {
+  for (;;) {
+    if (IsSignalled(channel.stop)) return false;
+    if (ConnectPipeClient(channel.pipe, channel.io_event, channel.stop)) return true;
     // A client that came and went before it was served; the pause keeps a pipe that fails
     // every time from spinning.
     if (::WaitForSingleObject(channel.stop, 100) == WAIT_OBJECT_0) return false;
     (void)::DisconnectNamedPipe(channel.pipe);
   }
-  return true;
 }
 
 // Whether `received` is one request line: printable ASCII ended by "\n" (or "\r\n") within
@@ -49,7 +52,8 @@ struct PipeChannel {
          received.size() <= kMaxRequestBytes;
 }
 
-// Reads one request line; `well_formed` as IsWellFormedRequest says.
+// Reads one request line, until kClientTimeoutMs from now; `well_formed` as
+// IsWellFormedRequest says.
 std::string ReadRequest(const PipeChannel& channel, bool& well_formed) {
   std::string received;
   const ULONGLONG deadline = ::GetTickCount64() + kClientTimeoutMs;
@@ -103,33 +107,50 @@ UniqueHandle CreatePipeInstance(HANDLE stop, PSECURITY_DESCRIPTOR descriptor,
   }
 }
 
-// Answers one client after another until `stop` is signalled.
-void ServeClients(const PipeChannel& channel, BeforeAnswer before_answer) {
-  UpdateState state;
-  while (WaitForClient(channel)) {
-    bool well_formed = false;
-    const std::string request = ReadRequest(channel, well_formed);
+// Sends `answer` and waits until the client has read it and closed its end, both by
+// kClientTimeoutMs from now or until `stop`; notes a client that let the time pass.
+void Deliver(const PipeChannel& channel, const std::string& answer) {
+  const ULONGLONG deadline = ::GetTickCount64() + kClientTimeoutMs;
+  if (!WritePipe(channel.pipe, channel.io_event, channel.stop, kClientTimeoutMs, answer)) return;
+  if (WaitForHangUp(channel.pipe, channel.io_event, channel.stop, deadline) == HangUp::kTimedOut) {
+    channel.log.Note(kClientMissedDeadlineNote + std::to_wstring(kClientTimeoutMs / 1000) +
+                     L" s of its answer");
+  }
+}
+
+// Answers the client connected now, then disconnects it, which also closes its end: the
+// handle it may keep holds neither this thread nor the pipe's name, which the service must
+// create again after installer mode has restarted it. A stop that came while the request was
+// read leaves it unanswered.
+void ServeClient(const PipeChannel& channel, UpdateState& state, BeforeAnswer before_answer) {
+  bool well_formed = false;
+  const std::string request = ReadRequest(channel, well_formed);
+  if (!IsSignalled(channel.stop)) {
     const ClientSession client = ClientSessionOf(channel);
     const std::string answer =
         AnswerRequest(request, well_formed, client, state, channel.log) + "\n";
     if (before_answer != nullptr) before_answer();
-    if (WritePipe(channel.pipe, channel.io_event, channel.stop, kClientTimeoutMs, answer)) {
-      (void)::FlushFileBuffers(channel.pipe);
-    }
-    (void)::DisconnectNamedPipe(channel.pipe);
+    Deliver(channel, answer);
   }
+  (void)::DisconnectNamedPipe(channel.pipe);
+}
+
+// Answers one client after another until `stop` is signalled.
+void ServeClients(const PipeChannel& channel, BeforeAnswer before_answer) {
+  UpdateState state;
+  while (WaitForClient(channel)) ServeClient(channel, state, before_answer);
 }
 
 struct PipeThreadArguments {
-  HANDLE stop;
-  const ServiceLog* log;
+  UniqueHandle stop;
+  ServiceLog log;
   BeforeAnswer before_answer;
 };
 
 DWORD WINAPI ServeUpdatePipe(void* raw_arguments) {
   const std::unique_ptr<PipeThreadArguments> arguments(
       static_cast<PipeThreadArguments*>(raw_arguments));
-  const ServiceLog& log = *arguments->log;
+  const ServiceLog& log = arguments->log;
   const UniqueLocal<void> descriptor = DescriptorFromSddl(kPipeSddl);
   const UniqueHandle io_event = OwnHandle(::CreateEventW(
       /*security=*/nullptr, /*manual_reset=*/TRUE, /*initial=*/FALSE, /*name=*/nullptr));
@@ -138,20 +159,33 @@ DWORD WINAPI ServeUpdatePipe(void* raw_arguments) {
              L")");
     return 1;
   }
-  const UniqueHandle pipe = CreatePipeInstance(arguments->stop, descriptor.get(), log);
+  const HANDLE stop = arguments->stop.get();
+  const UniqueHandle pipe = CreatePipeInstance(stop, descriptor.get(), log);
   if (!pipe) return 0;
   log.Note(L"Serving the update pipe");
-  ServeClients({pipe.get(), io_event.get(), arguments->stop, log}, arguments->before_answer);
+  ServeClients({pipe.get(), io_event.get(), stop, log}, arguments->before_answer);
   return 0;
+}
+
+// A handle of this process's own to `event`, for a thread that may outlive its caller's.
+UniqueHandle DuplicateOwn(HANDLE event) noexcept {
+  HANDLE duplicate = nullptr;
+  if (!::DuplicateHandle(::GetCurrentProcess(), event, ::GetCurrentProcess(), &duplicate,
+                         /*access=*/0, /*inherit=*/FALSE, DUPLICATE_SAME_ACCESS)) {
+    return nullptr;
+  }
+  return OwnHandle(duplicate);
 }
 
 }  // namespace
 
 UniqueHandle StartUpdatePipeThread(HANDLE stop, const ServiceLog& log,
                                    BeforeAnswer before_answer) noexcept {
+  UniqueHandle own_stop = DuplicateOwn(stop);
+  if (!own_stop) return nullptr;
   // cppcheck-suppress unreadVariable ; read below: cppcheck loses track of a placement new
   std::unique_ptr<PipeThreadArguments> arguments(
-      new (std::nothrow) PipeThreadArguments{stop, &log, before_answer});
+      new (std::nothrow) PipeThreadArguments{std::move(own_stop), log, before_answer});
   if (!arguments) return nullptr;
   UniqueHandle thread =
       OwnHandle(::CreateThread(/*security=*/nullptr, /*stack_size=*/0, ServeUpdatePipe,
@@ -159,6 +193,16 @@ UniqueHandle StartUpdatePipeThread(HANDLE stop, const ServiceLog& log,
   // The thread owns its arguments once it runs.
   if (thread) (void)arguments.release();
   return thread;
+}
+
+bool WaitForUpdatePipeThread(HANDLE thread, const ServiceLog& log, StopProgress progress) {
+  for (DWORD waited = 0; waited < kPipeThreadStopWaitMs; waited += 1000) {
+    if (::WaitForSingleObject(thread, 1000) != WAIT_TIMEOUT) return true;
+    if (progress != nullptr) progress();
+  }
+  log.Note(kPipeThreadLeftRunningNote + std::to_wstring(kPipeThreadStopWaitMs / 1000) +
+           L" s of the stop; the service stops without it");
+  return false;
 }
 
 }  // namespace road

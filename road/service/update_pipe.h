@@ -8,14 +8,44 @@
 
 namespace road {
 
+// Each client's deadline: it has this long from its connection to send its request line, and
+// as long again from the moment its answer is ready to read it and close its end. The pipe
+// thread waits on a client no longer: one that sends and never reads holds the channel 10 s
+// at most besides the work its request asks for, not until it lets go.
+inline constexpr DWORD kClientTimeoutMs = 5000;
+
+// How long a stopping service waits for the pipe thread. A stop ends the thread's waits on
+// its client at once; only the work of a request under way (staging copies and hashes a
+// package) keeps it longer. Installer mode waits 30 s for the service to stop before it gives
+// up on the update, so the service stops waiting well before and reports STOPPED anyway.
+inline constexpr DWORD kPipeThreadStopWaitMs = 10000;
+
+// The service's log lines for a client disconnected at its deadline, and for a stop that did
+// not wait for the pipe thread to end; each followed by the time in seconds and the rest.
+inline constexpr wchar_t kClientMissedDeadlineNote[] =
+    L"Disconnected a client that did not close the pipe within ";
+inline constexpr wchar_t kPipeThreadLeftRunningNote[] =
+    L"The update pipe's thread did not end within ";
+
 // Called on the pipe thread after each answer is formed and before it is sent; may be null.
 using BeforeAnswer = void (*)();
 
 // Starts a thread that serves the pipe until `stop` is signalled: one client at a time, one
-// request line, one answer line (update_requests.h), each step noted in `log`. Returns the
-// thread, to be waited for after `stop` and before `log` goes; empty when the thread cannot
-// start.
+// request line, one answer line (update_requests.h), each step noted in `log`, each client
+// disconnected at its deadline (kClientTimeoutMs) or at `stop`, whichever comes first. A
+// client disconnected loses what it has not read, but a client already waiting in a read has
+// its answer. The thread keeps its own duplicate of `stop` and its own copy of `log`, so a
+// caller may stop waiting for it (WaitForUpdatePipeThread). Empty when it cannot start.
 [[nodiscard]] UniqueHandle StartUpdatePipeThread(HANDLE stop, const ServiceLog& log,
                                                  BeforeAnswer before_answer) noexcept;
+
+// Called about once a second while WaitForUpdatePipeThread waits; may be null.
+using StopProgress = void (*)();
+
+// After `stop` was signalled: waits for the pipe thread `thread` to end, at most
+// kPipeThreadStopWaitMs, calling `progress` meanwhile (a STOP_PENDING checkpoint). False,
+// noted in `log`, when it gave up: the thread then runs on until the process ends.
+[[nodiscard]] bool WaitForUpdatePipeThread(HANDLE thread, const ServiceLog& log,
+                                           StopProgress progress);
 
 }  // namespace road

@@ -59,7 +59,9 @@ DWORD WINAPI ControlHandler(DWORD control, DWORD /*event_type*/, void* /*event_d
   return true;
 }
 
-// Serves the update pipe until the stop event; `log` outlives the pipe's thread.
+// Serves the update pipe until the stop event, then waits for the pipe's thread within the
+// bound of WaitForUpdatePipeThread: no client and no request keeps the service from stopping,
+// least of all installer mode's stop, which its own start request began.
 void Run(const road::ServiceLog& log) {
   g_status.SetAcceptedControls(
       sample::Hooks().AcceptsStop() ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0);
@@ -68,7 +70,9 @@ void Run(const road::ServiceLog& log) {
   const UniqueHandle pipe_thread =
       road::StartUpdatePipeThread(g_stop_event.get(), log, [] { sample::Hooks().Answering(); });
   (void)::WaitForSingleObject(g_stop_event.get(), INFINITE);
-  if (pipe_thread) (void)::WaitForSingleObject(pipe_thread.get(), INFINITE);
+  if (!pipe_thread) return;
+  (void)road::WaitForUpdatePipeThread(
+      pipe_thread.get(), log, [] { g_status.Report(SERVICE_STOP_PENDING, kPendingHintMs); });
 }
 
 // Before the pipe opens: makes and judges the road's folders and the service's own files, and

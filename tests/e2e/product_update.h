@@ -266,13 +266,14 @@ class ProductUpdate : public ::testing::Test {
   UniqueHandle old_ui_;
   DWORD old_ui_pid_ = 0;
 
- private:
+  // The process whose id a log line gives, opened to be waited for and ended.
   static UniqueHandle OpenById(const std::string& pid_text) {
     const DWORD pid = static_cast<DWORD>(std::strtoul(pid_text.c_str(), nullptr, 10));
     return OwnHandle(::OpenProcess(
         SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
   }
 
+ private:
   static void SeeStarted(HANDLE process, DWORD& parent, std::wstring& image) {
     if (process == nullptr) return;
     for (const PROCESSENTRY32W& entry : RunningProcesses()) {

@@ -1,0 +1,134 @@
+// Clients of the update pipe that send a request and never read the answer, under Wine with
+// version 1 of the sample product installed and its service running: none may hold the
+// service's one pipe instance past its deadline, keep the service from stopping, or, having
+// asked to start an update, keep installer mode from stopping the service.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "contract/road_contract.h"
+#include "contract/road_paths.h"
+#include "e2e/product_update.h"
+#include "service/update_pipe.h"
+#include "ui/update_client.h"
+#include "win/process_start.h"
+
+namespace {
+
+const std::string kNoPendingPackage = road::kRefusedAnswer + std::string("no pending package\n");
+
+// Connects to the update pipe, waiting while it serves another client, and sends `line`;
+// returns the open handle, never read from, or empty when no connection came.
+UniqueHandle SendWithoutReading(const std::string& line) {
+  UniqueHandle pipe;
+  WaitUntil(
+      [&] {
+        pipe = OwnHandle(::CreateFileW(road::kUpdatePipeName, GENERIC_READ | FILE_WRITE_DATA,
+                                       /*share=*/0, nullptr, OPEN_EXISTING, 0, nullptr));
+        return pipe != nullptr;
+      },
+      kAnswerTimeoutMs);
+  DWORD written = 0;
+  if (!pipe ||
+      !::WriteFile(pipe.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr)) {
+    return nullptr;
+  }
+  return pipe;
+}
+
+bool Contains(const std::string& text, const wchar_t* line_start) {
+  return text.find(Narrow(line_start)) != std::string::npos;
+}
+
+// Starts the service when it is stopped and waits until it serves the pipe.
+bool ServiceServes() {
+  if (ServiceState() == SERVICE_STOPPED &&
+      !::StartServiceW(OpenRemoteServiceForTest().get(), 0, nullptr)) {
+    return false;
+  }
+  return WaitUntil([] { return ::WaitNamedPipeW(road::kUpdatePipeName, 100) != FALSE; }, 30000);
+}
+
+using PipeClient = ProductUpdate;
+
+// Runs long: the second client waits out the first one's deadline.
+TEST_F(PipeClient, ClientThatNeverReadsHoldsThePipeOnlyUntilItsDeadline) {
+  const LogFollower service_log(road::ServiceLogPath());
+  const UniqueHandle silent = SendWithoutReading(road::ApplyRequestLine());
+  ASSERT_TRUE(silent);
+
+  EXPECT_EQ(road::ExchangeWithService(road::ApplyRequestLine(), kAnswerTimeoutMs),
+            kNoPendingPackage);
+
+  // Let go at its deadline, and only then was the second client answered.
+  const std::string text = service_log.NewText();
+  const size_t released = text.find(Narrow(road::kClientMissedDeadlineNote));
+  ASSERT_NE(released, std::string::npos) << text;
+  EXPECT_NE(text.find("Refused: no pending package", released), std::string::npos) << text;
+}
+
+// Runs long: a service stopped twice, once waiting out its bound for the pipe's thread.
+TEST_F(PipeClient, StopEndsWhateverHoldsThePipe) {
+  const struct {
+    const char* holder;
+    DWORD answer_delay_ms;
+    bool thread_left_running;
+  } holders[] = {
+      // The stop ends the wait for the client at once, well before its deadline.
+      {"a client that sends a line and never reads", 0, false},
+      // A request whose work never ends is left to the end of the service's process.
+      {"an answer that never comes", 600000, true},
+  };
+  for (const auto& holder : holders) {
+    SCOPED_TRACE(holder.holder);
+    sample::fixture::WriteDword(kServiceKey, L"AnswerDelayMs", holder.answer_delay_ms);
+    ASSERT_TRUE(ServiceServes());
+    const LogFollower service_log(road::ServiceLogPath());
+    const UniqueHandle silent = SendWithoutReading(road::ApplyRequestLine());
+    ASSERT_TRUE(silent);
+    ASSERT_EQ(service_log.WaitForLine("Refused: "), "no pending package");
+
+    SERVICE_STATUS status{};
+    ASSERT_TRUE(::ControlService(OpenRemoteServiceForTest().get(), SERVICE_CONTROL_STOP, &status));
+    ASSERT_TRUE(WaitUntil([] { return ServiceState() == SERVICE_STOPPED; }, 60000));
+
+    const std::string text = service_log.NewText();
+    EXPECT_FALSE(Contains(text, road::kClientMissedDeadlineNote)) << text;
+    EXPECT_EQ(Contains(text, road::kPipeThreadLeftRunningNote), holder.thread_left_running) << text;
+  }
+}
+
+// The client asks to start the update as the UI does, after staging and starting the watcher,
+// and then never reads: installer mode must still stop the service and complete the update.
+// Runs long: a whole update.
+TEST_F(PipeClient, UpdateCompletesWhenTheClientThatStartsItNeverReads) {
+  PlacePending(L"CorvantaRemote-2.0.0.msi");
+  const road::Answer staged =
+      road::ParseAnswer(road::ExchangeWithService(road::ApplyRequestLine()));
+  ASSERT_EQ(staged.kind, road::Answer::Kind::kStaged) << staged.text;
+  UpdateRun update;
+  update.token = staged.token;
+  const std::wstring staging = road::StagingFolder(update.token);
+  DWORD error = 0;
+  update.watcher = road::StartFromFolder(road::PathIn(staging, road::kUpdaterFileName),
+                                         std::wstring(updater_contract::kRelaunchSwitch) + L" " +
+                                             std::to_wstring(old_ui_pid_) + L" " + update.token,
+                                         staging, error)
+                       .process;
+  ASSERT_TRUE(update.watcher) << error;
+  const LogFollower service_log(road::ServiceLogPath());
+
+  const UniqueHandle silent = SendWithoutReading(road::StartRequestLine(update.token));
+  ASSERT_TRUE(silent);
+  update.installer = OpenById(service_log.WaitForLine(Narrow(road::kServiceStartedInstaller)));
+  ASSERT_TRUE(update.installer);
+  Finish(update);
+
+  ExpectCompleted(update, L"2.0.0");
+  // The new service serves the pipe while the old client still holds its handle.
+  ASSERT_TRUE(ServiceServes());
+  EXPECT_EQ(road::ExchangeWithService(road::ApplyRequestLine()), kNoPendingPackage);
+}
+
+}  // namespace
