@@ -22,6 +22,7 @@ REFUSED = [
     ("scripts/fuzz", ["0"]),
     ("scripts/fuzz", ["--no-such-option"]),
     ("scripts/sample-prefix", ["--with-ui", "template", "prefix"]),
+    ("scripts/screenshots", ["a", "b", "c"]),
     ("scripts/setup-debian", ["--no-such-option"]),
     ("scripts/sign", []),
     ("scripts/sign", ["--no-such-option"]),
