@@ -87,19 +87,29 @@ UniqueHandle StartInstallerMode(const std::wstring& token, const std::wstring& p
   return std::move(installer.process);
 }
 
+// Keeps `token` where the program that the watcher starts afterwards finds which of the
+// record's outcomes is its.
+void KeepStartedToken(const std::wstring& token, const ServiceLog& log) {
+  const auto token_bytes = static_cast<DWORD>((token.size() + 1) * sizeof(wchar_t));
+  if (::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kRoadKeyPath, kStartedTokenValueName, REG_SZ,
+                        token.c_str(), token_bytes) != ERROR_SUCCESS) {
+    log.Note(L"Could not keep the token of the started update");
+  }
+}
+
 // Starts installer mode from the staging folder of `token`, the update staged last, once, for
 // a client in the session that staged it: a user of another session who lists Staging and
 // sees the token cannot start the update before its user interface has started the watcher.
 std::string StartStaged(const std::wstring& token, const ClientSession& client, UpdateState& state,
                         const ServiceLog& log) {
   if (InstallerRuns(state)) return Refuse("an update is already running", log);
-  const auto staged = state.staged.find(client.id);
-  if (staged == state.staged.end() || token != staged->second.token) {
+  const auto found = state.staged.find(client.id);
+  if (found == state.staged.end() || token != found->second.token) {
     return Refuse("no update staged as " + Utf8(token), log);
   }
   // Started at most once, whatever happens next.
-  const std::wstring package = std::move(staged->second.package);
-  state.staged.erase(staged);
+  const std::wstring package = std::move(found->second.package);
+  state.staged.erase(found);
   const std::wstring staged = PathIn(StagingFolder(token), package);
   std::string cannot_run = WhyUpdateCannotRunNow(client, staged);
   // Judged again right before the start: the installed version may have changed since.
@@ -114,12 +124,7 @@ std::string StartStaged(const std::wstring& token, const ClientSession& client, 
     return Refuse("installer mode could not start", log);
   }
   state.installer = std::move(installer);
-  // The program the watcher starts afterwards finds here which of the record's outcomes is its.
-  const auto token_bytes = static_cast<DWORD>((token.size() + 1) * sizeof(wchar_t));
-  if (::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kRoadKeyPath, kStartedTokenValueName, REG_SZ,
-                        token.c_str(), token_bytes) != ERROR_SUCCESS) {
-    log.Note(L"Could not keep the token of the started update");
-  }
+  KeepStartedToken(token, log);
   // The package stays in Incoming: a failed update can be tried again from it, and once the
   // update has installed it, RemoveInstalledPackages takes it away.
   RemoveOldStagingFolders(log);

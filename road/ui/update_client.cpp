@@ -39,11 +39,14 @@ UniqueHandle OpenPipe(const TimeLeft& time_left, std::string& failure) {
                 std::to_string(error) + ")";
       return nullptr;
     }
-    if (time_left() == 0) {
+    // Read once: a wait of 0 would be NMPWAIT_USE_DEFAULT_WAIT, the time-out that whoever
+    // created the pipe chose, and a squatter may choose a long one.
+    const DWORD left = time_left();
+    if (left == 0) {
       failure = std::string(kNoAnswer) + "the update service is busy";
       return nullptr;
     }
-    (void)::WaitNamedPipeW(kUpdatePipeName, time_left() < 100 ? time_left() : 100);
+    (void)::WaitNamedPipeW(kUpdatePipeName, left < 100 ? left : 100);
   }
 }
 
