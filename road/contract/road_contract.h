@@ -52,18 +52,19 @@ inline constexpr wchar_t kStagedPackageSddl[] = L"O:SYD:P(A;;FA;;;SY)(A;;FA;;;BA
 // its access list, so that the watcher's lines stay as written.
 inline constexpr wchar_t kWatcherLogSddl[] = L"O:SYD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x0012008d;;;BU)";
 
-// Every level of the road below %ProgramData%, parents first, with the access list it is made
-// with. The service makes the missing ones and checks them all at every start.
+// A level of the road: its path below %ProgramData% and the access list it is made with.
 struct RoadFolderLevel {
   const wchar_t* below_program_data;
   const wchar_t* sddl;
 };
-inline constexpr RoadFolderLevel kRoadFolderLevels[] = {
-    {L"\\Corvanta", kFolderSddl},
-    {L"\\Corvanta\\Updates", kFolderSddl},
-    {L"\\Corvanta\\Updates\\Incoming", kIncomingSddl},
-    {L"\\Corvanta\\Updates\\Staging", kFolderSddl},
-};
+inline constexpr RoadFolderLevel kTopLevel = {L"Corvanta", kFolderSddl};
+inline constexpr RoadFolderLevel kUpdatesLevel = {L"Corvanta\\Updates", kFolderSddl};
+inline constexpr RoadFolderLevel kIncomingLevel = {L"Corvanta\\Updates\\Incoming", kIncomingSddl};
+inline constexpr RoadFolderLevel kStagingLevel = {L"Corvanta\\Updates\\Staging", kFolderSddl};
+// Every level, parents first. The service makes the missing ones and checks them all at every
+// start (road_folders.h); road_paths.h forms the paths from them.
+inline constexpr RoadFolderLevel kRoadFolderLevels[] = {kTopLevel, kUpdatesLevel, kIncomingLevel,
+                                                        kStagingLevel};
 
 // The watcher's log, beside the staged updater: "RemoteUpdater.exe.log".
 [[nodiscard]] std::wstring WatcherLogFileName();

@@ -5,6 +5,7 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include "contract/road_contract.h"
 #include "win/road_handles.h"
 
 namespace road {
@@ -33,11 +34,15 @@ std::wstring ProgramDataFolder() { return KnownFolder(FOLDERID_ProgramData); }
 
 std::wstring ProgramFilesFolder() { return KnownFolder(FOLDERID_ProgramFiles); }
 
-std::wstring UpdatesFolder() { return PathIn(ProgramDataFolder(), L"Corvanta\\Updates"); }
+std::wstring UpdatesFolder() {
+  return PathIn(ProgramDataFolder(), kUpdatesLevel.below_program_data);
+}
 
-std::wstring IncomingFolder() { return PathIn(UpdatesFolder(), L"Incoming"); }
+std::wstring IncomingFolder() {
+  return PathIn(ProgramDataFolder(), kIncomingLevel.below_program_data);
+}
 
-std::wstring StagingRoot() { return PathIn(UpdatesFolder(), L"Staging"); }
+std::wstring StagingRoot() { return PathIn(ProgramDataFolder(), kStagingLevel.below_program_data); }
 
 std::wstring StagingFolder(const std::wstring& token) { return PathIn(StagingRoot(), token); }
 

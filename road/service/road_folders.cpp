@@ -116,11 +116,12 @@ RoadPreparation PrepareUpdateFolders() {
   std::vector<BYTE> account = ServiceAccount();
   const PSID service_account = account.empty() ? nullptr : account.data();
   for (const RoadFolderLevel& level : kRoadFolderLevels) {
-    const std::wstring path = program_data + level.below_program_data;
+    const std::wstring path = PathIn(program_data, level.below_program_data);
     FolderVerdict verdict = PrepareLevel(path, level.sddl, service_account);
     // Any user may make the top level before the service first runs, and so own it; SYSTEM
     // may rename what is in %ProgramData%, whoever holds it open.
-    if (!verdict.trusted && &level == &kRoadFolderLevels[0]) {
+    if (!verdict.trusted &&
+        std::wstring(level.below_program_data) == kTopLevel.below_program_data) {
       const std::wstring aside = RenameAside(path);
       if (!aside.empty()) {
         prepared.renamed_aside = path + L" (" + verdict.reason + L") to " + aside;

@@ -11,6 +11,7 @@
 
 #include "contract/road_contract.h"
 #include "contract/road_paths.h"
+#include "shared/ascii_case.h"
 #include "shared/unique_handles.h"
 #include "shared/updater_contract.h"
 
@@ -32,16 +33,6 @@ UpdateFacts::Installer FindInstallerState() noexcept {
   if (mutex || error == ERROR_ACCESS_DENIED) return UpdateFacts::Installer::kBusy;
   if (error == ERROR_FILE_NOT_FOUND) return UpdateFacts::Installer::kFree;
   return UpdateFacts::Installer::kUnknown;
-}
-
-wchar_t FoldAsciiLetter(wchar_t c) noexcept {
-  return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
-}
-
-bool SameIgnoringAsciiCase(const std::wstring& a, const std::wstring& b) noexcept {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](wchar_t x, wchar_t y) { return FoldAsciiLetter(x) == FoldAsciiLetter(y); });
 }
 
 // Program Files as the shell knows it: for this 64-bit service the same folder as the

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <vector>
 
+#include "shared/ascii_case.h"
 #include "shared/product_location.h"
 #include "shared/unique_handles.h"
 
@@ -18,18 +19,6 @@ constexpr DWORD kProductProcessAccess =
     SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE;
 constexpr DWORD kImagePathUnits = 32768;
 constexpr DWORD kExitWaitMs = 10000;
-
-wchar_t FoldAsciiLetter(wchar_t c) {
-  return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
-}
-
-// Windows file names ignore case, but only ASCII letters are folded here:
-// anything else must match code unit for code unit.
-bool SameIgnoringAsciiCase(const std::wstring& a, const std::wstring& b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](wchar_t x, wchar_t y) { return FoldAsciiLetter(x) == FoldAsciiLetter(y); });
-}
 
 std::wstring ExeFileOf(const PROCESSENTRY32W& entry) {
   const wchar_t* end = std::find(std::begin(entry.szExeFile), std::end(entry.szExeFile), L'\0');

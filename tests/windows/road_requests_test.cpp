@@ -66,7 +66,7 @@ TEST(RoadServiceLog, AFullLogIsMovedAsideBeforeTheNextLine) {
   log.Note(L"and one more");
 
   EXPECT_EQ(ReadWholeFile(path + L".old"), full);
-  EXPECT_EQ(ReadWholeFile(path).find('x'), std::string::npos) << ReadWholeFile(path).size();
+  EXPECT_EQ(ReadWholeFile(path).find("xx"), std::string::npos) << ReadWholeFile(path).size();
   EXPECT_NE(ReadWholeFile(path).find("and one more"), std::string::npos);
 }
 
