@@ -328,6 +328,22 @@ TEST_F(UpdateRoad, LevelsTheServiceMustRefuseAreRefusedOrRenamedAside) {
   EXPECT_NE(ReadWholeFile(road::ServiceLogPath()).find("Renamed a top level"), std::string::npos);
 }
 
+// A repair stops the service as any installation does (under Wine as well); the package starts
+// it again.
+TEST_F(UpdateRoad, RepairOfThePackageLeavesTheServiceRunning) {
+  wchar_t system[MAX_PATH] = {};
+  ASSERT_NE(::GetSystemDirectoryW(system, MAX_PATH), 0u);
+  // The repair that `msiexec /f` starts, asked for by its properties: Wine's msiexec repairs
+  // nothing through /f (docs/wine.md).
+  const std::wstring arguments = L" /i \"" + Package(L"CorvantaRemote-1.0.0.msi") +
+                                 L"\" REINSTALL=ALL REINSTALLMODE=amus LAUNCH_TRAY_APP=N /qn";
+
+  EXPECT_EQ(RunToExit(std::wstring(system) + L"\\msiexec.exe", arguments, 120000), 0u);
+
+  EXPECT_TRUE(WaitUntil([] { return ServiceState() == SERVICE_RUNNING; }, 60000));
+  EXPECT_NE(ServiceHost(), first_service_host_);
+}
+
 // The service runs as LocalSystem from the product's folder, and bcrypt, crypt32, msi and
 // wintrust are no known DLLs: Windows would take them from that folder first. Planted there,
 // they are never loaded, neither at the service's start nor when it hashes and judges a
