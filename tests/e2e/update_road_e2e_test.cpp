@@ -272,16 +272,23 @@ TEST_F(UpdateRoad, SquattedPipeIsRefusedAndTheServiceTakesItBack) {
   ASSERT_TRUE(squatter) << ::GetLastError();
   const LogFollower service_log(road::ServiceLogPath());
   const LogFollower ui_log(road::UiLogPath());
+  // Clicked while the service is stopped, and again once it runs without the pipe: neither
+  // time does the squatter get a byte.
+  const auto expect_refused_before_sending = [&] {
+    EXPECT_TRUE(sample::ClickApplyUpdate(old_ui_pid_, 10000));
+    EXPECT_EQ(ui_log.WaitForLine(Narrow(road::kUiAskedToStage))
+                  .rfind("no answer: the pipe is not served by the update service", 0),
+              0u);
+    DWORD sent_to_squatter = 0;
+    ::PeekNamedPipe(squatter.get(), nullptr, 0, nullptr, &sent_to_squatter, nullptr);
+    EXPECT_EQ(sent_to_squatter, 0u);
+    // The squatter's one instance serves the next client once this one is gone.
+    (void)::DisconnectNamedPipe(squatter.get());
+  };
+  expect_refused_before_sending();
   ASSERT_TRUE(::StartServiceW(service.get(), 0, nullptr)) << ::GetLastError();
   EXPECT_FALSE(service_log.WaitForLine("Could not create the update pipe (error ", 60000).empty());
-
-  EXPECT_TRUE(sample::ClickApplyUpdate(old_ui_pid_, 10000));
-  EXPECT_EQ(ui_log.WaitForLine(Narrow(road::kUiAskedToStage))
-                .rfind("no answer: the pipe is not served by the update service", 0),
-            0u);
-  DWORD sent_to_squatter = 0;
-  ::PeekNamedPipe(squatter.get(), nullptr, 0, nullptr, &sent_to_squatter, nullptr);
-  EXPECT_EQ(sent_to_squatter, 0u);
+  expect_refused_before_sending();
 
   squatter.reset();
   EXPECT_EQ(service_log.WaitForLine("Serving the update ", 120000), "pipe");
