@@ -78,10 +78,12 @@ bool RemoveIfInstalled(const std::wstring& package, const std::optional<std::wst
 
 std::wstring FindPendingPackage(const ServiceLog& log) {
   const std::optional<std::wstring> installed = InstalledVersion();
-  for (const Delivery& delivery : Deliveries()) {
-    if (!RemoveIfInstalled(delivery.package, installed, log)) return delivery.package;
-  }
-  return L"";
+  const std::vector<Delivery> deliveries = Deliveries();
+  const auto offered =
+      std::find_if(deliveries.begin(), deliveries.end(), [&](const Delivery& delivery) {
+        return !RemoveIfInstalled(delivery.package, installed, log);
+      });
+  return offered == deliveries.end() ? std::wstring() : offered->package;
 }
 
 void RemoveInstalledPackages(const ServiceLog& log) {

@@ -55,6 +55,7 @@ FolderVerdict CheckEntry(const std::wstring& path, PSID service_account, Judge j
       /*owner=*/nullptr, /*group=*/nullptr, /*dacl=*/nullptr, /*sacl=*/nullptr, &raw);
   const UniqueLocal<void> descriptor(raw);
   if (error != ERROR_SUCCESS) return {false, L"its security cannot be read " + ErrorText(error)};
+  // cppcheck-suppress returnDanglingLifetime ; the verdict holds copies, no pointer into it
   return judge(information.dwFileAttributes, descriptor.get(), service_account);
 }
 
@@ -67,7 +68,7 @@ std::wstring RenameAside(const std::wstring& path) {
                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                     /*template_file=*/nullptr));
   if (!entry) return L"";
-  const std::wstring aside = path + L".untrusted-" + std::to_wstring(::GetTickCount64());
+  std::wstring aside = path + L".untrusted-" + std::to_wstring(::GetTickCount64());
   std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + aside.size() * sizeof(wchar_t));
   auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
   rename->ReplaceIfExists = FALSE;
@@ -124,7 +125,8 @@ RoadPreparation PrepareUpdateFolders() {
         std::wstring(level.below_program_data) == kTopLevel.below_program_data) {
       const std::wstring aside = RenameAside(path);
       if (!aside.empty()) {
-        prepared.renamed_aside = path + L" (" + verdict.reason + L") to " + aside;
+        prepared.renamed_aside.append(path).append(L" (").append(verdict.reason);
+        prepared.renamed_aside.append(L") to ").append(aside);
         verdict = PrepareLevel(path, level.sddl, service_account);
       }
     }
@@ -142,12 +144,11 @@ FolderVerdict CheckServiceFiles() {
   if (folder.empty()) return {false, L"the service's folder is unknown"};
   std::vector<BYTE> account = ServiceAccount();
   const PSID service_account = account.empty() ? nullptr : account.data();
+  FolderVerdict verdict = CheckEntry(folder, service_account, JudgeFolder);
+  if (!verdict.trusted) return {false, folder + L": " + verdict.reason};
   const std::wstring updater = PathIn(folder, kUpdaterFileName);
-  for (const auto& [path, judge] :
-       {std::pair{folder, JudgeFolder}, std::pair{updater, JudgeFile}}) {
-    const FolderVerdict verdict = CheckEntry(path, service_account, judge);
-    if (!verdict.trusted) return {false, path + L": " + verdict.reason};
-  }
+  verdict = CheckEntry(updater, service_account, JudgeFile);
+  if (!verdict.trusted) return {false, updater + L": " + verdict.reason};
   return {true, L""};
 }
 

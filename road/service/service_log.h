@@ -7,7 +7,7 @@ namespace road {
 
 // The size at which the service log is moved aside to <log>.old (replacing the one before),
 // so that a client that sends request after request costs SYSTEM's disk 2 MiB at most.
-inline constexpr unsigned long long kServiceLogLimitBytes = 1024 * 1024;
+inline constexpr unsigned long long kServiceLogLimitBytes = 1024ULL * 1024ULL;
 
 // Where the service's lines go, decided once at each start: to its own log in the Updates
 // folder once the road's folders have been found to be the service's own, else to the event

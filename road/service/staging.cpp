@@ -30,7 +30,7 @@ namespace {
 
 // Writes everything `from` holds to `to`; false when a read or a write fails.
 [[nodiscard]] bool CopyContents(HANDLE from, HANDLE to) {
-  std::vector<char> buffer(64 * 1024);
+  std::vector<char> buffer(size_t{64} * 1024);
   DWORD read = 0;
   while (::ReadFile(from, buffer.data(), static_cast<DWORD>(buffer.size()), &read,
                     /*overlapped=*/nullptr)) {

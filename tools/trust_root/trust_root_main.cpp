@@ -28,10 +28,12 @@ using UniqueStore = std::unique_ptr<void, StoreCloser>;
 [[nodiscard]] bool AddCertificate(HCERTSTORE store, const wchar_t* path) {
   std::ifstream file(path, std::ios::binary);
   const std::vector<char> der{std::istreambuf_iterator<char>(file), {}};
-  return !der.empty() && ::CertAddEncodedCertificateToStore(
-                             store, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
-                             static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING,
-                             /*added=*/nullptr) != FALSE;
+  // cppcheck-suppress knownConditionTrueFalse ; a missing or empty file reads as no bytes
+  if (der.empty()) return false;
+  return ::CertAddEncodedCertificateToStore(
+             store, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+             static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING,
+             /*added=*/nullptr) != FALSE;
 }
 
 }  // namespace
