@@ -43,4 +43,9 @@ void ServiceLog::Note(const std::wstring& line) const {
   (void)AppendLine(path, line);
 }
 
+void ServiceLog::NoteRepeatable(const std::wstring& line) const {
+  const std::wstring text = repeated_.Filter(line, ::GetTickCount64());
+  if (!text.empty()) Note(text);
+}
+
 }  // namespace road

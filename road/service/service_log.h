@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "service/repeated_lines.h"
+
 namespace road {
 
 // The size at which the service log is moved aside to <log>.old (replacing the one before),
@@ -17,7 +19,7 @@ class ServiceLog {
  public:
   // `folders_trusted`: whether PrepareUpdateFolders succeeded at this start;
   // `own_files_trusted`: whether CheckServiceFiles did.
-  explicit ServiceLog(bool folders_trusted, bool own_files_trusted = true) noexcept
+  explicit ServiceLog(bool folders_trusted, bool own_files_trusted = true)
       : folders_trusted_(folders_trusted), own_files_trusted_(own_files_trusted) {}
 
   // Whether the road's folders are the service's own at this start.
@@ -31,9 +33,15 @@ class ServiceLog {
   // effort: a line that cannot be written is lost, and the service goes on.
   void Note(const std::wstring& line) const;
 
+  // The same for a line a client can make the service write at will (its request, the
+  // refusal): written kWrittenPerInterval times per kRepeatIntervalMs at most, then counted
+  // (RepeatedLines). Each copy of the log counts on its own; use one from one thread.
+  void NoteRepeatable(const std::wstring& line) const;
+
  private:
   bool folders_trusted_;
   bool own_files_trusted_;
+  mutable RepeatedLines repeated_;
 };
 
 }  // namespace road

@@ -17,7 +17,7 @@ namespace road {
 namespace {
 
 std::string Refuse(const std::string& reason, const ServiceLog& log) {
-  log.Note(L"Refused: " + WidenAscii(reason));
+  log.NoteRepeatable(L"Refused: " + WidenAscii(reason));
   return kRefusedAnswer + reason;
 }
 
@@ -138,7 +138,7 @@ std::string AnswerRequest(const std::string& line, bool well_formed, const Clien
   if (!well_formed) return Refuse("malformed request", log);
   const Request request = ParseRequest(line);
   if (request.kind == Request::Kind::kUnknown) return Refuse("unknown request", log);
-  log.Note(L"Request: " + WidenAscii(line));
+  log.NoteRepeatable(L"Request: " + WidenAscii(line));
   if (!client.known) return Refuse("the client's session cannot be read", log);
   if (!log.FoldersTrusted()) return Refuse("the update folders are not the service's own", log);
   if (!log.OwnFilesTrusted()) {

@@ -83,7 +83,7 @@ road::ServiceLog PrepareRoad() {
   const road::RoadPreparation prepared = road::PrepareUpdateFolders();
   const road::FolderVerdict& folders = prepared.verdict;
   const road::FolderVerdict own_files = road::CheckServiceFiles();
-  const road::ServiceLog log(folders.trusted, own_files.trusted);
+  road::ServiceLog log(folders.trusted, own_files.trusted);
   if (!prepared.renamed_aside.empty()) {
     log.Note(L"Renamed a top level of the update folders that was not the service's own aside: " +
              prepared.renamed_aside);
