@@ -51,6 +51,10 @@ inline constexpr wchar_t kStagedPackageSddl[] = L"O:SYD:P(A;;FA;;;SY)(A;;FA;;;BA
 // The watcher log: Users read and append (FILE_APPEND_DATA), never rewrite, delete or change
 // its access list, so that the watcher's lines stay as written.
 inline constexpr wchar_t kWatcherLogSddl[] = L"O:SYD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x0012008d;;;BU)";
+// A watcher log once it has grown past what a watcher writes (watcher_logs.h): Users read
+// only.
+inline constexpr wchar_t kSealedWatcherLogSddl[] =
+    L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x00120089;;;BU)";
 
 // A level of the road: its path below %ProgramData% and the access list it is made with.
 struct RoadFolderLevel {

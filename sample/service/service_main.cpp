@@ -17,6 +17,7 @@
 #include "service/service_log.h"
 #include "service/status_reporter.h"
 #include "service/update_pipe.h"
+#include "service/watcher_logs.h"
 #include "shared/unique_handles.h"
 #include "win/own_image.h"
 
@@ -59,8 +60,8 @@ DWORD WINAPI ControlHandler(DWORD control, DWORD /*event_type*/, void* /*event_d
   return true;
 }
 
-// Serves the update pipe until the stop event, then waits for the pipe's thread within the
-// bound of WaitForUpdatePipeThread: no client and no request keeps the service from stopping,
+// Serves the update pipe and keeps the watcher logs bounded until the stop event, then waits
+// for the pipe's thread within the bound of WaitForUpdatePipeThread: no client and no request keeps the service from stopping,
 // least of all installer mode's stop, which its own start request began.
 void Run(const road::ServiceLog& log) {
   g_status.SetAcceptedControls(
@@ -69,7 +70,7 @@ void Run(const road::ServiceLog& log) {
   g_status.Report(SERVICE_RUNNING, 0);
   const UniqueHandle pipe_thread =
       road::StartUpdatePipeThread(g_stop_event.get(), log, [] { sample::Hooks().Answering(); });
-  (void)::WaitForSingleObject(g_stop_event.get(), INFINITE);
+  road::BoundWatcherLogsUntil(g_stop_event.get(), log);
   if (!pipe_thread) return;
   (void)road::WaitForUpdatePipeThread(
       pipe_thread.get(), log, [] { g_status.Report(SERVICE_STOP_PENDING, kPendingHintMs); });

@@ -1,7 +1,8 @@
 // Clients of the update pipe that send a request and never read the answer, under Wine with
 // version 1 of the sample product installed and its service running: none may hold the
 // service's one pipe instance past its deadline, keep the service from stopping, or, having
-// asked to start an update, keep installer mode from stopping the service.
+// asked to start an update, keep installer mode from stopping the service; nor may a user fill
+// SYSTEM's disk through a staged update's watcher log.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -11,6 +12,7 @@
 #include "contract/road_paths.h"
 #include "e2e/product_update.h"
 #include "service/update_pipe.h"
+#include "service/watcher_logs.h"
 #include "ui/update_client.h"
 #include "win/process_start.h"
 
@@ -129,6 +131,37 @@ TEST_F(PipeClient, UpdateCompletesWhenTheClientThatStartsItNeverReads) {
   // The new service serves the pipe while the old client still holds its handle.
   ASSERT_TRUE(ServiceServes());
   EXPECT_EQ(road::ExchangeWithService(road::ApplyRequestLine()), kNoPendingPackage);
+}
+
+// A user who holds a staged update's watcher log open and appends to it costs SYSTEM's disk
+// its limit and a few seconds' writes: the service cuts it back each time, keeping its start.
+TEST_F(PipeClient, WatcherLogThatAUserFillsIsCutBackToItsLimit) {
+  PlacePending(L"CorvantaRemote-2.0.0.msi");
+  const road::Answer staged =
+      road::ParseAnswer(road::ExchangeWithService(road::ApplyRequestLine()));
+  ASSERT_EQ(staged.kind, road::Answer::Kind::kStaged) << staged.text;
+  const std::wstring watcher_log =
+      road::PathIn(road::StagingFolder(staged.token), road::WatcherLogFileName());
+  const UniqueHandle held = OwnHandle(::CreateFileW(watcher_log.c_str(), FILE_APPEND_DATA,
+                                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                    OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(held);
+  const std::string first = std::string(updater_contract::kWatcherWaiting) + "\r\n";
+  for (const std::string& bytes : {first + std::string(256 * 1024, 'x'), std::string(80000, 'y')}) {
+    const LogFollower service_log(road::ServiceLogPath());
+    DWORD written = 0;
+    ASSERT_TRUE(
+        ::WriteFile(held.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+    EXPECT_NE(service_log.WaitForLine("The watcher log ", 3 * road::kWatcherLogCheckMs)
+                  .find("bytes: cut to 65536 bytes, closed to users' writes"),
+              std::string::npos);
+    std::string kept;
+    EXPECT_TRUE(WaitUntil(
+        [&] { return (kept = ReadWholeFile(watcher_log)).size() == road::kWatcherLogLimitBytes; },
+        3 * road::kWatcherLogCheckMs))
+        << kept.size();
+    EXPECT_EQ(kept.substr(0, first.size()), first);
+  }
 }
 
 }  // namespace

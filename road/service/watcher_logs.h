@@ -1,0 +1,29 @@
+// The bound on the relaunch watchers' logs. The watcher runs as the user and appends its lines
+// to Staging\<token>\RemoteUpdater.exe.log, which any user may append to while it stays open to
+// users' writes: without a bound, a user could fill SYSTEM's disk through it.
+#pragma once
+
+#include <windows.h>
+
+#include "service/service_log.h"
+
+namespace road {
+
+// A watcher writes two short lines; a log that holds more than this was written by someone
+// else.
+inline constexpr ULONGLONG kWatcherLogLimitBytes = 64ULL * 1024ULL;
+
+// How often the service looks at the watcher logs while it runs.
+inline constexpr DWORD kWatcherLogCheckMs = 5000;
+
+// Cuts every watcher log of the staging folders that has grown past kWatcherLogLimitBytes back
+// to that size, keeping its start (where the watcher's own first line stands), and takes
+// users' append right from it (kSealedWatcherLogSddl); each cut is noted in `log`. A handle a
+// user opened before keeps its right, so the cut is made again at each look while it grows.
+// Nothing is touched while the road's folders are not the service's own.
+void BoundWatcherLogs(const ServiceLog& log);
+
+// Calls BoundWatcherLogs every kWatcherLogCheckMs until `stop` is signalled.
+void BoundWatcherLogsUntil(HANDLE stop, const ServiceLog& log);
+
+}  // namespace road
