@@ -28,10 +28,9 @@ UniqueHandle OpenPipe(const TimeLeft& time_left, std::string& failure) {
   for (;;) {
     // FILE_WRITE_DATA, not GENERIC_WRITE: the pipe grants users no more (GENERIC_WRITE would
     // ask for FILE_CREATE_PIPE_INSTANCE too and be denied).
-    UniqueHandle pipe = OwnHandle(::CreateFileW(
-        kUpdatePipeName, GENERIC_READ | FILE_WRITE_DATA, /*share=*/0, /*security=*/nullptr,
-        OPEN_EXISTING, FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
-        /*template_file=*/nullptr));
+    UniqueHandle pipe = OwnHandle(::CreateFileW(kUpdatePipeName, GENERIC_READ | FILE_WRITE_DATA,
+                                                /*share=*/0, /*security=*/nullptr, OPEN_EXISTING,
+                                                kUpdatePipeOpenFlags, /*template_file=*/nullptr));
     const DWORD error = ::GetLastError();
     if (pipe) return pipe;
     if (error != ERROR_PIPE_BUSY) {

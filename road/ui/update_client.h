@@ -15,6 +15,22 @@ inline constexpr DWORD kAnswerTimeoutMs = 60000;
 // The start of every answer that the client makes up itself when the service gave none.
 inline constexpr char kNoAnswer[] = "no answer: ";
 
+// How the UI opens its end of the pipe: overlapped, and with its quality of service stated so
+// that the server may identify the user but never act as the user. Without
+// SECURITY_SQOS_PRESENT the server could impersonate the client fully: a squatter that took
+// the pipe's name while the service was stopped would then act in the user's name.
+inline constexpr DWORD kUpdatePipeOpenFlags =
+    FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+
+// What a pipe's server may do with the identity of a client that opened its end with
+// `open_flags`, by Windows' rule: the level those flags name once SECURITY_SQOS_PRESENT is
+// among them, else full impersonation.
+[[nodiscard]] constexpr SECURITY_IMPERSONATION_LEVEL ImpersonationGrantedBy(
+    DWORD open_flags) noexcept {
+  if ((open_flags & SECURITY_SQOS_PRESENT) == 0) return SecurityImpersonation;
+  return static_cast<SECURITY_IMPERSONATION_LEVEL>((open_flags & SECURITY_DELEGATION) >> 16);
+}
+
 // Sends `request` through the update pipe exactly as given and returns the service's answer up
 // to and including its line end; when there is none, kNoAnswer and why. Before it sends
 // anything it checks that the pipe is served by the service's own process: while the service

@@ -1,6 +1,7 @@
 // The lines the road's two sides exchange and the .sha256 file a delivery brings, read as the
 // service and the user interface read them: a token becomes part of a path, so anything but a
-// well-formed one must be turned away.
+// well-formed one must be turned away. And how the user interface opens the pipe, which decides
+// what the pipe's server may do in the user's name.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -10,6 +11,7 @@
 #include "contract/road_contract.h"
 #include "service/package_hash.h"
 #include "support/wine_helpers.h"
+#include "ui/update_client.h"
 
 namespace {
 
@@ -78,6 +80,24 @@ TEST(RoadLines, TheHashIsTakenOnlyFromTheStartOfTheFile) {
     EXPECT_EQ(road::ReadExpectedHash(file), c.read);
   }
   EXPECT_EQ(road::ReadExpectedHash(file + L".missing"), "");
+}
+
+// Wine grants every server full impersonation whatever the client asked for, so Windows' rule
+// is read here from the flags themselves.
+TEST(RoadLines, ThePipesServerMayIdentifyTheUserButNeverActAsTheUser) {
+  const struct {
+    DWORD open_flags;
+    SECURITY_IMPERSONATION_LEVEL granted;
+  } cases[] = {
+      {road::kUpdatePipeOpenFlags, SecurityIdentification},
+      {FILE_FLAG_OVERLAPPED, SecurityImpersonation},  // no quality of service stated
+      {FILE_FLAG_OVERLAPPED | SECURITY_IDENTIFICATION, SecurityImpersonation},
+      {SECURITY_SQOS_PRESENT | SECURITY_ANONYMOUS, SecurityAnonymous},
+      {SECURITY_SQOS_PRESENT | SECURITY_DELEGATION, SecurityDelegation},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(road::ImpersonationGrantedBy(c.open_flags), c.granted) << std::hex << c.open_flags;
+  }
 }
 
 }  // namespace
