@@ -3,8 +3,9 @@
 file(GLOB WINDOWS_TEST_SOURCES CONFIGURE_DEPENDS tests/windows/*.cpp tests/both/*.cpp)
 add_executable(windows_tests ${WINDOWS_TEST_SOURCES})
 target_include_directories(windows_tests PRIVATE tests)
-# With the road, whose folder rules are Windows code judged on descriptors.
-target_link_libraries(windows_tests PRIVATE updater_core corvanta_road crypt32 msi gtest gtest_main)
+# With the road, whose folder rules are Windows code judged on descriptors, and the tools'
+# Root store, where the package tests trust their test authority.
+target_link_libraries(windows_tests PRIVATE updater_core corvanta_road tool_support msi gtest gtest_main)
 precompile_common_headers(windows_tests <gtest/gtest.h>)
 target_link_options(windows_tests PRIVATE -static)
 set_target_properties(windows_tests PROPERTIES CROSSCOMPILING_EMULATOR "${WINE_RUN}")

@@ -6,6 +6,7 @@
 
 #include <bcrypt.h>
 #include <objbase.h>
+#include <wincrypt.h>
 
 #include <memory>
 #include <string>
@@ -29,6 +30,9 @@ struct AlgorithmCloser {
 struct HashDestroyer {
   void operator()(BCRYPT_HASH_HANDLE hash) const noexcept { ::BCryptDestroyHash(hash); }
 };
+struct CertStoreCloser {
+  void operator()(HCERTSTORE store) const noexcept { ::CertCloseStore(store, /*flags=*/0); }
+};
 struct CoTaskMemoryFreer {
   void operator()(void* memory) const noexcept { ::CoTaskMemFree(memory); }
 };
@@ -40,6 +44,8 @@ using UniqueEventSource = std::unique_ptr<std::remove_pointer_t<HANDLE>, EventSo
 // A CNG algorithm provider and a hash object made from one.
 using UniqueAlgorithm = std::unique_ptr<void, AlgorithmCloser>;
 using UniqueHash = std::unique_ptr<void, HashDestroyer>;
+// A certificate store opened with CertOpenStore.
+using UniqueCertStore = std::unique_ptr<void, CertStoreCloser>;
 // A string the shell allocated with CoTaskMemAlloc on the caller's behalf.
 using UniqueCoTaskString = std::unique_ptr<wchar_t, CoTaskMemoryFreer>;
 

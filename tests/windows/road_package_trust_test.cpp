@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "common/root_store.h"
 #include "package/installed_version.h"
 #include "package/package_check.h"
 #include "package/package_properties.h"
@@ -168,21 +169,10 @@ std::wstring ThumbprintInFile(const std::wstring& name) {
   return std::wstring(line.begin(), line.end());
 }
 
-struct StoreCloser {
-  void operator()(HCERTSTORE store) const noexcept { ::CertCloseStore(store, /*flags=*/0); }
-};
-
 // Adds the certificate in the DER file `path` to the machine's Root store.
 bool TrustRoot(const std::wstring& path) {
-  std::ifstream file(Narrow(path), std::ios::binary);
-  const std::vector<char> der{std::istreambuf_iterator<char>(file), {}};
-  const std::unique_ptr<void, StoreCloser> store(
-      ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, /*encoding=*/0, /*provider=*/0,
-                      CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root"));
-  return store && !der.empty() &&
-         ::CertAddEncodedCertificateToStore(
-             store.get(), X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
-             static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+  const road::UniqueCertStore store = tools::OpenMachineRootStore();
+  return store && tools::AddCertificateFile(store.get(), path);
 }
 
 TEST(RoadPackageFiles, PropertiesOfTheSamplePackage) {
