@@ -8,11 +8,11 @@
 #include <wincrypt.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "package/installed_version.h"
 #include "package/package_check.h"
@@ -159,13 +159,10 @@ TEST(RoadPackageTrust, EachRuleRefusesAlone) {
   }
 }
 
-std::wstring SamplePackage(const std::wstring& name) { return SampleFolder() + L"\\msi\\" + name; }
-
+// The first line of a file of the test publishers' folder.
 std::wstring ThumbprintInFile(const std::wstring& name) {
-  std::ifstream file(Narrow(TestPublisherFile(name)));
-  std::string line;
-  std::getline(file, line);
-  return std::wstring(line.begin(), line.end());
+  const std::string text = ReadWholeFile(TestPublisherFile(name));
+  return std::wstring(text.begin(), std::find(text.begin(), text.end(), '\n'));
 }
 
 struct StoreCloser {
@@ -174,8 +171,7 @@ struct StoreCloser {
 
 // Adds the certificate in the DER file `path` to the machine's Root store.
 bool TrustRoot(const std::wstring& path) {
-  std::ifstream file(Narrow(path), std::ios::binary);
-  const std::vector<char> der{std::istreambuf_iterator<char>(file), {}};
+  const std::string der = ReadWholeFile(path);
   const std::unique_ptr<void, StoreCloser> store(
       ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, /*encoding=*/0, /*provider=*/0,
                       CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root"));
@@ -260,11 +256,9 @@ TEST(RoadPackageFiles, InstalledVersionComesFromTheWindowsInstaller) {
   ASSERT_TRUE(road::ReadInstalledVersion(road::kProductUpgradeCode, &installed));
   EXPECT_FALSE(installed.has_value());
 
-  wchar_t system[MAX_PATH] = {};
-  ASSERT_NE(::GetSystemDirectoryW(system, MAX_PATH), 0u);
   const std::wstring arguments =
       L" /i \"" + SamplePackage(L"CorvantaRemote-1.0.0.msi") + L"\" /qn LAUNCH_TRAY_APP=N";
-  ASSERT_EQ(RunToExit(std::wstring(system) + L"\\msiexec.exe", arguments, 120000), 0u);
+  ASSERT_EQ(RunToExit(SystemProgram(L"msiexec.exe"), arguments, 120000), 0u);
 
   ASSERT_TRUE(road::ReadInstalledVersion(road::kProductUpgradeCode, &installed));
   EXPECT_EQ(installed, L"1.0.0");
