@@ -27,12 +27,48 @@
 inline constexpr DWORD kModeTimeoutMs = 180000;
 inline constexpr DWORD kAnswerTimeoutMs = 30000;
 
-inline bool WaitUntil(const std::function<bool()>& condition, DWORD timeout_ms) {
-  for (DWORD waited = 0; !condition(); waited += 20) {
-    if (waited >= timeout_ms) return false;
-    ::Sleep(20);
+// The service's answer that refuses a request for `reason`.
+inline std::string Refused(const std::string& reason) {
+  return road::kRefusedAnswer + reason + "\n";
+}
+
+// Stops the service and waits until it has stopped.
+[[nodiscard]] inline bool StopTheService() {
+  SERVICE_STATUS status{};
+  return ::ControlService(OpenRemoteServiceForTest().get(), SERVICE_CONTROL_STOP, &status) &&
+         WaitUntil([] { return ServiceState() == SERVICE_STOPPED; }, 60000);
+}
+
+// Starts the service when it is stopped and waits until it serves the pipe.
+[[nodiscard]] inline bool ServiceServes(DWORD timeout_ms = 30000) {
+  if (ServiceState() == SERVICE_STOPPED &&
+      !::StartServiceW(OpenRemoteServiceForTest().get(), 0, nullptr)) {
+    return false;
   }
-  return true;
+  return WaitUntil([] { return ::WaitNamedPipeW(road::kUpdatePipeName, 100) != FALSE; },
+                   timeout_ms);
+}
+
+// Copies the planted library (tests/e2e/planted_library.c) into `folder` as each of `names`
+// with ".dll" appended.
+template <size_t N>
+void PlantLibraries(const std::wstring& folder, const wchar_t* const (&names)[N]) {
+  const std::wstring planted = WindowsPathFromEnvironment("PLANTED_LIBRARY");
+  for (const wchar_t* name : names) {
+    ASSERT_FALSE(CopyInto(planted, folder, std::wstring(name) + L".dll").empty())
+        << "PLANTED_LIBRARY must name the planted library";
+  }
+}
+// The names of those copies that a process has loaded: each leaves "<name>.dll.loaded" beside
+// itself.
+template <size_t N>
+std::vector<std::wstring> LoadedLibraries(const std::wstring& folder,
+                                          const wchar_t* const (&names)[N]) {
+  std::vector<std::wstring> loaded;
+  for (const wchar_t* name : names) {
+    if (FileExistsAt(folder + L"\\" + name + L".dll.loaded")) loaded.emplace_back(name);
+  }
+  return loaded;
 }
 
 inline std::vector<PROCESSENTRY32W> RunningProcesses() {
@@ -126,7 +162,7 @@ class ProductUpdate : public ::testing::Test {
     ASSERT_EQ(ServiceState(), DWORD{SERVICE_RUNNING})
         << "the prepared machine must run version 1's service";
     first_service_host_ = ServiceHost();
-    ASSERT_TRUE(WaitUntil([] { return ::WaitNamedPipeW(road::kUpdatePipeName, 100); }, 10000));
+    ASSERT_TRUE(ServiceServes(10000));
     old_ui_ = StartProgram(ProductExecutablePath());
     ASSERT_TRUE(old_ui_);
     old_ui_pid_ = ::GetProcessId(old_ui_.get());
@@ -141,7 +177,7 @@ class ProductUpdate : public ::testing::Test {
   // A copy of one of the sample's packages, for the updater to install (and delete); `name`
   // may also name a package that does not exist.
   std::wstring Package(const std::wstring& name) const {
-    const std::wstring built = SampleFolder() + L"\\msi\\" + name;
+    const std::wstring built = SamplePackage(name);
     if (!FileExistsAt(built)) return packages_ + L"\\" + name;
     return CopyInto(built, packages_);
   }
@@ -157,10 +193,10 @@ class ProductUpdate : public ::testing::Test {
   // The road's administrator step: `package` of the sample's build, with its .sha256 file,
   // lands in the service's Incoming folder.
   void PlacePending(const std::wstring& package) const {
-    const std::wstring built = SampleFolder() + L"\\msi\\";
-    ASSERT_TRUE(FileExistsAt(built + package)) << Narrow(package) << " is not built";
-    ASSERT_FALSE(CopyInto(built + package, road::IncomingFolder()).empty());
-    ASSERT_FALSE(CopyInto(built + package + road::kHashSuffix, road::IncomingFolder()).empty());
+    const std::wstring built = SamplePackage(package);
+    ASSERT_TRUE(FileExistsAt(built)) << Narrow(package) << " is not built";
+    ASSERT_FALSE(CopyInto(built, road::IncomingFolder()).empty());
+    ASSERT_FALSE(CopyInto(built + road::kHashSuffix, road::IncomingFolder()).empty());
   }
 
   // Starts installer mode on `package` and the relaunch watcher of `watched_pid` (the old UI
@@ -232,15 +268,12 @@ class ProductUpdate : public ::testing::Test {
     const std::vector<DWORD> launched = LaunchedIds(run.watcher_log);
     EXPECT_EQ(launched.size(), 1u) << run.watcher_log;
     if (launched.size() != 1) return 0;
-    const sample::fixture::LaunchRecord relaunched = LastUiStart();
     const std::wstring product = ProductExecutablePath();
-    EXPECT_EQ(relaunched.pid, launched[0]);
-    EXPECT_EQ(relaunched.version, version);
-    EXPECT_EQ(Lower(relaunched.image_path), Lower(product));
-    EXPECT_EQ(Lower(relaunched.current_directory), Lower(FolderOf(product)));
-    EXPECT_EQ(Lower(relaunched.command_line), Lower(L"\"" + product + L"\""));
-    EXPECT_FALSE(ProcessHasEnded(relaunched.pid));
-    EXPECT_EQ(sample::UpdateStatusText(relaunched.pid), shown);
+    EXPECT_EQ(Lower(sample::fixture::LaunchRecordLine(LastUiStart())),
+              Lower(sample::fixture::LaunchRecordLine(
+                  {launched[0], version, product, FolderOf(product), L"\"" + product + L"\""})));
+    EXPECT_FALSE(ProcessHasEnded(launched[0]));
+    EXPECT_EQ(sample::UpdateStatusText(launched[0]), shown);
     return launched[0];
   }
 
