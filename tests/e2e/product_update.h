@@ -23,6 +23,7 @@
 #include "support/sample_product.h"
 #include "ui/ui_window.h"
 #include "ui/update_client.h"
+#include "win/road_handles.h"
 
 inline constexpr DWORD kModeTimeoutMs = 180000;
 inline constexpr DWORD kAnswerTimeoutMs = 30000;
@@ -69,6 +70,17 @@ std::vector<std::wstring> LoadedLibraries(const std::wstring& folder,
     if (FileExistsAt(folder + L"\\" + name + L".dll.loaded")) loaded.emplace_back(name);
   }
   return loaded;
+}
+
+// The staging folders the service keeps, by token.
+inline std::vector<std::wstring> StagingFolders() {
+  std::vector<std::wstring> folders;
+  WIN32_FIND_DATAW data{};
+  const road::UniqueFind find = road::FindFirst(road::StagingRoot() + L"\\*", data);
+  for (bool more = find != nullptr; more; more = ::FindNextFileW(find.get(), &data) != FALSE) {
+    if (road::IsWellFormedToken(data.cFileName)) folders.push_back(data.cFileName);
+  }
+  return folders;
 }
 
 inline std::vector<PROCESSENTRY32W> RunningProcesses() {
@@ -166,7 +178,7 @@ class ProductUpdate : public ::testing::Test {
     old_ui_ = StartProgram(ProductExecutablePath());
     ASSERT_TRUE(old_ui_);
     old_ui_pid_ = ::GetProcessId(old_ui_.get());
-    ASSERT_EQ(LastUiStart().pid, old_ui_pid_);
+    ASSERT_EQ(LastLaunchPid(), old_ui_pid_);
     // For updates started directly: the updater in a folder of its own, so its log starts
     // empty, and the packages in another.
     updater_ = CopyInto(UpdaterExecutable(), MakeScratchFolder(L"Updater"));
@@ -269,7 +281,7 @@ class ProductUpdate : public ::testing::Test {
     EXPECT_EQ(launched.size(), 1u) << run.watcher_log;
     if (launched.size() != 1) return 0;
     const std::wstring product = ProductExecutablePath();
-    EXPECT_EQ(Lower(sample::fixture::LaunchRecordLine(LastUiStart())),
+    EXPECT_EQ(Lower(LastLaunchLine()),
               Lower(sample::fixture::LaunchRecordLine(
                   {launched[0], version, product, FolderOf(product), L"\"" + product + L"\""})));
     EXPECT_FALSE(ProcessHasEnded(launched[0]));
@@ -291,6 +303,16 @@ class ProductUpdate : public ::testing::Test {
     ExpectOutcome(run, 0, updater_contract::kCompletedOutcome);
     ExpectRelaunched(run, version,
                      L"The last update completed: version " + version + L" is running", old_ui_pid);
+  }
+
+  // Nothing of an update started: no updater runs, version 1's UI and service run on, no
+  // staging folder is left.
+  void ExpectNothingStarted() const {
+    EXPECT_TRUE(ProcessesNamed(road::kUpdaterFileName).empty());
+    EXPECT_TRUE(IsStillRunning(old_ui_.get()));
+    EXPECT_EQ(ServiceHost(), first_service_host_);
+    EXPECT_EQ(RunningVersion(), L"1.0.0");
+    EXPECT_TRUE(StagingFolders().empty());
   }
 
   DWORD first_service_host_ = 0;

@@ -125,5 +125,5 @@ inline std::wstring Lower(std::wstring text) {
   return text;
 }
 
-// The sample UI's last start, as its test hooks record it; pid 0 when none is recorded.
-inline sample::fixture::LaunchRecord LastUiStart() { return sample::fixture::LastLaunch(); }
+using sample::fixture::LastLaunchLine;
+using sample::fixture::LastLaunchPid;

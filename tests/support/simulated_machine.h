@@ -5,6 +5,7 @@
 
 #include <winsim/world.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -87,13 +88,12 @@ inline void ResetMachine() {
 inline DWORD AddProductCopy(
     uint64_t ends_after_terminate_ms = 0, const std::wstring& image_path = kInstalledProduct,
     const std::wstring& exe_name = updater_contract::kProductExecutableName) {
-  winsim::ProcessSpec copy;
-  copy.exe_name = exe_name;
-  copy.image_path = image_path;
-  copy.ends_after_terminate_ms = ends_after_terminate_ms == kNever
-                                     ? std::nullopt
-                                     : std::optional<uint64_t>(ends_after_terminate_ms);
-  return winsim::AddProcess(copy);
+  return winsim::AddProcess(
+      {.exe_name = exe_name,
+       .image_path = image_path,
+       .ends_after_terminate_ms = ends_after_terminate_ms == kNever
+                                      ? std::nullopt
+                                      : std::optional(ends_after_terminate_ms)});
 }
 
 // Returns the ids of the product's copies, in the order of the machine's list.
@@ -103,21 +103,17 @@ inline std::vector<DWORD> ArrangeProcesses(const Machine& machine) {
     service.name = updater_contract::kServiceName;
     winsim::AddService(service);
   }
-  if (machine.other_program) {
-    winsim::ProcessSpec explorer;
-    explorer.exe_name = L"explorer.exe";
-    explorer.image_path = L"C:\\Windows\\explorer.exe";
-    winsim::AddProcess(explorer);
-  }
+  if (machine.other_program)
+    winsim::AddProcess({.exe_name = L"explorer.exe", .image_path = L"C:\\Windows\\explorer.exe"});
   std::vector<DWORD> copies;
   for (uint64_t ends_after : machine.product_copies) copies.push_back(AddProductCopy(ends_after));
   if (machine.old_ui_exits_at_ms) {
-    winsim::ProcessSpec old_ui;
-    old_ui.pid = kOldUiPid;
-    old_ui.exe_name = updater_contract::kProductExecutableName;
-    old_ui.image_path = kInstalledProduct;
-    if (*machine.old_ui_exits_at_ms != kNever) old_ui.exits_at_ms = *machine.old_ui_exits_at_ms;
-    winsim::AddProcess(old_ui);
+    const uint64_t exits_at = *machine.old_ui_exits_at_ms;
+    winsim::AddProcess(
+        {.pid = kOldUiPid,
+         .exe_name = updater_contract::kProductExecutableName,
+         .image_path = kInstalledProduct,
+         .exits_at_ms = exits_at == kNever ? std::nullopt : std::optional(exits_at)});
   }
   return copies;
 }
@@ -128,8 +124,10 @@ inline void ArrangeRecord(const std::vector<RecordWrite>& writes) {
       winsim::SetRegistryString(updater_contract::kStatusKeyPath,
                                 updater_contract::kStatusValueName, write.text, write.type);
     };
-    if (write.at_ms == 0) store();
-    if (write.at_ms != 0) winsim::At(write.at_ms, store);
+    if (write.at_ms == 0)
+      store();
+    else
+      winsim::At(write.at_ms, store);
   }
 }
 
@@ -140,10 +138,9 @@ inline std::vector<DWORD> ArrangeMachine(const Machine& machine) {
   winsim::SetSystemDirectory(machine.system_directory);
   const std::vector<DWORD> copies = ArrangeProcesses(machine);
   if (machine.package) winsim::SetFile(*machine.package, "package bytes");
-  winsim::LaunchScript installer;
-  installer.exit_after_ms = machine.installer_takes_ms;
-  installer.exit_code = machine.installer_exit;
-  winsim::ScriptLaunches(machine.system_directory + L"\\msiexec.exe", {installer});
+  winsim::ScriptLaunches(
+      machine.system_directory + L"\\msiexec.exe",
+      {{.exit_after_ms = machine.installer_takes_ms, .exit_code = machine.installer_exit}});
   ArrangeRecord(machine.record);
   winsim::ScriptLaunches(kInstalledProduct, machine.product_launches);
   for (const Fault& fault : machine.faults)
@@ -160,10 +157,8 @@ inline std::optional<std::wstring> PublishedRecord() {
 
 // Whether msiexec was started: installer mode starts no other program.
 inline bool InstallerRan() {
-  for (const winsim::Launch& launch : winsim::Launches()) {
-    if (launch.pid != 0) return true;
-  }
-  return false;
+  const std::vector<winsim::Launch>& launches = winsim::Launches();
+  return std::any_of(launches.begin(), launches.end(), [](const auto& l) { return l.pid != 0; });
 }
 
 inline std::string WatcherLog() { return winsim::FileContent(kUpdaterLog).value_or(""); }

@@ -8,7 +8,6 @@
 #include <wincrypt.h>
 #include <windows.h>
 
-#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -159,12 +158,6 @@ TEST(RoadPackageTrust, EachRuleRefusesAlone) {
   }
 }
 
-// The first line of a file of the test publishers' folder.
-std::wstring ThumbprintInFile(const std::wstring& name) {
-  const std::string text = ReadWholeFile(TestPublisherFile(name));
-  return std::wstring(text.begin(), std::find(text.begin(), text.end(), '\n'));
-}
-
 struct StoreCloser {
   void operator()(HCERTSTORE store) const noexcept { ::CertCloseStore(store, /*flags=*/0); }
 };
@@ -204,15 +197,12 @@ TEST(RoadPackageFiles, SignaturesCountOnlyFromThePinnedPublisherUnderATrustedRoo
       << "the build makes " << Narrow(TestPublisherFile(L""));
   const struct {
     const wchar_t* signer;  // the test publisher that signed the package; empty: unsigned
-    LONG verdict;
-    DWORD chain;
-    const char* reason;  // empty: accepted
+    const char* reason;     // empty: accepted
   } cases[] = {
-      {L"", TRUST_E_NOSIGNATURE, 0, "package is not signed"},
-      {L"publisher", 0, 0, ""},
-      {L"other-publisher", 0, 0, "package is not signed by the product's publisher"},
-      {L"stranger", 0, CERT_TRUST_IS_UNTRUSTED_ROOT,
-       "package signature does not chain to a trusted root"},
+      {L"", "package is not signed"},
+      {L"publisher", ""},
+      {L"other-publisher", "package is not signed by the product's publisher"},
+      {L"stranger", "package signature does not chain to a trusted root"},
   };
   for (const auto& c : cases) {
     const std::wstring signer = c.signer;
@@ -223,10 +213,6 @@ TEST(RoadPackageFiles, SignaturesCountOnlyFromThePinnedPublisherUnderATrustedRoo
         : signer == L"publisher"
             ? SamplePackage(L"CorvantaRemote-2.0.0.msi")
             : TestPublisherFile(L"signed\\CorvantaRemote-2.0.0-" + signer + L".msi"));
-    EXPECT_EQ(check.found.signature.verdict, c.verdict);
-    EXPECT_EQ(check.found.signature.chain_errors, c.chain);
-    EXPECT_EQ(check.found.signature.signer_thumbprint,
-              signer.empty() ? L"" : ThumbprintInFile(signer + L".thumbprint"));
     EXPECT_EQ(check.found.product_version, L"2.0.0");
     EXPECT_EQ(check.decision.reason, c.reason);
     EXPECT_EQ(check.decision.accepted, c.reason[0] == '\0');
