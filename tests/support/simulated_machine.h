@@ -88,12 +88,13 @@ inline void ResetMachine() {
 inline DWORD AddProductCopy(
     uint64_t ends_after_terminate_ms = 0, const std::wstring& image_path = kInstalledProduct,
     const std::wstring& exe_name = updater_contract::kProductExecutableName) {
-  return winsim::AddProcess(
-      {.exe_name = exe_name,
-       .image_path = image_path,
-       .ends_after_terminate_ms = ends_after_terminate_ms == kNever
-                                      ? std::nullopt
-                                      : std::optional(ends_after_terminate_ms)});
+  winsim::ProcessSpec copy;
+  copy.exe_name = exe_name;
+  copy.image_path = image_path;
+  copy.ends_after_terminate_ms = ends_after_terminate_ms == kNever
+                                     ? std::nullopt
+                                     : std::optional<uint64_t>(ends_after_terminate_ms);
+  return winsim::AddProcess(copy);
 }
 
 // Returns the ids of the product's copies, in the order of the machine's list.
@@ -103,17 +104,21 @@ inline std::vector<DWORD> ArrangeProcesses(const Machine& machine) {
     service.name = updater_contract::kServiceName;
     winsim::AddService(service);
   }
-  if (machine.other_program)
-    winsim::AddProcess({.exe_name = L"explorer.exe", .image_path = L"C:\\Windows\\explorer.exe"});
+  if (machine.other_program) {
+    winsim::ProcessSpec explorer;
+    explorer.exe_name = L"explorer.exe";
+    explorer.image_path = L"C:\\Windows\\explorer.exe";
+    winsim::AddProcess(explorer);
+  }
   std::vector<DWORD> copies;
   for (uint64_t ends_after : machine.product_copies) copies.push_back(AddProductCopy(ends_after));
   if (machine.old_ui_exits_at_ms) {
-    const uint64_t exits_at = *machine.old_ui_exits_at_ms;
-    winsim::AddProcess(
-        {.pid = kOldUiPid,
-         .exe_name = updater_contract::kProductExecutableName,
-         .image_path = kInstalledProduct,
-         .exits_at_ms = exits_at == kNever ? std::nullopt : std::optional(exits_at)});
+    winsim::ProcessSpec old_ui;
+    old_ui.pid = kOldUiPid;
+    old_ui.exe_name = updater_contract::kProductExecutableName;
+    old_ui.image_path = kInstalledProduct;
+    if (*machine.old_ui_exits_at_ms != kNever) old_ui.exits_at_ms = *machine.old_ui_exits_at_ms;
+    winsim::AddProcess(old_ui);
   }
   return copies;
 }
@@ -138,9 +143,10 @@ inline std::vector<DWORD> ArrangeMachine(const Machine& machine) {
   winsim::SetSystemDirectory(machine.system_directory);
   const std::vector<DWORD> copies = ArrangeProcesses(machine);
   if (machine.package) winsim::SetFile(*machine.package, "package bytes");
-  winsim::ScriptLaunches(
-      machine.system_directory + L"\\msiexec.exe",
-      {{.exit_after_ms = machine.installer_takes_ms, .exit_code = machine.installer_exit}});
+  winsim::LaunchScript installer;
+  installer.exit_after_ms = machine.installer_takes_ms;
+  installer.exit_code = machine.installer_exit;
+  winsim::ScriptLaunches(machine.system_directory + L"\\msiexec.exe", {installer});
   ArrangeRecord(machine.record);
   winsim::ScriptLaunches(kInstalledProduct, machine.product_launches);
   for (const Fault& fault : machine.faults)
