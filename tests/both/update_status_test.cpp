@@ -32,9 +32,14 @@ TEST_F(UpdateStatusTest, SecondWriteReplacesTheFirstWhole) {
 // Odd tokens, and records longer than 2047 characters (a long token, or a
 // long log path in the reason), read back whole.
 TEST_F(UpdateStatusTest, ReadsBackWhatWasWritten) {
-  const std::wstring tokens[] = {L"", L"a|b", L"T with spaces", L"\x00e9\x4e2d",
-                                 std::wstring(2046, L'k'), std::wstring(2047, L'k'),
-                                 std::wstring(2048, L'k'), std::wstring(5000, L'k'),
+  const std::wstring tokens[] = {L"",
+                                 L"a|b",
+                                 L"T with spaces",
+                                 L"\x00e9\x4e2d",
+                                 std::wstring(2046, L'k'),
+                                 std::wstring(2047, L'k'),
+                                 std::wstring(2048, L'k'),
+                                 std::wstring(5000, L'k'),
                                  std::wstring(40000, L'k')};
   for (const std::wstring& token : tokens) {
     WriteUpdateStatus(token, kCompletedOutcome);
@@ -48,7 +53,7 @@ TEST_F(UpdateStatusTest, NoKeyReadsEmptyAndDoesNotCreateIt) {
 }
 
 TEST_F(UpdateStatusTest, KeyWithoutValueReadsEmpty) {
-  CreateStatusKeyOnly();
+  (void)CreateStatusKey();
   EXPECT_EQ(ReadUpdateStatus(), L"");
 }
 

@@ -20,15 +20,11 @@ struct IdCase {
   bool crt_agrees;
 };
 
-void PrintTo(const IdCase& row, std::ostream* out) {
-  *out << ::testing::PrintToString(std::wstring(row.text)) << " -> " << row.id;
-}
-
 class ProcessIdTextTest : public ::testing::TestWithParam<IdCase> {};
 
 TEST_P(ProcessIdTextTest, ConvertsAsWcstoulOnA32BitUnsignedLong) {
   const IdCase& row = GetParam();
-  EXPECT_EQ(ProcessIdFromText(row.text), row.id);
+  EXPECT_EQ(ProcessIdFromText(row.text), row.id) << testing::PrintToString(std::wstring(row.text));
 #if defined(_WIN32)
   if (row.crt_agrees) EXPECT_EQ(std::wcstoul(row.text, nullptr, 10), row.id);
 #endif
@@ -36,19 +32,25 @@ TEST_P(ProcessIdTextTest, ConvertsAsWcstoulOnA32BitUnsignedLong) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, ProcessIdTextTest,
-    ::testing::Values(
-        IdCase{L"4242", 4242, true}, IdCase{L"0", 0, true}, IdCase{L"007", 7, true},
-        IdCase{L"", 0, true}, IdCase{L"abc", 0, true}, IdCase{L"0x1A", 0, true},
-        IdCase{L" \t\n\v\f\r4242", 4242, true}, IdCase{L"4242 ", 4242, true},
-        IdCase{L"42x7", 42, true}, IdCase{L"4 2", 4, true}, IdCase{L"+42", 42, true},
-        IdCase{L"+-5", 0, true}, IdCase{L"- 5", 0, true}, IdCase{L"+", 0, true},
-        IdCase{L"\x1c" L"42", 0, true}, IdCase{L"-0", 0, true}, IdCase{L"-1", 4294967295u, true},
-        IdCase{L"-5", 4294967291u, true}, IdCase{L"-4294967295", 1, true},
-        IdCase{L"4294967295", 4294967295u, true}, IdCase{L"4294967296", 4294967295u, true},
-        IdCase{L"18446744073709551617", 4294967295u, true},
-        IdCase{L"000000000000000000004242", 4242, true},
-        IdCase{L"-4294967296", 4294967295u, false},
-        IdCase{L"-99999999999999999999", 4294967295u, false},
-        IdCase{L"\x3000" L"42", 0, false}, IdCase{L"\xff14\xff12", 0, false}));
+    ::testing::Values(IdCase{L"4242", 4242, true}, IdCase{L"0", 0, true}, IdCase{L"007", 7, true},
+                      IdCase{L"", 0, true}, IdCase{L"abc", 0, true}, IdCase{L"0x1A", 0, true},
+                      IdCase{L" \t\n\v\f\r4242", 4242, true}, IdCase{L"4242 ", 4242, true},
+                      IdCase{L"42x7", 42, true}, IdCase{L"4 2", 4, true}, IdCase{L"+42", 42, true},
+                      IdCase{L"+-5", 0, true}, IdCase{L"- 5", 0, true}, IdCase{L"+", 0, true},
+                      IdCase{L"\x1c"
+                             L"42",
+                             0, true},
+                      IdCase{L"-0", 0, true}, IdCase{L"-1", 4294967295u, true},
+                      IdCase{L"-5", 4294967291u, true}, IdCase{L"-4294967295", 1, true},
+                      IdCase{L"4294967295", 4294967295u, true},
+                      IdCase{L"4294967296", 4294967295u, true},
+                      IdCase{L"18446744073709551617", 4294967295u, true},
+                      IdCase{L"000000000000000000004242", 4242, true},
+                      IdCase{L"-4294967296", 4294967295u, false},
+                      IdCase{L"-99999999999999999999", 4294967295u, false},
+                      IdCase{L"\x3000"
+                             L"42",
+                             0, false},
+                      IdCase{L"\xff14\xff12", 0, false}));
 
 }  // namespace

@@ -18,7 +18,7 @@
 
 namespace {
 
-const std::string kNoPendingPackage = road::kRefusedAnswer + std::string("no pending package\n");
+const std::string kNoPendingPackage = Refused("no pending package");
 
 // Connects to the update pipe, waiting while it serves another client, and sends `line`;
 // returns the open handle, never read from, or empty when no connection came.
@@ -41,15 +41,6 @@ UniqueHandle SendWithoutReading(const std::string& line) {
 
 bool Contains(const std::string& text, const wchar_t* line_start) {
   return text.find(Narrow(line_start)) != std::string::npos;
-}
-
-// Starts the service when it is stopped and waits until it serves the pipe.
-bool ServiceServes() {
-  if (ServiceState() == SERVICE_STOPPED &&
-      !::StartServiceW(OpenRemoteServiceForTest().get(), 0, nullptr)) {
-    return false;
-  }
-  return WaitUntil([] { return ::WaitNamedPipeW(road::kUpdatePipeName, 100) != FALSE; }, 30000);
 }
 
 using PipeClient = ProductUpdate;
@@ -91,9 +82,7 @@ TEST_F(PipeClient, StopEndsWhateverHoldsThePipe) {
     ASSERT_TRUE(silent);
     ASSERT_EQ(service_log.WaitForLine("Refused: "), "no pending package");
 
-    SERVICE_STATUS status{};
-    ASSERT_TRUE(::ControlService(OpenRemoteServiceForTest().get(), SERVICE_CONTROL_STOP, &status));
-    ASSERT_TRUE(WaitUntil([] { return ServiceState() == SERVICE_STOPPED; }, 60000));
+    ASSERT_TRUE(StopTheService());
 
     const std::string text = service_log.NewText();
     EXPECT_FALSE(Contains(text, road::kClientMissedDeadlineNote)) << text;

@@ -23,16 +23,64 @@
 #include "support/sample_product.h"
 #include "ui/ui_window.h"
 #include "ui/update_client.h"
+#include "win/road_handles.h"
 
 inline constexpr DWORD kModeTimeoutMs = 180000;
 inline constexpr DWORD kAnswerTimeoutMs = 30000;
 
-inline bool WaitUntil(const std::function<bool()>& condition, DWORD timeout_ms) {
-  for (DWORD waited = 0; !condition(); waited += 20) {
-    if (waited >= timeout_ms) return false;
-    ::Sleep(20);
+// The service's answer that refuses a request for `reason`.
+inline std::string Refused(const std::string& reason) {
+  return road::kRefusedAnswer + reason + "\n";
+}
+
+// Stops the service and waits until it has stopped.
+[[nodiscard]] inline bool StopTheService() {
+  SERVICE_STATUS status{};
+  return ::ControlService(OpenRemoteServiceForTest().get(), SERVICE_CONTROL_STOP, &status) &&
+         WaitUntil([] { return ServiceState() == SERVICE_STOPPED; }, 60000);
+}
+
+// Starts the service when it is stopped and waits until it serves the pipe.
+[[nodiscard]] inline bool ServiceServes(DWORD timeout_ms = 30000) {
+  if (ServiceState() == SERVICE_STOPPED &&
+      !::StartServiceW(OpenRemoteServiceForTest().get(), 0, nullptr)) {
+    return false;
   }
-  return true;
+  return WaitUntil([] { return ::WaitNamedPipeW(road::kUpdatePipeName, 100) != FALSE; },
+                   timeout_ms);
+}
+
+// Copies the planted library (tests/e2e/planted_library.c) into `folder` as each of `names`
+// with ".dll" appended.
+template <size_t N>
+void PlantLibraries(const std::wstring& folder, const wchar_t* const (&names)[N]) {
+  const std::wstring planted = WindowsPathFromEnvironment("PLANTED_LIBRARY");
+  for (const wchar_t* name : names) {
+    ASSERT_FALSE(CopyInto(planted, folder, std::wstring(name) + L".dll").empty())
+        << "PLANTED_LIBRARY must name the planted library";
+  }
+}
+// The names of those copies that a process has loaded: each leaves "<name>.dll.loaded" beside
+// itself.
+template <size_t N>
+std::vector<std::wstring> LoadedLibraries(const std::wstring& folder,
+                                          const wchar_t* const (&names)[N]) {
+  std::vector<std::wstring> loaded;
+  for (const wchar_t* name : names) {
+    if (FileExistsAt(folder + L"\\" + name + L".dll.loaded")) loaded.emplace_back(name);
+  }
+  return loaded;
+}
+
+// The staging folders the service keeps, by token.
+inline std::vector<std::wstring> StagingFolders() {
+  std::vector<std::wstring> folders;
+  WIN32_FIND_DATAW data{};
+  const road::UniqueFind find = road::FindFirst(road::StagingRoot() + L"\\*", data);
+  for (bool more = find != nullptr; more; more = ::FindNextFileW(find.get(), &data) != FALSE) {
+    if (road::IsWellFormedToken(data.cFileName)) folders.push_back(data.cFileName);
+  }
+  return folders;
 }
 
 inline std::vector<PROCESSENTRY32W> RunningProcesses() {
@@ -126,11 +174,11 @@ class ProductUpdate : public ::testing::Test {
     ASSERT_EQ(ServiceState(), DWORD{SERVICE_RUNNING})
         << "the prepared machine must run version 1's service";
     first_service_host_ = ServiceHost();
-    ASSERT_TRUE(WaitUntil([] { return ::WaitNamedPipeW(road::kUpdatePipeName, 100); }, 10000));
+    ASSERT_TRUE(ServiceServes(10000));
     old_ui_ = StartProgram(ProductExecutablePath());
     ASSERT_TRUE(old_ui_);
     old_ui_pid_ = ::GetProcessId(old_ui_.get());
-    ASSERT_EQ(LastUiStart().pid, old_ui_pid_);
+    ASSERT_EQ(LastLaunchPid(), old_ui_pid_);
     // For updates started directly: the updater in a folder of its own, so its log starts
     // empty, and the packages in another.
     updater_ = CopyInto(UpdaterExecutable(), MakeScratchFolder(L"Updater"));
@@ -141,7 +189,7 @@ class ProductUpdate : public ::testing::Test {
   // A copy of one of the sample's packages, for the updater to install (and delete); `name`
   // may also name a package that does not exist.
   std::wstring Package(const std::wstring& name) const {
-    const std::wstring built = SampleFolder() + L"\\msi\\" + name;
+    const std::wstring built = SamplePackage(name);
     if (!FileExistsAt(built)) return packages_ + L"\\" + name;
     return CopyInto(built, packages_);
   }
@@ -157,10 +205,10 @@ class ProductUpdate : public ::testing::Test {
   // The road's administrator step: `package` of the sample's build, with its .sha256 file,
   // lands in the service's Incoming folder.
   void PlacePending(const std::wstring& package) const {
-    const std::wstring built = SampleFolder() + L"\\msi\\";
-    ASSERT_TRUE(FileExistsAt(built + package)) << Narrow(package) << " is not built";
-    ASSERT_FALSE(CopyInto(built + package, road::IncomingFolder()).empty());
-    ASSERT_FALSE(CopyInto(built + package + road::kHashSuffix, road::IncomingFolder()).empty());
+    const std::wstring built = SamplePackage(package);
+    ASSERT_TRUE(FileExistsAt(built)) << Narrow(package) << " is not built";
+    ASSERT_FALSE(CopyInto(built, road::IncomingFolder()).empty());
+    ASSERT_FALSE(CopyInto(built + road::kHashSuffix, road::IncomingFolder()).empty());
   }
 
   // Starts installer mode on `package` and the relaunch watcher of `watched_pid` (the old UI
@@ -232,15 +280,12 @@ class ProductUpdate : public ::testing::Test {
     const std::vector<DWORD> launched = LaunchedIds(run.watcher_log);
     EXPECT_EQ(launched.size(), 1u) << run.watcher_log;
     if (launched.size() != 1) return 0;
-    const sample::fixture::LaunchRecord relaunched = LastUiStart();
     const std::wstring product = ProductExecutablePath();
-    EXPECT_EQ(relaunched.pid, launched[0]);
-    EXPECT_EQ(relaunched.version, version);
-    EXPECT_EQ(Lower(relaunched.image_path), Lower(product));
-    EXPECT_EQ(Lower(relaunched.current_directory), Lower(FolderOf(product)));
-    EXPECT_EQ(Lower(relaunched.command_line), Lower(L"\"" + product + L"\""));
-    EXPECT_FALSE(ProcessHasEnded(relaunched.pid));
-    EXPECT_EQ(sample::UpdateStatusText(relaunched.pid), shown);
+    EXPECT_EQ(Lower(LastLaunchLine()),
+              Lower(sample::fixture::LaunchRecordLine(
+                  {launched[0], version, product, FolderOf(product), L"\"" + product + L"\""})));
+    EXPECT_FALSE(ProcessHasEnded(launched[0]));
+    EXPECT_EQ(sample::UpdateStatusText(launched[0]), shown);
     return launched[0];
   }
 
@@ -258,6 +303,16 @@ class ProductUpdate : public ::testing::Test {
     ExpectOutcome(run, 0, updater_contract::kCompletedOutcome);
     ExpectRelaunched(run, version,
                      L"The last update completed: version " + version + L" is running", old_ui_pid);
+  }
+
+  // Nothing of an update started: no updater runs, version 1's UI and service run on, no
+  // staging folder is left.
+  void ExpectNothingStarted() const {
+    EXPECT_TRUE(ProcessesNamed(road::kUpdaterFileName).empty());
+    EXPECT_TRUE(IsStillRunning(old_ui_.get()));
+    EXPECT_EQ(ServiceHost(), first_service_host_);
+    EXPECT_EQ(RunningVersion(), L"1.0.0");
+    EXPECT_TRUE(StagingFolders().empty());
   }
 
   DWORD first_service_host_ = 0;

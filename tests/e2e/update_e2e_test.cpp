@@ -60,19 +60,12 @@ TEST_F(UpdateEndToEnd, LibrariesPlantedBesideTheUpdaterAreNeverLoaded) {
   const wchar_t* const planted_names[] = {L"shcore",    L"version", L"uxtheme",
                                           L"dwmapi",    L"propsys", L"userenv",
                                           L"cryptbase", L"winmm",   L"msi"};
-  const std::wstring planted = WindowsPathFromEnvironment("PLANTED_LIBRARY");
   const std::wstring folder = FolderOf(updater_);
-  for (const wchar_t* name : planted_names) {
-    ASSERT_FALSE(CopyInto(planted, folder, std::wstring(name) + L".dll").empty())
-        << "PLANTED_LIBRARY must name the planted library";
-  }
+  PlantLibraries(folder, planted_names);
 
   EXPECT_EQ(RunToExit(updater_, L""), 1u);
   ExpectCompleted(RunUpdate(Package(L"CorvantaRemote-2.0.0.msi")), L"2.0.0");
-  // Each copy leaves "<name>.dll.loaded" beside itself when any process loads it.
-  for (const wchar_t* name : planted_names) {
-    EXPECT_FALSE(FileExistsAt(folder + L"\\" + name + L".dll.loaded")) << Narrow(name);
-  }
+  EXPECT_EQ(LoadedLibraries(folder, planted_names), std::vector<std::wstring>{});
 }
 
 TEST_F(UpdateEndToEnd, EarlierUpdatesRecordIsNotTakenForThisOne) {

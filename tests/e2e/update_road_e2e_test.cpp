@@ -17,11 +17,9 @@
 #include "contract/road_paths.h"
 #include "e2e/product_update.h"
 #include "service/update_facts.h"
-#include "service/update_preflight.h"
 #include "ui/ui_window.h"
 #include "ui/update_client.h"
 #include "ui/update_outcome_text.h"
-#include "win/road_handles.h"
 #include "win/text_conversion.h"
 
 namespace {
@@ -29,16 +27,6 @@ namespace {
 // Updates in a row in the soak unless CORVANTA_SOAK_UPDATES says otherwise; the sample builds
 // versions 2.0.1 up to SAMPLE_SERIES_COUNT.
 constexpr int kDefaultSoakUpdates = 20;
-
-std::vector<std::wstring> StagingFolders() {
-  std::vector<std::wstring> folders;
-  WIN32_FIND_DATAW data{};
-  const road::UniqueFind find = road::FindFirst(road::StagingRoot() + L"\\*", data);
-  for (bool more = find != nullptr; more; more = ::FindNextFileW(find.get(), &data) != FALSE) {
-    if (road::IsWellFormedToken(data.cFileName)) folders.push_back(data.cFileName);
-  }
-  return folders;
-}
 
 std::wstring SeriesPackage(int n) { return L"CorvantaRemote-2.0." + std::to_wstring(n) + L".msi"; }
 
@@ -70,22 +58,12 @@ class UpdateRoad : public ProductUpdate {
   // update to its end, which must be a completed one.
   UpdateRun ApplySeriesVersion(int n) {
     PlacePending(SeriesPackage(n));
-    const DWORD ui_pid = LastUiStart().pid;
+    const DWORD ui_pid = LastLaunchPid();
     const DWORD service_host = ServiceHost();
     UpdateRun update = Click(ui_pid);
     Finish(update);
     ExpectCompletedOnTheRoad(update, L"2.0." + std::to_wstring(n), ui_pid, service_host);
     return update;
-  }
-
-  // Nothing of an update started: no updater runs, version 1's UI and service run on, no
-  // staging folder is left.
-  void ExpectNothingStarted() const {
-    EXPECT_TRUE(ProcessesNamed(road::kUpdaterFileName).empty());
-    EXPECT_TRUE(IsStillRunning(old_ui_.get()));
-    EXPECT_EQ(ServiceHost(), first_service_host_);
-    EXPECT_EQ(RunningVersion(), L"1.0.0");
-    EXPECT_TRUE(StagingFolders().empty());
   }
 };
 
@@ -107,13 +85,13 @@ TEST_F(UpdateRoad, BusyInstallerStopsNothingAndTheSameDeliveryCompletesLater) {
   UniqueHandle installer_busy(
       ::CreateMutexW(nullptr, /*initial_owner=*/TRUE, road::kInstallerMutexName));
   ASSERT_TRUE(installer_busy);
-  road::UpdateFacts busy;
-  busy.installer = road::UpdateFacts::Installer::kBusy;
 
   const UpdateRun refused = Click(old_ui_pid_);
 
-  const std::string reason = road::DecideWhetherUpdateMayRun(busy).reason;
-  EXPECT_EQ(refused.answer, road::kRefusedAnswer + reason);
+  const char reason[] =
+      "another program is being installed or removed on this computer; try again when it has "
+      "finished";
+  EXPECT_EQ(refused.answer, road::kRefusedAnswer + std::string(reason));
   const std::wstring shown = L"The update was refused: " + road::WidenAscii(reason);
   EXPECT_EQ(StatusTextOnceShown(old_ui_pid_, shown), shown);
   ExpectNothingStarted();
@@ -126,10 +104,7 @@ TEST_F(UpdateRoad, BusyInstallerStopsNothingAndTheSameDeliveryCompletesLater) {
 }
 
 TEST_F(UpdateRoad, RequestsOtherThanApplyPendingUpdateAreRefused) {
-  const auto refused = [](const std::string& reason) {
-    return road::kRefusedAnswer + reason + "\n";
-  };
-  EXPECT_EQ(road::ExchangeWithService(road::ApplyRequestLine()), refused("no pending package"));
+  EXPECT_EQ(road::ExchangeWithService(road::ApplyRequestLine()), Refused("no pending package"));
   PlacePending(L"CorvantaRemote-2.0.0.msi");
   const struct {
     std::string request;
@@ -147,12 +122,12 @@ TEST_F(UpdateRoad, RequestsOtherThanApplyPendingUpdateAreRefused) {
       {"apply-pending-update", "malformed request"},  // no line end: the service stops waiting
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(road::ExchangeWithService(c.request), refused(c.answer)) << c.request;
+    EXPECT_EQ(road::ExchangeWithService(c.request), Refused(c.answer)) << c.request;
   }
   // A token the service did not stage last starts nothing, however well formed.
   const std::wstring unknown = road::NewToken();
   EXPECT_EQ(road::ExchangeWithService(road::StartRequestLine(unknown)),
-            refused("no update staged as " + Narrow(unknown)));
+            Refused("no update staged as " + Narrow(unknown)));
 
   ExpectNothingStarted();
   EXPECT_TRUE(FileExistsAt(road::IncomingFolder() + L"\\CorvantaRemote-2.0.0.msi"));
@@ -207,7 +182,7 @@ TEST_F(UpdateRoad, NewUpdateCompletesAfterInstallerModeWasKilled) {
       sample::fixture::WriteDword(kServiceKey, point.delay_value, 3000);
     const std::wstring package = SeriesPackage(++n);
     PlacePending(package);
-    const DWORD ui_pid = LastUiStart().pid;
+    const DWORD ui_pid = LastLaunchPid();
     UpdateRun killed = Click(ui_pid);
     ASSERT_TRUE(killed.installer) << killed.answer;
     const DWORD installer_pid = ::GetProcessId(killed.installer.get());
@@ -231,12 +206,9 @@ TEST_F(UpdateRoad, NewUpdateCompletesAfterInstallerModeWasKilled) {
     ASSERT_TRUE(WaitUntil(
         [] { return ServiceState() == SERVICE_RUNNING || ServiceState() == SERVICE_STOPPED; },
         60000));
-    if (ServiceState() == SERVICE_STOPPED) {
-      ASSERT_TRUE(::StartServiceW(OpenRemoteServiceForTest().get(), 0, nullptr));
-    }
-    ASSERT_TRUE(WaitUntil([] { return ::WaitNamedPipeW(road::kUpdatePipeName, 100); }, 10000));
+    ASSERT_TRUE(ServiceServes(10000));
     UniqueHandle reopened;
-    if (ProcessHasEnded(LastUiStart().pid)) reopened = StartProgram(ProductExecutablePath());
+    if (ProcessHasEnded(LastLaunchPid())) reopened = StartProgram(ProductExecutablePath());
 
     const UpdateRun next = ApplySeriesVersion(++n);
     EXPECT_NE(next.token, killed.token);
@@ -262,10 +234,7 @@ TEST_F(UpdateRoad, UiThatIsSlowToStartTheWatcherStillRelaunches) {
 // process that takes it must get nothing from the UI, and the service must serve again once
 // the name is free.
 TEST_F(UpdateRoad, SquattedPipeIsRefusedAndTheServiceTakesItBack) {
-  const UniqueScHandle service = OpenRemoteServiceForTest();
-  SERVICE_STATUS status{};
-  ASSERT_TRUE(::ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
-  ASSERT_TRUE(WaitUntil([] { return ServiceState() == SERVICE_STOPPED; }, 60000));
+  ASSERT_TRUE(StopTheService());
   UniqueHandle squatter = OwnHandle(
       ::CreateNamedPipeW(road::kUpdatePipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
                          PIPE_TYPE_BYTE, 1, 512, 512, 0, nullptr));
@@ -286,25 +255,20 @@ TEST_F(UpdateRoad, SquattedPipeIsRefusedAndTheServiceTakesItBack) {
     (void)::DisconnectNamedPipe(squatter.get());
   };
   expect_refused_before_sending();
-  ASSERT_TRUE(::StartServiceW(service.get(), 0, nullptr)) << ::GetLastError();
+  ASSERT_TRUE(::StartServiceW(OpenRemoteServiceForTest().get(), 0, nullptr)) << ::GetLastError();
   EXPECT_FALSE(service_log.WaitForLine("Could not create the update pipe (error ", 60000).empty());
   expect_refused_before_sending();
 
   squatter.reset();
   EXPECT_EQ(service_log.WaitForLine("Serving the update ", 120000), "pipe");
-  EXPECT_EQ(road::ExchangeWithService(road::ApplyRequestLine()),
-            road::kRefusedAnswer + std::string("no pending package\n"));
+  EXPECT_EQ(road::ExchangeWithService(road::ApplyRequestLine()), Refused("no pending package"));
 }
 
 // Stops the service, lets `change` change the road's folders, and starts it again.
 void RestartServiceAfter(const std::function<void()>& change) {
-  const UniqueScHandle service = OpenRemoteServiceForTest();
-  SERVICE_STATUS status{};
-  ASSERT_TRUE(::ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
-  ASSERT_TRUE(WaitUntil([] { return ServiceState() == SERVICE_STOPPED; }, 60000));
+  ASSERT_TRUE(StopTheService());
   change();
-  ASSERT_TRUE(::StartServiceW(service.get(), 0, nullptr)) << ::GetLastError();
-  ASSERT_TRUE(WaitUntil([] { return ::WaitNamedPipeW(road::kUpdatePipeName, 100); }, 60000));
+  ASSERT_TRUE(ServiceServes(60000));
 }
 
 // Levels of the road that the service must refuse, found at its start. A file where Staging
@@ -318,15 +282,14 @@ TEST_F(UpdateRoad, LevelsTheServiceMustRefuseAreRefusedOrRenamedAside) {
     std::ofstream(Narrow(road::StagingRoot())) << "not a folder";
   });
   EXPECT_EQ(road::ExchangeWithService(road::ApplyRequestLine()),
-            road::kRefusedAnswer + std::string("the update folders are not the service's own\n"));
+            Refused("the update folders are not the service's own"));
   EXPECT_EQ(::GetFileAttributesW(road::StagingRoot().c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
 
   RestartServiceAfter([&] {
     ASSERT_TRUE(::MoveFileW(top.c_str(), (top + L"-moved-by-test").c_str()));
     std::ofstream(Narrow(top)) << "made by a user";
   });
-  EXPECT_EQ(road::ExchangeWithService(road::ApplyRequestLine()),
-            road::kRefusedAnswer + std::string("no pending package\n"));
+  EXPECT_EQ(road::ExchangeWithService(road::ApplyRequestLine()), Refused("no pending package"));
   WIN32_FIND_DATAW aside{};
   const road::UniqueFind find = road::FindFirst(top + L".untrusted-*", aside);
   ASSERT_TRUE(find);
@@ -338,14 +301,12 @@ TEST_F(UpdateRoad, LevelsTheServiceMustRefuseAreRefusedOrRenamedAside) {
 // A repair stops the service as any installation does (under Wine as well); the package starts
 // it again.
 TEST_F(UpdateRoad, RepairOfThePackageLeavesTheServiceRunning) {
-  wchar_t system[MAX_PATH] = {};
-  ASSERT_NE(::GetSystemDirectoryW(system, MAX_PATH), 0u);
   // The repair that `msiexec /f` starts, asked for by its properties: Wine's msiexec repairs
   // nothing through /f (docs/wine.md).
   const std::wstring arguments = L" /i \"" + Package(L"CorvantaRemote-1.0.0.msi") +
                                  L"\" REINSTALL=ALL REINSTALLMODE=amus LAUNCH_TRAY_APP=N /qn";
 
-  EXPECT_EQ(RunToExit(std::wstring(system) + L"\\msiexec.exe", arguments, 120000), 0u);
+  EXPECT_EQ(RunToExit(SystemProgram(L"msiexec.exe"), arguments, 120000), 0u);
 
   EXPECT_TRUE(WaitUntil([] { return ServiceState() == SERVICE_RUNNING; }, 60000));
   EXPECT_NE(ServiceHost(), first_service_host_);
@@ -357,21 +318,13 @@ TEST_F(UpdateRoad, RepairOfThePackageLeavesTheServiceRunning) {
 // package.
 TEST_F(UpdateRoad, LibrariesPlantedBesideTheServiceAreNeverLoaded) {
   const wchar_t* const planted_names[] = {L"bcrypt", L"crypt32", L"msi", L"wintrust"};
-  const std::wstring planted = WindowsPathFromEnvironment("PLANTED_LIBRARY");
   const std::wstring folder = FolderOf(ProductExecutablePath());
-  RestartServiceAfter([&] {
-    for (const wchar_t* name : planted_names) {
-      ASSERT_FALSE(CopyInto(planted, folder, std::wstring(name) + L".dll").empty());
-    }
-  });
+  RestartServiceAfter([&] { PlantLibraries(folder, planted_names); });
   PlacePending(L"CorvantaRemote-2.0.0.msi");
 
   EXPECT_EQ(road::ParseAnswer(road::ExchangeWithService(road::ApplyRequestLine())).kind,
             road::Answer::Kind::kStaged);
-  // Each copy leaves "<name>.dll.loaded" beside itself when any process loads it.
-  for (const wchar_t* name : planted_names) {
-    EXPECT_FALSE(FileExistsAt(folder + L"\\" + name + L".dll.loaded")) << Narrow(name);
-  }
+  EXPECT_EQ(LoadedLibraries(folder, planted_names), std::vector<std::wstring>{});
 }
 
 TEST_F(UpdateRoad, ServiceThatNeverAnswersTimesOut) {

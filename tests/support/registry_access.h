@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -54,8 +55,6 @@ inline UniqueHKey CreateStatusKey() {
   return UniqueHKey(status == ERROR_SUCCESS ? key : nullptr);
 }
 
-inline void CreateStatusKeyOnly() { (void)CreateStatusKey(); }
-
 // Stores `units` code units of `text` (pass text.size() + 1 to include the
 // NUL) as the value, with the given type.
 inline void WriteRawStatus(const std::wstring& text, size_t units, DWORD type = REG_SZ) {
@@ -69,12 +68,6 @@ inline void WriteRawStatus(const std::wstring& text, size_t units, DWORD type = 
 
 inline std::wstring AsText(const RawValue& value) {
   std::wstring text(value.data.size() / sizeof(wchar_t), L'\0');
-  for (size_t i = 0; i < text.size(); ++i) {
-    wchar_t unit = 0;
-    for (size_t b = 0; b < sizeof(wchar_t); ++b) {
-      unit |= static_cast<wchar_t>(value.data[i * sizeof(wchar_t) + b]) << (8 * b);
-    }
-    text[i] = unit;
-  }
+  std::memcpy(text.data(), value.data.data(), text.size() * sizeof(wchar_t));
   return text;
 }

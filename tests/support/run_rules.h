@@ -9,6 +9,7 @@
 
 #include <winsim/world.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cwchar>
 #include <map>
@@ -144,19 +145,16 @@ inline void CheckLaunches(std::vector<std::string>& broken) {
 }
 
 inline bool AnyFaultIn(const UpdaterRun& run, std::initializer_list<const char*> functions) {
-  for (const Fault& fault : run.faults) {
-    for (const char* function : functions) {
-      if (fault.function == function) return true;
-    }
-  }
-  return false;
+  return std::any_of(run.faults.begin(), run.faults.end(), [&](const Fault& fault) {
+    return std::find(functions.begin(), functions.end(), fault.function) != functions.end();
+  });
 }
 
 // Successful writes of the record.
 inline unsigned RecordWrites() {
-  unsigned writes = 0;
-  for (const winsim::Call& call : winsim::CallsTo("RegSetValueExW")) writes += call.error == 0;
-  return writes;
+  const auto calls = winsim::CallsTo("RegSetValueExW");
+  return static_cast<unsigned>(
+      std::count_if(calls.begin(), calls.end(), [](const auto& call) { return call.error == 0; }));
 }
 
 inline void CheckRecord(const UpdaterRun& run, std::vector<std::string>& broken) {
@@ -205,7 +203,6 @@ inline void CheckDispatch(const UpdaterRun& run, std::vector<std::string>& broke
 
 // The simulation's own side of a fault: the failed call shows its error.
 inline void CheckFaults(const UpdaterRun& run, std::vector<std::string>& broken) {
-  if (run.faults.empty()) return;
   for (const winsim::Call& call : winsim::Journal()) {
     for (const Fault& fault : run.faults) {
       if (call.function == fault.function && call.use == fault.use && call.error != fault.error) {

@@ -63,8 +63,7 @@ inline void InstallAndStartRemoteService(const std::wstring& options) {
                                                 nullptr, nullptr, nullptr, nullptr));
   ASSERT_TRUE(service) << ::GetLastError();
   ASSERT_TRUE(::StartServiceW(service.get(), 0, nullptr)) << ::GetLastError();
-  for (int poll = 0; poll < 100 && ServiceState() != SERVICE_RUNNING; ++poll) ::Sleep(100);
-  ASSERT_EQ(ServiceState(), DWORD{SERVICE_RUNNING});
+  ASSERT_TRUE(WaitUntil([] { return ServiceState() == SERVICE_RUNNING; }, 10000));
 }
 
 // Whether the process is gone: it cannot be opened any more, or it is signalled.
@@ -111,7 +110,6 @@ inline bool IsStillRunning(HANDLE process) {
   return ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
 }
 
-
 // The process ids of a watcher log's launch lines, in order.
 inline std::vector<DWORD> LaunchedIds(const std::string& log) {
   std::vector<DWORD> ids;
@@ -127,5 +125,5 @@ inline std::wstring Lower(std::wstring text) {
   return text;
 }
 
-// The sample UI's last start, as its test hooks record it; pid 0 when none is recorded.
-inline sample::fixture::LaunchRecord LastUiStart() { return sample::fixture::LastLaunch(); }
+using sample::fixture::LastLaunchLine;
+using sample::fixture::LastLaunchPid;

@@ -5,6 +5,7 @@
 
 #include <winsim/world.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -128,8 +129,10 @@ inline void ArrangeRecord(const std::vector<RecordWrite>& writes) {
       winsim::SetRegistryString(updater_contract::kStatusKeyPath,
                                 updater_contract::kStatusValueName, write.text, write.type);
     };
-    if (write.at_ms == 0) store();
-    if (write.at_ms != 0) winsim::At(write.at_ms, store);
+    if (write.at_ms == 0)
+      store();
+    else
+      winsim::At(write.at_ms, store);
   }
 }
 
@@ -160,10 +163,8 @@ inline std::optional<std::wstring> PublishedRecord() {
 
 // Whether msiexec was started: installer mode starts no other program.
 inline bool InstallerRan() {
-  for (const winsim::Launch& launch : winsim::Launches()) {
-    if (launch.pid != 0) return true;
-  }
-  return false;
+  const std::vector<winsim::Launch>& launches = winsim::Launches();
+  return std::any_of(launches.begin(), launches.end(), [](const auto& l) { return l.pid != 0; });
 }
 
 inline std::string WatcherLog() { return winsim::FileContent(kUpdaterLog).value_or(""); }

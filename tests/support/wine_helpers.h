@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -26,10 +27,30 @@ inline std::wstring WindowsPathFromEnvironment(const char* variable) {
 
 inline std::wstring UpdaterExecutable() { return WindowsPathFromEnvironment("REMOTEUPDATER_EXE"); }
 inline std::wstring SampleFolder() { return WindowsPathFromEnvironment("CORVANTA_SAMPLE_DIR"); }
+// One of the packages the sample's build makes, by its path below msi\.
+inline std::wstring SamplePackage(const std::wstring& name) {
+  return SampleFolder() + L"\\msi\\" + name;
+}
 // A file of the test publishers' folder, which the build makes beside RemoteUpdater.exe.
 inline std::wstring TestPublisherFile(const std::wstring& name) {
   const std::wstring updater = UpdaterExecutable();
   return updater.substr(0, updater.find_last_of(L'\\')) + L"\\test-publisher\\" + name;
+}
+
+// A program of the system folder, as its full path; empty when that folder is unknown.
+inline std::wstring SystemProgram(const wchar_t* name) {
+  wchar_t system[MAX_PATH] = {};
+  if (::GetSystemDirectoryW(system, MAX_PATH) == 0) return {};
+  return std::wstring(system) + L"\\" + name;
+}
+
+// Whether `condition` holds within `timeout_ms`, looked at every 20 ms.
+inline bool WaitUntil(const std::function<bool()>& condition, DWORD timeout_ms) {
+  for (DWORD waited = 0; !condition(); waited += 20) {
+    if (waited >= timeout_ms) return false;
+    ::Sleep(20);
+  }
+  return true;
 }
 
 // A fresh, empty folder on the prefix's own drive, named after `name`.
@@ -112,10 +133,8 @@ inline std::string ReadWholeFile(const std::wstring& path) {
 // What `command` run by the system's cmd.exe writes to its output; nothing when it does not end
 // with 0.
 inline std::optional<std::string> CommandOutput(const std::wstring& command) {
-  wchar_t system_directory[MAX_PATH] = {};
-  if (::GetSystemDirectoryW(system_directory, MAX_PATH) == 0) return std::nullopt;
   const std::wstring output = MakeScratchFolder(L"command") + L"\\output.txt";
-  const std::wstring cmd = std::wstring(system_directory) + L"\\cmd.exe";
-  if (RunToExit(cmd, L" /c " + command + L" > \"" + output + L"\"") != 0u) return std::nullopt;
+  if (RunToExit(SystemProgram(L"cmd.exe"), L" /c " + command + L" > \"" + output + L"\"") != 0u)
+    return std::nullopt;
   return ReadWholeFile(output);
 }

@@ -13,50 +13,47 @@
 
 namespace {
 
-class RoadAccessLists : public ::testing::Test {
- protected:
-  // The rights that allow entries for `who` grant, with generic rights mapped
-  // as for files; `inherited` is false when one of the list's entries does not
-  // reach the files and folders below.
-  static ACCESS_MASK GrantedTo(const wchar_t* sddl, WELL_KNOWN_SID_TYPE who, bool& is_protected,
-                               bool& inherited) {
-    const UniqueLocal<void> descriptor = road::DescriptorFromSddl(sddl);
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    BOOL present = FALSE;
-    BOOL defaulted = FALSE;
-    PACL dacl = nullptr;
-    if (!descriptor || !::GetSecurityDescriptorControl(descriptor.get(), &control, &revision) ||
-        !::GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted) || !dacl) {
-      ADD_FAILURE() << "not a descriptor with an access list: " << Narrow(sddl);
-      return 0;
-    }
-    is_protected = (control & SE_DACL_PROTECTED) != 0;
-    BYTE sid[SECURITY_MAX_SID_SIZE];
-    DWORD sid_size = sizeof(sid);
-    EXPECT_TRUE(::CreateWellKnownSid(who, nullptr, sid, &sid_size));
-    GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
-                               FILE_ALL_ACCESS};
-    ACCESS_MASK granted = 0;
-    inherited = true;
-    for (DWORD i = 0; i < dacl->AceCount; ++i) {
-      void* ace = nullptr;
-      EXPECT_TRUE(::GetAce(dacl, i, &ace));
-      const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
-      EXPECT_EQ(allowed->Header.AceType, ACCESS_ALLOWED_ACE_TYPE) << Narrow(sddl);
-      inherited =
-          inherited && (allowed->Header.AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE)) ==
-                           (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
-      if (!::EqualSid(const_cast<DWORD*>(&allowed->SidStart), sid)) continue;
-      ACCESS_MASK mask = allowed->Mask;
-      ::MapGenericMask(&mask, &mapping);
-      granted |= mask;
-    }
-    return granted;
+// The rights that allow entries for `who` grant, with generic rights mapped
+// as for files; `inherited` is false when one of the list's entries does not
+// reach the files and folders below.
+ACCESS_MASK GrantedTo(const wchar_t* sddl, WELL_KNOWN_SID_TYPE who, bool& is_protected,
+                      bool& inherited) {
+  const UniqueLocal<void> descriptor = road::DescriptorFromSddl(sddl);
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  if (!descriptor || !::GetSecurityDescriptorControl(descriptor.get(), &control, &revision) ||
+      !::GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted) || !dacl) {
+    ADD_FAILURE() << "not a descriptor with an access list: " << Narrow(sddl);
+    return 0;
   }
-};
+  is_protected = (control & SE_DACL_PROTECTED) != 0;
+  BYTE sid[SECURITY_MAX_SID_SIZE];
+  DWORD sid_size = sizeof(sid);
+  EXPECT_TRUE(::CreateWellKnownSid(who, nullptr, sid, &sid_size));
+  GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
+                             FILE_ALL_ACCESS};
+  ACCESS_MASK granted = 0;
+  inherited = true;
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    EXPECT_TRUE(::GetAce(dacl, i, &ace));
+    const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
+    EXPECT_EQ(allowed->Header.AceType, ACCESS_ALLOWED_ACE_TYPE) << Narrow(sddl);
+    inherited =
+        inherited && (allowed->Header.AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE)) ==
+                         (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+    if (!::EqualSid(const_cast<DWORD*>(&allowed->SidStart), sid)) continue;
+    ACCESS_MASK mask = allowed->Mask;
+    ::MapGenericMask(&mask, &mapping);
+    granted |= mask;
+  }
+  return granted;
+}
 
-TEST_F(RoadAccessLists, EachTrusteeGetsOnlyItsRights) {
+TEST(RoadAccessLists, EachTrusteeGetsOnlyItsRights) {
   constexpr ACCESS_MASK kNothing = 0;
   constexpr ACCESS_MASK kChanges = DELETE | WRITE_DAC | WRITE_OWNER;
   const struct {

@@ -12,7 +12,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "common/root_store.h"
 #include "package/installed_version.h"
@@ -160,15 +159,6 @@ TEST(RoadPackageTrust, EachRuleRefusesAlone) {
   }
 }
 
-std::wstring SamplePackage(const std::wstring& name) { return SampleFolder() + L"\\msi\\" + name; }
-
-std::wstring ThumbprintInFile(const std::wstring& name) {
-  std::ifstream file(Narrow(TestPublisherFile(name)));
-  std::string line;
-  std::getline(file, line);
-  return std::wstring(line.begin(), line.end());
-}
-
 // Adds the certificate in the DER file `path` to the machine's Root store.
 bool TrustRoot(const std::wstring& path) {
   const road::UniqueCertStore store = tools::OpenMachineRootStore();
@@ -198,15 +188,12 @@ TEST(RoadPackageFiles, SignaturesCountOnlyFromThePinnedPublisherUnderATrustedRoo
       << "the build makes " << Narrow(TestPublisherFile(L""));
   const struct {
     const wchar_t* signer;  // the test publisher that signed the package; empty: unsigned
-    LONG verdict;
-    DWORD chain;
-    const char* reason;  // empty: accepted
+    const char* reason;     // empty: accepted
   } cases[] = {
-      {L"", TRUST_E_NOSIGNATURE, 0, "package is not signed"},
-      {L"publisher", 0, 0, ""},
-      {L"other-publisher", 0, 0, "package is not signed by the product's publisher"},
-      {L"stranger", 0, CERT_TRUST_IS_UNTRUSTED_ROOT,
-       "package signature does not chain to a trusted root"},
+      {L"", "package is not signed"},
+      {L"publisher", ""},
+      {L"other-publisher", "package is not signed by the product's publisher"},
+      {L"stranger", "package signature does not chain to a trusted root"},
   };
   for (const auto& c : cases) {
     const std::wstring signer = c.signer;
@@ -217,10 +204,6 @@ TEST(RoadPackageFiles, SignaturesCountOnlyFromThePinnedPublisherUnderATrustedRoo
         : signer == L"publisher"
             ? SamplePackage(L"CorvantaRemote-2.0.0.msi")
             : TestPublisherFile(L"signed\\CorvantaRemote-2.0.0-" + signer + L".msi"));
-    EXPECT_EQ(check.found.signature.verdict, c.verdict);
-    EXPECT_EQ(check.found.signature.chain_errors, c.chain);
-    EXPECT_EQ(check.found.signature.signer_thumbprint,
-              signer.empty() ? L"" : ThumbprintInFile(signer + L".thumbprint"));
     EXPECT_EQ(check.found.product_version, L"2.0.0");
     EXPECT_EQ(check.decision.reason, c.reason);
     EXPECT_EQ(check.decision.accepted, c.reason[0] == '\0');
@@ -250,11 +233,9 @@ TEST(RoadPackageFiles, InstalledVersionComesFromTheWindowsInstaller) {
   ASSERT_TRUE(road::ReadInstalledVersion(road::kProductUpgradeCode, &installed));
   EXPECT_FALSE(installed.has_value());
 
-  wchar_t system[MAX_PATH] = {};
-  ASSERT_NE(::GetSystemDirectoryW(system, MAX_PATH), 0u);
   const std::wstring arguments =
       L" /i \"" + SamplePackage(L"CorvantaRemote-1.0.0.msi") + L"\" /qn LAUNCH_TRAY_APP=N";
-  ASSERT_EQ(RunToExit(std::wstring(system) + L"\\msiexec.exe", arguments, 120000), 0u);
+  ASSERT_EQ(RunToExit(SystemProgram(L"msiexec.exe"), arguments, 120000), 0u);
 
   ASSERT_TRUE(road::ReadInstalledVersion(road::kProductUpgradeCode, &installed));
   EXPECT_EQ(installed, L"1.0.0");

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -23,11 +24,7 @@ ULONG OwnSession() {
 // A package of `bytes` bytes in a scratch folder; returns its path.
 std::wstring PackageOfSize(DWORD bytes) {
   const std::wstring path = MakeScratchFolder(L"preflight") + L"\\product.msi";
-  const UniqueHandle file = OwnHandle(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
-                                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  const std::vector<char> content(bytes, 'x');
-  DWORD written = 0;
-  EXPECT_TRUE(file && ::WriteFile(file.get(), content.data(), bytes, &written, nullptr));
+  std::ofstream(Narrow(path), std::ios::binary) << std::string(bytes, 'x');
   return path;
 }
 
