@@ -12,6 +12,9 @@
 #include "shared/unique_handles.h"
 #include "win/process_start.h"
 
+// A well-formed update token, as the service makes them.
+inline constexpr char kWellFormedToken[] = "0f8fad5b-d9cb-469f-a165-70867728950e";
+
 // Converts a Linux path to the Windows path Wine maps it to (drive Z:).
 inline std::wstring WindowsPathOf(const std::string& unix_path) {
   std::wstring path = L"Z:";

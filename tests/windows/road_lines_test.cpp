@@ -15,10 +15,8 @@
 
 namespace {
 
-constexpr char kToken[] = "0f8fad5b-d9cb-469f-a165-70867728950e";
-
 TEST(RoadLines, OnlyWellFormedTokensAreTakenFromRequestsAndAnswers) {
-  const std::string token = kToken;
+  const std::string token = kWellFormedToken;
   const struct {
     std::string token;  // sent after "start ", "staged " and "started "
     bool taken;

@@ -14,12 +14,10 @@
 
 namespace {
 
-constexpr char kToken[] = "0f8fad5b-d9cb-469f-a165-70867728950e";
-
 TEST(RoadRequests, OnlyAClientOfTheStagingSessionMayStartTheUpdate) {
   const road::ClientSession unknown{false, 0};
   const road::ClientSession session_1{true, 1};
-  const std::string token = kToken;
+  const std::string token = kWellFormedToken;
   const std::string other_token = "1f8fad5b-d9cb-469f-a165-70867728950e";
   const struct {
     std::string request;
