@@ -11,8 +11,10 @@ include(cmake/UpdaterExecutable.cmake)
 # a unit's time goes to the Windows, standard and test headers, which a unit of eight files
 # compiles once instead of eight times. The updater's own library and executable, declared
 # before, are compiled file by file, so that their bytes do not depend on how files are
-# grouped; GoogleTest is one file already.
-set(CMAKE_UNITY_BUILD ON)
+# grouped; GoogleTest is one file already. The static analysis, which reads each file's own
+# compile command, configures without it.
+option(CORVANTA_UNITY_BUILD "Compile the road, the sample, the tools and the tests in units of eight files" ON)
+set(CMAKE_UNITY_BUILD ${CORVANTA_UNITY_BUILD})
 
 # The update road, the sample product on top of it, and the drivers on top of both.
 add_subdirectory(road)
@@ -21,7 +23,7 @@ add_subdirectory(tools)
 
 set(CMAKE_UNITY_BUILD OFF)
 include(cmake/WindowsGoogleTest.cmake)
-set(CMAKE_UNITY_BUILD ON)
+set(CMAKE_UNITY_BUILD ${CORVANTA_UNITY_BUILD})
 include(cmake/WineTests.cmake)
 include(cmake/WindowsTests.cmake)
 include(cmake/ExecutableTests.cmake)

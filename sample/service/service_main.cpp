@@ -61,8 +61,8 @@ DWORD WINAPI ControlHandler(DWORD control, DWORD /*event_type*/, void* /*event_d
 }
 
 // Serves the update pipe and keeps the watcher logs bounded until the stop event, then waits
-// for the pipe's thread within the bound of WaitForUpdatePipeThread: no client and no request keeps the service from stopping,
-// least of all installer mode's stop, which its own start request began.
+// for the pipe's thread within the bound of WaitForUpdatePipeThread: no client and no request keeps
+// the service from stopping, least of all installer mode's stop, which its own start request began.
 void Run(const road::ServiceLog& log) {
   g_status.SetAcceptedControls(
       sample::Hooks().AcceptsStop() ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0);
