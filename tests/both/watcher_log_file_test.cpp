@@ -4,7 +4,6 @@
 
 #include <windows.h>
 
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,19 +21,6 @@ std::wstring LogBesideThisExecutable() {
 UniqueHandle OpenFile(const std::wstring& path, DWORD access, DWORD share, DWORD disposition) {
   return OwnHandle(::CreateFileW(path.c_str(), access, share, nullptr, disposition,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-}
-
-std::optional<std::string> ReadWhole(const std::wstring& path) {
-  const UniqueHandle file =
-      OpenFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
-  if (!file) return std::nullopt;
-  std::string content;
-  char chunk[4096];
-  DWORD got = 0;
-  while (::ReadFile(file.get(), chunk, sizeof(chunk), &got, nullptr) && got > 0) {
-    content.append(chunk, got);
-  }
-  return content;
 }
 
 void WriteWhole(const std::wstring& path, const std::string& content) {
@@ -65,7 +51,7 @@ class WatcherLogFileTest : public WorldTest {
 TEST_F(WatcherLogFileTest, FirstLineCreatesTheFileBesideTheExecutable) {
   AppendWatcherLogLine("first line");
 
-  EXPECT_EQ(ReadWhole(log_), "first line\r\n");
+  EXPECT_EQ(ReadWholeFile(log_), "first line\r\n");
 }
 
 TEST_F(WatcherLogFileTest, LinesFollowEarlierContentInCallOrder) {
@@ -75,7 +61,7 @@ TEST_F(WatcherLogFileTest, LinesFollowEarlierContentInCallOrder) {
   AppendWatcherLogLine("");
   AppendWatcherLogLine("its last line");
 
-  EXPECT_EQ(ReadWhole(log_), "earlier run\r\nsecond run: 4242\r\n\r\nits last line\r\n");
+  EXPECT_EQ(ReadWholeFile(log_), "earlier run\r\nsecond run: 4242\r\n\r\nits last line\r\n");
 }
 
 TEST_F(WatcherLogFileTest, BytesOfTheMessageAreWrittenUnchanged) {
@@ -84,7 +70,7 @@ TEST_F(WatcherLogFileTest, BytesOfTheMessageAreWrittenUnchanged) {
 
   AppendWatcherLogLine(message);
 
-  EXPECT_EQ(ReadWhole(log_), message + "\r\n");
+  EXPECT_EQ(ReadWholeFile(log_), message + "\r\n");
 }
 
 // Another handle (a viewer, another writer) holds the log open for reading
@@ -109,7 +95,7 @@ TEST_F(WatcherLogFileTest, AppendsWhileAnotherHandleHoldsTheFileOnlyIfItSharesWr
 
       AppendWatcherLogLine("appended");
     }
-    EXPECT_EQ(ReadWhole(log_), holder.appended ? "kept\r\nappended\r\n" : "kept\r\n");
+    EXPECT_EQ(ReadWholeFile(log_), holder.appended ? "kept\r\nappended\r\n" : "kept\r\n");
   }
 }
 

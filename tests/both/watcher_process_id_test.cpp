@@ -37,20 +37,14 @@ INSTANTIATE_TEST_SUITE_P(
                       IdCase{L" \t\n\v\f\r4242", 4242, true}, IdCase{L"4242 ", 4242, true},
                       IdCase{L"42x7", 42, true}, IdCase{L"4 2", 4, true}, IdCase{L"+42", 42, true},
                       IdCase{L"+-5", 0, true}, IdCase{L"- 5", 0, true}, IdCase{L"+", 0, true},
-                      IdCase{L"\x1c"
-                             L"42",
-                             0, true},
-                      IdCase{L"-0", 0, true}, IdCase{L"-1", 4294967295u, true},
-                      IdCase{L"-5", 4294967291u, true}, IdCase{L"-4294967295", 1, true},
-                      IdCase{L"4294967295", 4294967295u, true},
+                      IdCase{L"\u001c42", 0, true}, IdCase{L"-0", 0, true},
+                      IdCase{L"-1", 4294967295u, true}, IdCase{L"-5", 4294967291u, true},
+                      IdCase{L"-4294967295", 1, true}, IdCase{L"4294967295", 4294967295u, true},
                       IdCase{L"4294967296", 4294967295u, true},
                       IdCase{L"18446744073709551617", 4294967295u, true},
                       IdCase{L"000000000000000000004242", 4242, true},
                       IdCase{L"-4294967296", 4294967295u, false},
                       IdCase{L"-99999999999999999999", 4294967295u, false},
-                      IdCase{L"\x3000"
-                             L"42",
-                             0, false},
-                      IdCase{L"\xff14\xff12", 0, false}));
+                      IdCase{L"\u300042", 0, false}, IdCase{L"\xff14\xff12", 0, false}));
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "shared/unique_handles.h"
+#include "support/world_test.h"
 #include "win/process_start.h"
 
 // A well-formed update token, as the service makes them.
@@ -117,20 +118,6 @@ inline std::optional<DWORD> RunToExit(const std::wstring& application,
 
 inline bool FileExistsAt(const std::wstring& path) {
   return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-// The file's bytes; empty when it cannot be read.
-inline std::string ReadWholeFile(const std::wstring& path) {
-  const UniqueHandle file =
-      OwnHandle(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  std::string content;
-  char chunk[4096];
-  DWORD got = 0;
-  while (file && ::ReadFile(file.get(), chunk, sizeof(chunk), &got, nullptr) && got > 0) {
-    content.append(chunk, got);
-  }
-  return content;
 }
 
 // What `command` run by the system's cmd.exe writes to its output; nothing when it does not end

@@ -12,6 +12,7 @@
 #include <cwctype>
 #include <string>
 
+#include "shared/unique_handles.h"
 #include "shared/updater_contract.h"
 
 #if !defined(_WIN32)
@@ -50,6 +51,20 @@ inline std::string CreateFailedLine(DWORD error) {
 inline std::wstring Upper(std::wstring text) {
   for (wchar_t& c : text) c = static_cast<wchar_t>(std::towupper(c));
   return text;
+}
+
+// The file's bytes, read through the file API; empty when it cannot be read.
+inline std::string ReadWholeFile(const std::wstring& path) {
+  const UniqueHandle file =
+      OwnHandle(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  std::string content;
+  char chunk[4096];
+  DWORD got = 0;
+  while (file && ::ReadFile(file.get(), chunk, sizeof(chunk), &got, nullptr) && got > 0) {
+    content.append(chunk, got);
+  }
+  return content;
 }
 
 // Names a table's cases after their rows' `name`.

@@ -26,15 +26,10 @@ const std::vector<RecordWrite> kFailed = {{0, kFailure}};
 constexpr uint64_t kLimitMs = 3600 * 500;  // the 3600th pause ends here
 
 winsim::LaunchScript Runs(std::optional<uint64_t> idle_after_ms = 0) {
-  winsim::LaunchScript script;
-  script.idle_after_ms = idle_after_ms;
-  return script;
+  return {.idle_after_ms = idle_after_ms};
 }
 winsim::LaunchScript ExitsAfter(uint64_t ms, DWORD code) {
-  winsim::LaunchScript script = Runs(/*idle_after_ms=*/std::nullopt);
-  script.exit_after_ms = ms;
-  script.exit_code = code;
-  return script;
+  return {.exit_after_ms = ms, .exit_code = code, .idle_after_ms = std::nullopt};
 }
 
 // A launch attempt as its log line tells it: started, with the exit code
@@ -46,7 +41,8 @@ struct Attempt {
 constexpr Attempt kStillRunning{true, STILL_ACTIVE};
 constexpr Attempt Exited(DWORD code) { return {true, code}; }
 constexpr Attempt NotStarted(DWORD error) { return {false, error}; }
-std::vector<Attempt> Times20(Attempt attempt) { return std::vector<Attempt>(20, attempt); }
+using Attempts = std::vector<Attempt>;
+Attempts Times20(Attempt attempt) { return Attempts(20, attempt); }
 
 // How a run ends before any launch: the lines logged after the first.
 enum class Ending { kLaunch, kGiveUpAtLimit, kFailedWhileOldUiRuns, kNoProductPath };
@@ -57,7 +53,7 @@ struct WatchCase {
   Ending ending;
   int exit_code;
   uint64_t ends_at_ms;
-  std::vector<Attempt> attempts = {kStillRunning};   // when it launches
+  Attempts attempts = {kStillRunning};               // when it launches
   std::wstring old_ui = std::to_wstring(kOldUiPid);  // the id text it is given
 };
 
@@ -105,7 +101,7 @@ const std::vector<RecordWrite> kOtherFailure = {{0, RecordText(L"upd-0001", Fail
 const std::vector<RecordWrite> kOverwritten = {{0, kCompletion},
                                                {5000, RecordText(L"upd-0002", kCompletedOutcome)}};
 const Machine kDone = Watched(std::nullopt, kCompleted);
-const std::vector<Attempt> kOnce = {kStillRunning};
+const Attempts kOnce = {kStillRunning};
 INSTANTIATE_TEST_SUITE_P(
     Rows, RelaunchWatcherTest,
     ::testing::Values(
@@ -150,24 +146,25 @@ INSTANTIATE_TEST_SUITE_P(
         WatchCase{"IdWithTrailingText", kDone, E::kLaunch, 0, 0, kOnce, L"917;"},
         WatchCase{"NegativeId", kDone, E::kLaunch, 0, 0, kOnce, L"-1"},
         WatchCase{"IdOutOfRange", kDone, E::kLaunch, 0, 0, kOnce, L"99999999999"},
-        WatchCase{"WithoutProgramFilesTouchesNothing",
-                  {.program_files = std::nullopt, .old_ui_exits_at_ms = kNever,
-                   .record = kCompleted},
-                  E::kNoProductPath, 1, 0},
+        WatchCase{
+            "WithoutProgramFilesTouchesNothing",
+            Machine{
+                .program_files = std::nullopt, .old_ui_exits_at_ms = kNever, .record = kCompleted},
+            E::kNoProductPath, 1, 0},
         // Launch attempts: one log line each, retried a second later up to 20 times.
         WatchCase{"StillRunningAfterTheFullIdleWait", Launched({Runs(std::nullopt)}), E::kLaunch, 0,
                   10000},
         WatchCase{"IdleWaitFailsButProcessRuns", Launched({}, {{"WaitForInputIdle", 0, kDenied}}),
                   E::kLaunch, 0, 0},
-        WatchCase{"ExitsWithZeroDuringIdleWait", Launched({ExitsAfter(300, 0)}), E::kLaunch, 0,
-                  300, {Exited(0)}},
+        WatchCase{"ExitsWithZeroDuringIdleWait", Launched({ExitsAfter(300, 0)}), E::kLaunch, 0, 300,
+                  Attempts{Exited(0)}},
         WatchCase{"ExitsWithThreeThenRuns", Launched({ExitsAfter(300, 3), Runs()}), E::kLaunch, 0,
-                  1300, {Exited(3), kStillRunning}},
+                  1300, Attempts{Exited(3), kStillRunning}},
         WatchCase{"CrashCodeIsWrittenUnsigned", Launched({ExitsAfter(0, 0xC0000005u), Runs()}),
-                  E::kLaunch, 0, 1000, {Exited(0xC0000005u), kStillRunning}},
+                  E::kLaunch, 0, 1000, Attempts{Exited(0xC0000005u), kStillRunning}},
         WatchCase{"CannotStartThenExitsThenRuns",
                   Launched({ExitsAfter(0, 3), Runs()}, {{"CreateProcessW", 1, kDenied}}),
-                  E::kLaunch, 0, 2000, {NotStarted(kDenied), Exited(3), kStillRunning}},
+                  E::kLaunch, 0, 2000, Attempts{NotStarted(kDenied), Exited(3), kStillRunning}},
         WatchCase{"ExitsWithThreeEveryTime", Launched({ExitsAfter(300, 3)}), E::kLaunch, 1,
                   20 * 1300, Times20(Exited(3))},
         WatchCase{"CannotStartEveryTime",

@@ -39,6 +39,11 @@ TEST_P(StopRemoteServiceTest, ReportsWhetherServiceAndHostAreGone) {
 
 constexpr DWORD kDenied = ERROR_ACCESS_DENIED;
 const Service kRunning{};
+const Service kStopped{.state = SERVICE_STOPPED};
+// The service as given, with the first call to `function` denied.
+Machine Denied(const char* function, Service service = kRunning) {
+  return With(std::move(service), {{function, 1, kDenied}});
+}
 INSTANTIATE_TEST_SUITE_P(
     Situations, StopRemoteServiceTest,
     ::testing::Values(
@@ -54,21 +59,18 @@ INSTANTIATE_TEST_SUITE_P(
                     With({.stop_takes_ms = 100, .host_lingers_ms = 9000}), true, 9100},
         // A host that cannot be opened is tried again at the next poll, and
         // not awaited when it never opens.
-        ServiceCase{"HostOpenedAtTheNextPoll",
-                    With({.stop_takes_ms = 300, .host_lingers_ms = 2000},
-                         {{"OpenProcess", 1, kDenied}}),
-                    true, 2300},
+        ServiceCase{
+            "HostOpenedAtTheNextPoll",
+            With({.stop_takes_ms = 300, .host_lingers_ms = 2000}, {{"OpenProcess", 1, kDenied}}),
+            true, 2300},
         ServiceCase{"HostNeverOpenedIsNotAwaited",
                     With({.stop_takes_ms = 300, .host_lingers_ms = std::nullopt},
                          {{"OpenProcess", 0, kDenied}}),
                     true, 300},
         ServiceCase{"NotInstalled", {.service = std::nullopt}, false, 0},
-        ServiceCase{"ManagerUnavailable", With(kRunning, {{"OpenSCManagerW", 1, kDenied}}), false,
-                    0},
-        ServiceCase{"ServiceAccessDenied", With(kRunning, {{"OpenServiceW", 1, kDenied}}), false,
-                    0},
-        ServiceCase{"FirstQueryFails", With(kRunning, {{"QueryServiceStatus", 1, kDenied}}), false,
-                    0},
+        ServiceCase{"ManagerUnavailable", Denied("OpenSCManagerW"), false, 0},
+        ServiceCase{"ServiceAccessDenied", Denied("OpenServiceW"), false, 0},
+        ServiceCase{"FirstQueryFails", Denied("QueryServiceStatus"), false, 0},
         ServiceCase{"StopControlRefused",
                     With(kRunning, {{"ControlService", 1, ERROR_SERVICE_CANNOT_ACCEPT_CTRL}}),
                     false, 0},
@@ -105,7 +107,6 @@ TEST_P(RestartRemoteServiceTest, PublishesOnceForTheToken) {
   EXPECT_EQ(winsim::NowMs(), situation.elapsed_ms);
 }
 
-const Service kStopped{.state = SERVICE_STOPPED};
 INSTANTIATE_TEST_SUITE_P(
     Situations, RestartRemoteServiceTest,
     ::testing::Combine(
@@ -115,14 +116,11 @@ INSTANTIATE_TEST_SUITE_P(
                         With({.state = SERVICE_STOPPED, .start_takes_ms = 2000}), true, 2000},
             ServiceCase{"AlreadyRunning", {}, true, 0},
             ServiceCase{"NotInstalled", {.service = std::nullopt}, false, 0},
-            ServiceCase{"ManagerUnavailable", With(kStopped, {{"OpenSCManagerW", 1, kDenied}}),
-                        false, 0},
-            ServiceCase{"ServiceAccessDenied", With(kStopped, {{"OpenServiceW", 1, kDenied}}),
-                        false, 0},
+            ServiceCase{"ManagerUnavailable", Denied("OpenSCManagerW", kStopped), false, 0},
+            ServiceCase{"ServiceAccessDenied", Denied("OpenServiceW", kStopped), false, 0},
             ServiceCase{"DisabledServiceIsNotPolled",
                         With(kStopped, {{"StartServiceW", 1, ERROR_SERVICE_DISABLED}}), false, 0},
-            ServiceCase{"QueryFails", With(kStopped, {{"QueryServiceStatus", 1, kDenied}}), false,
-                        0},
+            ServiceCase{"QueryFails", Denied("QueryServiceStatus", kStopped), false, 0},
             ServiceCase{"StaysStartPending",
                         With({.state = SERVICE_STOPPED, .start_takes_ms = 60000}), false, 30000},
             ServiceCase{"StartsAndStopsAgain",

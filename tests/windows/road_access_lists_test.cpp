@@ -13,44 +13,43 @@
 
 namespace {
 
-// The rights that allow entries for `who` grant, with generic rights mapped
-// as for files; `inherited` is false when one of the list's entries does not
-// reach the files and folders below.
-ACCESS_MASK GrantedTo(const wchar_t* sddl, WELL_KNOWN_SID_TYPE who, bool& is_protected,
-                      bool& inherited) {
+// What an access list gives `who`: the rights its allow entries grant, with generic rights
+// mapped as for files, whether it is protected from the lists above, and whether every one of
+// its entries reaches the files and folders below.
+struct Grant {
+  ACCESS_MASK rights = 0;
+  bool is_protected = false;
+  bool inherited = true;
+};
+
+Grant GrantedTo(const wchar_t* sddl, WELL_KNOWN_SID_TYPE who) {
   const UniqueLocal<void> descriptor = road::DescriptorFromSddl(sddl);
   SECURITY_DESCRIPTOR_CONTROL control = 0;
   DWORD revision = 0;
   BOOL present = FALSE;
   BOOL defaulted = FALSE;
   PACL dacl = nullptr;
+  Grant grant;
   if (!descriptor || !::GetSecurityDescriptorControl(descriptor.get(), &control, &revision) ||
       !::GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted) || !dacl) {
     ADD_FAILURE() << "not a descriptor with an access list: " << Narrow(sddl);
-    return 0;
+    return grant;
   }
-  is_protected = (control & SE_DACL_PROTECTED) != 0;
-  BYTE sid[SECURITY_MAX_SID_SIZE];
-  DWORD sid_size = sizeof(sid);
-  EXPECT_TRUE(::CreateWellKnownSid(who, nullptr, sid, &sid_size));
+  grant.is_protected = (control & SE_DACL_PROTECTED) != 0;
   GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
                              FILE_ALL_ACCESS};
-  ACCESS_MASK granted = 0;
-  inherited = true;
+  constexpr BYTE kBelow = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
   for (DWORD i = 0; i < dacl->AceCount; ++i) {
-    void* ace = nullptr;
-    EXPECT_TRUE(::GetAce(dacl, i, &ace));
-    const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
+    ACCESS_ALLOWED_ACE* allowed = nullptr;
+    EXPECT_TRUE(::GetAce(dacl, i, reinterpret_cast<void**>(&allowed)));
     EXPECT_EQ(allowed->Header.AceType, ACCESS_ALLOWED_ACE_TYPE) << Narrow(sddl);
-    inherited =
-        inherited && (allowed->Header.AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE)) ==
-                         (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
-    if (!::EqualSid(const_cast<DWORD*>(&allowed->SidStart), sid)) continue;
+    grant.inherited = grant.inherited && (allowed->Header.AceFlags & kBelow) == kBelow;
+    if (!::IsWellKnownSid(&allowed->SidStart, who)) continue;
     ACCESS_MASK mask = allowed->Mask;
     ::MapGenericMask(&mask, &mapping);
-    granted |= mask;
+    grant.rights |= mask;
   }
-  return granted;
+  return grant;
 }
 
 TEST(RoadAccessLists, EachTrusteeGetsOnlyItsRights) {
@@ -86,16 +85,12 @@ TEST(RoadAccessLists, EachTrusteeGetsOnlyItsRights) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.what) + ", trustee type " + std::to_string(c.who));
-    bool is_protected = false;
-    bool inherited = false;
-    const ACCESS_MASK granted = GrantedTo(c.sddl, c.who, is_protected, inherited);
-    EXPECT_EQ(granted & c.granted, c.granted) << std::hex << granted;
-    EXPECT_EQ(granted & c.denied, 0u) << std::hex << granted;
-    EXPECT_TRUE(is_protected) << "inherits from above";
+    const Grant grant = GrantedTo(c.sddl, c.who);
+    EXPECT_EQ(grant.rights & c.granted, c.granted) << std::hex << grant.rights;
+    EXPECT_EQ(grant.rights & c.denied, 0u) << std::hex << grant.rights;
+    EXPECT_TRUE(grant.is_protected) << "inherits from above";
     // What is made in a staging folder carries its list.
-    if (c.sddl != road::kWatcherLogSddl && c.sddl != road::kPipeSddl) {
-      EXPECT_TRUE(inherited);
-    }
+    if (c.sddl != road::kWatcherLogSddl && c.sddl != road::kPipeSddl) EXPECT_TRUE(grant.inherited);
   }
 }
 

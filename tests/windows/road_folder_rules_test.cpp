@@ -35,60 +35,56 @@ TEST(RoadFolderRules, OnlyFoldersThatNoUserCanChangeAreTrusted) {
     const char* what;
     DWORD attributes;
     std::wstring sddl;
-    const wchar_t* service_account;
     const wchar_t* reason;  // empty: trusted; otherwise the start of the reason
     decltype(&road::JudgeFolder) judge = road::JudgeFolder;
+    const wchar_t* service_account = L"SY";
   } cases[] = {
-      {"Corvanta, Updates, Staging as made", kFolder, road::kFolderSddl, L"SY", L""},
-      {"Incoming as made", kFolder, road::kIncomingSddl, L"SY", L""},
-      {"as Wine reads any folder back, service running as that user", kFolder, kWineReadBack,
-       kWineUser, L""},
+      {"Corvanta, Updates, Staging as made", kFolder, road::kFolderSddl, L""},
+      {"Incoming as made", kFolder, road::kIncomingSddl, L""},
+      {"as Wine reads any folder back, service running as that user", kFolder, kWineReadBack, L"",
+       road::JudgeFolder, kWineUser},
       {"owned by Administrators, entries inherited from a locked-down parent", kFolder,
        L"O:BAD:AI(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;OICIIOID;GA;;;CO)"
        L"(A;OICIID;0x1200a9;;;BU)",
-       L"SY", L""},
-      {"a deny entry for users", kFolder, std::wstring(road::kFolderSddl) + L"(D;;FA;;;BU)", L"SY",
        L""},
-      {"owned by a user", kFolder, kWineReadBack, L"SY", L"owned by S-1-5-21-0-0-0-1000"},
-      {"a user may write", kFolder, L"O:SYD:P(A;;FA;;;SY)(A;;FW;;;S-1-5-21-1-2-3-1001)", L"SY",
+      {"a deny entry for users", kFolder, std::wstring(road::kFolderSddl) + L"(D;;FA;;;BU)", L""},
+      {"owned by a user", kFolder, kWineReadBack, L"owned by S-1-5-21-0-0-0-1000"},
+      {"a user may write", kFolder, L"O:SYD:P(A;;FA;;;SY)(A;;FW;;;S-1-5-21-1-2-3-1001)",
        L"S-1-5-21-1-2-3-1001 may change it"},
-      {"users may change the access list", kFolder, L"O:SYD:P(A;;FA;;;SY)(A;;WD;;;BU)", L"SY",
+      {"users may change the access list", kFolder, L"O:SYD:P(A;;FA;;;SY)(A;;WD;;;BU)",
        L"S-1-5-32-545 may change it"},
       {"users may add folders, inherited as under %ProgramData%", kFolder,
-       L"O:SYD:AI(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;CIID;DCLCRPCR;;;BU)", L"SY",
+       L"O:SYD:AI(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;CIID;DCLCRPCR;;;BU)",
        L"S-1-5-32-545 may change it"},
       {"what is made in it is users' to change", kFolder, L"O:SYD:P(A;;FA;;;SY)(A;OICIIO;GA;;;BU)",
-       L"SY", L"S-1-5-32-545 may change it"},
-      {"everyone may delete", kFolder, L"O:SYD:P(A;;FA;;;SY)(A;;SD;;;WD)", L"SY",
+       L"S-1-5-32-545 may change it"},
+      {"everyone may delete", kFolder, L"O:SYD:P(A;;FA;;;SY)(A;;SD;;;WD)",
        L"S-1-1-0 may change it"},
-      {"no access list", kFolder, L"O:SY", L"SY", L"no access list"},
-      {"a junction", kFolder | FILE_ATTRIBUTE_REPARSE_POINT, road::kFolderSddl, L"SY",
-       L"a reparse point"},
-      {"a file", FILE_ATTRIBUTE_NORMAL, road::kFolderSddl, L"SY", L"not a folder"},
-      {"owned by the Users group", kFolder, L"O:BUD:P(A;;FA;;;SY)", L"SY",
-       L"owned by S-1-5-32-545"},
+      {"no access list", kFolder, L"O:SY", L"no access list"},
+      {"a junction", kFolder | FILE_ATTRIBUTE_REPARSE_POINT, road::kFolderSddl, L"a reparse point"},
+      {"a file", FILE_ATTRIBUTE_NORMAL, road::kFolderSddl, L"not a folder"},
+      {"owned by the Users group", kFolder, L"O:BUD:P(A;;FA;;;SY)", L"owned by S-1-5-32-545"},
       {"CREATOR OWNER's entry applies to the folder itself", kFolder,
-       L"O:SYD:P(A;;FA;;;SY)(A;OICI;GA;;;CO)", L"SY", L"S-1-3-0 may change it"},
+       L"O:SYD:P(A;;FA;;;SY)(A;OICI;GA;;;CO)", L"S-1-3-0 may change it"},
       {"an entry of a type the check does not read", kFolder, L"O:SYD:P(A;;FA;;;SY)(AU;SA;FA;;;BU)",
-       L"SY", L"an access entry of type 2"},
+       L"an access entry of type 2"},
       // The service's own folder and the updater it stages from there.
       {"%ProgramFiles%\\Corvanta Remote as Windows makes it", kFolder,
        L"O:SYD:AI(A;ID;FA;;;" + std::wstring(kTrustedInstaller) + L")(A;CIIOID;GA;;;" +
            kTrustedInstaller +
            L")(A;ID;FA;;;SY)(A;OICIIOID;GA;;;SY)(A;ID;FA;;;BA)(A;OICIIOID;GA;;;BA)"
            L"(A;ID;0x1200a9;;;BU)(A;OICIIOID;GXGR;;;BU)(A;OICIIOID;GA;;;CO)(A;ID;0x1200a9;;;AC)",
-       L"SY", L"", road::JudgeFile},
+       L"", road::JudgeFile},
       {"C:\\Corvanta, inheriting Authenticated Users' modify right from C:\\", kFolder,
        L"O:BAD:AI(A;OICIID;FA;;;BA)(A;OICIID;FA;;;SY)(A;OICIID;0x1200a9;;;BU)(A;ID;0x1301bf;;;AU)"
        L"(A;OICIIOID;SDGXGWGR;;;AU)",
-       L"SY", L"S-1-5-11 may change it", road::JudgeFile},
+       L"S-1-5-11 may change it", road::JudgeFile},
       {"the updater as installed", FILE_ATTRIBUTE_ARCHIVE,
-       L"O:BAD:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;0x1200a9;;;BU)", L"SY", L"", road::JudgeFile},
+       L"O:BAD:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;0x1200a9;;;BU)", L"", road::JudgeFile},
       {"the updater, users may write it", FILE_ATTRIBUTE_ARCHIVE,
-       L"O:BAD:(A;;FA;;;SY)(A;;0x1201bf;;;BU)", L"SY", L"S-1-5-32-545 may change it",
+       L"O:BAD:(A;;FA;;;SY)(A;;0x1201bf;;;BU)", L"S-1-5-32-545 may change it", road::JudgeFile},
+      {"the updater is a link", FILE_ATTRIBUTE_REPARSE_POINT, road::kFolderSddl, L"a reparse point",
        road::JudgeFile},
-      {"the updater is a link", FILE_ATTRIBUTE_REPARSE_POINT, road::kFolderSddl, L"SY",
-       L"a reparse point", road::JudgeFile},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
