@@ -46,6 +46,19 @@ std::wstring StagingRoot() { return PathIn(ProgramDataFolder(), kStagingLevel.be
 
 std::wstring StagingFolder(const std::wstring& token) { return PathIn(StagingRoot(), token); }
 
+std::vector<StagedFolder> ListStagingFolders() {
+  std::vector<StagedFolder> folders;
+  WIN32_FIND_DATAW data = {};
+  const UniqueFind find = FindFirst(StagingRoot() + L"\\*", data);
+  for (bool more = find != nullptr; more; more = ::FindNextFileW(find.get(), &data) != FALSE) {
+    if (!IsWellFormedToken(data.cFileName)) continue;
+    const ULONGLONG created = (static_cast<ULONGLONG>(data.ftCreationTime.dwHighDateTime) << 32) |
+                              data.ftCreationTime.dwLowDateTime;
+    folders.push_back({data.cFileName, data.dwFileAttributes, created});
+  }
+  return folders;
+}
+
 std::wstring ServiceLogPath() { return PathIn(UpdatesFolder(), L"CorvantaRemoteService.log"); }
 
 std::wstring UiLogFolder() { return PathIn(KnownFolder(FOLDERID_LocalAppData), L"Corvanta"); }

@@ -3,7 +3,10 @@
 // fall back to the root of the current drive, where any user may create folders.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
+#include <vector>
 
 namespace road {
 
@@ -22,6 +25,16 @@ namespace road {
 [[nodiscard]] std::wstring IncomingFolder();
 [[nodiscard]] std::wstring StagingRoot();
 [[nodiscard]] std::wstring StagingFolder(const std::wstring& token);
+
+// A folder in Staging named by a well-formed token, as the listing found it.
+struct StagedFolder {
+  std::wstring token;
+  DWORD attributes;
+  ULONGLONG created;
+};
+// The folders in Staging named by well-formed tokens, in the listing's order; none when Staging
+// is missing or cannot be read. Anything else found there is left out.
+[[nodiscard]] std::vector<StagedFolder> ListStagingFolders();
 
 // The service's own log of the requests it answered and the updates it staged, in Updates.
 [[nodiscard]] std::wstring ServiceLogPath();

@@ -148,24 +148,9 @@ bool RemoveStagingFolderOf(const std::wstring& token, const ServiceLog& log) {
 }
 
 void RemoveOldStagingFolders(const ServiceLog& log) {
-  struct Found {
-    ULONGLONG created;
-    std::wstring token;
-    DWORD attributes;
-  };
-  std::vector<Found> folders;
-  WIN32_FIND_DATAW data = {};
-  {
-    const UniqueFind find = FindFirst(StagingRoot() + L"\\*", data);
-    for (bool more = find != nullptr; more; more = ::FindNextFileW(find.get(), &data) != FALSE) {
-      if (!IsWellFormedToken(data.cFileName)) continue;
-      const ULONGLONG created = (static_cast<ULONGLONG>(data.ftCreationTime.dwHighDateTime) << 32) |
-                                data.ftCreationTime.dwLowDateTime;
-      folders.push_back({created, data.cFileName, data.dwFileAttributes});
-    }
-  }
+  std::vector<StagedFolder> folders = ListStagingFolders();
   std::sort(folders.begin(), folders.end(),
-            [](const Found& a, const Found& b) { return a.created > b.created; });
+            [](const StagedFolder& a, const StagedFolder& b) { return a.created > b.created; });
   for (size_t i = kStagingFoldersKept; i < folders.size(); ++i) {
     (void)RemoveStagingFolder(StagingFolder(folders[i].token), folders[i].attributes, log);
   }

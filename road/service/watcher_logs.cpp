@@ -53,11 +53,8 @@ void BoundWatcherLog(const std::wstring& path, const ServiceLog& log) {
 
 void BoundWatcherLogs(const ServiceLog& log) {
   if (!log.FoldersTrusted()) return;
-  WIN32_FIND_DATAW data = {};
-  const UniqueFind find = FindFirst(StagingRoot() + L"\\*", data);
-  for (bool more = find != nullptr; more; more = ::FindNextFileW(find.get(), &data) != FALSE) {
-    if (!IsWellFormedToken(data.cFileName)) continue;
-    BoundWatcherLog(PathIn(StagingFolder(data.cFileName), WatcherLogFileName()), log);
+  for (const StagedFolder& folder : ListStagingFolders()) {
+    BoundWatcherLog(PathIn(StagingFolder(folder.token), WatcherLogFileName()), log);
   }
 }
 

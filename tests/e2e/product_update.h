@@ -72,17 +72,6 @@ std::vector<std::wstring> LoadedLibraries(const std::wstring& folder,
   return loaded;
 }
 
-// The staging folders the service keeps, by token.
-inline std::vector<std::wstring> StagingFolders() {
-  std::vector<std::wstring> folders;
-  WIN32_FIND_DATAW data{};
-  const road::UniqueFind find = road::FindFirst(road::StagingRoot() + L"\\*", data);
-  for (bool more = find != nullptr; more; more = ::FindNextFileW(find.get(), &data) != FALSE) {
-    if (road::IsWellFormedToken(data.cFileName)) folders.push_back(data.cFileName);
-  }
-  return folders;
-}
-
 inline std::vector<PROCESSENTRY32W> RunningProcesses() {
   std::vector<PROCESSENTRY32W> found;
   const UniqueHandle snapshot = OwnHandle(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
@@ -312,7 +301,7 @@ class ProductUpdate : public ::testing::Test {
     EXPECT_TRUE(IsStillRunning(old_ui_.get()));
     EXPECT_EQ(ServiceHost(), first_service_host_);
     EXPECT_EQ(RunningVersion(), L"1.0.0");
-    EXPECT_TRUE(StagingFolders().empty());
+    EXPECT_TRUE(road::ListStagingFolders().empty());
   }
 
   DWORD first_service_host_ = 0;

@@ -46,7 +46,7 @@ class UpdateRoad : public ProductUpdate {
     EXPECT_EQ(update.watcher_parent, ui_pid);
     EXPECT_EQ(Lower(update.installer_image), Lower(staged + road::kUpdaterFileName));
     EXPECT_EQ(Lower(update.watcher_image), Lower(staged + road::kUpdaterFileName));
-    EXPECT_LE(StagingFolders().size(), road::kStagingFoldersKept);
+    EXPECT_LE(road::ListStagingFolders().size(), road::kStagingFoldersKept);
     EXPECT_TRUE(FileExistsAt(staged + package + updater_contract::kLogSuffix));
     EXPECT_FALSE(FileExistsAt(road::IncomingFolder() + L"\\" + package));
     EXPECT_TRUE(ProcessesNamed(road::kUpdaterFileName).empty());
@@ -143,7 +143,7 @@ TEST_F(UpdateRoad, SoakOfUpdatesInARow) {
     if (HasFatalFailure() || HasNonfatalFailure()) break;
   }
   // The newest staging folders stay for their logs, as many as kept and no fewer.
-  EXPECT_EQ(StagingFolders().size(), std::min<size_t>(count, road::kStagingFoldersKept));
+  EXPECT_EQ(road::ListStagingFolders().size(), std::min<size_t>(count, road::kStagingFoldersKept));
 }
 
 // The moments at which installer mode is killed; a slow service step makes the moment last.
