@@ -64,6 +64,9 @@ require_tools() {
     ((missing == 0)) || exit 1
 }
 
+# The text of the constant $1 of the updater's contract, read from its header.
+contract_text() { python3 "$REPO_ROOT/scripts/lib/updater_contract.py" "$1"; }
+
 # Milliseconds since the epoch, and the seconds since such a moment with one decimal.
 now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
 seconds_since() { LC_NUMERIC=C printf '%.1f' "$(( $(now_ms) - $1 ))e-3"; }

@@ -24,6 +24,7 @@ import tempfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path[:0] = [HERE, os.path.join(HERE, "..", "..", "scripts", "lib")]
 from check_pe import Image, check, failures, verdict  # noqa: E402
+from updater_contract import text as contract_text  # noqa: E402
 from wine_layout import with_fixed_address_layout  # noqa: E402
 
 LOADED = re.compile(r'^([0-9a-f]+):[0-9a-f]+:trace:loaddll:\w+ Loaded L"(.*)" at ')
@@ -125,12 +126,14 @@ def main():
         check_trace("empty command line", empty_trace, exe_name, allowed)
 
         install_trace = os.path.join(work, "install.trace")
-        status = wine(environment, [copy, "--edk-remote-install-msi",
+        status = wine(environment, [copy, contract_text("kInstallSwitch"),
                                     "C:\\packages\\CorvantaRemote-2.0.0.msi", TOKEN], install_trace)
+        status_key = "HKLM\\" + contract_text("kStatusKeyPath")
         record = subprocess.run(
-            ["wine", "reg", "query", "HKLM\\SOFTWARE\\Corvanta\\RemoteUpdater", "/v", "Status"],
+            ["wine", "reg", "query", status_key, "/v", contract_text("kStatusValueName")],
             env=environment, capture_output=True, text=True).stdout
-        check(status == 0 and f"{TOKEN}|completed" in record,
+        completed = TOKEN + contract_text("kRecordSeparator") + contract_text("kCompletedOutcome")
+        check(status == 0 and completed in record,
               f"installer mode completes the update: exit {status}, {record.split()[-1:]}")
         check_trace("installer mode", install_trace, exe_name, allowed)
     finally:

@@ -39,8 +39,16 @@ std::wstring InstallerModeCommand(const std::wstring& updater, const std::wstrin
 }
 
 std::wstring ScriptCommand(const std::wstring& script, const std::wstring& package) {
-  return L"cmd.exe /c " + QuoteArgument(script) + L" " + QuoteArgument(package) + L" " +
-         FreshToken();
+  namespace contract = updater_contract;
+  std::wstring command = L"cmd.exe /c " + QuoteArgument(script);
+  for (const std::wstring& argument :
+       {package, FreshToken(), std::wstring(contract::kServiceName),
+        std::wstring(contract::kProductExecutableName), std::wstring(contract::kStatusKeyPath),
+        std::wstring(contract::kStatusValueName)}) {
+    command += L" " + QuoteArgument(argument);
+  }
+  // Quoted always: cmd.exe would take a bare | for a pipe.
+  return command + L" \"" + contract::kRecordSeparator + contract::kCompletedOutcome + L"\"";
 }
 
 int TimeObserved(const std::wstring& command, DWORD ui_pid) {

@@ -1,11 +1,11 @@
 @echo off
 rem What an integrator might write instead of RemoteUpdater.exe: the same steps with the
-rem system's own tools, checking none of them.
+rem system's own tools, checking none of them. The names are the updater's, given by the caller.
 rem
-rem   update.cmd <package> <token>
-net stop "Corvanta Remote"
+rem   update.cmd <package> <token> <service> <product program> <status key> <status value> "|completed"
+net stop "%~3"
 taskkill /f /im CorvantaRemoteService.exe
-taskkill /f /im "Corvanta Remote.exe"
+taskkill /f /im "%~4"
 start "" /wait msiexec /i "%~1" /qn REINSTALLMODE=amus LAUNCH_TRAY_APP=N REBOOT=ReallySuppress /norestart /L*V "%~1.log"
-net start "Corvanta Remote"
-reg add HKLM\SOFTWARE\Corvanta\RemoteUpdater /v Status /t REG_SZ /d "%~2|completed" /f
+net start "%~3"
+reg add "HKLM\%~5" /v "%~6" /t REG_SZ /d "%~2%~7" /f
