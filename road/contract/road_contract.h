@@ -82,6 +82,8 @@ inline constexpr size_t kStagingFoldersKept = 3;
 inline constexpr wchar_t kUiAskedToStage[] = L"Asked the service to apply the pending update: ";
 inline constexpr wchar_t kUiStartedWatcher[] = L"Started the relaunch watcher pid ";
 inline constexpr wchar_t kUiAskedToStart[] = L"Asked the service to start the update: ";
+// The service's program, which starts installer mode, beside the UI program.
+inline constexpr wchar_t kServiceProgramName[] = L"CorvantaRemoteService.exe";
 // The service's log line for installer mode, followed by its process id.
 inline constexpr wchar_t kServiceStartedInstaller[] = L"Started installer mode pid ";
 

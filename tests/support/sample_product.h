@@ -24,9 +24,11 @@ using sample::fixture::kServiceKey;
 using sample::fixture::kUiKey;
 
 inline std::wstring SampleServiceExecutable() {
-  return SampleFolder() + L"\\v1\\CorvantaRemoteService.exe";
+  return SampleFolder() + L"\\v1\\" + road::kServiceProgramName;
 }
-inline std::wstring SampleProgram() { return SampleFolder() + L"\\v1\\Corvanta Remote.exe"; }
+inline std::wstring SampleProgram() {
+  return SampleFolder() + L"\\v1\\" + updater_contract::kProductExecutableName;
+}
 
 // The service's state and host process as the Service Control Manager reports them now.
 inline DWORD ServiceState() { return road::ServiceStatus().dwCurrentState; }

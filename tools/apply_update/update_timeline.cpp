@@ -22,7 +22,7 @@ namespace {
 
 constexpr const wchar_t* kWatchedNames[] = {updater_contract::kUpdaterFileName, L"msiexec.exe",
                                             updater_contract::kProductExecutableName,
-                                            L"CorvantaRemoteService.exe"};
+                                            road::kServiceProgramName};
 
 [[nodiscard]] bool IsWatchedName(const std::wstring& name) noexcept {
   return std::any_of(std::begin(kWatchedNames), std::end(kWatchedNames),

@@ -7,9 +7,6 @@ namespace apply_update {
 
 namespace {
 
-// The sample's programs that start the two modes.
-constexpr wchar_t kServiceProgram[] = L"CorvantaRemoteService.exe";
-
 [[nodiscard]] bool StartsWith(const std::wstring& text, const std::wstring& prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
 }
@@ -26,7 +23,7 @@ std::wstring UpdaterLabel(const std::vector<std::wstring>& log_lines, DWORD pid,
     if (StartsWith(line, installer)) return kInstallerLabel;
     if (StartsWith(line, watcher)) return kWatcherLabel;
   }
-  if (::lstrcmpiW(parent_name.c_str(), kServiceProgram) == 0) return kInstallerLabel;
+  if (::lstrcmpiW(parent_name.c_str(), road::kServiceProgramName) == 0) return kInstallerLabel;
   if (::lstrcmpiW(parent_name.c_str(), updater_contract::kProductExecutableName) == 0) {
     return kWatcherLabel;
   }

@@ -10,6 +10,7 @@
 #include "common/log_tail.h"
 #include "common/process_image.h"
 #include "common/watcher_launch.h"
+#include "contract/road_contract.h"
 #include "shared/product_location.h"
 #include "shared/updater_contract.h"
 #include "win/process_start.h"
@@ -43,8 +44,8 @@ std::wstring ScriptCommand(const std::wstring& script, const std::wstring& packa
   std::wstring command = L"cmd.exe /c " + QuoteArgument(script);
   for (const std::wstring& argument :
        {package, FreshToken(), std::wstring(contract::kServiceName),
-        std::wstring(contract::kProductExecutableName), std::wstring(contract::kStatusKeyPath),
-        std::wstring(contract::kStatusValueName)}) {
+        std::wstring(road::kServiceProgramName), std::wstring(contract::kProductExecutableName),
+        std::wstring(contract::kStatusKeyPath), std::wstring(contract::kStatusValueName)}) {
     command += L" " + QuoteArgument(argument);
   }
   // Quoted always: cmd.exe would take a bare | for a pipe.

@@ -11,7 +11,7 @@ namespace bench {
 // "<updater> --edk-remote-install-msi <package> <token>": installer mode alone.
 [[nodiscard]] std::wstring InstallerModeCommand(const std::wstring& updater,
                                                 const std::wstring& package);
-// "cmd.exe /c <script> <package> <token> <service> <product program> <status key> <status value>
+// "cmd.exe /c <script> <package> <token> <service> <service program> <product program> <status key> <status value>
 // "|completed"": the batch script, given the updater's names.
 [[nodiscard]] std::wstring ScriptCommand(const std::wstring& script, const std::wstring& package);
 
