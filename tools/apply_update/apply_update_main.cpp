@@ -25,6 +25,7 @@
 #include "apply_update/update_timeline.h"
 #include "apply_update/updater_label.h"
 #include "contract/road_contract.h"
+#include "shared/updater_contract.h"
 #include "ui/ui_window.h"
 #include "win/text_conversion.h"
 
@@ -63,7 +64,8 @@ int wmain(int argc, wchar_t** argv) {
   }
   apply_update::UpdateTimeline timeline;
   timeline.Look();  // the state before the click
-  const std::wstring ui = L"Corvanta Remote.exe pid " + std::to_wstring(ui_pid);
+  const std::wstring ui =
+      std::wstring(updater_contract::kProductExecutableName) + L" pid " + std::to_wstring(ui_pid);
   if (!sample::ClickApplyUpdate(ui_pid, 10000)) {
     timeline.Note(L"user: no window of the UI program " + ui);
     return 1;
