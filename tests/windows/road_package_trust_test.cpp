@@ -86,64 +86,60 @@ constexpr wchar_t kOurs[] = L"{77a23d80-ed3f-4739-86ae-f6c16c6e4ac1}";
 constexpr wchar_t kForeign[] = L"{0B0D6A52-4C55-4F4E-9A51-8F2F0D3E6C21}";
 constexpr DWORD kOffline = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
 
+// A package's facts: those of a good package of the product, signed by the pinned publisher
+// and not installed yet, but for the fields a row names.
+struct TrustRow {
+  const char* what;
+  const char* reason = "";  // empty: accepted
+  LONG verdict = 0;
+  DWORD chain = 0;
+  const wchar_t* signer = kPinned;
+  const wchar_t* upgrade_code = kOurs;
+  const wchar_t* version = L"2.0.0";
+  const wchar_t* installed = nullptr;  // nullptr: not installed
+  bool warned = false;
+};
+
 TEST(RoadPackageTrust, EachRuleRefusesAlone) {
   const road::ProductPins pins{{kPinned, kIncoming, L""}, road::kProductUpgradeCode};
-  const struct {
-    const char* what;
-    LONG verdict;
-    DWORD chain;
-    const wchar_t* signer;
-    const wchar_t* upgrade_code;
-    const wchar_t* version;
-    const wchar_t* installed;  // nullptr: not installed
-    const char* reason;        // empty: accepted
-    bool warned;
-  } cases[] = {
-      {"good, not installed", 0, 0, kPinned, kOurs, L"2.0.0", nullptr, "", false},
-      {"the incoming key, newer than installed", 0, 0, kIncoming, road::kProductUpgradeCode,
-       L"2.0.1", L"2.0.0", "", false},
-      {"thumbprint in lower case", 0, 0, kPinnedLower, kOurs, L"2.0.0", L"1.0.0", "", false},
-      {"offline: revocation not known", CERT_E_REVOCATION_FAILURE, kOffline, kPinned, kOurs,
-       L"2.0.0", L"1.0.0", "", true},
-      {"unsigned", TRUST_E_NOSIGNATURE, 0, L"", kOurs, L"2.0.0", nullptr, "package is not signed",
-       false},
-      {"changed after signing", TRUST_E_BAD_DIGEST, 0, kPinned, kOurs, L"2.0.0", nullptr,
-       "package was changed after it was signed", false},
-      {"revoked", CERT_E_REVOKED, CERT_TRUST_IS_REVOKED, kPinned, kOurs, L"2.0.0", nullptr,
-       "package signer's certificate is revoked", false},
-      {"untrusted root, which Wine's WinVerifyTrust passes", 0, CERT_TRUST_IS_UNTRUSTED_ROOT,
-       kPinned, kOurs, L"2.0.0", nullptr, "package signature does not chain to a trusted root",
-       false},
-      {"untrusted root, as Windows reports it", CERT_E_UNTRUSTEDROOT, CERT_TRUST_IS_UNTRUSTED_ROOT,
-       kPinned, kOurs, L"2.0.0", nullptr, "package signature does not chain to a trusted root",
-       false},
-      {"offline under an untrusted root", CERT_E_REVOCATION_FAILURE,
-       kOffline | CERT_TRUST_IS_UNTRUSTED_ROOT, kPinned, kOurs, L"2.0.0", nullptr,
-       "package signature does not chain to a trusted root", false},
-      {"offline with a bad chain signature", CERT_E_REVOCATION_FAILURE,
-       kOffline | CERT_TRUST_IS_NOT_SIGNATURE_VALID, kPinned, kOurs, L"2.0.0", nullptr,
-       "package signature is not valid (error 0x800B010E)", false},
-      {"expired, without a time stamp", CERT_E_EXPIRED, CERT_TRUST_IS_NOT_TIME_VALID, kPinned,
-       kOurs, L"2.0.0", nullptr, "package signature is not valid (error 0x800B0101)", false},
-      {"a chain fault WinVerifyTrust passed", 0, CERT_TRUST_IS_NOT_SIGNATURE_VALID, kPinned, kOurs,
-       L"2.0.0", nullptr, "package signer's certificate chain is not valid (status 0x00000008)",
-       false},
-      {"another publisher", 0, 0, kOther, kOurs, L"2.0.0", nullptr,
-       "package is not signed by the product's publisher", false},
-      {"no signer, against an empty pin place", 0, 0, L"", kOurs, L"2.0.0", nullptr,
-       "package is not signed by the product's publisher", false},
-      {"another product", 0, 0, kPinned, kForeign, L"2.0.0", nullptr,
-       "package is not of this product", false},
-      {"the installed version", 0, 0, kPinned, kOurs, L"2.0.0", L"2.0.0",
-       "package version 2.0.0 is not newer than installed 2.0.0", false},
-      {"an older version", 0, 0, kPinned, kOurs, L"1.0.0", L"2.0.0",
-       "package version 1.0.0 is not newer than installed 2.0.0", false},
-      {"newer in the fourth field only", 0, 0, kPinned, kOurs, L"2.0.0.7", L"2.0.0",
-       "package version 2.0.0 is not newer than installed 2.0.0", false},
-      {"no version, not installed", 0, 0, kPinned, kOurs, L"2.0.0-beta", nullptr,
-       "package version is unreadable", false},
-      {"installed version not known", 0, 0, kPinned, kOurs, L"2.0.0", L"",
-       "installed version is unreadable", false},
+  constexpr char kNoTrustedRoot[] = "package signature does not chain to a trusted root";
+  constexpr char kNotOurPublisher[] = "package is not signed by the product's publisher";
+  const TrustRow cases[] = {
+      {"good, not installed"},
+      {"the incoming key, newer than installed", "", 0, 0, kIncoming, road::kProductUpgradeCode,
+       L"2.0.1", L"2.0.0"},
+      {"thumbprint in lower case", "", 0, 0, kPinnedLower, kOurs, L"2.0.0", L"1.0.0"},
+      {"offline: revocation not known", "", CERT_E_REVOCATION_FAILURE, kOffline, kPinned, kOurs,
+       L"2.0.0", L"1.0.0", true},
+      {"unsigned", "package is not signed", TRUST_E_NOSIGNATURE, 0, L""},
+      {"changed after signing", "package was changed after it was signed", TRUST_E_BAD_DIGEST},
+      {"revoked", "package signer's certificate is revoked", CERT_E_REVOKED, CERT_TRUST_IS_REVOKED},
+      {"untrusted root, which Wine's WinVerifyTrust passes", kNoTrustedRoot, 0,
+       CERT_TRUST_IS_UNTRUSTED_ROOT},
+      {"untrusted root, as Windows reports it", kNoTrustedRoot, CERT_E_UNTRUSTEDROOT,
+       CERT_TRUST_IS_UNTRUSTED_ROOT},
+      {"offline under an untrusted root", kNoTrustedRoot, CERT_E_REVOCATION_FAILURE,
+       kOffline | CERT_TRUST_IS_UNTRUSTED_ROOT},
+      {"offline with a bad chain signature", "package signature is not valid (error 0x800B010E)",
+       CERT_E_REVOCATION_FAILURE, kOffline | CERT_TRUST_IS_NOT_SIGNATURE_VALID},
+      {"expired, without a time stamp", "package signature is not valid (error 0x800B0101)",
+       CERT_E_EXPIRED, CERT_TRUST_IS_NOT_TIME_VALID},
+      {"a chain fault WinVerifyTrust passed",
+       "package signer's certificate chain is not valid (status 0x00000008)", 0,
+       CERT_TRUST_IS_NOT_SIGNATURE_VALID},
+      {"another publisher", kNotOurPublisher, 0, 0, kOther},
+      {"no signer, against an empty pin place", kNotOurPublisher, 0, 0, L""},
+      {"another product", "package is not of this product", 0, 0, kPinned, kForeign},
+      {"the installed version", "package version 2.0.0 is not newer than installed 2.0.0", 0, 0,
+       kPinned, kOurs, L"2.0.0", L"2.0.0"},
+      {"an older version", "package version 1.0.0 is not newer than installed 2.0.0", 0, 0, kPinned,
+       kOurs, L"1.0.0", L"2.0.0"},
+      {"newer in the fourth field only", "package version 2.0.0 is not newer than installed 2.0.0",
+       0, 0, kPinned, kOurs, L"2.0.0.7", L"2.0.0"},
+      {"no version, not installed", "package version is unreadable", 0, 0, kPinned, kOurs,
+       L"2.0.0-beta"},
+      {"installed version not known", "installed version is unreadable", 0, 0, kPinned, kOurs,
+       L"2.0.0", L""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
