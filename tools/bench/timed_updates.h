@@ -11,8 +11,8 @@ namespace bench {
 // "<updater> --edk-remote-install-msi <package> <token>": installer mode alone.
 [[nodiscard]] std::wstring InstallerModeCommand(const std::wstring& updater,
                                                 const std::wstring& package);
-// "cmd.exe /c <script> <package> <token> <service> <service program> <product program> <status key> <status value>
-// "|completed"": the batch script, given the updater's names.
+// "cmd.exe /c <script> <package> <token> <service> <service program> <product program>
+// <status key> <status value> "|completed"": the batch script, given the names it works on.
 [[nodiscard]] std::wstring ScriptCommand(const std::wstring& script, const std::wstring& package);
 
 // Times `command`, which does the whole of an update, under an observer of the service, the UI
