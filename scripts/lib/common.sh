@@ -67,6 +67,18 @@ require_tools() {
 # The text of the constant $1 of the updater's contract, read from its header.
 contract_text() { python3 "$REPO_ROOT/scripts/lib/updater_contract.py" "$1"; }
 
+# Where the road's files are in the running Wine prefix, as the service finds them: asks the
+# sample's driver in build folder $1 and writes its incoming=, staging= and service-log= lines
+# to file $2 (through a file: a Wine program's output must never go to a pipe).
+road_paths() {
+    wine "$1/sample-apply-update.exe" --where </dev/null >"$2" 2>&1 && sed -i 's/\r$//' "$2"
+}
+# The Unix path, in prefix $1, of the Windows path $2 on drive C:.
+unix_path_in() {
+    local path=${2#[Cc]:\\}
+    echo "$1/drive_c/${path//\\//}"
+}
+
 # Milliseconds since the epoch, and the seconds since such a moment with one decimal.
 now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
 seconds_since() { LC_NUMERIC=C printf '%.1f' "$(( $(now_ms) - $1 ))e-3"; }

@@ -5,6 +5,10 @@
 //
 // Usage:
 //   sample-apply-update.exe --ui-pid <pid> [--timeout-ms <ms>]
+//   sample-apply-update.exe --where
+//
+// With --where it only prints where the road's files are, as the service finds them:
+// incoming=<Incoming folder>, staging=<Staging folder> and service-log=<the service's log>.
 //
 // Follows the update until installer mode and the relaunch watcher have both ended, the
 // service refused, or the time-out (300000 ms by default) ran out, printing every change seen
@@ -25,6 +29,7 @@
 #include "apply_update/update_timeline.h"
 #include "apply_update/updater_label.h"
 #include "contract/road_contract.h"
+#include "contract/road_paths.h"
 #include "shared/updater_contract.h"
 #include "ui/ui_window.h"
 #include "win/text_conversion.h"
@@ -56,10 +61,16 @@ namespace {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  if (argc == 2 && std::wstring(argv[1]) == L"--where") {
+    std::wprintf(L"incoming=%ls\nstaging=%ls\nservice-log=%ls\n", road::IncomingFolder().c_str(),
+                 road::StagingRoot().c_str(), road::ServiceLogPath().c_str());
+    return 0;
+  }
   DWORD ui_pid = 0;
   DWORD timeout_ms = 300000;
   if (!ParseOptions(argc, argv, ui_pid, timeout_ms)) {
-    std::fwprintf(stderr, L"usage: sample-apply-update.exe --ui-pid <pid> [--timeout-ms <ms>]\n");
+    std::fwprintf(stderr,
+                  L"usage: sample-apply-update.exe --ui-pid <pid> [--timeout-ms <ms>] | --where\n");
     return 2;
   }
   apply_update::UpdateTimeline timeline;
