@@ -73,6 +73,8 @@ contract_text() { python3 "$REPO_ROOT/scripts/lib/updater_contract.py" "$1"; }
 road_paths() {
     wine "$1/sample-apply-update.exe" --where </dev/null >"$2" 2>&1 && sed -i 's/\r$//' "$2"
 }
+# The path named $2 (incoming, staging, service-log) in a file that road_paths wrote, $1.
+road_path() { sed -n "s/^$2=//p" "$1"; }
 # The Unix path, in prefix $1, of the Windows path $2 on drive C:.
 unix_path_in() {
     local path=${2#[Cc]:\\}
