@@ -93,6 +93,10 @@ inline constexpr wchar_t kServiceStartedInstaller[] = L"Started installer mode p
 // administrators may write it, as under any key of HKLM\SOFTWARE.
 inline constexpr wchar_t kRoadKeyPath[] = L"SOFTWARE\\Corvanta\\Updates";
 inline constexpr wchar_t kStartedTokenValueName[] = L"StartedToken";
+// In the same key, the token of the update after which the update's guardian had to start the
+// service again (REG_SZ), written by the guardian as SYSTEM: the relaunched UI program tells
+// its user that the service was brought back.
+inline constexpr wchar_t kServiceRestoredValueName[] = L"ServiceRestoredToken";
 
 // A token as the service makes them: a GUID without braces. Checked before a token from the
 // pipe becomes part of a path.
