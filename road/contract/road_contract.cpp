@@ -26,6 +26,10 @@ std::wstring WatcherLogFileName() {
   return std::wstring(kUpdaterFileName) + updater_contract::kLogSuffix;
 }
 
+std::wstring WatcherLogSddl(const std::wstring& owner_sid) {
+  return L"O:" + owner_sid + L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x0012008d;;;OW)";
+}
+
 bool IsWellFormedToken(const std::wstring& token) noexcept {
   if (token.size() != 36) return false;
   for (size_t i = 0; i < token.size(); ++i) {

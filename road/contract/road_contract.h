@@ -41,34 +41,49 @@ inline constexpr wchar_t kPipeSddl[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x001201
 // Administrators full control, Users read and execute, nothing inherited from above.
 inline constexpr wchar_t kFolderSddl[] =
     L"O:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x001200a9;;;BU)";
-// Incoming: owned by SYSTEM; SYSTEM and Administrators full control, Users no access, so that
-// no user can read, add or swap a pending package.
-inline constexpr wchar_t kIncomingSddl[] = L"O:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+// Incoming, Logs and Quarantine: owned by SYSTEM; SYSTEM and Administrators full control,
+// Users no access, so that no user can read, add or swap a pending package, nor open (and so
+// hold, or lock) the service's log or a refused delivery.
+inline constexpr wchar_t kServiceOnlyFolderSddl[] = L"O:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+// The service's log, made with this list whatever its folder gives.
+inline constexpr wchar_t kServiceLogSddl[] = L"O:SYD:P(A;;FA;;;SY)(A;;FA;;;BA)";
 // The staged copy of a package: as Incoming, no entry for Users. Neither mode of the updater
 // reads it as the user (the watcher never opens it), and no user can then hold it open so
 // that it cannot be removed.
 inline constexpr wchar_t kStagedPackageSddl[] = L"O:SYD:P(A;;FA;;;SY)(A;;FA;;;BA)";
-// The watcher log: Users read and append (FILE_APPEND_DATA), never rewrite, delete or change
-// its access list, so that the watcher's lines stay as written.
-inline constexpr wchar_t kWatcherLogSddl[] = L"O:SYD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x0012008d;;;BU)";
-// A watcher log once it has grown past what a watcher writes (watcher_logs.h): Users read
-// only.
+// The watcher log: owned by the user whose UI program asked for the update (`owner_sid`, as
+// "S-1-5-..."), who alone may read it and append to it (FILE_APPEND_DATA), never rewrite,
+// delete or change its access list: the entry for OWNER RIGHTS takes from the owner the
+// implied right to change the list. SYSTEM and Administrators full control. What the user
+// writes there counts against that user's disk quota, and no other user can write to it.
+[[nodiscard]] std::wstring WatcherLogSddl(const std::wstring& owner_sid);
+// A watcher log once it has grown past what a watcher writes (watcher_logs.h): its owner may
+// read it only.
 inline constexpr wchar_t kSealedWatcherLogSddl[] =
-    L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x00120089;;;BU)";
+    L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x00120089;;;OW)";
 
-// A level of the road: its path below %ProgramData% and the access list it is made with.
+// A level of the road: its path below the road's top level (empty for the top level itself)
+// and the access list it is made with.
 struct RoadFolderLevel {
-  const wchar_t* below_program_data;
+  const wchar_t* below_top;
   const wchar_t* sddl;
 };
-inline constexpr RoadFolderLevel kTopLevel = {L"Corvanta", kFolderSddl};
-inline constexpr RoadFolderLevel kUpdatesLevel = {L"Corvanta\\Updates", kFolderSddl};
-inline constexpr RoadFolderLevel kIncomingLevel = {L"Corvanta\\Updates\\Incoming", kIncomingSddl};
-inline constexpr RoadFolderLevel kStagingLevel = {L"Corvanta\\Updates\\Staging", kFolderSddl};
+inline constexpr RoadFolderLevel kTopLevel = {L"", kFolderSddl};
+inline constexpr RoadFolderLevel kUpdatesLevel = {L"Updates", kFolderSddl};
+inline constexpr RoadFolderLevel kIncomingLevel = {L"Updates\\Incoming", kServiceOnlyFolderSddl};
+inline constexpr RoadFolderLevel kStagingLevel = {L"Updates\\Staging", kFolderSddl};
+inline constexpr RoadFolderLevel kLogsLevel = {L"Updates\\Logs", kServiceOnlyFolderSddl};
+inline constexpr RoadFolderLevel kQuarantineLevel = {L"Updates\\Quarantine",
+                                                     kServiceOnlyFolderSddl};
 // Every level, parents first. The service makes the missing ones and checks them all at every
 // start (road_folders.h); road_paths.h forms the paths from them.
-inline constexpr RoadFolderLevel kRoadFolderLevels[] = {kTopLevel, kUpdatesLevel, kIncomingLevel,
-                                                        kStagingLevel};
+inline constexpr RoadFolderLevel kRoadFolderLevels[] = {
+    kTopLevel, kUpdatesLevel, kIncomingLevel, kStagingLevel, kLogsLevel, kQuarantineLevel};
+
+// The top level's name in %ProgramData%, unless the service had to make a folder of its own
+// instead (kRoadFolderValueName): "Corvanta-<GUID>", its name then.
+inline constexpr wchar_t kDefaultTopName[] = L"Corvanta";
+inline constexpr wchar_t kOwnTopNamePrefix[] = L"Corvanta-";
 
 // The watcher's log, beside the staged updater: "RemoteUpdater.exe.log".
 [[nodiscard]] std::wstring WatcherLogFileName();
@@ -97,6 +112,10 @@ inline constexpr wchar_t kStartedTokenValueName[] = L"StartedToken";
 // service again (REG_SZ), written by the guardian as SYSTEM: the relaunched UI program tells
 // its user that the service was brought back.
 inline constexpr wchar_t kServiceRestoredValueName[] = L"ServiceRestoredToken";
+// In the same key, the name of the road's top level in %ProgramData% (REG_SZ,
+// kOwnTopNamePrefix and a GUID), once the service has made a folder of its own because the
+// default one was a user's and could not be moved aside. Absent otherwise.
+inline constexpr wchar_t kRoadFolderValueName[] = L"RoadFolder";
 
 // A token as the service makes them: a GUID without braces. Checked before a token from the
 // pipe becomes part of a path.

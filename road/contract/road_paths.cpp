@@ -6,6 +6,7 @@
 #include <shlobj.h>
 
 #include "contract/road_contract.h"
+#include "win/machine_registry.h"
 #include "win/road_handles.h"
 
 namespace road {
@@ -34,15 +35,31 @@ std::wstring ProgramDataFolder() { return KnownFolder(FOLDERID_ProgramData); }
 
 std::wstring ProgramFilesFolder() { return KnownFolder(FOLDERID_ProgramFiles); }
 
-std::wstring UpdatesFolder() {
-  return PathIn(ProgramDataFolder(), kUpdatesLevel.below_program_data);
+bool IsRoadTopName(const std::wstring& name) noexcept {
+  const std::wstring prefix = kOwnTopNamePrefix;
+  return name == kDefaultTopName || (name.compare(0, prefix.size(), prefix) == 0 &&
+                                     IsWellFormedToken(name.substr(prefix.size())));
 }
 
-std::wstring IncomingFolder() {
-  return PathIn(ProgramDataFolder(), kIncomingLevel.below_program_data);
+std::wstring RoadTopName() {
+  const std::wstring recorded = ReadMachineString(kRoadKeyPath, kRoadFolderValueName);
+  return !recorded.empty() && IsRoadTopName(recorded) ? recorded : std::wstring(kDefaultTopName);
 }
 
-std::wstring StagingRoot() { return PathIn(ProgramDataFolder(), kStagingLevel.below_program_data); }
+std::wstring RoadLevelFolder(const RoadFolderLevel& level) {
+  const std::wstring top = PathIn(ProgramDataFolder(), RoadTopName());
+  return *level.below_top == L'\0' ? top : PathIn(top, level.below_top);
+}
+
+std::wstring UpdatesFolder() { return RoadLevelFolder(kUpdatesLevel); }
+
+std::wstring IncomingFolder() { return RoadLevelFolder(kIncomingLevel); }
+
+std::wstring StagingRoot() { return RoadLevelFolder(kStagingLevel); }
+
+std::wstring LogsFolder() { return RoadLevelFolder(kLogsLevel); }
+
+std::wstring QuarantineFolder() { return RoadLevelFolder(kQuarantineLevel); }
 
 std::wstring StagingFolder(const std::wstring& token) { return PathIn(StagingRoot(), token); }
 
@@ -59,7 +76,7 @@ std::vector<StagedFolder> ListStagingFolders() {
   return folders;
 }
 
-std::wstring ServiceLogPath() { return PathIn(UpdatesFolder(), L"CorvantaRemoteService.log"); }
+std::wstring ServiceLogPath() { return PathIn(LogsFolder(), L"CorvantaRemoteService.log"); }
 
 std::wstring UiLogFolder() { return PathIn(KnownFolder(FOLDERID_LocalAppData), L"Corvanta"); }
 

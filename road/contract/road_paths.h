@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "contract/road_contract.h"
+
 namespace road {
 
 // The path of `name` in `folder`: the two joined by a backslash; empty when `folder` is, so
@@ -20,11 +22,25 @@ namespace road {
 // The 64-bit Program Files folder, where the product is installed. Empty when unknown.
 [[nodiscard]] std::wstring ProgramFilesFolder();
 
-// %ProgramData%\Corvanta\Updates, and in it Incoming, Staging and Staging\<token>.
+// Whether `name` may be the road's top level in %ProgramData%: kDefaultTopName, or
+// kOwnTopNamePrefix followed by a well-formed token, as the service makes its own.
+[[nodiscard]] bool IsRoadTopName(const std::wstring& name) noexcept;
+
+// The name of the road's top level in %ProgramData%: the one recorded in HKLM
+// (kRoadFolderValueName) when it is well formed, else kDefaultTopName.
+[[nodiscard]] std::wstring RoadTopName();
+
+// The folder of `level` below the road's top level %ProgramData%\<RoadTopName()>.
+[[nodiscard]] std::wstring RoadLevelFolder(const RoadFolderLevel& level);
+
+// The road's top level, Updates, and in it Incoming, Staging and Staging\<token>, Logs and
+// Quarantine.
 [[nodiscard]] std::wstring UpdatesFolder();
 [[nodiscard]] std::wstring IncomingFolder();
 [[nodiscard]] std::wstring StagingRoot();
 [[nodiscard]] std::wstring StagingFolder(const std::wstring& token);
+[[nodiscard]] std::wstring LogsFolder();
+[[nodiscard]] std::wstring QuarantineFolder();
 
 // A folder in Staging named by a well-formed token, as the listing found it.
 struct StagedFolder {
@@ -36,7 +52,7 @@ struct StagedFolder {
 // is missing or cannot be read. Anything else found there is left out.
 [[nodiscard]] std::vector<StagedFolder> ListStagingFolders();
 
-// The service's own log of the requests it answered and the updates it staged, in Updates.
+// The service's own log of the requests it answered and the updates it staged, in Logs.
 [[nodiscard]] std::wstring ServiceLogPath();
 
 // The UI program's log, Corvanta\Corvanta Remote.log in the user's own local application

@@ -4,15 +4,16 @@
 
 namespace road {
 
-std::wstring RepeatedLines::Filter(const std::wstring& line, ULONGLONG now_ms) {
-  auto found = seen_.find(line);
+std::wstring RepeatedLines::Filter(const std::wstring& kind, const std::wstring& line,
+                                   ULONGLONG now_ms) {
+  auto found = seen_.find(kind);
   if (found == seen_.end()) {
     if (seen_.size() >= kRememberedLines) {
       seen_.erase(std::min_element(seen_.begin(), seen_.end(), [](const auto& a, const auto& b) {
         return a.second.interval_began_ms < b.second.interval_began_ms;
       }));
     }
-    found = seen_.emplace(line, Seen{now_ms, 0, 0}).first;
+    found = seen_.emplace(kind, Seen{now_ms, 0, 0}).first;
   }
   Seen& seen = found->second;
   std::wstring text = line;

@@ -59,26 +59,54 @@ FolderVerdict CheckEntry(const std::wstring& path, PSID service_account, Judge j
   return judge(information.dwFileAttributes, descriptor.get(), service_account);
 }
 
-// Renames the entry at `path`, never following it if it is a link, to "<path>.untrusted-<n>"
-// beside it; returns the new path, or empty when it cannot.
+// Renames the open `entry` to `to`, never replacing what is there.
+[[nodiscard]] bool RenameOpenEntry(HANDLE entry, const std::wstring& to) {
+  std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + to.size() * sizeof(wchar_t));
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = FALSE;
+  rename->FileNameLength = static_cast<DWORD>(to.size() * sizeof(wchar_t));
+  to.copy(rename->FileName, to.size());
+  return ::SetFileInformationByHandle(entry, FileRenameInfo, rename,
+                                      static_cast<DWORD>(buffer.size())) != FALSE;
+}
+
+// Renames the entry at `path`, never following it if it is a link, to
+// "<path>.untrusted-<GUID>" beside it, a fresh GUID at each of kAsideAttempts tries, so that
+// no name a user made in advance can stop it; returns the new path, or empty when it cannot.
 std::wstring RenameAside(const std::wstring& path) {
   const UniqueHandle entry = OwnHandle(
       ::CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     /*security=*/nullptr, OPEN_EXISTING,
                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                     /*template_file=*/nullptr));
-  if (!entry) return L"";
-  std::wstring aside = path + L".untrusted-" + std::to_wstring(::GetTickCount64());
-  std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + aside.size() * sizeof(wchar_t));
-  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-  rename->ReplaceIfExists = FALSE;
-  rename->FileNameLength = static_cast<DWORD>(aside.size() * sizeof(wchar_t));
-  aside.copy(rename->FileName, aside.size());
-  if (!::SetFileInformationByHandle(entry.get(), FileRenameInfo, rename,
-                                    static_cast<DWORD>(buffer.size()))) {
-    return L"";
+  for (int attempt = 0; entry && attempt < kAsideAttempts; ++attempt) {
+    const std::wstring aside = path + L".untrusted-" + NewToken();
+    if (RenameOpenEntry(entry.get(), aside)) return aside;
   }
-  return aside;
+  return L"";
+}
+
+FolderVerdict PrepareLevel(const std::wstring& path, const wchar_t* sddl, PSID service_account);
+
+// Makes a top level of the service's own in %ProgramData%, "Corvanta-<GUID>", a fresh GUID at
+// each of kAsideAttempts tries, and records its name in HKLM, where every side of the road
+// reads it (RoadTopName); returns its path, or empty when it cannot.
+std::wstring MakeOwnTopLevel(const std::wstring& program_data, PSID service_account) {
+  for (int attempt = 0; attempt < kAsideAttempts; ++attempt) {
+    const std::wstring name = kOwnTopNamePrefix + NewToken();
+    const std::wstring path = PathIn(program_data, name);
+    DWORD error = 0;
+    // One that is there already was not made by the service: it is never used.
+    if (!MakeFolder(path, kTopLevel.sddl, error) || error == ERROR_ALREADY_EXISTS) continue;
+    if (!PrepareLevel(path, kTopLevel.sddl, service_account).trusted) continue;
+    const auto bytes = static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t));
+    if (::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kRoadKeyPath, kRoadFolderValueName, REG_SZ,
+                          name.c_str(), bytes) != ERROR_SUCCESS) {
+      return L"";
+    }
+    return path;
+  }
+  return L"";
 }
 
 // Makes the level at `path` with `sddl` when it is missing and judges it.
@@ -107,6 +135,34 @@ bool MakeFolder(const std::wstring& path, const wchar_t* sddl, DWORD& error) {
   return error == ERROR_ALREADY_EXISTS;
 }
 
+namespace {
+
+// Makes and judges the road's top level, %ProgramData%\<RoadTopName()>. Any user may make it
+// before the service first runs, and so own it: SYSTEM renames it aside then, and when even
+// that fails (a user holds it open without delete sharing), makes a top level of its own.
+// Returns the path of the top level to use, or empty with the reason in `prepared`.
+std::wstring PrepareTopLevel(const std::wstring& program_data, PSID service_account,
+                             RoadPreparation& prepared) {
+  const std::wstring path = PathIn(program_data, RoadTopName());
+  FolderVerdict verdict = PrepareLevel(path, kTopLevel.sddl, service_account);
+  if (verdict.trusted) return path;
+  const std::wstring aside = RenameAside(path);
+  if (!aside.empty()) {
+    prepared.renamed_aside = path + L" (" + verdict.reason + L") to " + aside;
+    if (PrepareLevel(path, kTopLevel.sddl, service_account).trusted) return path;
+  }
+  const std::wstring own = MakeOwnTopLevel(program_data, service_account);
+  if (!own.empty()) {
+    prepared.own_top_level = own + L", since " + path + L" " + verdict.reason +
+                             (aside.empty() ? L" and cannot be moved aside" : L"");
+    return own;
+  }
+  prepared.verdict = {false, path + L": " + verdict.reason};
+  return L"";
+}
+
+}  // namespace
+
 RoadPreparation PrepareUpdateFolders() {
   RoadPreparation prepared;
   const std::wstring program_data = ProgramDataFolder();
@@ -116,20 +172,12 @@ RoadPreparation PrepareUpdateFolders() {
   }
   std::vector<BYTE> account = ServiceAccount();
   const PSID service_account = account.empty() ? nullptr : account.data();
+  const std::wstring top = PrepareTopLevel(program_data, service_account, prepared);
+  if (top.empty()) return prepared;
   for (const RoadFolderLevel& level : kRoadFolderLevels) {
-    const std::wstring path = PathIn(program_data, level.below_program_data);
-    FolderVerdict verdict = PrepareLevel(path, level.sddl, service_account);
-    // Any user may make the top level before the service first runs, and so own it; SYSTEM
-    // may rename what is in %ProgramData%, whoever holds it open.
-    if (!verdict.trusted &&
-        std::wstring(level.below_program_data) == kTopLevel.below_program_data) {
-      const std::wstring aside = RenameAside(path);
-      if (!aside.empty()) {
-        prepared.renamed_aside.append(path).append(L" (").append(verdict.reason);
-        prepared.renamed_aside.append(L") to ").append(aside);
-        verdict = PrepareLevel(path, level.sddl, service_account);
-      }
-    }
+    if (*level.below_top == L'\0') continue;
+    const std::wstring path = PathIn(top, level.below_top);
+    const FolderVerdict verdict = PrepareLevel(path, level.sddl, service_account);
     if (!verdict.trusted) {
       prepared.verdict = {false, path + L": " + verdict.reason};
       return prepared;

@@ -20,13 +20,21 @@ struct RoadPreparation {
   // "<path> (<why>) to <new path>" when the top level failed and was renamed aside; empty
   // otherwise.
   std::wstring renamed_aside;
+  // "<path>, since <default path> <why>" when the service made a top level of its own; empty
+  // otherwise.
+  std::wstring own_top_level;
 };
+
+// How many fresh names the service tries for a top level renamed aside, and for one of its own.
+inline constexpr int kAsideAttempts = 4;
 
 // Makes every level of the road that is missing, with its owner and access list, and checks
 // every level, made now or found, with JudgeFolder. A top level (%ProgramData%\Corvanta) that
 // fails, as one a user made before the service first ran would, is renamed aside without
-// following it and made afresh. Until it has succeeded, nothing is written in those folders
-// and every update request is refused (ServiceLog).
+// following it and made afresh; when it cannot be moved, the service makes a top level of its
+// own, "Corvanta-<GUID>", and records its name in HKLM for every side of the road. Until it has
+// succeeded, nothing is written in those folders and every update request is refused
+// (ServiceLog).
 [[nodiscard]] RoadPreparation PrepareUpdateFolders();
 
 // Checks the folder this service runs from and the updater in it, which the service copies for

@@ -40,11 +40,11 @@ void ServiceLog::Note(const std::wstring& line) const {
     return;
   }
   RotateWhenFull(path);
-  (void)AppendLine(path, line);
+  (void)AppendLine(path, line, L"\r\n", kServiceLogSddl);
 }
 
-void ServiceLog::NoteRepeatable(const std::wstring& line) const {
-  const std::wstring text = repeated_.Filter(line, ::GetTickCount64());
+void ServiceLog::NoteRepeatable(const std::wstring& kind, const std::wstring& line) const {
+  const std::wstring text = repeated_.Filter(kind, line, ::GetTickCount64());
   if (!text.empty()) Note(text);
 }
 

@@ -34,9 +34,10 @@ class ServiceLog {
   void Note(const std::wstring& line) const;
 
   // The same for a line a client can make the service write at will (its request, the
-  // refusal): written kWrittenPerInterval times per kRepeatIntervalMs at most, then counted
-  // (RepeatedLines). Each copy of the log counts on its own; use one from one thread.
-  void NoteRepeatable(const std::wstring& line) const;
+  // refusal): lines of one `kind` are written kWrittenPerInterval times per kRepeatIntervalMs
+  // at most, then counted (RepeatedLines). Each copy of the log counts on its own; use one
+  // from one thread.
+  void NoteRepeatable(const std::wstring& kind, const std::wstring& line) const;
 
  private:
   bool folders_trusted_;

@@ -1,6 +1,5 @@
 #include "service/staging.h"
 
-#include <algorithm>
 #include <vector>
 
 #include "contract/road_contract.h"
@@ -10,6 +9,7 @@
 #include "service/safe_removal.h"
 #include "service/staged_package_check.h"
 #include "shared/unique_handles.h"
+#include "win/client_identity.h"
 #include "win/own_image.h"
 #include "win/road_handles.h"
 #include "win/security_descriptor.h"
@@ -92,33 +92,33 @@ namespace {
   return matches;
 }
 
-// The watcher runs as the user and may only append to its log.
-[[nodiscard]] bool CreateWatcherLog(const std::wstring& staging) {
-  const UniqueLocal<void> descriptor = DescriptorFromSddl(kWatcherLogSddl);
-  if (!descriptor) return false;
-  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.get(),
-                                    /*bInheritHandle=*/FALSE};
-  const UniqueHandle file = OwnHandle(::CreateFileW(
-      PathIn(staging, WatcherLogFileName()).c_str(), FILE_READ_ATTRIBUTES, /*share=*/0, &attributes,
-      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, /*template_file=*/nullptr));
-  return file != nullptr;
+// The watcher runs as the user who asked for the update, and owns its log, to which it may
+// only append.
+[[nodiscard]] bool CreateWatcherLog(const std::wstring& staging, const std::wstring& user_sid,
+                                    const ServiceLog& log) {
+  const std::wstring path = PathIn(staging, WatcherLogFileName());
+  if (CreateFileForOwner(path, WatcherLogSddl(user_sid))) return true;
+  const DWORD error = ::GetLastError();
+  log.Note(L"Could not create " + path + L" for " + user_sid + L" (error " +
+           std::to_wstring(error) + L")");
+  return false;
 }
 
 // Fills the new staging folder; returns why it could not, or empty.
 std::string FillStagingFolder(const std::wstring& package, const std::wstring& staging,
-                              const ServiceLog& log) {
+                              const std::wstring& user_sid, const ServiceLog& log) {
   if (!CopyFiles(package, staging, log)) return "staging failed";
   if (!PackageHashMatches(package, staging, log)) return "package hash mismatch";
   std::string refusal = WhyStagedPackageIsRefused(PathIn(staging, package), log);
   if (!refusal.empty()) return refusal;
-  if (!CreateWatcherLog(staging)) return "staging failed";
+  if (!CreateWatcherLog(staging, user_sid, log)) return "staging failed";
   return "";
 }
 
 }  // namespace
 
 std::string StageUpdate(const std::wstring& package, const std::wstring& token,
-                        const ServiceLog& log) {
+                        const std::wstring& user_sid, const ServiceLog& log) {
   const std::wstring staging = StagingFolder(token);
   DWORD error = 0;
   // A folder that is there already was not made for this update: nothing in it is used.
@@ -126,9 +126,7 @@ std::string StageUpdate(const std::wstring& package, const std::wstring& token,
       error == ERROR_ALREADY_EXISTS) {
     return "staging failed";
   }
-  std::string failure = FillStagingFolder(package, staging, log);
-  if (!failure.empty()) (void)RemoveStagingFolderOf(token, log);
-  return failure;
+  return FillStagingFolder(package, staging, user_sid, log);
 }
 
 bool RemoveStagingFolder(const std::wstring& folder, DWORD attributes, const ServiceLog& log) {
@@ -145,15 +143,6 @@ bool RemoveStagingFolderOf(const std::wstring& token, const ServiceLog& log) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
   }
   return RemoveStagingFolder(folder, attributes, log);
-}
-
-void RemoveOldStagingFolders(const ServiceLog& log) {
-  std::vector<StagedFolder> folders = ListStagingFolders();
-  std::sort(folders.begin(), folders.end(),
-            [](const StagedFolder& a, const StagedFolder& b) { return a.created > b.created; });
-  for (size_t i = kStagingFoldersKept; i < folders.size(); ++i) {
-    (void)RemoveStagingFolder(StagingFolder(folders[i].token), folders[i].attributes, log);
-  }
 }
 
 }  // namespace road

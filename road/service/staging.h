@@ -13,22 +13,20 @@ namespace road {
 // Makes Staging\<token> and fills it: a copy of the updater that sits beside this service and
 // of the pending `package` from Incoming, the copy's SHA-256 checked against the package's
 // .sha256 file (the download's integrity, nothing more), the copy judged by its signature,
-// publisher, product and version (staged_package_check.h), and the watcher log, which the
-// watcher may only append to. Returns why it could not ("staging failed", "package hash
-// mismatch", a trust refusal), the folder then removed again, or empty. Each step is noted
-// in `log`.
+// publisher, product and version (staged_package_check.h), and the watcher log, owned by
+// `user_sid`, the user who asked, who may only append to it. Returns why it could not
+// ("staging failed", "package hash mismatch", a trust refusal), or empty; the folder of a
+// failure is left for the housekeeping thread to remove (StagingLedger::NoteDropped), since a
+// user may hold the updater's copy in it open. Each step is noted in `log`.
 [[nodiscard]] std::string StageUpdate(const std::wstring& package, const std::wstring& token,
-                                      const ServiceLog& log);
+                                      const std::wstring& user_sid, const ServiceLog& log);
 
 // Removes the staging folder `folder`, found with `attributes`, never following a link, and
-// notes it in `log` once it is gone; false while any of it is left.
+// notes it in `log` once it is gone; false while any of it is left. A user may keep the
+// removal of a file waiting: call it on the housekeeping thread only (housekeeping.h).
 bool RemoveStagingFolder(const std::wstring& folder, DWORD attributes, const ServiceLog& log);
 
 // The same, for the folder of `token` as it is now; true when there is none left.
 bool RemoveStagingFolderOf(const std::wstring& token, const ServiceLog& log);
-
-// Keeps the kStagingFoldersKept newest staging folders (the one just made among them) and
-// removes the others.
-void RemoveOldStagingFolders(const ServiceLog& log);
 
 }  // namespace road

@@ -8,8 +8,12 @@
 
 #include "contract/road_contract.h"
 #include "service/update_requests.h"
+#include "win/client_identity.h"
 #include "win/pipe_io.h"
+#include "win/road_handles.h"
 #include "win/security_descriptor.h"
+#include "win/text_conversion.h"
+#include "win/work_thread.h"
 
 namespace road {
 
@@ -74,7 +78,7 @@ std::string ReadRequest(const PipeChannel& channel, bool& well_formed) {
   return line;
 }
 
-// The client's session; unknown, and the reason noted, when the query fails.
+// The client's session and account; unknown, and the reason noted, when a query fails.
 ClientSession ClientSessionOf(const PipeChannel& channel) {
   ClientSession session;
   session.known = ::GetNamedPipeClientSessionId(channel.pipe, &session.id) != FALSE;
@@ -82,7 +86,52 @@ ClientSession ClientSessionOf(const PipeChannel& channel) {
     channel.log.Note(L"Could not read the client's session (error " +
                      std::to_wstring(::GetLastError()) + L")");
   }
+  session.user_sid = PipeClientSid(channel.pipe);
+  if (session.user_sid.empty()) {
+    channel.log.Note(L"Could not read the client's account (error " +
+                     std::to_wstring(::GetLastError()) + L")");
+  }
   return session;
+}
+
+// What the requests of all clients share: their state, and the copy of the log that their work
+// writes to. The thread that works out an answer holds a share of it, since it may outlive the
+// pipe thread's wait for it.
+struct RequestWork {
+  UpdateState state;
+  ServiceLog log;
+  BeforeAnswer before_answer;
+};
+
+// The pipe thread's own refusal, when a request's work cannot give the answer in time.
+std::string RefuseHere(const PipeChannel& channel, const std::string& reason) {
+  const std::wstring line = L"Refused: " + WidenAscii(reason);
+  channel.log.NoteRepeatable(line, line);
+  return kRefusedAnswer + reason;
+}
+
+// Works out the answer to `request` on a thread of its own (`worker`) and waits for it
+// kRequestWorkMs at most, whether or not a stop comes meanwhile, so that an answer that is
+// ready ("started" above all) is always sent. The work reads and changes files, which a user
+// may keep waiting: the pipe thread never does, and answers in time. While the work of an
+// earlier request still runs, the state is that work's, and the request is refused at once.
+std::string AnswerInTime(const PipeChannel& channel, const std::shared_ptr<RequestWork>& work,
+                         UniqueHandle& worker, const std::string& request, bool well_formed) {
+  if (worker && ::WaitForSingleObject(worker.get(), 0) == WAIT_TIMEOUT) {
+    return RefuseHere(channel,
+                      "the service is still busy with an earlier request; try again later");
+  }
+  const ClientSession client = ClientSessionOf(channel);
+  auto answer = std::make_shared<std::string>();
+  worker = StartWorkThread([work, answer, request, well_formed, client] {
+    *answer = AnswerRequest(request, well_formed, client, work->state, work->log);
+    if (work->before_answer != nullptr) work->before_answer();
+  });
+  if (!worker) return RefuseHere(channel, "the service could not take the request");
+  if (::WaitForSingleObject(worker.get(), kRequestWorkMs) == WAIT_TIMEOUT) {
+    return RefuseHere(channel, "the request took too long; try again later");
+  }
+  return *answer;
 }
 
 // Creates the pipe's one instance, which must be the first: while the service was stopped
@@ -122,29 +171,30 @@ void Deliver(const PipeChannel& channel, const std::string& answer) {
 // handle it may keep holds neither this thread nor the pipe's name, which the service must
 // create again after installer mode has restarted it. A stop that came while the request was
 // read leaves it unanswered.
-void ServeClient(const PipeChannel& channel, UpdateState& state, BeforeAnswer before_answer) {
+void ServeClient(const PipeChannel& channel, const std::shared_ptr<RequestWork>& work,
+                 UniqueHandle& worker) {
   bool well_formed = false;
   const std::string request = ReadRequest(channel, well_formed);
   if (!IsSignalled(channel.stop)) {
-    const ClientSession client = ClientSessionOf(channel);
-    const std::string answer =
-        AnswerRequest(request, well_formed, client, state, channel.log) + "\n";
-    if (before_answer != nullptr) before_answer();
-    Deliver(channel, answer);
+    Deliver(channel, AnswerInTime(channel, work, worker, request, well_formed) + "\n");
   }
   (void)::DisconnectNamedPipe(channel.pipe);
 }
 
 // Answers one client after another until `stop` is signalled.
-void ServeClients(const PipeChannel& channel, BeforeAnswer before_answer) {
-  UpdateState state;
-  while (WaitForClient(channel)) ServeClient(channel, state, before_answer);
+void ServeClients(const PipeChannel& channel, BeforeAnswer before_answer,
+                  std::shared_ptr<StagingLedger> ledger) {
+  auto work = std::make_shared<RequestWork>(RequestWork{{}, channel.log, before_answer});
+  work->state.ledger = std::move(ledger);
+  UniqueHandle worker;
+  while (WaitForClient(channel)) ServeClient(channel, work, worker);
 }
 
 struct PipeThreadArguments {
   UniqueHandle stop;
   ServiceLog log;
   BeforeAnswer before_answer;
+  std::shared_ptr<StagingLedger> ledger;
 };
 
 DWORD WINAPI ServeUpdatePipe(void* raw_arguments) {
@@ -163,29 +213,20 @@ DWORD WINAPI ServeUpdatePipe(void* raw_arguments) {
   const UniqueHandle pipe = CreatePipeInstance(stop, descriptor.get(), log);
   if (!pipe) return 0;
   log.Note(L"Serving the update pipe");
-  ServeClients({pipe.get(), io_event.get(), stop, log}, arguments->before_answer);
+  ServeClients({pipe.get(), io_event.get(), stop, log}, arguments->before_answer,
+               arguments->ledger);
   return 0;
-}
-
-// A handle of this process's own to `event`, for a thread that may outlive its caller's.
-UniqueHandle DuplicateOwn(HANDLE event) noexcept {
-  HANDLE duplicate = nullptr;
-  if (!::DuplicateHandle(::GetCurrentProcess(), event, ::GetCurrentProcess(), &duplicate,
-                         /*access=*/0, /*inherit=*/FALSE, DUPLICATE_SAME_ACCESS)) {
-    return nullptr;
-  }
-  return OwnHandle(duplicate);
 }
 
 }  // namespace
 
-UniqueHandle StartUpdatePipeThread(HANDLE stop, const ServiceLog& log,
-                                   BeforeAnswer before_answer) noexcept {
-  UniqueHandle own_stop = DuplicateOwn(stop);
-  if (!own_stop) return nullptr;
+UniqueHandle StartUpdatePipeThread(HANDLE stop, const ServiceLog& log, BeforeAnswer before_answer,
+                                   std::shared_ptr<StagingLedger> ledger) noexcept {
+  UniqueHandle own_stop = DuplicateOwnHandle(stop);
+  if (!own_stop || !ledger) return nullptr;
   // cppcheck-suppress unreadVariable ; read below: cppcheck loses track of a placement new
-  std::unique_ptr<PipeThreadArguments> arguments(
-      new (std::nothrow) PipeThreadArguments{std::move(own_stop), log, before_answer});
+  std::unique_ptr<PipeThreadArguments> arguments(new (std::nothrow) PipeThreadArguments{
+      std::move(own_stop), log, before_answer, std::move(ledger)});
   if (!arguments) return nullptr;
   UniqueHandle thread =
       OwnHandle(::CreateThread(/*security=*/nullptr, /*stack_size=*/0, ServeUpdatePipe,

@@ -3,7 +3,10 @@
 
 #include <windows.h>
 
+#include <memory>
+
 #include "service/service_log.h"
+#include "service/staging_ledger.h"
 #include "shared/unique_handles.h"
 
 namespace road {
@@ -27,17 +30,27 @@ inline constexpr wchar_t kClientMissedDeadlineNote[] =
 inline constexpr wchar_t kPipeThreadLeftRunningNote[] =
     L"The update pipe's thread did not end within ";
 
-// Called on the pipe thread after each answer is formed and before it is sent; may be null.
+// How long the pipe thread waits for the work of one request (staging copies and hashes a
+// package, which takes seconds, not tens of them) before it refuses it: well within the UI's
+// wait for an answer (kAnswerTimeoutMs), so that a user who keeps a file of the road waiting
+// costs the client a refusal, not its silence.
+inline constexpr DWORD kRequestWorkMs = 30000;
+
+// Called on the thread that works out each answer, after the answer is formed and before the
+// pipe thread sends it; may be null.
 using BeforeAnswer = void (*)();
 
 // Starts a thread that serves the pipe until `stop` is signalled: one client at a time, one
-// request line, one answer line (update_requests.h), each step noted in `log`, each client
-// disconnected at its deadline (kClientTimeoutMs) or at `stop`, whichever comes first. A
-// client disconnected loses what it has not read, but a client already waiting in a read has
-// its answer. The thread keeps its own duplicate of `stop` and its own copy of `log`, so a
-// caller may stop waiting for it (WaitForUpdatePipeThread). Empty when it cannot start.
+// request line, one answer line (update_requests.h), worked out within kRequestWorkMs on a
+// thread of its own, each step noted in `log`, each client disconnected at its deadline
+// (kClientTimeoutMs) or at `stop`, whichever comes first. A client disconnected loses what it
+// has not read, but a client already waiting in a read has its answer. The staging folders it
+// makes and drops are noted in `ledger`, for the housekeeping thread. The thread keeps its own
+// duplicate of `stop`, its own copy of `log` and a share of `ledger`, so a caller may stop
+// waiting for it (WaitForUpdatePipeThread). Empty when it cannot start.
 [[nodiscard]] UniqueHandle StartUpdatePipeThread(HANDLE stop, const ServiceLog& log,
-                                                 BeforeAnswer before_answer) noexcept;
+                                                 BeforeAnswer before_answer,
+                                                 std::shared_ptr<StagingLedger> ledger) noexcept;
 
 // Called about once a second while WaitForUpdatePipeThread waits; may be null.
 using StopProgress = void (*)();

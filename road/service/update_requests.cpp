@@ -16,24 +16,28 @@ namespace road {
 
 namespace {
 
-std::string Refuse(const std::string& reason, const ServiceLog& log) {
-  log.NoteRepeatable(L"Refused: " + WidenAscii(reason));
-  return kRefusedAnswer + reason;
+// Refuses for `reason`, followed by `detail` (a token the client sent): the repeats of one
+// reason are counted together, whatever the detail.
+std::string Refuse(const std::string& reason, const ServiceLog& log,
+                   const std::string& detail = std::string()) {
+  const std::wstring kind = L"Refused: " + WidenAscii(reason);
+  log.NoteRepeatable(kind, kind + WidenAscii(detail));
+  return kRefusedAnswer + reason + detail;
 }
 
-// Forgets the update that `client`'s session staged but did not start, and removes its folder:
-// it can no longer start. False, the update kept, while its folder cannot be removed.
-[[nodiscard]] bool DropStagedUpdate(const ClientSession& client, UpdateState& state,
-                                    const ServiceLog& log) {
+// The kind of a well-formed request, for the repeat count: its name without its token.
+[[nodiscard]] std::wstring RequestKind(const Request& request) {
+  return request.kind == Request::Kind::kStart ? L"Request: start" : L"Request: apply";
+}
+
+// Forgets the update that `client`'s session staged but did not start: it can no longer
+// start, and its folder goes at the housekeeping thread's next round.
+void DropStagedUpdate(const ClientSession& client, UpdateState& state, const ServiceLog& log) {
   const auto staged = state.staged.find(client.id);
-  if (staged == state.staged.end()) return true;
-  if (!RemoveStagingFolderOf(staged->second.token, log)) {
-    log.Note(L"Could not remove the update staged as " + staged->second.token);
-    return false;
-  }
+  if (staged == state.staged.end()) return;
   log.Note(L"Dropped the update staged as " + staged->second.token + L", never started");
+  state.ledger->NoteDropped(staged->second.token);
   state.staged.erase(staged);
-  return true;
 }
 
 // Why the update of `package` cannot run now for `client`, or empty when it may: nothing is
@@ -53,9 +57,8 @@ std::string Refuse(const std::string& reason, const ServiceLog& log) {
 std::string StagePendingUpdate(const ClientSession& client, UpdateState& state,
                                const ServiceLog& log) {
   if (InstallerRuns(state)) return Refuse("an update is already running", log);
-  if (!DropStagedUpdate(client, state, log)) {
-    return Refuse("the update prepared before cannot be removed yet; try again later", log);
-  }
+  if (client.user_sid.empty()) return Refuse("the client's account cannot be read", log);
+  DropStagedUpdate(client, state, log);
   const std::wstring package = FindPendingPackage(log);
   if (package.empty()) return Refuse("no pending package", log);
   // Asked before staging too, so that the user interface starts no watcher for an update that
@@ -63,8 +66,12 @@ std::string StagePendingUpdate(const ClientSession& client, UpdateState& state,
   const std::string cannot_run = WhyUpdateCannotRunNow(client, IncomingFolder() + L"\\" + package);
   if (!cannot_run.empty()) return Refuse(cannot_run, log);
   const std::wstring token = NewToken();
-  const std::string failure = StageUpdate(package, token, log);
-  if (!failure.empty()) return Refuse(failure, log);
+  state.ledger->NoteStaged(token);
+  const std::string failure = StageUpdate(package, token, client.user_sid, log);
+  if (!failure.empty()) {
+    state.ledger->NoteDropped(token);
+    return Refuse(failure, log);
+  }
   state.staged[client.id] = {token, package};
   return kStagedAnswer + Utf8(token);
 }
@@ -105,7 +112,7 @@ std::string StartStaged(const std::wstring& token, const ClientSession& client, 
   if (InstallerRuns(state)) return Refuse("an update is already running", log);
   const auto found = state.staged.find(client.id);
   if (found == state.staged.end() || token != found->second.token) {
-    return Refuse("no update staged as " + Utf8(token), log);
+    return Refuse("no update staged as ", log, Utf8(token));
   }
   // Started at most once, whatever happens next.
   const std::wstring package = std::move(found->second.package);
@@ -115,19 +122,20 @@ std::string StartStaged(const std::wstring& token, const ClientSession& client, 
   // Judged again right before the start: the installed version may have changed since.
   if (cannot_run.empty()) cannot_run = WhyStagedPackageIsRefused(staged, log);
   if (!cannot_run.empty()) {
-    (void)RemoveStagingFolderOf(token, log);
+    state.ledger->NoteDropped(token);
     return Refuse(cannot_run, log);
   }
   UniqueHandle installer = StartInstallerMode(token, package, log);
   if (!installer) {
-    (void)RemoveStagingFolderOf(token, log);
+    state.ledger->NoteDropped(token);
     return Refuse("installer mode could not start", log);
   }
   state.installer = std::move(installer);
   KeepStartedToken(token, log);
   // The package stays in Incoming: a failed update can be tried again from it, and once the
-  // update has installed it, RemoveInstalledPackages takes it away.
-  RemoveOldStagingFolders(log);
+  // update has installed it, RemoveInstalledPackages takes it away. Its folder is kept among
+  // the newest, for its logs.
+  state.ledger->NoteStarted(token);
   return kStartedAnswer + Utf8(token);
 }
 
@@ -138,7 +146,7 @@ std::string AnswerRequest(const std::string& line, bool well_formed, const Clien
   if (!well_formed) return Refuse("malformed request", log);
   const Request request = ParseRequest(line);
   if (request.kind == Request::Kind::kUnknown) return Refuse("unknown request", log);
-  log.NoteRepeatable(L"Request: " + WidenAscii(line));
+  log.NoteRepeatable(RequestKind(request), L"Request: " + WidenAscii(line));
   if (!client.known) return Refuse("the client's session cannot be read", log);
   if (!log.FoldersTrusted()) return Refuse("the update folders are not the service's own", log);
   if (!log.OwnFilesTrusted()) {

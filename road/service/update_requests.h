@@ -5,9 +5,11 @@
 #include <windows.h>
 
 #include <map>
+#include <memory>
 #include <string>
 
 #include "service/service_log.h"
+#include "service/staging_ledger.h"
 #include "shared/unique_handles.h"
 
 namespace road {
@@ -17,6 +19,7 @@ namespace road {
 struct ClientSession {
   bool known = false;  // false when the query failed: `id` then means nothing
   ULONG id = 0;
+  std::wstring user_sid;  // the client's account ("S-1-5-..."); empty when it cannot be read
 };
 
 // An update staged and not yet started.
@@ -32,14 +35,17 @@ struct UpdateState {
   // it: only that session's next request replaces it, and only its clients may start it, so
   // that a user of one session can neither drop nor start another session's update.
   std::map<ULONG, StagedUpdate> staged;
+  // The staging folders still needed, shared with the housekeeping thread, which removes the
+  // others: this side never removes a staging folder itself.
+  std::shared_ptr<StagingLedger> ledger = std::make_shared<StagingLedger>();
 };
 
 // The answer to one request line (without its line end): "apply-pending-update" takes the
 // newest package in Incoming, stages it (staging.h) and answers "staged <token>";
 // "start <token>" from a client of the session it was staged for starts installer mode from
 // that staged copy, once, and answers "started <token>". A request to stage first drops the
-// update its session staged before; while that one's folder cannot be removed (a user holds a
-// file of it open), nothing new is staged. Anything else, a client whose session is unknown
+// update its session staged before, whose folder the housekeeping thread removes, and stages
+// afresh. Anything else, a client whose session or account is unknown
 // (a failed query leaves 0, the services' session, which must not pass for a user's), folders
 // that are not the service's own (`log`), or a step that fails gets "refused: <reason>". Each
 // step is noted in `log`.

@@ -42,11 +42,12 @@ void BoundWatcherLog(const std::wstring& path, const ServiceLog& log) {
   FILE_END_OF_FILE_INFO end = {};
   end.EndOfFile.QuadPart = static_cast<LONGLONG>(kWatcherLogLimitBytes);
   const bool cut = ::SetFileInformationByHandle(file.get(), FileEndOfFileInfo, &end, sizeof(end));
-  log.NoteRepeatable(L"The watcher log " + path + L" had grown to " +
-                     std::to_wstring(size.QuadPart) + L" bytes: " +
-                     (cut ? L"cut to " : L"could not be cut to ") +
-                     std::to_wstring(kWatcherLogLimitBytes) + L" bytes, " +
-                     (sealed_now ? L"closed to users' writes" : L"still open to users' writes"));
+  log.NoteRepeatable(
+      L"The watcher log " + path,
+      L"The watcher log " + path + L" had grown to " + std::to_wstring(size.QuadPart) +
+          L" bytes: " + (cut ? L"cut to " : L"could not be cut to ") +
+          std::to_wstring(kWatcherLogLimitBytes) + L" bytes, " +
+          (sealed_now ? L"closed to users' writes" : L"still open to users' writes"));
 }
 
 }  // namespace
@@ -56,12 +57,6 @@ void BoundWatcherLogs(const ServiceLog& log) {
   for (const StagedFolder& folder : ListStagingFolders()) {
     BoundWatcherLog(PathIn(StagingFolder(folder.token), WatcherLogFileName()), log);
   }
-}
-
-void BoundWatcherLogsUntil(HANDLE stop, const ServiceLog& log) {
-  do {
-    BoundWatcherLogs(log);
-  } while (::WaitForSingleObject(stop, kWatcherLogCheckMs) == WAIT_TIMEOUT);
 }
 
 }  // namespace road

@@ -1,6 +1,7 @@
 // The bound on the relaunch watchers' logs. The watcher runs as the user and appends its lines
-// to Staging\<token>\RemoteUpdater.exe.log, which any user may append to while it stays open to
-// users' writes: without a bound, a user could fill SYSTEM's disk through it.
+// to Staging\<token>\RemoteUpdater.exe.log, which that user owns and alone may append to
+// (WatcherLogSddl), so that what it writes counts against that user's quota. Where quotas are
+// off, the bound keeps the file to what a watcher writes.
 #pragma once
 
 #include <windows.h>
@@ -18,12 +19,10 @@ inline constexpr DWORD kWatcherLogCheckMs = 5000;
 
 // Cuts every watcher log of the staging folders that has grown past kWatcherLogLimitBytes back
 // to that size, keeping its start (where the watcher's own first line stands), and takes
-// users' append right from it (kSealedWatcherLogSddl); each cut is noted in `log`. A handle a
-// user opened before keeps its right, so the cut is made again at each look while it grows.
-// Nothing is touched while the road's folders are not the service's own.
+// its owner's append right from it (kSealedWatcherLogSddl); each cut is noted in `log`. A
+// handle the user opened before keeps its right, so the cut is made again at each look while
+// it grows. Nothing is touched while the road's folders are not the service's own. A user may
+// keep every open of a log waiting: call it on the housekeeping thread only (housekeeping.h).
 void BoundWatcherLogs(const ServiceLog& log);
-
-// Calls BoundWatcherLogs every kWatcherLogCheckMs until `stop` is signalled.
-void BoundWatcherLogsUntil(HANDLE stop, const ServiceLog& log);
 
 }  // namespace road

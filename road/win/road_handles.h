@@ -62,4 +62,15 @@ using UniqueCoTaskString = std::unique_ptr<wchar_t, CoTaskMemoryFreer>;
   return OwnFind(::FindFirstFileW(pattern.c_str(), &data));
 }
 
+// A handle of this process's own to `object`, with the same access, for a thread that may
+// outlive its caller's handle; empty when it cannot be made.
+[[nodiscard]] inline UniqueHandle DuplicateOwnHandle(HANDLE object) noexcept {
+  HANDLE duplicate = nullptr;
+  if (!::DuplicateHandle(::GetCurrentProcess(), object, ::GetCurrentProcess(), &duplicate,
+                         /*access=*/0, /*inherit=*/FALSE, DUPLICATE_SAME_ACCESS)) {
+    return nullptr;
+  }
+  return OwnHandle(duplicate);
+}
+
 }  // namespace road

@@ -8,23 +8,29 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "contract/road_contract.h"
+#include "service/housekeeping.h"
 #include "service/pending_package.h"
 #include "service/road_folders.h"
 #include "service/service_hooks.h"
 #include "service/service_log.h"
+#include "service/staging_ledger.h"
 #include "service/status_reporter.h"
 #include "service/update_pipe.h"
-#include "service/watcher_logs.h"
 #include "shared/unique_handles.h"
 #include "win/own_image.h"
+#include "win/work_thread.h"
 
 namespace {
 
 // The wait hint of each pending state, in milliseconds.
 constexpr DWORD kPendingHintMs = 2000;
+// How long the start waits for the road's folders to be made and judged: well within the 30 s
+// that installer mode waits for the service to run again.
+constexpr DWORD kPrepareRoadMs = 15000;
 
 sample::StatusReporter g_status;
 UniqueHandle g_stop_event;
@@ -60,34 +66,63 @@ DWORD WINAPI ControlHandler(DWORD control, DWORD /*event_type*/, void* /*event_d
   return true;
 }
 
-// Serves the update pipe and keeps the watcher logs bounded until the stop event, then waits
-// for the pipe's thread within the bound of WaitForUpdatePipeThread: no client and no request keeps
-// the service from stopping, least of all installer mode's stop, which its own start request began.
+// Serves the update pipe, and keeps house on a thread of its own, until the stop event; then
+// waits for the pipe's thread within the bound of WaitForUpdatePipeThread: no client and no
+// request keeps the service from stopping, least of all installer mode's stop, which its own
+// start request began. This thread, which reports the service's state, touches no file a user
+// can open; the housekeeping thread, which does, is never waited for.
 void Run(const road::ServiceLog& log) {
   g_status.SetAcceptedControls(
       sample::Hooks().AcceptsStop() ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0);
   sample::Hooks().Running();
   g_status.Report(SERVICE_RUNNING, 0);
-  const UniqueHandle pipe_thread =
-      road::StartUpdatePipeThread(g_stop_event.get(), log, [] { sample::Hooks().Answering(); });
-  road::BoundWatcherLogsUntil(g_stop_event.get(), log);
+  const auto ledger = std::make_shared<road::StagingLedger>();
+  const UniqueHandle housekeeping = road::StartHousekeepingThread(g_stop_event.get(), log, ledger);
+  if (!housekeeping) log.Note(L"Could not start the housekeeping thread");
+  const UniqueHandle pipe_thread = road::StartUpdatePipeThread(
+      g_stop_event.get(), log, [] { sample::Hooks().Answering(); }, ledger);
+  (void)::WaitForSingleObject(g_stop_event.get(), INFINITE);
   if (!pipe_thread) return;
   (void)road::WaitForUpdatePipeThread(
       pipe_thread.get(), log, [] { g_status.Report(SERVICE_STOP_PENDING, kPendingHintMs); });
 }
 
+// What the start found of the road's folders and of the service's own files.
+struct RoadFound {
+  road::RoadPreparation prepared;
+  road::FolderVerdict own_files;
+};
+
 // Before the pipe opens: makes and judges the road's folders and the service's own files, and
 // notes what it found. No request is served from folders the service did not make its own, or
 // while its own files are within users' reach; the service runs on to answer each request with
-// the refusal.
+// the refusal. Users may open the folders and the service's files, and so keep an open of them
+// waiting: the work runs on a thread of its own, and the start waits for it kPrepareRoadMs at
+// most, then runs on as with folders it could not trust.
 road::ServiceLog PrepareRoad() {
-  const road::RoadPreparation prepared = road::PrepareUpdateFolders();
+  const auto found = std::make_shared<RoadFound>();
+  if (!road::RunWithin(
+          [found] {
+            found->prepared = road::PrepareUpdateFolders();
+            found->own_files = road::CheckServiceFiles();
+          },
+          kPrepareRoadMs, [] { g_status.Report(SERVICE_START_PENDING, kPendingHintMs); })) {
+    const road::ServiceLog log(/*folders_trusted=*/false, /*own_files_trusted=*/false);
+    log.Note(L"The update folders could not be checked within " +
+             std::to_wstring(kPrepareRoadMs / 1000) + L" s, so every update request is refused");
+    return log;
+  }
+  const road::RoadPreparation& prepared = found->prepared;
   const road::FolderVerdict& folders = prepared.verdict;
-  const road::FolderVerdict own_files = road::CheckServiceFiles();
+  const road::FolderVerdict& own_files = found->own_files;
   road::ServiceLog log(folders.trusted, own_files.trusted);
   if (!prepared.renamed_aside.empty()) {
     log.Note(L"Renamed a top level of the update folders that was not the service's own aside: " +
              prepared.renamed_aside);
+  }
+  if (!prepared.own_top_level.empty()) {
+    log.Note(L"Made a top level of the update folders of the service's own: " +
+             prepared.own_top_level);
   }
   if (!own_files.trusted) {
     log.Note(

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <string>
 
 #include "contract/road_contract.h"
@@ -53,6 +55,7 @@ Grant GrantedTo(const wchar_t* sddl, WELL_KNOWN_SID_TYPE who) {
 }
 
 TEST(RoadAccessLists, EachTrusteeGetsOnlyItsRights) {
+  const std::wstring watcher_log = road::WatcherLogSddl(L"S-1-5-21-1-2-3-1001");
   constexpr ACCESS_MASK kNothing = 0;
   constexpr ACCESS_MASK kChanges = DELETE | WRITE_DAC | WRITE_OWNER;
   const struct {
@@ -76,12 +79,25 @@ TEST(RoadAccessLists, EachTrusteeGetsOnlyItsRights) {
        FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | FILE_WRITE_ATTRIBUTES |
            kChanges},
       {"folders", road::kFolderSddl, WinWorldSid, kNothing, FILE_ALL_ACCESS},
-      {"Incoming", road::kIncomingSddl, WinLocalSystemSid, FILE_ALL_ACCESS, kNothing},
-      {"Incoming", road::kIncomingSddl, WinBuiltinUsersSid, kNothing, FILE_ALL_ACCESS},
-      {"watcher log", road::kWatcherLogSddl, WinLocalSystemSid, FILE_ALL_ACCESS, kNothing},
-      {"watcher log", road::kWatcherLogSddl, WinBuiltinUsersSid, FILE_READ_DATA | FILE_APPEND_DATA,
+      {"Incoming, Logs, Quarantine", road::kServiceOnlyFolderSddl, WinLocalSystemSid,
+       FILE_ALL_ACCESS, kNothing},
+      {"Incoming, Logs, Quarantine", road::kServiceOnlyFolderSddl, WinBuiltinUsersSid, kNothing,
+       FILE_ALL_ACCESS},
+      {"service log", road::kServiceLogSddl, WinBuiltinAdministratorsSid, FILE_ALL_ACCESS,
+       kNothing},
+      {"service log", road::kServiceLogSddl, WinBuiltinUsersSid, kNothing, FILE_ALL_ACCESS},
+      {"service log", road::kServiceLogSddl, WinAuthenticatedUserSid, kNothing, FILE_ALL_ACCESS},
+      {"watcher log", watcher_log.c_str(), WinLocalSystemSid, FILE_ALL_ACCESS, kNothing},
+      // Its owner, and nobody else: owning it gives no right to change its list.
+      {"watcher log", watcher_log.c_str(), WinCreatorOwnerRightsSid,
+       FILE_READ_DATA | FILE_APPEND_DATA,
        FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA | kChanges},
-      {"watcher log", road::kWatcherLogSddl, WinWorldSid, kNothing, FILE_ALL_ACCESS},
+      {"watcher log", watcher_log.c_str(), WinBuiltinUsersSid, kNothing, FILE_ALL_ACCESS},
+      {"watcher log", watcher_log.c_str(), WinWorldSid, kNothing, FILE_ALL_ACCESS},
+      {"sealed watcher log", road::kSealedWatcherLogSddl, WinCreatorOwnerRightsSid, FILE_READ_DATA,
+       FILE_APPEND_DATA | FILE_WRITE_DATA | kChanges},
+      {"sealed watcher log", road::kSealedWatcherLogSddl, WinBuiltinUsersSid, kNothing,
+       FILE_ALL_ACCESS},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.what) + ", trustee type " + std::to_string(c.who));
@@ -89,9 +105,26 @@ TEST(RoadAccessLists, EachTrusteeGetsOnlyItsRights) {
     EXPECT_EQ(grant.rights & c.granted, c.granted) << std::hex << grant.rights;
     EXPECT_EQ(grant.rights & c.denied, 0u) << std::hex << grant.rights;
     EXPECT_TRUE(grant.is_protected) << "inherits from above";
-    // What is made in a staging folder carries its list.
-    if (c.sddl != road::kWatcherLogSddl && c.sddl != road::kPipeSddl) EXPECT_TRUE(grant.inherited);
+    // What is made in a staging folder carries its list; the files have lists of their own.
+    if (std::string(c.what).find("log") == std::string::npos && c.sddl != road::kPipeSddl) {
+      EXPECT_TRUE(grant.inherited);
+    }
   }
+}
+
+// The watcher log belongs to the user who asked for the update: that user's quota pays for
+// what the watcher, or the user, writes to it.
+TEST(RoadAccessLists, TheWatcherLogIsOwnedByTheUserWhoAsked) {
+  const wchar_t user[] = L"S-1-5-21-1004336348-1177238915-682003330-1001";
+  const UniqueLocal<void> descriptor = road::DescriptorFromSddl(road::WatcherLogSddl(user).c_str());
+  ASSERT_TRUE(descriptor);
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE;
+  ASSERT_TRUE(::GetSecurityDescriptorOwner(descriptor.get(), &owner, &defaulted));
+  wchar_t* text = nullptr;
+  ASSERT_TRUE(owner && ::ConvertSidToStringSidW(owner, &text));
+  const UniqueLocal<wchar_t> owner_text(text);
+  EXPECT_EQ(std::wstring(owner_text.get()), user);
 }
 
 }  // namespace

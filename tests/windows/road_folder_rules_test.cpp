@@ -40,7 +40,7 @@ TEST(RoadFolderRules, OnlyFoldersThatNoUserCanChangeAreTrusted) {
     const wchar_t* service_account = L"SY";
   } cases[] = {
       {"Corvanta, Updates, Staging as made", kFolder, road::kFolderSddl, L""},
-      {"Incoming as made", kFolder, road::kIncomingSddl, L""},
+      {"Incoming as made", kFolder, road::kServiceOnlyFolderSddl, L""},
       {"as Wine reads any folder back, service running as that user", kFolder, kWineReadBack, L"",
        road::JudgeFolder, kWineUser},
       {"owned by Administrators, entries inherited from a locked-down parent", kFolder,

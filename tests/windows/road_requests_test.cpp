@@ -55,6 +55,7 @@ TEST(RoadRequests, OnlyAClientOfTheStagingSessionMayStartTheUpdate) {
 TEST(RoadServiceLog, AFullLogIsMovedAsideBeforeTheNextLine) {
   (void)::CreateDirectoryW(road::PathIn(road::ProgramDataFolder(), L"Corvanta").c_str(), nullptr);
   (void)::CreateDirectoryW(road::UpdatesFolder().c_str(), nullptr);
+  (void)::CreateDirectoryW(road::LogsFolder().c_str(), nullptr);
   const std::wstring path = road::ServiceLogPath();
   const std::string full(road::kServiceLogLimitBytes, 'x');
   std::ofstream(Narrow(path), std::ios::binary) << full;
