@@ -63,10 +63,13 @@ std::wstring QuarantineFolder() { return RoadLevelFolder(kQuarantineLevel); }
 
 std::wstring StagingFolder(const std::wstring& token) { return PathIn(StagingRoot(), token); }
 
-std::vector<StagedFolder> ListStagingFolders() {
+std::vector<StagedFolder> ListStagingFolders() { return ListTokenFolders(StagingRoot()); }
+
+std::vector<StagedFolder> ListTokenFolders(const std::wstring& folder) {
   std::vector<StagedFolder> folders;
+  if (folder.empty()) return folders;
   WIN32_FIND_DATAW data = {};
-  const UniqueFind find = FindFirst(StagingRoot() + L"\\*", data);
+  const UniqueFind find = FindFirst(folder + L"\\*", data);
   for (bool more = find != nullptr; more; more = ::FindNextFileW(find.get(), &data) != FALSE) {
     if (!IsWellFormedToken(data.cFileName)) continue;
     const ULONGLONG created = (static_cast<ULONGLONG>(data.ftCreationTime.dwHighDateTime) << 32) |

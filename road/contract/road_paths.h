@@ -48,8 +48,10 @@ struct StagedFolder {
   DWORD attributes;
   ULONGLONG created;
 };
-// The folders in Staging named by well-formed tokens, in the listing's order; none when Staging
-// is missing or cannot be read. Anything else found there is left out.
+// The entries in `folder` named by well-formed tokens, in the listing's order; none when
+// `folder` is missing or cannot be read. Anything else found there is left out.
+[[nodiscard]] std::vector<StagedFolder> ListTokenFolders(const std::wstring& folder);
+// The same for Staging.
 [[nodiscard]] std::vector<StagedFolder> ListStagingFolders();
 
 // The service's own log of the requests it answered and the updates it staged, in Logs.

@@ -8,6 +8,7 @@
 
 #include "shared/unique_handles.h"
 #include "win/road_handles.h"
+#include "win/text_conversion.h"
 
 namespace road {
 
@@ -77,6 +78,17 @@ std::string Sha256OfFile(const std::wstring& path) {
     hex += kHexDigits[byte & 15];
   }
   return hex;
+}
+
+bool PackageHashMatches(const std::wstring& hash_file, const std::wstring& path,
+                        const wchar_t* what, const ServiceLog& log) {
+  const std::string expected = ReadExpectedHash(hash_file);
+  const std::string actual = Sha256OfFile(path);
+  const bool matches = !expected.empty() && actual == expected;
+  log.Note(std::wstring(L"Package hash ") + (matches ? L"checked" : L"mismatch") + L": expected " +
+           (expected.empty() ? L"(none)" : WidenAscii(expected)) + L", " + what + L" " +
+           (actual.empty() ? L"(unreadable)" : WidenAscii(actual)));
+  return matches;
 }
 
 }  // namespace road

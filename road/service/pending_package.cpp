@@ -2,39 +2,30 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <cwchar>
 #include <optional>
 #include <vector>
 
 #include "contract/road_contract.h"
 #include "contract/road_paths.h"
-#include "package/installed_version.h"
-#include "package/package_properties.h"
-#include "package/publisher_pins.h"
-#include "package/trust_decision.h"
+#include "package/product_version.h"
+#include "service/delivery_verdict.h"
+#include "service/package_hash.h"
+#include "service/quarantine.h"
+#include "service/staged_package_check.h"
 #include "win/road_handles.h"
 
 namespace road {
 
 namespace {
 
-struct Delivery {
-  std::wstring package;  // <name>.msi
-  ULONGLONG written;     // when its .sha256 file was written
-};
-
-[[nodiscard]] ULONGLONG Ticks(const FILETIME& time) noexcept {
-  return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
-
 [[nodiscard]] bool Exists(const std::wstring& path) noexcept {
   return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// The complete deliveries in Incoming, the one written last first.
-[[nodiscard]] std::vector<Delivery> Deliveries() {
-  std::vector<Delivery> found;
+// The complete deliveries in Incoming, <name>.msi each, in the listing's order.
+[[nodiscard]] std::vector<std::wstring> Deliveries() {
+  std::vector<std::wstring> found;
   const std::wstring incoming = IncomingFolder();
   if (incoming.empty()) return found;
   WIN32_FIND_DATAW data = {};
@@ -42,54 +33,62 @@ struct Delivery {
   for (bool more = find != nullptr; more; more = ::FindNextFileW(find.get(), &data) != FALSE) {
     std::wstring package = data.cFileName;
     package.resize(package.size() - std::wcslen(kHashSuffix));
-    if (Exists(PathIn(incoming, package))) found.push_back({package, Ticks(data.ftLastWriteTime)});
+    if (Exists(PathIn(incoming, package))) found.push_back(package);
   }
-  std::stable_sort(found.begin(), found.end(),
-                   [](const Delivery& a, const Delivery& b) { return a.written > b.written; });
   return found;
 }
 
-// Removes `package` from Incoming, with its .sha256 file, when the installed product is at
-// its version or later; true when it did.
-bool RemoveIfInstalled(const std::wstring& package, const std::optional<std::wstring>& installed,
-                       const ServiceLog& log) {
+// Removes `package` from Incoming, with its .sha256 file, since the installed product is at
+// its version or later.
+void RemoveInstalled(const std::wstring& package, const PackageCheck& check,
+                     const ServiceLog& log) {
   const std::wstring path = PathIn(IncomingFolder(), package);
-  PackageProperties properties;
-  if (!ReadPackageProperties(path, &properties) ||
-      !IsNotNewerThanInstalled(properties.product_version, installed)) {
-    return false;
-  }
   (void)::DeleteFileW((path + kHashSuffix).c_str());
   (void)::DeleteFileW(path.c_str());
-  log.Note(L"Removed " + package + L" from Incoming: its version " + properties.product_version +
-           L" is installed already or older than the installed " + installed.value_or(L""));
-  return true;
+  log.Note(L"Removed " + package + L" from Incoming: its version " + check.found.product_version +
+           L" is installed already or older than the installed " +
+           check.found.installed_version.value_or(L""));
 }
 
-// The installed product's version, as RemoveIfInstalled takes it: nothing when it cannot be
-// read or no version is installed, which keeps every package.
-[[nodiscard]] std::optional<std::wstring> InstalledVersion() {
-  std::optional<std::wstring> installed;
-  if (!ReadInstalledVersion(kProductUpgradeCode, &installed)) return std::nullopt;
-  return installed;
+// Checks and judges the delivery `package`, and removes or sets it aside as judged; the
+// version of one that is offered, parsed, or nothing.
+std::optional<ProductVersion> SortOut(const std::wstring& package, std::string& refusal,
+                                      const ServiceLog& log) {
+  const std::wstring path = PathIn(IncomingFolder(), package);
+  const bool hash_matches = PackageHashMatches(path + kHashSuffix, path, L"delivery", log);
+  // Nothing opens a package whose bytes are not the ones delivered.
+  const PackageCheck check = hash_matches ? CheckAndNotePackage(path, log) : PackageCheck{};
+  const DeliveryVerdict verdict = JudgeDelivery(hash_matches, check);
+  switch (verdict.fate) {
+    case DeliveryVerdict::Fate::kOffer:
+      return ParseProductVersion(check.found.product_version).value_or(ProductVersion{});
+    case DeliveryVerdict::Fate::kRemove:
+      RemoveInstalled(package, check, log);
+      return std::nullopt;
+    case DeliveryVerdict::Fate::kQuarantine:
+      (void)SetDeliveryAside(package, verdict.reason, log);
+      refusal = verdict.reason;
+      return std::nullopt;
+  }
+  return std::nullopt;
 }
 
 }  // namespace
 
-std::wstring FindPendingPackage(const ServiceLog& log) {
-  const std::optional<std::wstring> installed = InstalledVersion();
-  const std::vector<Delivery> deliveries = Deliveries();
-  const auto offered =
-      std::find_if(deliveries.begin(), deliveries.end(), [&](const Delivery& delivery) {
-        return !RemoveIfInstalled(delivery.package, installed, log);
-      });
-  return offered == deliveries.end() ? std::wstring() : offered->package;
+PendingPackage FindPendingPackage(const ServiceLog& log) {
+  PendingPackage found;
+  std::optional<ProductVersion> highest;
+  for (const std::wstring& package : Deliveries()) {
+    const std::optional<ProductVersion> version = SortOut(package, found.refusal, log);
+    if (version && (!highest || IsLaterVersion(*version, *highest))) {
+      highest = version;
+      found.package = package;
+    }
+  }
+  if (!found.package.empty()) found.refusal.clear();
+  return found;
 }
 
-void RemoveInstalledPackages(const ServiceLog& log) {
-  const std::optional<std::wstring> installed = InstalledVersion();
-  for (const Delivery& delivery : Deliveries())
-    (void)RemoveIfInstalled(delivery.package, installed, log);
-}
+void RemoveInstalledPackages(const ServiceLog& log) { (void)FindPendingPackage(log); }
 
 }  // namespace road

@@ -1,4 +1,4 @@
-// The packages an administrator step left in Incoming for the next update.
+// The packages an administrator step (or a download) left in Incoming for the next update.
 #pragma once
 
 #include <string>
@@ -7,19 +7,25 @@
 
 namespace road {
 
-// The package placed last in Incoming that may still update this product: of the
-// <name>.msi.sha256 files whose <name>.msi is there too, the one written last. A package whose
-// version is not newer than the installed product's goes first (RemoveInstalledPackages), so
-// that a completed update's package, and any older one, is never offered again. Returns
-// <name>.msi, or empty when there is none.
-[[nodiscard]] std::wstring FindPendingPackage(const ServiceLog& log);
+// What FindPendingPackage found.
+struct PendingPackage {
+  std::wstring package;  // <name>.msi in Incoming; empty when none may update the product
+  // When `package` is empty: the reason of the last delivery set aside in this look, for the
+  // client's refusal; empty when there was none.
+  std::string refusal;
+};
 
-// Removes from Incoming every package, with its .sha256 file, whose ProductVersion is not
-// newer than the version of this product that the Windows Installer has installed, and notes
-// each in `log`. A package stays in Incoming until an update has installed it, so that a
-// failed update can be tried again from the same delivery; this is where it leaves. A package
-// or an installed version that cannot be read is kept: the trust check refuses it with the
-// reason when it is offered.
+// Sorts out every complete delivery in Incoming (<name>.msi with its <name>.msi.sha256) and
+// returns the one of the highest version that may update this product. Each is first checked
+// against its .sha256 file, before anything else opens it, then by the package check
+// (signature, publisher, product, version), and judged by JudgeDelivery: one that fails either
+// check is set aside in Quarantine (quarantine.h), one whose version is installed already, or
+// older, leaves Incoming, so that neither ever hides a later delivery. The date of a file
+// decides nothing. Each step is noted in `log`.
+[[nodiscard]] PendingPackage FindPendingPackage(const ServiceLog& log);
+
+// The same sorting, at the service's start: a completed update's package leaves Incoming, and
+// a delivery that fails its checks is set aside, before any request.
 void RemoveInstalledPackages(const ServiceLog& log);
 
 }  // namespace road

@@ -1,6 +1,5 @@
 #include "service/staged_package_check.h"
 
-#include "package/package_check.h"
 #include "win/text_conversion.h"
 
 namespace road {
@@ -22,8 +21,8 @@ namespace {
 
 }  // namespace
 
-std::string WhyStagedPackageIsRefused(const std::wstring& path, const ServiceLog& log) {
-  const PackageCheck check = CheckPackage(path);
+PackageCheck CheckAndNotePackage(const std::wstring& path, const ServiceLog& log) {
+  PackageCheck check = CheckPackage(path);
   const std::wstring verdict = check.decision.accepted
                                    ? std::wstring(L"accepted")
                                    : L"refused: " + WidenAscii(check.decision.reason);
@@ -31,6 +30,11 @@ std::string WhyStagedPackageIsRefused(const std::wstring& path, const ServiceLog
   if (!check.decision.warning.empty()) {
     log.Note(L"Package check warning: " + WidenAscii(check.decision.warning));
   }
+  return check;
+}
+
+std::string WhyStagedPackageIsRefused(const std::wstring& path, const ServiceLog& log) {
+  const PackageCheck check = CheckAndNotePackage(path, log);
   return check.decision.accepted ? std::string() : check.decision.reason;
 }
 

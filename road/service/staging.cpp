@@ -81,15 +81,10 @@ namespace {
 
 // Checks the staged copy, not the incoming file, so that nothing can be swapped in after the
 // check.
-[[nodiscard]] bool PackageHashMatches(const std::wstring& package, const std::wstring& staging,
-                                      const ServiceLog& log) {
-  const std::string expected = ReadExpectedHash(PathIn(IncomingFolder(), package + kHashSuffix));
-  const std::string actual = Sha256OfFile(PathIn(staging, package));
-  const bool matches = !expected.empty() && actual == expected;
-  log.Note(std::wstring(L"Package hash ") + (matches ? L"checked" : L"mismatch") + L": expected " +
-           (expected.empty() ? L"(none)" : WidenAscii(expected)) + L", staged copy " +
-           (actual.empty() ? L"(unreadable)" : WidenAscii(actual)));
-  return matches;
+[[nodiscard]] bool StagedHashMatches(const std::wstring& package, const std::wstring& staging,
+                                     const ServiceLog& log) {
+  return PackageHashMatches(PathIn(IncomingFolder(), package + kHashSuffix),
+                            PathIn(staging, package), L"staged copy", log);
 }
 
 // The watcher runs as the user who asked for the update, and owns its log, to which it may
@@ -108,7 +103,7 @@ namespace {
 std::string FillStagingFolder(const std::wstring& package, const std::wstring& staging,
                               const std::wstring& user_sid, const ServiceLog& log) {
   if (!CopyFiles(package, staging, log)) return "staging failed";
-  if (!PackageHashMatches(package, staging, log)) return "package hash mismatch";
+  if (!StagedHashMatches(package, staging, log)) return "package hash mismatch";
   std::string refusal = WhyStagedPackageIsRefused(PathIn(staging, package), log);
   if (!refusal.empty()) return refusal;
   if (!CreateWatcherLog(staging, user_sid, log)) return "staging failed";

@@ -59,8 +59,11 @@ std::string StagePendingUpdate(const ClientSession& client, UpdateState& state,
   if (InstallerRuns(state)) return Refuse("an update is already running", log);
   if (client.user_sid.empty()) return Refuse("the client's account cannot be read", log);
   DropStagedUpdate(client, state, log);
-  const std::wstring package = FindPendingPackage(log);
-  if (package.empty()) return Refuse("no pending package", log);
+  const PendingPackage pending = FindPendingPackage(log);
+  if (pending.package.empty()) {
+    return Refuse(pending.refusal.empty() ? "no pending package" : pending.refusal, log);
+  }
+  const std::wstring& package = pending.package;
   // Asked before staging too, so that the user interface starts no watcher for an update that
   // is refused anyway; asked again before the start, since the machine may change meanwhile.
   const std::string cannot_run = WhyUpdateCannotRunNow(client, IncomingFolder() + L"\\" + package);

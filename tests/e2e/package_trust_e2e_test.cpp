@@ -7,6 +7,7 @@
 
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "contract/road_paths.h"
 #include "e2e/product_update.h"
@@ -66,6 +67,35 @@ TEST_F(PackageTrust, PackagesThatFailARuleAreRefusedBeforeAnythingStops) {
     (void)::DeleteFileW((delivered + road::kHashSuffix).c_str());
     (void)::DeleteFileW(delivered.c_str());
   }
+}
+
+// One bad delivery hides no later one, whatever its date: it is set aside for an administrator
+// with its reason, and the good one beside it is installed.
+TEST_F(PackageTrust, BadDeliveryIsSetAsideAndTheGoodOneBesideItInstalled) {
+  const std::wstring bad = road::PathIn(road::IncomingFolder(), L"CorvantaRemote-zz.msi");
+  PlaceDelivery(SampleFolder() + L"\\msi\\CorvantaRemote-2.0.0-foreign.msi",
+                L"CorvantaRemote-zz.msi");
+  FILETIME future = {};
+  ::GetSystemTimeAsFileTime(&future);
+  future.dwHighDateTime += 100;  // some years ahead
+  for (const std::wstring& path : {bad, bad + road::kHashSuffix}) {
+    const UniqueHandle file = OwnHandle(
+        ::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(file && ::SetFileTime(file.get(), &future, &future, &future));
+  }
+  PlacePending(L"CorvantaRemote-2.0.0.msi");
+
+  UpdateRun update = Click(old_ui_pid_);
+  Finish(update);
+
+  ExpectCompleted(update, L"2.0.0");
+  EXPECT_FALSE(FileExistsAt(bad));
+  const std::vector<road::StagedFolder> set_aside =
+      road::ListTokenFolders(road::QuarantineFolder());
+  ASSERT_EQ(set_aside.size(), 1u);
+  const std::wstring folder = road::PathIn(road::QuarantineFolder(), set_aside[0].token);
+  EXPECT_TRUE(FileExistsAt(road::PathIn(folder, L"CorvantaRemote-zz.msi")));
+  EXPECT_EQ(ReadWholeFile(road::PathIn(folder, L"why.txt")), "package is not of this product\r\n");
 }
 
 }  // namespace
