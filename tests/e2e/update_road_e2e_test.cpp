@@ -20,6 +20,7 @@
 #include "ui/ui_window.h"
 #include "ui/update_client.h"
 #include "ui/update_outcome_text.h"
+#include "win/machine_registry.h"
 #include "win/text_conversion.h"
 
 namespace {
@@ -274,7 +275,9 @@ void RestartServiceAfter(const std::function<void()>& change) {
 // Levels of the road that the service must refuse, found at its start. A file where Staging
 // should be: every request is refused until a start finds the levels sound, and the service
 // writes nothing there. A file where the top level should be, as any user may make one before
-// the service first runs: the service renames it aside and makes the road afresh.
+// the service first runs: the service renames it aside and makes the road afresh; held open
+// without delete sharing, so that it cannot be moved, the service makes a top level of its own
+// and every side of the road follows it.
 TEST_F(UpdateRoad, LevelsTheServiceMustRefuseAreRefusedOrRenamedAside) {
   const std::wstring top = road::PathIn(road::ProgramDataFolder(), L"Corvanta");
   RestartServiceAfter([] {
@@ -296,6 +299,23 @@ TEST_F(UpdateRoad, LevelsTheServiceMustRefuseAreRefusedOrRenamedAside) {
   EXPECT_EQ(ReadWholeFile(road::PathIn(road::ProgramDataFolder(), aside.cFileName)),
             "made by a user");
   EXPECT_NE(ReadWholeFile(road::ServiceLogPath()).find("Renamed a top level"), std::string::npos);
+
+  UniqueHandle held;
+  RestartServiceAfter([&] {
+    ASSERT_TRUE(::MoveFileW(top.c_str(), (top + L"-moved-again").c_str()));
+    std::ofstream(Narrow(top)) << "held by a user";
+    held = OwnHandle(::CreateFileW(top.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+  });
+  EXPECT_EQ(road::ExchangeWithService(road::ApplyRequestLine()), Refused("no pending package"));
+  const std::wstring own = road::ReadMachineString(road::kRoadKeyPath, L"RoadFolder");
+  EXPECT_EQ(own.rfind(L"Corvanta-", 0), 0u) << Narrow(own);
+  EXPECT_EQ(road::IncomingFolder(),
+            road::PathIn(road::ProgramDataFolder(), own) + L"\\Updates\\Incoming");
+  EXPECT_EQ(ReadWholeFile(top), "held by a user");
+  EXPECT_NE(ReadWholeFile(road::ServiceLogPath()).find("Made a top level of the update folders"),
+            std::string::npos);
 }
 
 // A repair stops the service as any installation does (under Wine as well); the package starts
@@ -327,6 +347,7 @@ TEST_F(UpdateRoad, LibrariesPlantedBesideTheServiceAreNeverLoaded) {
   EXPECT_EQ(LoadedLibraries(folder, planted_names), std::vector<std::wstring>{});
 }
 
+// Runs long: the pipe waits out its bound on a request whose work never ends.
 TEST_F(UpdateRoad, ServiceThatNeverAnswersTimesOut) {
   sample::fixture::WriteDword(kServiceKey, L"AnswerDelayMs", 600000);
 
@@ -338,6 +359,9 @@ TEST_F(UpdateRoad, ServiceThatNeverAnswersTimesOut) {
   EXPECT_NE(::SendMessageTimeoutW(sample::FindUiWindow(old_ui_pid_), WM_NULL, 0, 0,
                                   SMTO_ABORTIFHUNG, 5000, &result),
             0);
+  // The pipe answers all the same, within its bound, while that work runs on.
+  EXPECT_EQ(road::ExchangeWithService(road::ApplyRequestLine()),
+            "refused: the service is still busy with an earlier request; try again later\n");
 }
 
 }  // namespace
