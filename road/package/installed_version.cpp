@@ -46,21 +46,30 @@ constexpr DWORD kVersionUnits = 32;
   return !current || IsLaterVersion(*candidate, *current);
 }
 
+UINT EnumRelated(const wchar_t* upgrade_code, DWORD index, wchar_t* product_code) {
+  return ::MsiEnumRelatedProductsW(upgrade_code, /*reserved=*/0, index, product_code);
+}
+
 }  // namespace
 
-bool ReadInstalledVersion(const std::wstring& upgrade_code,
-                          std::optional<std::wstring>* installed) {
+bool ReadInstalledVersionWith(EnumRelatedProduct enumerate, ReadProductVersion read_version,
+                              const std::wstring& upgrade_code,
+                              std::optional<std::wstring>* installed) {
   installed->reset();
   for (DWORD index = 0;; ++index) {
     wchar_t product_code[kProductCodeUnits] = {};
-    const UINT status =
-        ::MsiEnumRelatedProductsW(upgrade_code.c_str(), /*reserved=*/0, index, product_code);
+    const UINT status = enumerate(upgrade_code.c_str(), index, product_code);
     if (status == ERROR_NO_MORE_ITEMS) return true;
     if (status != ERROR_SUCCESS) return false;
     std::wstring version;
-    if (!ReadProductVersionString(product_code, &version)) return false;
+    if (!read_version(product_code, &version)) return false;
     if (IsHigher(version, *installed)) *installed = version;
   }
+}
+
+bool ReadInstalledVersion(const std::wstring& upgrade_code,
+                          std::optional<std::wstring>* installed) {
+  return ReadInstalledVersionWith(EnumRelated, ReadProductVersionString, upgrade_code, installed);
 }
 
 }  // namespace road

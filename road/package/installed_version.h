@@ -15,4 +15,17 @@ namespace road {
 [[nodiscard]] bool ReadInstalledVersion(const std::wstring& upgrade_code,
                                         std::optional<std::wstring>* installed);
 
+// The Windows Installer's two queries, as ReadInstalledVersion makes them: the related
+// product at `index` (MsiEnumRelatedProductsW's status, the code in `product_code`, 39 units),
+// and a product's version (false when it cannot be read).
+using EnumRelatedProduct = UINT (*)(const wchar_t* upgrade_code, DWORD index,
+                                    wchar_t* product_code);
+using ReadProductVersion = bool (*)(const wchar_t* product_code, std::wstring* version);
+
+// ReadInstalledVersion on the answers of `enumerate` and `read_version`.
+[[nodiscard]] bool ReadInstalledVersionWith(EnumRelatedProduct enumerate,
+                                            ReadProductVersion read_version,
+                                            const std::wstring& upgrade_code,
+                                            std::optional<std::wstring>* installed);
+
 }  // namespace road

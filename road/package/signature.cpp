@@ -71,10 +71,7 @@ std::wstring SubjectName(PCCERT_CONTEXT certificate) {
 
 }  // namespace
 
-SignatureFacts ReadSignature(const std::wstring& path) {
-  WINTRUST_FILE_INFO file{};
-  file.cbStruct = sizeof(file);
-  file.pcwszFilePath = path.c_str();
+WINTRUST_DATA SignatureCheckRequest(WINTRUST_FILE_INFO* file) noexcept {
   WINTRUST_DATA data{};
   data.cbStruct = sizeof(data);
   data.dwUIChoice = WTD_UI_NONE;
@@ -82,8 +79,16 @@ SignatureFacts ReadSignature(const std::wstring& path) {
   // A root is trusted by being in the Root store; no authority above it can revoke it.
   data.dwProvFlags = WTD_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT;
   data.dwUnionChoice = WTD_CHOICE_FILE;
-  data.pFile = &file;
+  data.pFile = file;
   data.dwStateAction = WTD_STATEACTION_VERIFY;
+  return data;
+}
+
+SignatureFacts ReadSignature(const std::wstring& path) {
+  WINTRUST_FILE_INFO file{};
+  file.cbStruct = sizeof(file);
+  file.pcwszFilePath = path.c_str();
+  WINTRUST_DATA data = SignatureCheckRequest(&file);
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
   SignatureFacts facts;
   facts.verdict = ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <wintrust.h>
+
 #include <string>
 
 namespace road {
@@ -23,6 +25,10 @@ struct SignatureFacts {
   std::wstring signer_thumbprint;
   std::wstring signer_name;
 };
+
+// The request ReadSignature hands WinVerifyTrust for `file`: no user interface, revocation
+// checked over the whole chain except the root, a state kept for reading the signer.
+[[nodiscard]] WINTRUST_DATA SignatureCheckRequest(WINTRUST_FILE_INFO* file) noexcept;
 
 // Checks the Authenticode signature of the file at `path`: WINTRUST_ACTION_GENERIC_VERIFY_V2,
 // no user interface, revocation checked over the whole chain except the root. Reads the

@@ -45,8 +45,8 @@ class RelaunchWatcherOnWine : public WorldTest {
   // The sample's trace line for a start of the product as the watcher starts it: from its
   // folder, with its quoted path as the command line.
   std::string ProductTraceLine(DWORD pid) const {
-    return std::to_string(pid) + "|2.0.0|" + Narrow(product_) + "|" +
-           Narrow(FolderOf(product_)) + "|\"" + Narrow(product_) + "\"\n";
+    return std::to_string(pid) + "|2.0.0|" + Narrow(product_) + "|" + Narrow(FolderOf(product_)) +
+           "|\"" + Narrow(product_) + "\"\n";
   }
 
   std::wstring folder_;

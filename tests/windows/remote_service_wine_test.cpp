@@ -5,9 +5,9 @@
 // own.
 #include "install/remote_service.h"
 
+#include "contract/status_record.h"
 #include "support/sample_product.h"
 #include "support/world_test.h"
-#include "contract/status_record.h"
 
 namespace {
 

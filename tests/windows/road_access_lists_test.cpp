@@ -98,6 +98,9 @@ TEST(RoadAccessLists, EachTrusteeGetsOnlyItsRights) {
        FILE_APPEND_DATA | FILE_WRITE_DATA | kChanges},
       {"sealed watcher log", road::kSealedWatcherLogSddl, WinBuiltinUsersSid, kNothing,
        FILE_ALL_ACCESS},
+      {"staged package", road::kStagedPackageSddl, WinLocalSystemSid, FILE_ALL_ACCESS, kNothing},
+      {"staged package", road::kStagedPackageSddl, WinBuiltinUsersSid, kNothing, FILE_ALL_ACCESS},
+      {"staged package", road::kStagedPackageSddl, WinInteractiveSid, kNothing, FILE_ALL_ACCESS},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.what) + ", trustee type " + std::to_string(c.who));
@@ -105,8 +108,8 @@ TEST(RoadAccessLists, EachTrusteeGetsOnlyItsRights) {
     EXPECT_EQ(grant.rights & c.granted, c.granted) << std::hex << grant.rights;
     EXPECT_EQ(grant.rights & c.denied, 0u) << std::hex << grant.rights;
     EXPECT_TRUE(grant.is_protected) << "inherits from above";
-    // What is made in a staging folder carries its list; the files have lists of their own.
-    if (std::string(c.what).find("log") == std::string::npos && c.sddl != road::kPipeSddl) {
+    // What is made in a folder of the road carries its list; files have lists of their own.
+    if (c.sddl == road::kFolderSddl || c.sddl == road::kServiceOnlyFolderSddl) {
       EXPECT_TRUE(grant.inherited);
     }
   }

@@ -60,6 +60,8 @@ TEST(RoadFolderRules, OnlyFoldersThatNoUserCanChangeAreTrusted) {
        L"S-1-5-32-545 may change it"},
       {"everyone may delete", kFolder, L"O:SYD:P(A;;FA;;;SY)(A;;SD;;;WD)",
        L"S-1-1-0 may change it"},
+      {"users may delete what is in it", kFolder, L"O:SYD:P(A;;FA;;;SY)(A;;0x00120040;;;BU)",
+       L"S-1-5-32-545 may change it"},
       {"no access list", kFolder, L"O:SY", L"no access list"},
       {"a junction", kFolder | FILE_ATTRIBUTE_REPARSE_POINT, road::kFolderSddl, L"a reparse point"},
       {"a file", FILE_ATTRIBUTE_NORMAL, road::kFolderSddl, L"not a folder"},

@@ -12,6 +12,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "common/root_store.h"
 #include "package/installed_version.h"
@@ -19,6 +21,7 @@
 #include "package/package_properties.h"
 #include "package/product_version.h"
 #include "package/publisher_pins.h"
+#include "package/signature.h"
 #include "package/trust_decision.h"
 #include "support/wine_helpers.h"
 
@@ -153,6 +156,67 @@ TEST(RoadPackageTrust, EachRuleRefusesAlone) {
     EXPECT_EQ(decision.reason, c.reason);
     EXPECT_EQ(!decision.warning.empty(), c.warned) << decision.warning;
   }
+}
+
+// The Windows Installer's answers for one row: its related products, each a status and a
+// version (nullptr: the version cannot be read), then ERROR_NO_MORE_ITEMS.
+struct Answers {
+  std::vector<std::pair<UINT, const wchar_t*>> products;
+};
+const Answers* g_answers = nullptr;
+
+UINT FakeEnumerate(const wchar_t* /*upgrade_code*/, DWORD index, wchar_t* product_code) {
+  if (index >= g_answers->products.size()) return ERROR_NO_MORE_ITEMS;
+  (void)wcscpy(product_code, std::to_wstring(index).c_str());
+  return g_answers->products[index].first;
+}
+
+bool FakeReadVersion(const wchar_t* product_code, std::wstring* version) {
+  const wchar_t* text = g_answers->products[std::stoul(product_code)].second;
+  if (text != nullptr) *version = text;
+  return text != nullptr;
+}
+
+// A query that fails never reads as "not installed", which would let an older package in.
+TEST(RoadPackageTrust, InstalledVersionQueryErrorsAreNeverNotInstalled) {
+  const struct {
+    const char* what;
+    Answers answers;
+    bool read;
+    std::optional<std::wstring> installed;
+  } cases[] = {
+      {"nothing installed", {}, true, std::nullopt},
+      {"one product", {{{ERROR_SUCCESS, L"1.0.0"}}}, true, L"1.0.0"},
+      {"two, during an upgrade: the higher",
+       {{{ERROR_SUCCESS, L"1.0.0"}, {ERROR_SUCCESS, L"2.0.0"}}},
+       true,
+       L"2.0.0"},
+      {"the enumeration fails", {{{ERROR_BAD_CONFIGURATION, L"1.0.0"}}}, false, std::nullopt},
+      {"it fails after a product",
+       {{{ERROR_SUCCESS, L"2.0.0"}, {ERROR_INSTALL_SERVICE_FAILURE, L""}}},
+       false,
+       std::nullopt},
+      {"a version cannot be read", {{{ERROR_SUCCESS, nullptr}}}, false, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    g_answers = &c.answers;
+    std::optional<std::wstring> installed = L"unread";
+    EXPECT_EQ(road::ReadInstalledVersionWith(FakeEnumerate, FakeReadVersion, kOurs, &installed),
+              c.read);
+    if (c.read) EXPECT_EQ(installed, c.installed);
+  }
+  g_answers = nullptr;
+}
+
+// Revocation is asked for over the whole chain, the root aside, and no window is ever shown.
+TEST(RoadPackageTrust, SignatureCheckAsksForRevocationWithoutAWindow) {
+  WINTRUST_FILE_INFO file{};
+  const WINTRUST_DATA request = road::SignatureCheckRequest(&file);
+  EXPECT_EQ(request.fdwRevocationChecks, static_cast<DWORD>(WTD_REVOKE_WHOLECHAIN));
+  EXPECT_EQ(request.dwProvFlags, static_cast<DWORD>(WTD_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT));
+  EXPECT_EQ(request.dwUIChoice, static_cast<DWORD>(WTD_UI_NONE));
+  EXPECT_EQ(request.pFile, &file);
 }
 
 // Adds the certificate in the DER file `path` to the machine's Root store.

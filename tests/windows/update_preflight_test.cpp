@@ -25,14 +25,17 @@ TEST(UpdatePreflight, RefusesWhatWouldStopTheProductForNothingAndSaysWhy) {
                               // drive, space known, free bytes, package bytes
     const char* refusal;      // empty: allowed
   } cases[] = {
-      {"nothing in the way", {Installer::kFree, 1, true, {}, "C:", true, 5 * kPackage, kPackage},
+      {"nothing in the way",
+       {Installer::kFree, 1, true, {}, "C:", true, 5 * kPackage, kPackage},
        ""},
       {"copies only in the client's session",
-       {Installer::kFree, 1, true, {1, 1}, "C:", true, 5 * kPackage, kPackage}, ""},
+       {Installer::kFree, 1, true, {1, 1}, "C:", true, 5 * kPackage, kPackage},
+       ""},
       {"another installation runs",
-       {Installer::kBusy, 1, true, {1}, "C:", true, 5 * kPackage, kPackage}, kBusy},
-      {"the installer's state unknown", {Installer::kUnknown, 1, true, {}, "C:", true,
-       5 * kPackage, kPackage},
+       {Installer::kBusy, 1, true, {1}, "C:", true, 5 * kPackage, kPackage},
+       kBusy},
+      {"the installer's state unknown",
+       {Installer::kUnknown, 1, true, {}, "C:", true, 5 * kPackage, kPackage},
        "it could not be checked whether another program is being installed; try again later"},
       {"two copies in one other session",
        {Installer::kFree, 1, true, {2, 1, 2}, "C:", true, 5 * kPackage, kPackage},
@@ -42,18 +45,22 @@ TEST(UpdatePreflight, RefusesWhatWouldStopTheProductForNothingAndSaysWhy) {
        {Installer::kFree, 1, true, {3, 2}, "C:", true, 5 * kPackage, kPackage},
        "Corvanta Remote is also open in 2 other users' sessions on this computer, and the "
        "update would close it there; ask them to close it, then try again"},
-      {"the copies unknown", {Installer::kFree, 1, false, {}, "C:", true, 5 * kPackage, kPackage},
+      {"the copies unknown",
+       {Installer::kFree, 1, false, {}, "C:", true, 5 * kPackage, kPackage},
        "the running copies of Corvanta Remote could not be checked; try again later"},
       {"a byte short of five times the package",
        {Installer::kFree, 1, true, {}, "D:", true, 5 * kPackage - 1, kPackage},
        "drive D: has 249 MB free and the update needs 250 MB; free some space on it, then try "
        "again"},
-      {"the space unknown", {Installer::kFree, 1, true, {}, "C:", false, 0, 0},
+      {"the space unknown",
+       {Installer::kFree, 1, true, {}, "C:", false, 0, 0},
        "the free space on the system drive could not be checked; try again later"},
       {"all in the way: the busy installer is named",
-       {Installer::kBusy, 1, false, {2}, "C:", true, 0, kPackage}, kBusy},
-      {"a full drive, a package of any size", {Installer::kFree, 1, true, {}, "C:", true, 0,
-       ~0ull}, "drive C: has 0 MB free and the update needs 87960930222080 MB; free some space "
+       {Installer::kBusy, 1, false, {2}, "C:", true, 0, kPackage},
+       kBusy},
+      {"a full drive, a package of any size",
+       {Installer::kFree, 1, true, {}, "C:", true, 0, ~0ull},
+       "drive C: has 0 MB free and the update needs 87960930222080 MB; free some space "
        "on it, then try again"},
   };
   for (const auto& c : cases) {
