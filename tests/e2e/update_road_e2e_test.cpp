@@ -318,6 +318,17 @@ TEST_F(UpdateRoad, LevelsTheServiceMustRefuseAreRefusedOrRenamedAside) {
             std::string::npos);
 }
 
+// The service stages the updater that lies beside it, and judges that file, not only its
+// folder: one it cannot judge (here, gone) refuses every request until a start finds it sound.
+TEST_F(UpdateRoad, UpdaterBesideTheServiceIsJudgedAtEachStart) {
+  const std::wstring updater =
+      road::PathIn(FolderOf(ProductExecutablePath()), road::kUpdaterFileName);
+  RestartServiceAfter(
+      [&] { ASSERT_TRUE(::MoveFileW(updater.c_str(), (updater + L".moved").c_str())); });
+  EXPECT_EQ(road::ExchangeWithService(road::ApplyRequestLine()),
+            Refused("the service's own folder or updater can be changed by users"));
+}
+
 // A repair stops the service as any installation does (under Wine as well); the package starts
 // it again.
 TEST_F(UpdateRoad, RepairOfThePackageLeavesTheServiceRunning) {

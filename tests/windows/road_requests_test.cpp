@@ -14,6 +14,8 @@
 
 namespace {
 
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
 TEST(RoadRequests, OnlyAClientOfTheStagingSessionMayStartTheUpdate) {
   const road::ClientSession unknown{false, 0};
   const road::ClientSession session_1{true, 1};
@@ -24,6 +26,7 @@ TEST(RoadRequests, OnlyAClientOfTheStagingSessionMayStartTheUpdate) {
     road::ClientSession client;
     ULONG staged_for;
     const char* answer;
+    std::string staged_token = kWellFormedToken;  // the token the session staged
   } cases[] = {
       {"apply-pending-update", unknown, 1, "refused: the client's session cannot be read"},
       // A failed query leaves 0, the session of services: it must not match one.
@@ -34,20 +37,30 @@ TEST(RoadRequests, OnlyAClientOfTheStagingSessionMayStartTheUpdate) {
       // has not made (its size cannot be read, so the check before the start refuses).
       {"start " + token, session_1, 1,
        "refused: the free space on the system drive could not be checked"},
+      // Staged as it is now, an unsigned package: the copy is judged again right before the
+      // start.
+      {"start " + other_token, session_1, 1, "refused: package is not signed", other_token},
   };
   const road::ServiceLog log(/*folders_trusted=*/true);
+  const std::wstring unsigned_copy = road::StagingFolder(Wide(other_token));
+  for (const std::wstring& folder : {road::PathIn(road::ProgramDataFolder(), L"Corvanta"),
+                                     road::UpdatesFolder(), road::StagingRoot(), unsigned_copy}) {
+    (void)::CreateDirectoryW(folder.c_str(), nullptr);
+  }
+  ASSERT_FALSE(
+      CopyInto(SampleFolder() + L"\\msi\\unsigned\\CorvantaRemote-2.0.0.msi", unsigned_copy)
+          .empty());
   for (const auto& c : cases) {
     SCOPED_TRACE(c.request);
     road::UpdateState state;
-    state.staged[c.staged_for] = {std::wstring(token.begin(), token.end()),
-                                  L"CorvantaRemote-2.0.0.msi"};
+    state.staged[c.staged_for] = {Wide(c.staged_token), L"CorvantaRemote-2.0.0.msi"};
     const std::string answer =
         road::AnswerRequest(c.request, /*well_formed=*/true, c.client, state, log);
     EXPECT_EQ(answer.substr(0, std::string(c.answer).size()), c.answer);
     // A start that got as far as the checks is never tried again with the same token.
-    if (c.client.known && c.client.id == c.staged_for && c.request == "start " + token) {
+    if (c.client.known && c.client.id == c.staged_for && c.request == "start " + c.staged_token) {
       EXPECT_EQ(road::AnswerRequest(c.request, true, c.client, state, log),
-                "refused: no update staged as " + token);
+                "refused: no update staged as " + c.staged_token);
     }
   }
 }
