@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Traces which libraries RemoteUpdater.exe loads before it locks the library search.
+"""Traces which libraries RemoteUpdater.exe, and the sample's service, load before they lock
+the library search.
 
 Usage: check_load_order.py <source-dir> <RemoteUpdater.exe> <sample-build-dir> <wine-template>
 
@@ -32,6 +33,7 @@ CALL = re.compile(r"^([0-9a-f]+):[0-9a-f]+:Call ([\w.]+)\.(\w+)\((.*)")
 LOADING_CALLS = re.compile(r"LoadLibrary\w*|LoadPackagedLibrary|LdrLoadDll|CryptAcquireContext\w*"
                            r"|Co[A-Z]\w*|OleInitialize")
 TOKEN = "{6c1c5f2a-4b8e-4d07-9a55-load0order01}"
+SERVICE_PROGRAM = "CorvantaRemoteService.exe"
 
 
 def load_time_closure(image, system32):
@@ -73,8 +75,16 @@ def before_lock(trace_path, exe_name):
     return loaded, calls, None
 
 
-def check_trace(label, trace_path, exe_name, allowed):
+# Libraries that Windows takes only from System32, whatever the search order (KnownDLLs), and
+# that Wine's user32 loads by name as it starts.
+KNOWN_DLLS = {"imm32.dll"}
+
+
+def check_trace(label, trace_path, exe_name, allowed, known_dlls=frozenset()):
+    """`known_dlls`: libraries that may load by name before the lock, since Windows takes them
+    from System32 alone."""
     loaded, calls, lock = before_lock(trace_path, exe_name)
+    allowed = allowed | known_dlls
     check(lock == "00000800",
           f"{label}: locks the search to System32: SetDefaultDllDirectories({lock})")
     stray = [path for path in loaded
@@ -83,7 +93,8 @@ def check_trace(label, trace_path, exe_name, allowed):
     check(loaded and not stray,
           f"{label}: before the lock only load-time imports from system32 load: "
           + ", ".join(stray or [path.rsplit("\\", 1)[-1] for path in loaded]))
-    loading = sorted({call for call in calls if LOADING_CALLS.fullmatch(call.split(".", 1)[1])})
+    loading = sorted({call for call in calls if LOADING_CALLS.fullmatch(call.split(".", 1)[1])
+                      and not (known_dlls and call == "ntdll.LdrLoadDll")})
     check(not loading, f"{label}: nothing before the lock loads a library or starts COM"
           + "".join(": " + ", ".join(loading) for _ in loading[:1]))
 
@@ -136,6 +147,22 @@ def main():
         check(status == 0 and completed in record,
               f"installer mode completes the update: exit {status}, {record.split()[-1:]}")
         check_trace("installer mode", install_trace, exe_name, allowed)
+
+        # The service runs as LocalSystem from the product's folder, beside which nothing of
+        # bcrypt, crypt32, msi or wintrust may load: its wmain locks the search before anything
+        # of the road runs. Started outside the service manager it ends at once with 1, its
+        # lock made. It imports shell32 at load time, whose user32 loads imm32 by name as it
+        # starts: a known DLL, which Windows takes from System32 alone.
+        service = os.path.join(prefix, "drive_c", "Program Files", "Corvanta Remote",
+                               SERVICE_PROGRAM)
+        with open(service, "rb") as image:
+            service_allowed = load_time_closure(
+                Image(image.read()), os.path.join(prefix, "drive_c", "windows", "system32"))
+        service_allowed.add(SERVICE_PROGRAM.lower())
+        service_trace = os.path.join(work, "service.trace")
+        status = wine(environment, [service], service_trace)
+        check(status == 1, f"the service outside the service manager ends with 1: {status}")
+        check_trace("the service", service_trace, SERVICE_PROGRAM, service_allowed, KNOWN_DLLS)
     finally:
         subprocess.run(["wineserver", "-k"], env=environment, stderr=subprocess.DEVNULL)
         subprocess.run(["wineserver", "-w"], env=environment, stderr=subprocess.DEVNULL)
