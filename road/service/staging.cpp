@@ -66,12 +66,16 @@ namespace {
   return false;
 }
 
-// Copies the updater beside this service and the package into the new staging folder.
+// Copies the updater beside this service, this service's own program as the update's guardian
+// (run from here, it keeps no file of the product's folder in use while msiexec replaces it)
+// and the package into the new staging folder.
 [[nodiscard]] bool CopyFiles(const std::wstring& package, const std::wstring& staging,
                              const ServiceLog& log) {
   // Empty when this service's folder is unknown: nothing is then copied.
   const std::wstring updater = PathIn(OwnFolder(), kUpdaterFileName);
-  if (!CopyNew(updater, PathIn(staging, kUpdaterFileName), log) ||
+  const std::wstring own_program = OwnImagePath();
+  if (!CopyNew(updater, PathIn(staging, kUpdaterFileName), log) || own_program.empty() ||
+      !CopyNew(own_program, PathIn(staging, kGuardianFileName), log) ||
       !CopyPackage(PathIn(IncomingFolder(), package), PathIn(staging, package), log)) {
     return false;
   }
