@@ -110,14 +110,30 @@ void Note(const ServiceLog& log, const Watch& watch, const std::wstring& text) {
   return ERROR_SUCCESS;
 }
 
+// The service's state as the log names it.
+[[nodiscard]] std::wstring StateName(DWORD state) {
+  switch (state) {
+    case SERVICE_STOPPED:
+      return L"stopped";
+    case SERVICE_START_PENDING:
+      return L"starting";
+    case SERVICE_STOP_PENDING:
+      return L"stopping";
+    case 0:
+      return L"unknown";
+    default:
+      return L"in state " + std::to_wstring(state);
+  }
+}
+
 void StartOnce(Watch& watch, const GuardianFacts& facts, const ServiceLog& log) {
   const DWORD error = StartTheService();
   watch.since = ::GetTickCount64();
   ++watch.starts_made;
   watch.started_it = watch.started_it || error == ERROR_SUCCESS;
   const std::wstring attempt = L"start " + std::to_wstring(watch.starts_made) + L" of " +
-                               std::to_wstring(kGuardianMaxStarts) + L", the service in state " +
-                               std::to_wstring(facts.service_state);
+                               std::to_wstring(kGuardianMaxStarts) + L", the service " +
+                               StateName(facts.service_state);
   Note(log, watch,
        error == ERROR_SUCCESS ? L"started the service (" + attempt + L")"
                               : L"could not start the service (" + attempt + L", error " +
@@ -162,7 +178,7 @@ void StartOnce(Watch& watch, const GuardianFacts& facts, const ServiceLog& log) 
       case GuardianStep::Kind::kGiveUp:
         Note(log, watch,
              L"gave up: the service does not run after " + std::to_wstring(watch.starts_made) +
-                 L" starts (state " + std::to_wstring(facts.service_state) + L")");
+                 L" starts (" + StateName(facts.service_state) + L")");
         return 1;
     }
   }
