@@ -42,8 +42,9 @@ void Note(const ServiceLog& log, const Watch& watch, const std::wstring& text) {
   if (!AsksForGuardian(argc, argv) || argc != 4) return false;
   const wchar_t* digits = argv[2];
   if (*digits == L'\0' || std::wcsspn(digits, L"0123456789") != std::wcslen(digits)) return false;
-  installer = reinterpret_cast<HANDLE>(
-      static_cast<ULONG_PTR>(std::wcstoull(digits, /*end=*/nullptr, /*base=*/10)));
+  const auto value = static_cast<ULONG_PTR>(std::wcstoull(digits, /*end=*/nullptr, /*base=*/10));
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): an inherited handle comes as its value
+  installer = reinterpret_cast<HANDLE>(value);
   token = argv[3];
   return installer != nullptr && IsWellFormedToken(token);
 }
