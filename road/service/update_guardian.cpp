@@ -55,7 +55,7 @@ void Note(const ServiceLog& log, const Watch& watch, const std::wstring& text) {
       OwnHandle(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION,
                               /*inherit=*/FALSE, pid));
   FILETIME created = {}, exited = {}, kernel = {}, user = {};
-  return process && ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT &&
+  return process && ::WaitForSingleObject(process.get(), /*milliseconds=*/0) == WAIT_TIMEOUT &&
          ::GetProcessTimes(process.get(), &created, &exited, &kernel, &user) &&
          ::CompareFileTime(&created, &since) >= 0;
 }

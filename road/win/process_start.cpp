@@ -1,6 +1,7 @@
 #include "win/process_start.h"
 
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 namespace road {
