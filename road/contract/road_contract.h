@@ -12,7 +12,8 @@
 //   4. The UI starts the relaunch watcher from the staged copy with its own process id, then
 //      sends "start <token>".
 //   5. The service starts installer mode from the staged copy, once, for the token it staged
-//      last; it answers "started <token>" or "refused: <reason>".
+//      last, under the watch of the update's guardian, its own program staged beside the
+//      updater (update_guardian.h); it answers "started <token>" or "refused: <reason>".
 // The watcher thus runs before installer mode can end the UI that starts it.
 #pragma once
 
@@ -101,6 +102,18 @@ inline constexpr wchar_t kUiAskedToStart[] = L"Asked the service to start the up
 inline constexpr wchar_t kServiceProgramName[] = L"CorvantaRemoteService.exe";
 // The service's log line for installer mode, followed by its process id.
 inline constexpr wchar_t kServiceStartedInstaller[] = L"Started installer mode pid ";
+
+// The update's guardian: the service's own program, staged beside the updater under this name
+// and started as "<staged copy> --guard-update <handle> <token>", <handle> being the decimal
+// value of the handle to installer mode that it inherits. It runs from the staging folder so
+// that nothing of the product's folder is in use while msiexec replaces it.
+inline constexpr wchar_t kGuardianFileName[] = L"CorvantaRemoteGuardian.exe";
+inline constexpr wchar_t kGuardSwitch[] = L"--guard-update";
+// Each of the guardian's lines in the service log starts with this, the token and ": ".
+inline constexpr wchar_t kGuardianLinePrefix[] = L"Guardian of update ";
+// Its line when it had to start the service and the service runs again, followed by the
+// number of starts it asked for.
+inline constexpr wchar_t kGuardianBroughtBack[] = L"brought the service back after starts: ";
 
 // The road's own key under HKEY_LOCAL_MACHINE (64-bit view), and in it the token of the update
 // the service started last (REG_SZ): the relaunched UI program reads it to know which outcome

@@ -197,6 +197,10 @@ FolderVerdict CheckServiceFiles() {
   const std::wstring updater = PathIn(folder, kUpdaterFileName);
   verdict = CheckEntry(updater, service_account, JudgeFile);
   if (!verdict.trusted) return {false, updater + L": " + verdict.reason};
+  // Staged as the update's guardian, which runs from the staging folder as LocalSystem.
+  const std::wstring own_program = OwnImagePath();
+  verdict = CheckEntry(own_program, service_account, JudgeFile);
+  if (!verdict.trusted) return {false, own_program + L": " + verdict.reason};
   return {true, L""};
 }
 

@@ -37,11 +37,11 @@ inline constexpr int kAsideAttempts = 4;
 // (ServiceLog).
 [[nodiscard]] RoadPreparation PrepareUpdateFolders();
 
-// Checks the folder this service runs from and the updater in it, which the service copies for
-// each update, with the rules of JudgeFile: while either may be changed by anyone but
-// SYSTEM, Administrators and TrustedInstaller, every update request is refused (ServiceLog),
-// since what the service stages from there runs as LocalSystem. Returns the first that failed
-// and why.
+// Checks the folder this service runs from, the updater in it and this service's own program,
+// which the service copies for each update (the latter as the update's guardian), with the
+// rules of JudgeFile: while any may be changed by anyone but SYSTEM, Administrators and
+// TrustedInstaller, every update request is refused (ServiceLog), since what the service
+// stages from there runs as LocalSystem. Returns the first that failed and why.
 [[nodiscard]] FolderVerdict CheckServiceFiles();
 
 }  // namespace road

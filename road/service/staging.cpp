@@ -44,9 +44,9 @@ namespace {
   return false;
 }
 
-// Copies the package `from` to `to`, which must not exist yet, made with
-// kStagedPackageSddl from the start, so that no user can open the copy at any moment; false,
-// noted in `log`, when it cannot.
+// Copies `from` (the package, or the guardian's program) to `to`, which must not exist yet,
+// made with kStagedPackageSddl from the start, so that no user can open the copy at any moment,
+// nor hold it open against its start or its removal; false, noted in `log`, when it cannot.
 [[nodiscard]] bool CopyPackage(const std::wstring& from, const std::wstring& to,
                                const ServiceLog& log) {
   const UniqueLocal<void> descriptor = DescriptorFromSddl(kStagedPackageSddl);
@@ -66,12 +66,16 @@ namespace {
   return false;
 }
 
-// Copies the updater beside this service and the package into the new staging folder.
+// Copies the updater beside this service, this service's own program as the update's guardian
+// (run from here, it keeps no file of the product's folder in use while msiexec replaces it;
+// only SYSTEM and Administrators need it) and the package into the new staging folder.
 [[nodiscard]] bool CopyFiles(const std::wstring& package, const std::wstring& staging,
                              const ServiceLog& log) {
   // Empty when this service's folder is unknown: nothing is then copied.
   const std::wstring updater = PathIn(OwnFolder(), kUpdaterFileName);
-  if (!CopyNew(updater, PathIn(staging, kUpdaterFileName), log) ||
+  const std::wstring own_program = OwnImagePath();
+  if (!CopyNew(updater, PathIn(staging, kUpdaterFileName), log) || own_program.empty() ||
+      !CopyPackage(own_program, PathIn(staging, kGuardianFileName), log) ||
       !CopyPackage(PathIn(IncomingFolder(), package), PathIn(staging, package), log)) {
     return false;
   }

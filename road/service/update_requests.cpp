@@ -4,6 +4,7 @@
 
 #include "contract/road_contract.h"
 #include "contract/road_paths.h"
+#include "service/guarded_start.h"
 #include "service/pending_package.h"
 #include "service/staged_package_check.h"
 #include "service/staging.h"
@@ -79,22 +80,20 @@ std::string StagePendingUpdate(const ClientSession& client, UpdateState& state,
   return kStagedAnswer + Utf8(token);
 }
 
-// Installer mode from the staging folder of `token` for `package`; empty when it cannot start.
+// Installer mode from the staging folder of `token` for `package`, watched by the update's
+// guardian, which starts the service again should installer mode end without; empty when
+// either cannot start.
 UniqueHandle StartInstallerMode(const std::wstring& token, const std::wstring& package,
                                 const ServiceLog& log) {
   const std::wstring staging = StagingFolder(token);
   const std::wstring updater = PathIn(staging, kUpdaterFileName);
   const std::wstring arguments = std::wstring(updater_contract::kInstallSwitch) + L" " +
                                  QuoteArgument(PathIn(staging, package)) + L" " + token;
-  DWORD error = 0;
-  ProcessHandles installer = StartFromFolder(updater, arguments, staging, error);
-  if (!installer.process) {
-    log.Note(L"Could not start installer mode (error " + std::to_wstring(error) + L")");
-    return nullptr;
-  }
-  log.Note(kServiceStartedInstaller + std::to_wstring(::GetProcessId(installer.process.get())) +
-           L" from " + updater + L", token " + token);
-  return std::move(installer.process);
+  UniqueHandle installer = StartGuardedInstallerMode(staging, arguments, token, log);
+  if (!installer) return nullptr;
+  log.Note(kServiceStartedInstaller + std::to_wstring(::GetProcessId(installer.get())) + L" from " +
+           updater + L", token " + token);
+  return installer;
 }
 
 // Keeps `token` where the program that the watcher starts afterwards finds which of the

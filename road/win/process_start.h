@@ -23,4 +23,13 @@ namespace road {
                                              const std::wstring& arguments,
                                              const std::wstring& folder, DWORD& error);
 
+// Starts `program` by its absolute path with `arguments` and `folder` as current folder, made
+// with `flags` (CREATE_SUSPENDED, say), handing it `inherited`, an inheritable handle, and no
+// other (none when null): the list of handles to inherit is given explicitly, so that an
+// inheritable handle made meanwhile by another thread does not leak into it.
+[[nodiscard]] ProcessHandles StartHandingDown(const std::wstring& program,
+                                              const std::wstring& arguments,
+                                              const std::wstring& folder, DWORD flags,
+                                              HANDLE inherited, DWORD& error);
+
 }  // namespace road

@@ -3,7 +3,8 @@
 // At every start, before it serves anything, it makes and checks the folders of the update
 // road (road_folders.h); then, while RUNNING, it serves the update channel
 // \\.\pipe\CorvantaRemoteUpdate: asked to, it stages the pending package and starts installer
-// mode from the staged copy (update_requests.h). It takes no options.
+// mode from the staged copy (update_requests.h). It takes no options; started with
+// --guard-update it is the update's guardian instead (update_guardian.h).
 
 #include <windows.h>
 
@@ -19,6 +20,7 @@
 #include "service/service_log.h"
 #include "service/staging_ledger.h"
 #include "service/status_reporter.h"
+#include "service/update_guardian.h"
 #include "service/update_pipe.h"
 #include "shared/unique_handles.h"
 #include "win/own_image.h"
@@ -162,6 +164,9 @@ int wmain(int argc, wchar_t** argv) {
   // Before anything of the road runs: the libraries it loads on first use (bcrypt, crypt32,
   // msi, wintrust, delay-loaded) then come from System32 only, never from this folder.
   (void)::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  // The staged copy that the service starts beside installer mode, to start the service
+  // again should the update leave it stopped.
+  if (road::AsksForGuardian(argc, argv)) return road::RunUpdateGuardian(argc, argv);
   if (!sample::Hooks().TakeOptions(argc, argv, /*from_start=*/false)) return 2;
   g_stop_event = OwnHandle(::CreateEventW(/*security=*/nullptr, /*manual_reset=*/TRUE,
                                           /*initial=*/FALSE, /*name=*/nullptr));

@@ -16,6 +16,7 @@
 
 #include "contract/road_paths.h"
 #include "e2e/product_update.h"
+#include "service/guardian_decision.h"
 #include "service/update_facts.h"
 #include "ui/ui_window.h"
 #include "ui/update_client.h"
@@ -52,6 +53,9 @@ class UpdateRoad : public ProductUpdate {
     EXPECT_FALSE(FileExistsAt(road::IncomingFolder() + L"\\" + package));
     EXPECT_TRUE(ProcessesNamed(road::kUpdaterFileName).empty());
     EXPECT_TRUE(ProcessesNamed(L"msiexec.exe").empty());
+    // The update's guardian ends once it has seen the service run.
+    EXPECT_TRUE(
+        WaitUntil([] { return ProcessesNamed(L"CorvantaRemoteGuardian.exe").empty(); }, 10000));
     ExpectCompleted(update, version, ui_pid);
   }
 
@@ -165,16 +169,35 @@ bool Reached(KilledWhile moment, DWORD installer_pid, const std::wstring& msiexe
   return false;
 }
 
+// The service log's line of the update's guardian of `token` that begins with `what`: the rest
+// of it, waiting for it as long as the guardian may take. Empty when none came.
+std::string GuardianLine(const LogFollower& service_log, const std::wstring& token,
+                         const std::string& what) {
+  return service_log.WaitForLine("Guardian of update " + Narrow(token) + ": " + what,
+                                 road::kGuardianBoundMs + 30000);
+}
+
+// The update whose guardian last had to start the service.
+std::wstring RestoredToken() {
+  return road::ReadMachineString(L"SOFTWARE\\Corvanta\\Updates", L"ServiceRestoredToken");
+}
+
 // Runs long: an update killed and a new one completed, at three moments.
 TEST_F(UpdateRoad, NewUpdateCompletesAfterInstallerModeWasKilled) {
   const struct {
     const char* moment_name;
     KilledWhile moment;
     const wchar_t* delay_value;
+    // The guardian's last line: it starts the service, or finds it starting by itself.
+    const char* guardian_line;
+    const char* guardian_rest;
   } points[] = {
-      {"while the service stops", KilledWhile::kServiceStops, L"StopDelayMs"},
-      {"while msiexec runs", KilledWhile::kMsiexecRuns, nullptr},
-      {"while the service restarts", KilledWhile::kServiceRestarts, L"StartDelayMs"},
+      {"while the service stops", KilledWhile::kServiceStops, L"StopDelayMs",
+       "brought the service back after starts: ", "1"},
+      {"while msiexec runs", KilledWhile::kMsiexecRuns, nullptr,
+       "brought the service back after starts: ", "1"},
+      {"while the service restarts", KilledWhile::kServiceRestarts, L"StartDelayMs",
+       "the service runs", "; nothing to do"},
   };
   int n = 0;
   for (const auto& point : points) {
@@ -184,6 +207,7 @@ TEST_F(UpdateRoad, NewUpdateCompletesAfterInstallerModeWasKilled) {
     const std::wstring package = SeriesPackage(++n);
     PlacePending(package);
     const DWORD ui_pid = LastLaunchPid();
+    const LogFollower service_log(road::ServiceLogPath());
     UpdateRun killed = Click(ui_pid);
     ASSERT_TRUE(killed.installer) << killed.answer;
     const DWORD installer_pid = ::GetProcessId(killed.installer.get());
@@ -199,15 +223,16 @@ TEST_F(UpdateRoad, NewUpdateCompletesAfterInstallerModeWasKilled) {
     if (point.delay_value != nullptr)
       sample::fixture::WriteDword(kServiceKey, point.delay_value, 0);
 
+    // The update's guardian, not the test, has the service run again.
+    EXPECT_EQ(GuardianLine(service_log, killed.token, point.guardian_line), point.guardian_rest)
+        << service_log.NewText();
+    EXPECT_EQ(ServiceState(), DWORD{SERVICE_RUNNING});
+    EXPECT_EQ(RestoredToken() == killed.token, point.moment != KilledWhile::kServiceRestarts);
+    ASSERT_TRUE(
+        WaitUntil([] { return ::WaitNamedPipeW(road::kUpdatePipeName, 100) != FALSE; }, 30000));
     // What a restart of the machine would end or start: the killed update's watcher waits for
-    // an outcome that never comes, the service may have been left stopped, and the user opens
-    // the product again.
+    // an outcome that never comes, and the user opens the product again.
     ::TerminateProcess(killed.watcher.get(), 1);
-    ASSERT_TRUE(WaitUntil([] { return ProcessesNamed(L"msiexec.exe").empty(); }, kModeTimeoutMs));
-    ASSERT_TRUE(WaitUntil(
-        [] { return ServiceState() == SERVICE_RUNNING || ServiceState() == SERVICE_STOPPED; },
-        60000));
-    ASSERT_TRUE(ServiceServes(10000));
     UniqueHandle reopened;
     if (ProcessHasEnded(LastLaunchPid())) reopened = StartProgram(ProductExecutablePath());
 
@@ -215,6 +240,25 @@ TEST_F(UpdateRoad, NewUpdateCompletesAfterInstallerModeWasKilled) {
     EXPECT_NE(next.token, killed.token);
     if (HasFatalFailure()) return;
   }
+}
+
+// Runs long: installer mode gives the service's start its 30 s.
+TEST_F(UpdateRoad, ServiceThatFailsItsRestartAfterAGoodInstallationRunsAgain) {
+  sample::fixture::WriteDword(kServiceKey, L"FailStarts", 1);
+  PlacePending(L"CorvantaRemote-2.0.0.msi");
+  const LogFollower service_log(road::ServiceLogPath());
+
+  UpdateRun update = Click(old_ui_pid_);
+  Finish(update);
+
+  EXPECT_EQ(
+      update.record,
+      update.token + L"|failed:Remote service could not restart; installation result: completed");
+  EXPECT_EQ(GuardianLine(service_log, update.token, "brought the service back after starts: "), "1")
+      << service_log.NewText();
+  EXPECT_EQ(ServiceState(), DWORD{SERVICE_RUNNING});
+  EXPECT_EQ(RunningVersion(), L"2.0.0");
+  EXPECT_EQ(RestoredToken(), update.token);
 }
 
 // The UI starts the watcher before it lets the service start installer mode, so that however

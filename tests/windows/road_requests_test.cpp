@@ -3,14 +3,17 @@
 #include <windows.h>
 
 #include <gtest/gtest.h>
+#include <tlhelp32.h>
 
 #include <fstream>
 #include <string>
 
 #include "contract/road_paths.h"
+#include "service/guarded_start.h"
 #include "service/service_log.h"
 #include "service/update_requests.h"
 #include "support/wine_helpers.h"
+#include "support/world_test.h"
 
 namespace {
 
@@ -80,6 +83,41 @@ TEST(RoadServiceLog, AFullLogIsMovedAsideBeforeTheNextLine) {
   EXPECT_EQ(ReadWholeFile(path + L".old"), full);
   EXPECT_EQ(ReadWholeFile(path).find("xx"), std::string::npos) << ReadWholeFile(path).size();
   EXPECT_NE(ReadWholeFile(path).find("and one more"), std::string::npos);
+}
+
+// Ids of the running children of this process.
+std::vector<DWORD> OwnChildren() {
+  std::vector<DWORD> ids;
+  const UniqueHandle snapshot = OwnHandle(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = snapshot && ::Process32FirstW(snapshot.get(), &entry); more;
+       more = ::Process32NextW(snapshot.get(), &entry)) {
+    if (entry.th32ParentProcessID == ::GetCurrentProcessId()) ids.push_back(entry.th32ProcessID);
+  }
+  return ids;
+}
+
+// Without a guardian beside it, installer mode must not run an instruction, nor be left
+// suspended. Started as a watcher of this process, the updater would wait and log if it ran.
+TEST(RoadRequests, InstallerModeDoesNotRunWithoutItsGuardian) {
+  (void)::CreateDirectoryW(road::PathIn(road::ProgramDataFolder(), L"Corvanta").c_str(), nullptr);
+  (void)::CreateDirectoryW(road::UpdatesFolder().c_str(), nullptr);
+  const std::wstring staging = MakeScratchFolder(L"Staged without a guardian");
+  ASSERT_FALSE(CopyInto(UpdaterExecutable(), staging).empty());
+  const std::wstring token(kWellFormedToken, kWellFormedToken + 36);
+  const road::ServiceLog log(/*folders_trusted=*/true);
+
+  const UniqueHandle installer = road::StartGuardedInstallerMode(
+      staging, L"--edk-remote-relaunch " + std::to_wstring(::GetCurrentProcessId()) + L" " + token,
+      token, log);
+
+  EXPECT_FALSE(installer);
+  EXPECT_TRUE(WaitUntil([] { return OwnChildren().empty(); }, 10000));
+  EXPECT_FALSE(FileExistsAt(staging + L"\\RemoteUpdater.exe.log"));
+  EXPECT_NE(
+      ReadWholeFile(road::ServiceLogPath()).find("Could not start the update's guardian (error 2)"),
+      std::string::npos);
 }
 
 }  // namespace
