@@ -19,6 +19,14 @@ namespace {
 
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
+// The folders of the service's log, made as a test's process may make them.
+void MakeServiceLogFolders() {
+  for (const std::wstring& folder : {road::PathIn(road::ProgramDataFolder(), L"Corvanta"),
+                                     road::UpdatesFolder(), road::LogsFolder()}) {
+    (void)::CreateDirectoryW(folder.c_str(), nullptr);
+  }
+}
+
 TEST(RoadRequests, OnlyAClientOfTheStagingSessionMayStartTheUpdate) {
   const road::ClientSession unknown{false, 0};
   const road::ClientSession session_1{true, 1};
@@ -69,9 +77,7 @@ TEST(RoadRequests, OnlyAClientOfTheStagingSessionMayStartTheUpdate) {
 }
 
 TEST(RoadServiceLog, AFullLogIsMovedAsideBeforeTheNextLine) {
-  (void)::CreateDirectoryW(road::PathIn(road::ProgramDataFolder(), L"Corvanta").c_str(), nullptr);
-  (void)::CreateDirectoryW(road::UpdatesFolder().c_str(), nullptr);
-  (void)::CreateDirectoryW(road::LogsFolder().c_str(), nullptr);
+  MakeServiceLogFolders();
   const std::wstring path = road::ServiceLogPath();
   const std::string full(road::kServiceLogLimitBytes, 'x');
   std::ofstream(Narrow(path), std::ios::binary) << full;
@@ -101,8 +107,7 @@ std::vector<DWORD> OwnChildren() {
 // Without a guardian beside it, installer mode must not run an instruction, nor be left
 // suspended. Started as a watcher of this process, the updater would wait and log if it ran.
 TEST(RoadRequests, InstallerModeDoesNotRunWithoutItsGuardian) {
-  (void)::CreateDirectoryW(road::PathIn(road::ProgramDataFolder(), L"Corvanta").c_str(), nullptr);
-  (void)::CreateDirectoryW(road::UpdatesFolder().c_str(), nullptr);
+  MakeServiceLogFolders();
   const std::wstring staging = MakeScratchFolder(L"Staged without a guardian");
   ASSERT_FALSE(CopyInto(UpdaterExecutable(), staging).empty());
   const std::wstring token(kWellFormedToken, kWellFormedToken + 36);
