@@ -40,6 +40,9 @@ add_test(NAME scripts.TimelineSvg
 # Every script refuses a bad command line with its usage line, before doing anything.
 add_test(NAME scripts.UsageLines
   COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/scripts/usage_test.py)
+# scripts/setup-debian adds bookworm-backports from the machine's own mirror, in either format.
+add_test(NAME scripts.BackportsFromTheMachinesMirror
+  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/scripts/apt_sources_test.py)
 
 file(GLOB UNIT_TEST_SOURCES CONFIGURE_DEPENDS tests/unit/*.cpp tests/both/*.cpp)
 add_executable(unit_tests ${UNIT_TEST_SOURCES})

@@ -20,14 +20,16 @@ inline constexpr wchar_t kProductUpgradeCode[] = L"{77A23D80-ED3F-4739-86AE-F6C1
 // with; the last release before a key rollover pins the outgoing and the incoming one, so that
 // the services it installed accept the next release, signed with the new key. An empty place
 // pins nothing. This sample product has no release certificate: its builds pin only the test
-// publisher below, and a build that pins nothing refuses every package.
+// publisher below. A build that pins nothing would refuse every package: configured without
+// the test publisher, CMake reads this initializer and stops unless a place holds 40
+// hexadecimal digits (road/package/test_publisher.cmake), so keep it on one declaration.
 inline constexpr const wchar_t* kReleasePublisherThumbprints[2] = {L"", L""};
 
 // The test build's publisher: a throwaway certificate made once in each build folder
 // (road/package/test_publisher.cmake), whose thumbprint CMake hands over as the definition
 // CORVANTA_TEST_PUBLISHER_THUMBPRINT, so that the tests can sign packages the service takes.
-// Its root is trusted only in the test machines' Root stores. A release is configured with
-// -DCORVANTA_TEST_PUBLISHER=OFF, which leaves this place empty.
+// Its root is trusted only in the test machines' Root stores. Only the windows preset turns
+// CORVANTA_TEST_PUBLISHER on; a release, configured without it, leaves this place empty.
 #ifdef CORVANTA_TEST_PUBLISHER_THUMBPRINT
 inline constexpr wchar_t kTestPublisherThumbprint[] = CORVANTA_TEST_PUBLISHER_THUMBPRINT;
 #else

@@ -8,12 +8,49 @@
 # public definition, so that every unit that includes publisher_pins.h sees the same pin.
 # Removing the folder makes new keys at the next build.
 #
-# A release is configured with -DCORVANTA_TEST_PUBLISHER=OFF: its road pins only the release's
-# own certificates. Should a release pin the test publisher by mistake, a package signed by it
-# is still refused on every machine whose Root store lacks the test root, that is, every
-# machine but a test prefix.
-option(CORVANTA_TEST_PUBLISHER "Pin a publisher made for the tests in the build folder" ON)
+# Off unless asked for: the windows preset, which every script and test uses, turns it on; a
+# release, configured without it, pins only the release's own certificates, and the configure
+# stops when publisher_pins.h pins none, since such a road refuses every package. Should a
+# release pin the test publisher by mistake, a package signed by it is still refused on every
+# machine whose Root store lacks the test root, that is, every machine but a test prefix.
+option(CORVANTA_TEST_PUBLISHER "Pin a publisher made for the tests in the build folder" OFF)
+
+# Stops the configure unless publisher_pins.h pins at least one release certificate, and
+# names any pin that is not a thumbprint, which could never match.
+function(corvanta_require_release_pin)
+  set(header ${CMAKE_CURRENT_LIST_DIR}/publisher_pins.h)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${header})
+  file(READ ${header} text)
+  if(NOT text MATCHES "kReleasePublisherThumbprints\\[[0-9]*\\] *= *{([^}]*)}")
+    message(FATAL_ERROR "${header}: no kReleasePublisherThumbprints[N] = {...} to read")
+  endif()
+  string(REGEX MATCHALL "L\"[^\"]*\"" places "${CMAKE_MATCH_1}")
+  set(pinned 0)
+  foreach(place IN LISTS places)
+    string(REGEX REPLACE "^L\"(.*)\"$" "\\1" thumbprint "${place}")
+    if(thumbprint MATCHES "^[0-9A-Fa-f]+$")
+      string(LENGTH "${thumbprint}" digits)
+    else()
+      set(digits 0)
+    endif()
+    if(digits EQUAL 40)
+      math(EXPR pinned "${pinned} + 1")
+    elseif(NOT thumbprint STREQUAL "")
+      message(FATAL_ERROR "${header}: the pin \"${thumbprint}\" in kReleasePublisherThumbprints "
+                          "is not a SHA-1 thumbprint (40 hexadecimal digits, no spaces)")
+    endif()
+  endforeach()
+  if(pinned EQUAL 0)
+    message(FATAL_ERROR
+      "No publisher is pinned: CORVANTA_TEST_PUBLISHER is OFF and kReleasePublisherThumbprints "
+      "in ${header} is empty, so the service would refuse every package. A release writes its "
+      "signing certificates' thumbprints there (scripts/sign --verify prints them); a test "
+      "build configures with the windows preset, or with -DCORVANTA_TEST_PUBLISHER=ON.")
+  endif()
+endfunction()
+
 if(NOT CORVANTA_TEST_PUBLISHER)
+  corvanta_require_release_pin()
   return()
 endif()
 

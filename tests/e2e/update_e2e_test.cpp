@@ -104,7 +104,7 @@ TEST_F(UpdateEndToEnd, MissingPackageLeavesVersionOneRunning) {
 
 // A package that fails after the old version is removed and its files are in place. Windows
 // puts version 1 back (the removal runs inside the transaction) and the outcome is "MSI exit
-// 1603". Wine's msi never rolls a major upgrade back: it ends with 1627, neither version is
+// 1603". Wine's msi ends with 1603 too but never rolls a major upgrade back: neither version is
 // left, so the service cannot start again and the watcher finds no program to start. What the
 // updater must do is the same on both: report the installer's exit and log, keep the package,
 // and exit with 1 in both modes.
@@ -116,7 +116,7 @@ TEST_F(UpdateEndToEnd, PackageThatFailsLateIsReportedWithTheInstallersLog) {
 
   ExpectOutcome(update, 1,
                 updater_contract::kRestartFailedPrefix +
-                    (kFailedKeyword + std::wstring(L"MSI exit 1627") + kLogPathSeparator + log));
+                    (kFailedKeyword + std::wstring(L"MSI exit 1603") + kLogPathSeparator + log));
   EXPECT_TRUE(FileExistsAt(package));
   EXPECT_TRUE(FileExistsAt(log));
   // Wine's part: the product's folder is gone with both versions (ERROR_DIRECTORY).
