@@ -34,20 +34,19 @@ TEST_P(CommandLineSplitTest, SplitsLikeTheShell) {
 
 INSTANTIATE_TEST_SUITE_P(
     Shapes, CommandLineSplitTest,
-    ::testing::Values(
-        SplitCase{L"prog.exe", {L"prog.exe"}},
-        SplitCase{L"\"C:\\Program Files\\U\\updater.exe\" a b",
-                  {L"C:\\Program Files\\U\\updater.exe", L"a", L"b"}},
-        SplitCase{L"u.exe --mode \"C:\\My Files\\update.msi\" tok",
-                  {L"u.exe", L"--mode", L"C:\\My Files\\update.msi", L"tok"}},
-        SplitCase{L"u.exe  \t a   b  ", {L"u.exe", L"a", L"b"}},
-        SplitCase{L"u.exe \"\" \"\"", {L"u.exe", L"", L""}},
-        SplitCase{L"u.exe a\\\\b \\\"c", {L"u.exe", L"a\\\\b", L"\"c"}},
-        SplitCase{L"u.exe \"a\\\\\" b", {L"u.exe", L"a\\", L"b"}},
-        SplitCase{L"u.exe \"a\\\"b\"", {L"u.exe", L"a\"b"}},
-        SplitCase{L"u.exe \"--mode \" 1 t", {L"u.exe", L"--mode ", L"1", L"t"}},
-        SplitCase{L"u.exe a\"b c\"d", {L"u.exe", L"ab cd"}},
-        SplitCase{L"u.exe \"a\"\"b\"", {L"u.exe", L"a\"b"}},
-        SplitCase{L"\"C:\\dir\\u.exe\"x y", {L"C:\\dir\\u.exe", L"x", L"y"}}));
+    ::testing::Values(SplitCase{L"prog.exe", {L"prog.exe"}},
+                      SplitCase{L"\"C:\\Program Files\\U\\updater.exe\" a b",
+                                {L"C:\\Program Files\\U\\updater.exe", L"a", L"b"}},
+                      SplitCase{L"u.exe --mode \"C:\\My Files\\update.msi\" tok",
+                                {L"u.exe", L"--mode", L"C:\\My Files\\update.msi", L"tok"}},
+                      SplitCase{L"u.exe  \t a   b  ", {L"u.exe", L"a", L"b"}},
+                      SplitCase{L"u.exe \"\" \"\"", {L"u.exe", L"", L""}},
+                      SplitCase{L"u.exe a\\\\b \\\"c", {L"u.exe", L"a\\\\b", L"\"c"}},
+                      SplitCase{L"u.exe \"a\\\\\" b", {L"u.exe", L"a\\", L"b"}},
+                      SplitCase{L"u.exe \"a\\\"b\"", {L"u.exe", L"a\"b"}},
+                      SplitCase{L"u.exe \"--mode \" 1 t", {L"u.exe", L"--mode ", L"1", L"t"}},
+                      SplitCase{L"u.exe a\"b c\"d", {L"u.exe", L"ab cd"}},
+                      SplitCase{L"u.exe \"a\"\"b\"", {L"u.exe", L"a\"b"}},
+                      SplitCase{L"\"C:\\dir\\u.exe\"x y", {L"C:\\dir\\u.exe", L"x", L"y"}}));
 
 }  // namespace

@@ -11,7 +11,7 @@ namespace {
 
 class UpdateStatusTest : public WorldTest {};
 
-const std::wstring kRecord = RecordText(L"T-1", kCompletedOutcome);
+const std::wstring kRecord = StatusRecordText(L"T-1", kCompletedOutcome);
 
 TEST_F(UpdateStatusTest, WriteStoresTokenBarOutcomeWithTerminator) {
   WriteUpdateStatus(L"T-1", kCompletedOutcome);
@@ -43,7 +43,7 @@ TEST_F(UpdateStatusTest, ReadsBackWhatWasWritten) {
                                  std::wstring(40000, L'k')};
   for (const std::wstring& token : tokens) {
     WriteUpdateStatus(token, kCompletedOutcome);
-    EXPECT_EQ(ReadUpdateStatus(), RecordText(token, kCompletedOutcome)) << token.size();
+    EXPECT_EQ(ReadUpdateStatus(), StatusRecordText(token, kCompletedOutcome)) << token.size();
   }
 }
 
@@ -74,7 +74,7 @@ TEST_P(RawRecordTest, ReadsUpToTheFirstNulOrTheEndOfAStringValue) {
   EXPECT_EQ(ReadUpdateStatus(), GetParam().read);
 }
 
-const std::wstring kLong = RecordText(std::wstring(3000, L'k'), kCompletedOutcome);
+const std::wstring kLong = StatusRecordText(std::wstring(3000, L'k'), kCompletedOutcome);
 const std::wstring kFull(2048, L'x');
 INSTANTIATE_TEST_SUITE_P(
     Values, RawRecordTest,
@@ -109,24 +109,26 @@ constexpr UpdateOutcome kNone = UpdateOutcome::kNone;
 INSTANTIATE_TEST_SUITE_P(
     Records, OutcomeForTokenTest,
     ::testing::Values(
-        OutcomeCase{RecordText(L"T", kCompleted), L"T", UpdateOutcome::kCompleted},
-        OutcomeCase{RecordText(L"T", kCompleted + L" "), L"T", kNone},
-        OutcomeCase{RecordText(L"T", kCompleted + L"X"), L"T", kNone},
-        OutcomeCase{RecordText(L"T", L"COMPLETED"), L"T", kNone},
-        OutcomeCase{RecordText(L"t", kCompleted), L"T", kNone},
-        OutcomeCase{RecordText(L"T", kFailed), L"T", UpdateOutcome::kFailed},
-        OutcomeCase{RecordText(L"T", FailedWithLogText(L"MSI exit 1603", L"D:\\pkg\\update.msi")),
-                    L"T", UpdateOutcome::kFailed},
-        OutcomeCase{RecordText(L"T", kRestartPrefix + kCompleted), L"T", UpdateOutcome::kFailed},
-        OutcomeCase{RecordText(L"T", kFailed.substr(0, kFailed.size() - 1)), L"T", kNone},
-        OutcomeCase{RecordText(L"T", L"Failed:x"), L"T", kNone},
-        OutcomeCase{RecordText(L"OTHER", kCompleted), L"T", kNone},
-        OutcomeCase{RecordText(L"OTHER", kFailed + L"x"), L"T", kNone},
-        OutcomeCase{RecordText(L"TT", kCompleted), L"T", kNone}, OutcomeCase{L"", L"T", kNone},
-        OutcomeCase{L"", L"", kNone},
-        OutcomeCase{RecordText(L"", kCompleted), L"", UpdateOutcome::kCompleted},
-        OutcomeCase{RecordText(L"", kFailed + L"x"), L"", UpdateOutcome::kFailed},
-        OutcomeCase{RecordText(L"a|b", kCompleted), L"a|b", UpdateOutcome::kCompleted},
-        OutcomeCase{RecordText(L"a|b", kCompleted), L"a", kNone}));
+        OutcomeCase{StatusRecordText(L"T", kCompleted), L"T", UpdateOutcome::kCompleted},
+        OutcomeCase{StatusRecordText(L"T", kCompleted + L" "), L"T", kNone},
+        OutcomeCase{StatusRecordText(L"T", kCompleted + L"X"), L"T", kNone},
+        OutcomeCase{StatusRecordText(L"T", L"COMPLETED"), L"T", kNone},
+        OutcomeCase{StatusRecordText(L"t", kCompleted), L"T", kNone},
+        OutcomeCase{StatusRecordText(L"T", kFailed), L"T", UpdateOutcome::kFailed},
+        OutcomeCase{
+            StatusRecordText(L"T", FailedWithLogText(L"MSI exit 1603", L"D:\\pkg\\update.msi")),
+            L"T", UpdateOutcome::kFailed},
+        OutcomeCase{StatusRecordText(L"T", RestartFailedOutcome(kCompleted)), L"T",
+                    UpdateOutcome::kFailed},
+        OutcomeCase{StatusRecordText(L"T", kFailed.substr(0, kFailed.size() - 1)), L"T", kNone},
+        OutcomeCase{StatusRecordText(L"T", L"Failed:x"), L"T", kNone},
+        OutcomeCase{StatusRecordText(L"OTHER", kCompleted), L"T", kNone},
+        OutcomeCase{StatusRecordText(L"OTHER", kFailed + L"x"), L"T", kNone},
+        OutcomeCase{StatusRecordText(L"TT", kCompleted), L"T", kNone},
+        OutcomeCase{L"", L"T", kNone}, OutcomeCase{L"", L"", kNone},
+        OutcomeCase{StatusRecordText(L"", kCompleted), L"", UpdateOutcome::kCompleted},
+        OutcomeCase{StatusRecordText(L"", kFailed + L"x"), L"", UpdateOutcome::kFailed},
+        OutcomeCase{StatusRecordText(L"a|b", kCompleted), L"a|b", UpdateOutcome::kCompleted},
+        OutcomeCase{StatusRecordText(L"a|b", kCompleted), L"a", kNone}));
 
 }  // namespace

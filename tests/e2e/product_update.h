@@ -19,6 +19,7 @@
 #include "contract/road_paths.h"
 #include "contract/status_record.h"
 #include "service/package_hash.h"
+#include "shared/status_record_text.h"
 #include "support/registry_access.h"
 #include "support/sample_product.h"
 #include "ui/ui_window.h"
@@ -283,7 +284,7 @@ class ProductUpdate : public ::testing::Test {
   void ExpectOutcome(const UpdateRun& run, DWORD exit_code, const std::wstring& outcome) const {
     EXPECT_EQ(run.installer_exit, exit_code);
     EXPECT_EQ(run.watcher_exit, exit_code);
-    EXPECT_EQ(run.record, run.token + updater_contract::kRecordSeparator + outcome);
+    EXPECT_EQ(run.record, StatusRecordText(run.token, outcome));
   }
 
   // A completed update: the outcome says so, and the product runs again as `version`.

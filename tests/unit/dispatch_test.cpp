@@ -30,16 +30,17 @@ TEST_F(DispatchTest, QuotedPackagePathArrivesUnquotedAndZeroIsTheExitCode) {
   EXPECT_EQ(launch.command_line,
             L"\"" + launch.application + L"\" /i \"" + msi +
                 L"\" /qn REINSTALLMODE=amus LAUNCH_TRAY_APP=N REBOOT=ReallySuppress /norestart "
-                L"/L*V \"" + msi + updater_contract::kLogSuffix + L"\"");
+                L"/L*V \"" +
+                msi + updater_contract::kLogSuffix + L"\"");
   EXPECT_TRUE(launch.windowless);
-  EXPECT_EQ(PublishedRecord(), RecordText(L"tok", kCompletedOutcome));
+  EXPECT_EQ(PublishedRecord(), StatusRecordText(L"tok", kCompletedOutcome));
   EXPECT_FALSE(winsim::FileExists(msi));
 }
 
 // The watcher waits for the process the command line names, which ends at 1 s.
 TEST_F(DispatchTest, CompletedRelaunchAfterTheNamedProcessEndedGivesExitCodeZero) {
   ArrangeMachine(
-      {.old_ui_exits_at_ms = 1000, .record = {{0, RecordText(L"tok", kCompletedOutcome)}}});
+      {.old_ui_exits_at_ms = 1000, .record = {{0, StatusRecordText(L"tok", kCompletedOutcome)}}});
   winsim::SetCommandLine(UpdaterCommandLine(kRelaunchSwitch, std::to_wstring(kOldUiPid), L"tok"));
 
   int exit_code = 77;
