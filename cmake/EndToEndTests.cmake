@@ -1,7 +1,11 @@
 # Whole updates end to end: each test case of e2e_tests.exe in a prefix of its own,
 # prepared with version 1 of the sample product installed and running; the library load
 # order read from Wine's traces; and one round of the benchmark.
-file(GLOB E2E_TEST_SOURCES CONFIGURE_DEPENDS tests/e2e/*.cpp)
+set(E2E_TEST_SOURCES
+  tests/e2e/package_trust_e2e_test.cpp
+  tests/e2e/pipe_client_e2e_test.cpp
+  tests/e2e/update_e2e_test.cpp
+  tests/e2e/update_road_e2e_test.cpp)
 add_executable(e2e_tests ${E2E_TEST_SOURCES})
 target_include_directories(e2e_tests PRIVATE tests)
 target_link_libraries(e2e_tests PRIVATE updater_core corvanta_road sample_ui_window gtest gtest_main)
