@@ -22,7 +22,25 @@ add_library(planted_library SHARED tests/e2e/planted_library.c)
 set_target_properties(planted_library PROPERTIES PREFIX "")
 target_link_options(planted_library PRIVATE -static -s)
 list(APPEND TEST_ENVIRONMENT "PLANTED_LIBRARY=$<TARGET_FILE:planted_library>")
-add_listed_gtests(e2e_tests CASE e2e.
+# The cases that run long, with their costs, so that they start first.
+set(E2E_TEST_COSTS
+  # twenty updates in a row
+  e2e.SoakOfUpdatesInARow 3000
+  # an update killed and a new one completed, at three moments
+  e2e.NewUpdateCompletesAfterInstallerModeWasKilled 2000
+  # the UI waits 8 s before it starts the watcher
+  e2e.UiThatIsSlowToStartTheWatcherStillRelaunches 1000
+  # the stop is given its 30 s
+  e2e.ServiceThatWillNotStopStopsTheUpdateBeforeAnythingChanges 1000
+  # the start is given its 30 s
+  e2e.ServiceThatWillNotStartAfterwardsIsReportedWithTheInstallation 1000
+  # the second client waits out the first one's deadline
+  e2e.ClientThatNeverReadsHoldsThePipeOnlyUntilItsDeadline 1000
+  # a service stopped twice, once waiting out its bound for the pipe's thread
+  e2e.StopEndsWhateverHoldsThePipe 1000
+  # a whole update
+  e2e.UpdateCompletesWhenTheClientThatStartsItNeverReads 1000)
+add_listed_gtests(e2e_tests CASE e2e. COSTS ${E2E_TEST_COSTS} RUN
   ${CMAKE_SOURCE_DIR}/scripts/wine-run --sample ${CMAKE_BINARY_DIR}/sample ${WINE_TEMPLATE}
   $<TARGET_FILE:e2e_tests>)
 

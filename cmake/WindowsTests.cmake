@@ -30,4 +30,4 @@ target_compile_options(windows_tests PRIVATE -O0)
 # Some of them start the sample product's programs of versions 1 and 2.
 add_dependencies(windows_tests RemoteUpdater sample_ui_v1 sample_ui_v2 sample_service_v1)
 
-add_listed_gtests(windows_tests SUITE windows. ${WINE_RUN} $<TARGET_FILE:windows_tests>)
+add_listed_gtests(windows_tests SUITE windows. RUN ${WINE_RUN} $<TARGET_FILE:windows_tests>)

@@ -131,4 +131,37 @@ INSTANTIATE_TEST_SUITE_P(
         OutcomeCase{StatusRecordText(L"a|b", kCompleted), L"a|b", UpdateOutcome::kCompleted},
         OutcomeCase{StatusRecordText(L"a|b", kCompleted), L"a", kNone}));
 
+// Outcome texts as the product's words take them apart, written out as the record holds them.
+TEST(ReadOutcomeTest, TakesEachOutcomeApart) {
+  const struct {
+    std::wstring outcome;
+    UpdateOutcome kind;
+    bool service_stayed_down;
+    std::wstring reason;
+    std::wstring log_path;
+  } rows[] = {
+      {L"completed", UpdateOutcome::kCompleted, false, L"", L""},
+      {L"completed; log: x", kNone, false, L"", L""},
+      {L"failed:Application did not exit before installation", UpdateOutcome::kFailed, false,
+       L"Application did not exit before installation", L""},
+      // The log path comes last and may hold the separator itself.
+      {L"failed:MSI exit 1603; log: D:\\a; log: b.msi.log", UpdateOutcome::kFailed, false,
+       L"MSI exit 1603", L"D:\\a; log: b.msi.log"},
+      {L"failed:Remote service could not restart; installation result: completed",
+       UpdateOutcome::kFailed, true, L"", L""},
+      {L"failed:Remote service could not restart; installation result: failed:Windows restart "
+       L"required; log: C:\\u.msi.log",
+       UpdateOutcome::kFailed, true, L"Windows restart required", L"C:\\u.msi.log"},
+      {L"Failed:x; log: y", kNone, false, L"", L""},
+  };
+  for (const auto& row : rows) {
+    const OutcomeParts parts = ReadOutcome(row.outcome);
+    EXPECT_EQ(parts.kind, row.kind) << ::testing::PrintToString(row.outcome);
+    EXPECT_EQ(parts.service_stayed_down, row.service_stayed_down)
+        << ::testing::PrintToString(row.outcome);
+    EXPECT_EQ(parts.reason, row.reason) << ::testing::PrintToString(row.outcome);
+    EXPECT_EQ(parts.log_path, row.log_path) << ::testing::PrintToString(row.outcome);
+  }
+}
+
 }  // namespace

@@ -141,6 +141,7 @@ class LogFollower {
 // One update, begun either way, followed to its end.
 struct UpdateRun {
   std::wstring token;
+  std::wstring package;     // the package installer mode was given
   std::string answer;       // on the road: the service's last answer
   std::string service_log;  // on the road: what the service wrote, when nothing started
   UniqueHandle installer;
@@ -212,6 +213,7 @@ class ProductUpdate : public ::testing::Test {
       const std::wstring arguments = std::wstring(L" ") + mode_switch + L" " + argument;
       return std::move(StartWithArguments(updater_, arguments + L" " + run.token).process);
     };
+    run.package = package;
     run.installer = start(updater_contract::kInstallSwitch, L"\"" + package + L"\"");
     run.watcher = start(updater_contract::kRelaunchSwitch,
                         std::to_wstring(watched_pid.value_or(old_ui_pid_)));
@@ -247,6 +249,34 @@ class ProductUpdate : public ::testing::Test {
   // Waits for both modes of a run on the road, then reads what they left.
   void Finish(UpdateRun& run) {
     Finish(run, road::StagingFolder(run.token) + L"\\" + road::WatcherLogFileName());
+  }
+
+  // The road's whole update: `package` of the sample's build placed, "Apply update" clicked
+  // in the UI program `ui_pid`, and both modes followed to their ends.
+  UpdateRun ApplyOnTheRoad(const std::wstring& package, DWORD ui_pid) {
+    PlacePending(package);
+    UpdateRun run = Click(ui_pid);
+    Finish(run);
+    run.package = road::StagingFolder(run.token) + L"\\" + package;
+    return run;
+  }
+
+  // What every update on the road leaves, whatever its outcome: both modes ran from the
+  // staged copy, installer mode as the service's child and the watcher as the UI's, and
+  // nothing of the update still runs.
+  void ExpectRanOnTheRoad(const UpdateRun& update, DWORD ui_pid, DWORD service_host) const {
+    ASSERT_EQ(update.answer, road::kStartedAnswer + Narrow(update.token))
+        << "the service's log meanwhile:\n"
+        << update.service_log;
+    const std::wstring staged_updater =
+        road::StagingFolder(update.token) + L"\\" + road::kUpdaterFileName;
+    EXPECT_EQ(update.installer_parent, service_host);
+    EXPECT_EQ(update.watcher_parent, ui_pid);
+    EXPECT_EQ(Lower(update.installer_image), Lower(staged_updater));
+    EXPECT_EQ(Lower(update.watcher_image), Lower(staged_updater));
+    EXPECT_LE(road::ListStagingFolders().size(), road::kStagingFoldersKept);
+    EXPECT_TRUE(ProcessesNamed(road::kUpdaterFileName).empty());
+    EXPECT_TRUE(ProcessesNamed(L"msiexec.exe").empty());
   }
 
   // What every update that reached the installer leaves: the service runs again as

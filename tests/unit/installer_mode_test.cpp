@@ -42,9 +42,9 @@ TEST_P(InstallerModeRunTest, PublishesOneOutcomeAndKeepsThePackageUnlessComplete
   const int result = RunInstallerMode(run.msi_path, L"tok-42");
 
   const bool completed = run.outcome == kCompletedOutcome;
-  EXPECT_EQ(
-      PublishedRecord(),
-      StatusRecordText(L"tok-42", restart_fails ? RestartFailedOutcome(run.outcome) : run.outcome));
+  EXPECT_EQ(PublishedRecord(), StatusRecordText(L"tok-42", restart_fails
+                                                              ? RestartFailedOutcome(run.outcome)
+                                                              : run.outcome));
   EXPECT_EQ(InstallerRan(), run.installer_ran);
   EXPECT_EQ(winsim::FileExists(run.msi_path), !completed);
   EXPECT_EQ(result, completed && !restart_fails ? 0 : 1);
@@ -63,22 +63,16 @@ INSTANTIATE_TEST_SUITE_P(
     Outcomes, InstallerModeRunTest,
     ::testing::Combine(
         ::testing::Values(
-            RunCase{"ServiceDoesNotStop",
-                    {.service = winsim::ServiceSpec{.ignores_stop = true}},
-                    FailedOutcome(L"Service did not exit before installation"),
-                    false},
-            RunCase{"ProductCopyDoesNotExit",
-                    {.product_copies = {kNever}},
-                    FailedOutcome(L"Application did not exit before installation"),
-                    false},
+            RunCase{"ServiceDoesNotStop", {.service = winsim::ServiceSpec{.ignores_stop = true}},
+                    FailedOutcome(L"Service did not exit before installation"), false},
+            RunCase{"ProductCopyDoesNotExit", {.product_copies = {kNever}},
+                    FailedOutcome(L"Application did not exit before installation"), false},
             RunCase{"ProductCopyCannotBeTerminated",
-                    {.product_copies = {kNever}, .faults = {{"TerminateProcess", 1, 5}}},
-                    L"failed:Could not stop the running application",
-                    false},
-            RunCase{"ProgramFilesUnset",
-                    {.program_files = std::nullopt},
-                    FailedOutcome(L"Product installation path is unavailable"),
-                    false},
+                    {.product_copies = {kNever},
+                     .faults = {{"TerminateProcess", 1, ERROR_ACCESS_DENIED}}},
+                    L"failed:Could not stop the running application", false},
+            RunCase{"ProgramFilesUnset", {.program_files = std::nullopt},
+                    FailedOutcome(L"Product installation path is unavailable"), false},
             RunCase{"SystemDirectoryUnavailable",
                     Failing({"GetSystemDirectoryW", 1, ERROR_ACCESS_DENIED}),
                     kSystemDirectoryUnavailable, false},
@@ -88,13 +82,10 @@ INSTANTIATE_TEST_SUITE_P(
                     true},
             RunCase{"InstallerCannotStart", Failing({"CreateProcessW", 1, ERROR_FILE_NOT_FOUND}),
                     kInstallerCouldNotStart, false},
-            RunCase{"PackagePathWithAQuote",
-                    {},
-                    kInstallerCouldNotStart,
-                    false,
+            RunCase{"PackagePathWithAQuote", {}, kInstallerCouldNotStart, false,
                     L"D:\\pkg\\up\"date.msi"},
-            RunCase{
-                "PackagePathEndingInABackslash", {}, kInstallerCouldNotStart, false, L"D:\\pkg\\"},
+            RunCase{"PackagePathEndingInABackslash", {}, kInstallerCouldNotStart, false,
+                    L"D:\\pkg\\"},
             // The service's host ends as the service stops, unawaited: the
             // installer's is the first wait.
             RunCase{"InstallerWaitFails", Failing({"WaitForSingleObject", 1, ERROR_INVALID_HANDLE}),
@@ -110,10 +101,8 @@ INSTANTIATE_TEST_SUITE_P(
                     true},
             RunCase{"LargestExitCode", InstallerExits(0xFFFFFFFFu), MsiExit(0xFFFFFFFFu), true},
             RunCase{"Completed", {}, kCompletedOutcome, true},
-            RunCase{"InstallerIsAwaitedWithoutATimeLimit",
-                    {.installer_takes_ms = 3 * 3600 * 1000},
-                    kCompletedOutcome,
-                    true}),
+            RunCase{"InstallerIsAwaitedWithoutATimeLimit", {.installer_takes_ms = 3 * 3600 * 1000},
+                    kCompletedOutcome, true}),
         ::testing::Bool()),
     [](const auto& info) {
       return std::string(std::get<0>(info.param).name) +
@@ -188,9 +177,8 @@ TEST_F(InstallerModeTest, UninstalledServiceNestsTheStopFailureBehindTheRestartP
   ArrangeMachine({.service = std::nullopt});
 
   EXPECT_EQ(RunInstallerMode(kPackage, L"tok"), 1);
-  EXPECT_EQ(PublishedRecord(),
-            StatusRecordText(L"tok", RestartFailedOutcome(FailedOutcome(
-                                         L"Service did not exit before installation"))));
+  const std::wstring not_stopped = FailedOutcome(L"Service did not exit before installation");
+  EXPECT_EQ(PublishedRecord(), StatusRecordText(L"tok", RestartFailedOutcome(not_stopped)));
   EXPECT_TRUE(winsim::FileExists(kPackage));
 }
 
