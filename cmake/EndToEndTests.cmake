@@ -8,7 +8,8 @@ set(E2E_TEST_SOURCES
   tests/e2e/update_road_e2e_test.cpp)
 add_executable(e2e_tests ${E2E_TEST_SOURCES})
 target_include_directories(e2e_tests PRIVATE tests)
-target_link_libraries(e2e_tests PRIVATE updater_core corvanta_road sample_ui_window gtest gtest_main)
+target_link_libraries(e2e_tests PRIVATE updater_core corvanta_road sample_ui_window tool_support gtest
+                      gtest_main)
 # The same headers as the Windows tests, compiled once for both.
 target_precompile_headers(e2e_tests REUSE_FROM windows_tests)
 target_compile_options(e2e_tests PRIVATE -O0)

@@ -7,8 +7,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <tlhelp32.h>
-
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -16,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "common/process_image.h"
+#include "common/process_list.h"
 #include "contract/road_paths.h"
 #include "contract/status_record.h"
 #include "service/package_hash.h"
@@ -73,26 +73,12 @@ std::vector<std::wstring> LoadedLibraries(const std::wstring& folder,
   return loaded;
 }
 
-inline std::vector<PROCESSENTRY32W> RunningProcesses() {
-  std::vector<PROCESSENTRY32W> found;
-  const UniqueHandle snapshot = OwnHandle(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof(entry);
-  for (BOOL more = snapshot && ::Process32FirstW(snapshot.get(), &entry); more;
-       more = ::Process32NextW(snapshot.get(), &entry)) {
-    found.push_back(entry);
-  }
-  return found;
-}
-
 // Ids of the running processes of `name` whose parent is `parent` (any when 0).
 inline std::vector<DWORD> ProcessesNamed(const std::wstring& name, DWORD parent = 0) {
   std::vector<DWORD> ids;
-  for (const PROCESSENTRY32W& process : RunningProcesses()) {
-    if (Lower(process.szExeFile) == Lower(name) &&
-        (parent == 0 || process.th32ParentProcessID == parent)) {
-      ids.push_back(process.th32ProcessID);
-    }
+  for (const tools::ProcessEntry& process : tools::RunningProcesses()) {
+    if (tools::SameName(process.exe_name, name.c_str()) && (parent == 0 || process.parent == parent))
+      ids.push_back(process.pid);
   }
   return ids;
 }
@@ -351,12 +337,10 @@ class ProductUpdate : public ::testing::Test {
  private:
   static void SeeStarted(HANDLE process, DWORD& parent, std::wstring& image) {
     if (process == nullptr) return;
-    for (const PROCESSENTRY32W& entry : RunningProcesses()) {
-      if (entry.th32ProcessID == ::GetProcessId(process)) parent = entry.th32ParentProcessID;
+    for (const tools::ProcessEntry& entry : tools::RunningProcesses()) {
+      if (entry.pid == ::GetProcessId(process)) parent = entry.parent;
     }
-    wchar_t path[MAX_PATH * 2] = {};
-    DWORD size = MAX_PATH * 2;
-    if (::QueryFullProcessImageNameW(process, 0, path, &size)) image.assign(path, size);
+    image = tools::ImagePathOf(process);
   }
 
   static void Finish(UpdateRun& run, const std::wstring& watcher_log) {
