@@ -6,18 +6,29 @@
 
 namespace road {
 
+namespace {
+
+[[nodiscard]] StatusRecord::Kind KindOf(UpdateOutcome outcome) noexcept {
+  switch (outcome) {
+    case UpdateOutcome::kCompleted:
+      return StatusRecord::Kind::kCompleted;
+    case UpdateOutcome::kFailed:
+      return StatusRecord::Kind::kFailed;
+    case UpdateOutcome::kNone:
+      break;
+  }
+  return StatusRecord::Kind::kNone;
+}
+
+}  // namespace
+
 std::wstring ReadStatusRecord() {
   return ReadMachineString(updater_contract::kStatusKeyPath, updater_contract::kStatusValueName);
 }
 
 StatusRecord SplitStatusRecord(const std::wstring& text) {
   const std::wstring token = TokenOfRecord(text);
-  const UpdateOutcome outcome = OutcomeForToken(text, token);
-  const StatusRecord::Kind kind = outcome == UpdateOutcome::kCompleted
-                                      ? StatusRecord::Kind::kCompleted
-                                  : outcome == UpdateOutcome::kFailed ? StatusRecord::Kind::kFailed
-                                                                      : StatusRecord::Kind::kNone;
-  return {kind, token, OutcomeAfterToken(text, token)};
+  return {KindOf(OutcomeForToken(text, token)), token, OutcomeAfterToken(text, token)};
 }
 
 }  // namespace road
