@@ -4,6 +4,7 @@
 #include "shared/update_status.h"
 
 #include <string>
+#include <tuple>
 
 #include "support/registry_access.h"
 
@@ -156,11 +157,9 @@ TEST(ReadOutcomeTest, TakesEachOutcomeApart) {
   };
   for (const auto& row : rows) {
     const OutcomeParts parts = ReadOutcome(row.outcome);
-    EXPECT_EQ(parts.kind, row.kind) << ::testing::PrintToString(row.outcome);
-    EXPECT_EQ(parts.service_stayed_down, row.service_stayed_down)
+    EXPECT_EQ(std::tie(parts.kind, parts.service_stayed_down, parts.reason, parts.log_path),
+              std::tie(row.kind, row.service_stayed_down, row.reason, row.log_path))
         << ::testing::PrintToString(row.outcome);
-    EXPECT_EQ(parts.reason, row.reason) << ::testing::PrintToString(row.outcome);
-    EXPECT_EQ(parts.log_path, row.log_path) << ::testing::PrintToString(row.outcome);
   }
 }
 
