@@ -1,7 +1,8 @@
 // Whole updates under Wine, as the product runs them: version 1 of the sample product is
 // installed, its service runs and its UI is open; then both modes of RemoteUpdater.exe run side
-// by side with one token, and each test checks from outside what a user would see. Every test
-// runs in a prefix of its own.
+// by side with one token, and each test checks from outside what a user would see. The ways an
+// installation ends run both directly and on the product's road (update_road_e2e_test.cpp has
+// the road's own cases). Every test runs in a prefix of its own.
 #include <gtest/gtest.h>
 #include <windows.h>
 
