@@ -44,7 +44,17 @@ add_test(NAME scripts.UsageLines
 add_test(NAME scripts.BackportsFromTheMachinesMirror
   COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/scripts/apt_sources_test.py)
 
-file(GLOB UNIT_TEST_SOURCES CONFIGURE_DEPENDS tests/unit/*.cpp tests/both/*.cpp)
+# The host's own tests, and those both tiers run.
+set(UNIT_TEST_SOURCES
+  tests/unit/contract_words_test.cpp
+  tests/unit/failure_sweep_test.cpp
+  tests/unit/installer_mode_test.cpp
+  tests/unit/product_processes_test.cpp
+  tests/unit/relaunch_watcher_test.cpp
+  tests/unit/remote_service_test.cpp
+  tests/unit/update_status_host_test.cpp
+  tests/unit/watcher_log_test.cpp)
+list(APPEND UNIT_TEST_SOURCES ${BOTH_TIERS_TEST_SOURCES})
 add_executable(unit_tests ${UNIT_TEST_SOURCES})
 target_include_directories(unit_tests PRIVATE tests)
 target_link_libraries(unit_tests PRIVATE updater_core winsim GTest::gtest GTest::gtest_main)

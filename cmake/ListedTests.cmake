@@ -7,13 +7,9 @@
 #   group         SUITE: one entry per test suite; CASE: one per test case
 #   prefix        the start of each entry's name
 #   properties    the entries' test properties, as set_tests_properties takes them
-#   source_dir    the folder the test sources' names are relative to
 #   entries       the file to write
-# A test that runs long says so in the comment right above it, with a line
-#   // Runs long: <why>
-# and its entry (or its suite's) gets a high COST, so that ctest starts it before
-# the others; the program's list gives each test's file and line, so the mark
-# holds whatever the test is called.
+#   costs         <entry name> <cost> pairs: the entries that run long, and the COST
+#                 each gets so that ctest starts it before the others
 cmake_minimum_required(VERSION 3.25)
 include(${SETTINGS})
 # A failed listing leaves no entries behind, only the placeholder that fails.
@@ -40,67 +36,19 @@ foreach(argument IN LISTS run_command)
   string(APPEND quoted_command " ${quoted}")
 endforeach()
 
-# Sets <out> to the lines of the tests in <file> that the comment right above
-# them marks as running long, as "<file>:<line>" items.
-set(long_mark "// Runs long:")
-function(lines_marked_long file out)
-  set(path "${file}")
-  if(NOT IS_ABSOLUTE "${path}")
-    set(path "${source_dir}/${path}")
-  endif()
-  file(READ "${path}" text)
-  set(marked "")
-  set(line 1)
-  while(TRUE)
-    string(FIND "${text}" "${long_mark}" at)
-    if(at EQUAL -1)
-      break()
-    endif()
-    string(SUBSTRING "${text}" 0 ${at} before)
-    string(REGEX MATCHALL "\n" breaks "${before}")
-    list(LENGTH breaks count)
-    math(EXPR line "${line} + ${count}")
-    # The mark's line and the rest of its comment: the test starts on the line after.
-    string(SUBSTRING "${text}" ${at} -1 text)
-    string(REGEX MATCH "^[^\n]*\n([ \t]*//[^\n]*\n)*" comment "${text}")
-    string(REGEX MATCHALL "\n" breaks "${comment}")
-    list(LENGTH breaks count)
-    math(EXPR line "${line} + ${count}")
-    list(APPEND marked "${file}:${line}")
-    string(LENGTH "${comment}" length)
-    string(SUBSTRING "${text}" ${length} -1 text)
-  endwhile()
-  set(${out} "${marked}" PARENT_SCOPE)
-endfunction()
-
-# Whether the test case <s>/<c> of the listing is marked as running long; every
-# mark found is kept in all_marks, and each one that stands above a test in used_marks.
-set(all_marks "")
-set(used_marks "")
-set(read_files "")
-macro(case_runs_long s c out)
-  string(JSON case_file GET "${suites}" ${s} testsuite ${c} file)
-  string(JSON case_line GET "${suites}" ${s} testsuite ${c} line)
-  if(NOT case_file IN_LIST read_files)
-    list(APPEND read_files "${case_file}")
-    lines_marked_long("${case_file}" marks)
-    list(APPEND all_marks ${marks})
-  endif()
-  set(${out} FALSE)
-  if("${case_file}:${case_line}" IN_LIST all_marks)
-    set(${out} TRUE)
-    list(APPEND used_marks "${case_file}:${case_line}")
-  endif()
-endmacro()
-
 set(content "")
 set(count 0)
-macro(add_entry name filter runs_long)
+set(costed_entries "")
+macro(add_entry name filter)
   bracket("${prefix}${name}" quoted_name)
   bracket("--gtest_filter=${filter}" quoted_filter)
   set(cost "")
-  if(${runs_long})
-    set(cost " COST 1000")
+  list(FIND costs "${prefix}${name}" at)
+  if(NOT at EQUAL -1)
+    math(EXPR at "${at} + 1")
+    list(GET costs ${at} cost)
+    set(cost " COST ${cost}")
+    list(APPEND costed_entries "${prefix}${name}")
   endif()
   string(APPEND content "add_test(${quoted_name}${quoted_command} ${quoted_filter})\n"
                         "set_tests_properties(${quoted_name} PROPERTIES ${properties}${cost})\n")
@@ -118,29 +66,25 @@ foreach(s RANGE ${last_suite})
   string(JSON cases GET "${suites}" ${s} testsuite)
   string(JSON case_count LENGTH "${cases}")
   math(EXPR last_case "${case_count} - 1")
-  set(suite_runs_long FALSE)
-  foreach(c RANGE ${last_case})
-    string(JSON case GET "${cases}" ${c} name)
-    case_runs_long(${s} ${c} runs_long)
-    if(runs_long)
-      set(suite_runs_long TRUE)
-    endif()
-    if(group STREQUAL "CASE")
-      add_entry("${case}" "${suite}.${case}" runs_long)
-    endif()
-  endforeach()
   if(group STREQUAL "SUITE")
-    add_entry("${suite}" "${suite}.*" suite_runs_long)
+    add_entry("${suite}" "${suite}.*")
+  else()
+    foreach(c RANGE ${last_case})
+      string(JSON case GET "${cases}" ${c} name)
+      add_entry("${case}" "${suite}.${case}")
+    endforeach()
   endif()
 endforeach()
 
-# A mark that stands above no test (a comment between them, the test moved away)
-# would be lost without a word.
-if(used_marks)
-  list(REMOVE_ITEM all_marks ${used_marks})
-endif()
-if(all_marks)
-  message(FATAL_ERROR "A comment with \"${long_mark}\" ends above a line that starts "
-    "no test: ${all_marks} (the mark belongs in the comment right above the test)")
+# A cost whose test was renamed or removed would be lost without a word.
+set(named_entries "")
+foreach(name IN LISTS costs)
+  if(NOT name MATCHES "^[0-9]+$" AND NOT name IN_LIST costed_entries)
+    list(APPEND named_entries "${name}")
+  endif()
+endforeach()
+if(named_entries)
+  list(GET list_command -1 program)
+  message(FATAL_ERROR "Costs are given for tests that ${program} does not hold: ${named_entries}")
 endif()
 file(WRITE ${entries} "${content}")

@@ -1,6 +1,23 @@
 # windows_tests.exe: the updater's functions against Wine's real Win32, with the tests
 # shared with the host build (tests/both/), one ctest entry and one Wine prefix per suite.
-file(GLOB WINDOWS_TEST_SOURCES CONFIGURE_DEPENDS tests/windows/*.cpp tests/both/*.cpp)
+set(WINDOWS_TEST_SOURCES
+  tests/windows/guardian_decision_test.cpp
+  tests/windows/product_processes_wine_test.cpp
+  tests/windows/relaunch_watcher_wine_test.cpp
+  tests/windows/remote_service_wine_test.cpp
+  tests/windows/road_access_lists_test.cpp
+  tests/windows/road_clean_up_test.cpp
+  tests/windows/road_folder_rules_test.cpp
+  tests/windows/road_lines_test.cpp
+  tests/windows/road_package_trust_test.cpp
+  tests/windows/road_repeated_lines_test.cpp
+  tests/windows/road_requests_test.cpp
+  tests/windows/status_record_reg_query_test.cpp
+  tests/windows/update_facts_wine_test.cpp
+  tests/windows/update_outcome_text_test.cpp
+  tests/windows/update_preflight_test.cpp
+  tests/windows/wine_layout_test.cpp)
+list(APPEND WINDOWS_TEST_SOURCES ${BOTH_TIERS_TEST_SOURCES})
 add_executable(windows_tests ${WINDOWS_TEST_SOURCES})
 target_include_directories(windows_tests PRIVATE tests)
 # With the road, whose folder rules are Windows code judged on descriptors, and the tools'
@@ -15,4 +32,4 @@ target_compile_options(windows_tests PRIVATE -O0)
 # Some of them start the sample product's programs of versions 1 and 2.
 add_dependencies(windows_tests RemoteUpdater sample_ui_v1 sample_ui_v2 sample_service_v1)
 
-add_listed_gtests(windows_tests SUITE windows. ${WINE_RUN} $<TARGET_FILE:windows_tests>)
+add_listed_gtests(windows_tests SUITE windows. RUN ${WINE_RUN} $<TARGET_FILE:windows_tests>)

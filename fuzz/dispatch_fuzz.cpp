@@ -53,13 +53,11 @@ Machine MachineOf(uint8_t choice, const Arguments& arguments) {
   const unsigned installer_choice = (choice >> 3) & 3u;
   if (installer_choice == 3) machine.faults = {{"CreateProcessW", 1, ERROR_FILE_NOT_FOUND}};
   if (installer_choice < 3) machine.installer_exit = kInstallerExitCodes[installer_choice];
-  const std::wstring outcome = (choice & 32u)
-                                   ? std::wstring(updater_contract::kCompletedOutcome)
-                                   : updater_contract::kFailedKeyword + std::wstring(L"x");
+  const std::wstring outcome =
+      (choice & 32u) ? std::wstring(updater_contract::kCompletedOutcome) : FailedOutcome(L"x");
   const uint64_t record_at_ms = (choice & 64u) ? 3000 : 0;
   if (arguments.mode == Mode::kRelaunch) {
-    machine.record = {
-        {record_at_ms, arguments.token + updater_contract::kRecordSeparator + outcome}};
+    machine.record = {{record_at_ms, StatusRecordText(arguments.token, outcome)}};
   }
   if (choice & 128u) machine.old_ui_exits_at_ms = 2000;
   return machine;

@@ -48,12 +48,6 @@ std::wstring TextOfBytes(const std::vector<uint8_t>& bytes) {
   return text.substr(0, text.find(L'\0'));
 }
 
-UpdateOutcome OutcomePublished(const std::wstring& outcome) {
-  if (outcome == updater_contract::kCompletedOutcome) return UpdateOutcome::kCompleted;
-  if (outcome.rfind(updater_contract::kFailedKeyword, 0) == 0) return UpdateOutcome::kFailed;
-  return UpdateOutcome::kNone;
-}
-
 // Returns the text the reader must see when no call fails.
 std::wstring StoreValue(size_t kind, const uint8_t* data, size_t size) {
   if (kind == kNothingStored) return {};
@@ -85,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::wstring expected;
   if (kind == kWrittenRecord) {
     WriteRecord(data + 2, size - 2, token, outcome);
-    expected = token + updater_contract::kRecordSeparator + outcome;
+    expected = StatusRecordText(token, outcome);
   } else {
     expected = StoreValue(kind, data + 2, size - 2);
   }
@@ -95,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A failing call may hide the record, but never shows a part of it.
   Require(read == expected || (faulty && read.empty()), "the record was read in part or wrongly");
   if (kind == kWrittenRecord && read == expected) {
-    Require(OutcomeForToken(read, token) == OutcomePublished(outcome),
+    Require(OutcomeForToken(read, token) == OutcomeOf(outcome),
             "the token's own watcher misreads its outcome");
   }
   return 0;

@@ -1,7 +1,6 @@
 #include "contract/status_record.h"
 
-#include <cwchar>
-
+#include "shared/status_record_text.h"
 #include "shared/updater_contract.h"
 #include "win/machine_registry.h"
 
@@ -9,10 +8,15 @@ namespace road {
 
 namespace {
 
-[[nodiscard]] StatusRecord::Kind OutcomeKind(const std::wstring& outcome) noexcept {
-  if (outcome == updater_contract::kCompletedOutcome) return StatusRecord::Kind::kCompleted;
-  const wchar_t* failed = updater_contract::kFailedKeyword;
-  if (outcome.compare(0, std::wcslen(failed), failed) == 0) return StatusRecord::Kind::kFailed;
+[[nodiscard]] StatusRecord::Kind KindOf(UpdateOutcome outcome) noexcept {
+  switch (outcome) {
+    case UpdateOutcome::kCompleted:
+      return StatusRecord::Kind::kCompleted;
+    case UpdateOutcome::kFailed:
+      return StatusRecord::Kind::kFailed;
+    case UpdateOutcome::kNone:
+      break;
+  }
   return StatusRecord::Kind::kNone;
 }
 
@@ -23,10 +27,8 @@ std::wstring ReadStatusRecord() {
 }
 
 StatusRecord SplitStatusRecord(const std::wstring& text) {
-  const size_t bar = text.find(updater_contract::kRecordSeparator);
-  if (bar == std::wstring::npos) return {StatusRecord::Kind::kNone, L"", text};
-  const std::wstring outcome = text.substr(bar + std::wcslen(updater_contract::kRecordSeparator));
-  return {OutcomeKind(outcome), text.substr(0, bar), outcome};
+  const std::wstring token = TokenOfRecord(text);
+  return {KindOf(OutcomeForToken(text, token)), token, OutcomeAfterToken(text, token)};
 }
 
 }  // namespace road

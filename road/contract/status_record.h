@@ -19,8 +19,9 @@ struct StatusRecord {
 // empty when there is none.
 [[nodiscard]] std::wstring ReadStatusRecord();
 
-// Splits a record's text at its first bar, as the road's tokens hold none. A text without a
-// bar has no token, and its outcome is the whole text, of kind kNone.
+// Takes a record's text apart by the updater's own rules (shared/status_record_text.h), the
+// token being the text before its first bar, as the road's tokens hold none. A text without
+// a bar has no token, and its outcome is the whole text, of kind kNone.
 [[nodiscard]] StatusRecord SplitStatusRecord(const std::wstring& text);
 
 }  // namespace road

@@ -8,7 +8,6 @@
 
 namespace {
 
-using updater_contract::kRestartFailedPrefix;
 using updater_contract::kServiceName;
 constexpr int kStatusQueryLimit = 300;
 constexpr DWORD kPollIntervalMs = 100;
@@ -101,6 +100,6 @@ bool RestartRemoteServiceAndPublish(const std::wstring& token, const std::wstrin
     WriteUpdateStatus(token, outcome);
     return true;
   }
-  WriteUpdateStatus(token, kRestartFailedPrefix + outcome);
+  WriteUpdateStatus(token, RestartFailedOutcome(outcome));
   return false;
 }

@@ -26,7 +26,7 @@ void WriteUpdateStatus(const std::wstring& token, const std::wstring& outcome) n
     return;
   }
   const UniqueHKey key(raw_key);
-  const std::wstring record = token + updater_contract::kRecordSeparator + outcome;
+  const std::wstring record = StatusRecordText(token, outcome);
   // The terminating NUL is stored with the text.
   const DWORD size_bytes = static_cast<DWORD>((record.size() + 1) * sizeof(wchar_t));
   (void)::RegSetValueExW(key.get(), kStatusValueName, /*reserved=*/0, REG_SZ,
@@ -60,13 +60,4 @@ std::wstring ReadUpdateStatus() {
     if (status != ERROR_MORE_DATA) return {};
   }
   return {};
-}
-
-UpdateOutcome OutcomeForToken(const std::wstring& record, const std::wstring& token) {
-  const std::wstring token_prefix = token + updater_contract::kRecordSeparator;
-  if (record == token_prefix + updater_contract::kCompletedOutcome)
-    return UpdateOutcome::kCompleted;
-  const std::wstring failure_prefix = token_prefix + updater_contract::kFailedKeyword;
-  if (record.compare(0, failure_prefix.size(), failure_prefix) == 0) return UpdateOutcome::kFailed;
-  return UpdateOutcome::kNone;
 }

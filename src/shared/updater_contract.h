@@ -1,6 +1,8 @@
 // The updater's contract with the product that starts it: every name and text that the
 // updater, the product's update road, the tools and the tests share. Each is written here
 // once; the updater forms its texts from these, and nothing outside it types them again.
+// ContractWordsTest (tests/unit/contract_words_test.cpp) holds each one as literal text: a
+// change here is a change of the contract and must be made there too.
 #pragma once
 
 namespace updater_contract {

@@ -4,6 +4,7 @@
 #include "shared/update_status.h"
 
 #include <string>
+#include <tuple>
 
 #include "support/registry_access.h"
 
@@ -11,7 +12,7 @@ namespace {
 
 class UpdateStatusTest : public WorldTest {};
 
-const std::wstring kRecord = RecordText(L"T-1", kCompletedOutcome);
+const std::wstring kRecord = StatusRecordText(L"T-1", kCompletedOutcome);
 
 TEST_F(UpdateStatusTest, WriteStoresTokenBarOutcomeWithTerminator) {
   WriteUpdateStatus(L"T-1", kCompletedOutcome);
@@ -43,7 +44,7 @@ TEST_F(UpdateStatusTest, ReadsBackWhatWasWritten) {
                                  std::wstring(40000, L'k')};
   for (const std::wstring& token : tokens) {
     WriteUpdateStatus(token, kCompletedOutcome);
-    EXPECT_EQ(ReadUpdateStatus(), RecordText(token, kCompletedOutcome)) << token.size();
+    EXPECT_EQ(ReadUpdateStatus(), StatusRecordText(token, kCompletedOutcome)) << token.size();
   }
 }
 
@@ -74,7 +75,7 @@ TEST_P(RawRecordTest, ReadsUpToTheFirstNulOrTheEndOfAStringValue) {
   EXPECT_EQ(ReadUpdateStatus(), GetParam().read);
 }
 
-const std::wstring kLong = RecordText(std::wstring(3000, L'k'), kCompletedOutcome);
+const std::wstring kLong = StatusRecordText(std::wstring(3000, L'k'), kCompletedOutcome);
 const std::wstring kFull(2048, L'x');
 INSTANTIATE_TEST_SUITE_P(
     Values, RawRecordTest,
@@ -109,24 +110,57 @@ constexpr UpdateOutcome kNone = UpdateOutcome::kNone;
 INSTANTIATE_TEST_SUITE_P(
     Records, OutcomeForTokenTest,
     ::testing::Values(
-        OutcomeCase{RecordText(L"T", kCompleted), L"T", UpdateOutcome::kCompleted},
-        OutcomeCase{RecordText(L"T", kCompleted + L" "), L"T", kNone},
-        OutcomeCase{RecordText(L"T", kCompleted + L"X"), L"T", kNone},
-        OutcomeCase{RecordText(L"T", L"COMPLETED"), L"T", kNone},
-        OutcomeCase{RecordText(L"t", kCompleted), L"T", kNone},
-        OutcomeCase{RecordText(L"T", kFailed), L"T", UpdateOutcome::kFailed},
-        OutcomeCase{RecordText(L"T", FailedWithLogText(L"MSI exit 1603", L"D:\\pkg\\update.msi")),
-                    L"T", UpdateOutcome::kFailed},
-        OutcomeCase{RecordText(L"T", kRestartPrefix + kCompleted), L"T", UpdateOutcome::kFailed},
-        OutcomeCase{RecordText(L"T", kFailed.substr(0, kFailed.size() - 1)), L"T", kNone},
-        OutcomeCase{RecordText(L"T", L"Failed:x"), L"T", kNone},
-        OutcomeCase{RecordText(L"OTHER", kCompleted), L"T", kNone},
-        OutcomeCase{RecordText(L"OTHER", kFailed + L"x"), L"T", kNone},
-        OutcomeCase{RecordText(L"TT", kCompleted), L"T", kNone}, OutcomeCase{L"", L"T", kNone},
-        OutcomeCase{L"", L"", kNone},
-        OutcomeCase{RecordText(L"", kCompleted), L"", UpdateOutcome::kCompleted},
-        OutcomeCase{RecordText(L"", kFailed + L"x"), L"", UpdateOutcome::kFailed},
-        OutcomeCase{RecordText(L"a|b", kCompleted), L"a|b", UpdateOutcome::kCompleted},
-        OutcomeCase{RecordText(L"a|b", kCompleted), L"a", kNone}));
+        OutcomeCase{StatusRecordText(L"T", kCompleted), L"T", UpdateOutcome::kCompleted},
+        OutcomeCase{StatusRecordText(L"T", kCompleted + L" "), L"T", kNone},
+        OutcomeCase{StatusRecordText(L"T", kCompleted + L"X"), L"T", kNone},
+        OutcomeCase{StatusRecordText(L"T", L"COMPLETED"), L"T", kNone},
+        OutcomeCase{StatusRecordText(L"t", kCompleted), L"T", kNone},
+        OutcomeCase{StatusRecordText(L"T", kFailed), L"T", UpdateOutcome::kFailed},
+        OutcomeCase{
+            StatusRecordText(L"T", FailedWithLogText(L"MSI exit 1603", L"D:\\pkg\\update.msi")),
+            L"T", UpdateOutcome::kFailed},
+        OutcomeCase{StatusRecordText(L"T", RestartFailedOutcome(kCompleted)), L"T",
+                    UpdateOutcome::kFailed},
+        OutcomeCase{StatusRecordText(L"T", kFailed.substr(0, kFailed.size() - 1)), L"T", kNone},
+        OutcomeCase{StatusRecordText(L"T", L"Failed:x"), L"T", kNone},
+        OutcomeCase{StatusRecordText(L"OTHER", kCompleted), L"T", kNone},
+        OutcomeCase{StatusRecordText(L"OTHER", kFailed + L"x"), L"T", kNone},
+        OutcomeCase{StatusRecordText(L"TT", kCompleted), L"T", kNone},
+        OutcomeCase{L"", L"T", kNone}, OutcomeCase{L"", L"", kNone},
+        OutcomeCase{StatusRecordText(L"", kCompleted), L"", UpdateOutcome::kCompleted},
+        OutcomeCase{StatusRecordText(L"", kFailed + L"x"), L"", UpdateOutcome::kFailed},
+        OutcomeCase{StatusRecordText(L"a|b", kCompleted), L"a|b", UpdateOutcome::kCompleted},
+        OutcomeCase{StatusRecordText(L"a|b", kCompleted), L"a", kNone}));
+
+// Outcome texts as the product's words take them apart, written out as the record holds them.
+TEST(ReadOutcomeTest, TakesEachOutcomeApart) {
+  const struct {
+    std::wstring outcome;
+    UpdateOutcome kind;
+    bool service_stayed_down;
+    std::wstring reason;
+    std::wstring log_path;
+  } rows[] = {
+      {L"completed", UpdateOutcome::kCompleted, false, L"", L""},
+      {L"completed; log: x", kNone, false, L"", L""},
+      {L"failed:Application did not exit before installation", UpdateOutcome::kFailed, false,
+       L"Application did not exit before installation", L""},
+      // The log path comes last and may hold the separator itself.
+      {L"failed:MSI exit 1603; log: D:\\a; log: b.msi.log", UpdateOutcome::kFailed, false,
+       L"MSI exit 1603", L"D:\\a; log: b.msi.log"},
+      {L"failed:Remote service could not restart; installation result: completed",
+       UpdateOutcome::kFailed, true, L"", L""},
+      {L"failed:Remote service could not restart; installation result: failed:Windows restart "
+       L"required; log: C:\\u.msi.log",
+       UpdateOutcome::kFailed, true, L"Windows restart required", L"C:\\u.msi.log"},
+      {L"Failed:x; log: y", kNone, false, L"", L""},
+  };
+  for (const auto& row : rows) {
+    const OutcomeParts parts = ReadOutcome(row.outcome);
+    EXPECT_EQ(std::tie(parts.kind, parts.service_stayed_down, parts.reason, parts.log_path),
+              std::tie(row.kind, row.service_stayed_down, row.reason, row.log_path))
+        << ::testing::PrintToString(row.outcome);
+  }
+}
 
 }  // namespace

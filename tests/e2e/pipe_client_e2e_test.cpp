@@ -45,7 +45,6 @@ bool Contains(const std::string& text, const wchar_t* line_start) {
 
 using PipeClient = ProductUpdate;
 
-// Runs long: the second client waits out the first one's deadline.
 TEST_F(PipeClient, ClientThatNeverReadsHoldsThePipeOnlyUntilItsDeadline) {
   const LogFollower service_log(road::ServiceLogPath());
   const UniqueHandle silent = SendWithoutReading(road::ApplyRequestLine());
@@ -61,7 +60,6 @@ TEST_F(PipeClient, ClientThatNeverReadsHoldsThePipeOnlyUntilItsDeadline) {
   EXPECT_NE(text.find("Refused: no pending package", released), std::string::npos) << text;
 }
 
-// Runs long: a service stopped twice, once waiting out its bound for the pipe's thread.
 TEST_F(PipeClient, StopEndsWhateverHoldsThePipe) {
   const struct {
     const char* holder;
@@ -92,7 +90,6 @@ TEST_F(PipeClient, StopEndsWhateverHoldsThePipe) {
 
 // The client asks to start the update as the UI does, after staging and starting the watcher,
 // and then never reads: installer mode must still stop the service and complete the update.
-// Runs long: a whole update.
 TEST_F(PipeClient, UpdateCompletesWhenTheClientThatStartsItNeverReads) {
   PlacePending(L"CorvantaRemote-2.0.0.msi");
   const road::Answer staged =

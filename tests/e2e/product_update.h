@@ -7,8 +7,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <tlhelp32.h>
-
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -16,9 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "common/process_image.h"
+#include "common/process_list.h"
 #include "contract/road_paths.h"
 #include "contract/status_record.h"
 #include "service/package_hash.h"
+#include "shared/status_record_text.h"
 #include "support/registry_access.h"
 #include "support/sample_product.h"
 #include "ui/ui_window.h"
@@ -72,26 +73,12 @@ std::vector<std::wstring> LoadedLibraries(const std::wstring& folder,
   return loaded;
 }
 
-inline std::vector<PROCESSENTRY32W> RunningProcesses() {
-  std::vector<PROCESSENTRY32W> found;
-  const UniqueHandle snapshot = OwnHandle(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof(entry);
-  for (BOOL more = snapshot && ::Process32FirstW(snapshot.get(), &entry); more;
-       more = ::Process32NextW(snapshot.get(), &entry)) {
-    found.push_back(entry);
-  }
-  return found;
-}
-
 // Ids of the running processes of `name` whose parent is `parent` (any when 0).
 inline std::vector<DWORD> ProcessesNamed(const std::wstring& name, DWORD parent = 0) {
   std::vector<DWORD> ids;
-  for (const PROCESSENTRY32W& process : RunningProcesses()) {
-    if (Lower(process.szExeFile) == Lower(name) &&
-        (parent == 0 || process.th32ParentProcessID == parent)) {
-      ids.push_back(process.th32ProcessID);
-    }
+  for (const tools::ProcessEntry& process : tools::RunningProcesses()) {
+    if (tools::SameName(process.exe_name, name.c_str()) && (parent == 0 || process.parent == parent))
+      ids.push_back(process.pid);
   }
   return ids;
 }
@@ -140,6 +127,7 @@ class LogFollower {
 // One update, begun either way, followed to its end.
 struct UpdateRun {
   std::wstring token;
+  std::wstring package;     // the package installer mode was given
   std::string answer;       // on the road: the service's last answer
   std::string service_log;  // on the road: what the service wrote, when nothing started
   UniqueHandle installer;
@@ -211,6 +199,7 @@ class ProductUpdate : public ::testing::Test {
       const std::wstring arguments = std::wstring(L" ") + mode_switch + L" " + argument;
       return std::move(StartWithArguments(updater_, arguments + L" " + run.token).process);
     };
+    run.package = package;
     run.installer = start(updater_contract::kInstallSwitch, L"\"" + package + L"\"");
     run.watcher = start(updater_contract::kRelaunchSwitch,
                         std::to_wstring(watched_pid.value_or(old_ui_pid_)));
@@ -248,6 +237,39 @@ class ProductUpdate : public ::testing::Test {
     Finish(run, road::StagingFolder(run.token) + L"\\" + road::WatcherLogFileName());
   }
 
+  // The road's whole update: `package` of the sample's build placed, "Apply update" clicked
+  // in the UI program `ui_pid`, and both modes followed to their ends.
+  UpdateRun ApplyOnTheRoad(const std::wstring& package, DWORD ui_pid) {
+    PlacePending(package);
+    UpdateRun run = Click(ui_pid);
+    Finish(run);
+    run.package = road::StagingFolder(run.token) + L"\\" + package;
+    return run;
+  }
+
+  // What every update on the road leaves, whatever its outcome: both modes ran from the
+  // staged copy, installer mode as the service's child and the watcher as the UI's, and
+  // nothing of the update still runs.
+  void ExpectRanOnTheRoad(const UpdateRun& update, DWORD ui_pid, DWORD service_host) const {
+    ASSERT_EQ(update.answer, road::kStartedAnswer + Narrow(update.token))
+        << "the service's log meanwhile:\n"
+        << update.service_log;
+    const std::wstring staged_updater =
+        road::StagingFolder(update.token) + L"\\" + road::kUpdaterFileName;
+    EXPECT_EQ(update.installer_parent, service_host);
+    EXPECT_EQ(update.watcher_parent, ui_pid);
+    EXPECT_EQ(Lower(update.installer_image), Lower(staged_updater));
+    EXPECT_EQ(Lower(update.watcher_image), Lower(staged_updater));
+    // The housekeeping thread of the service that runs now removes the older ones.
+    EXPECT_TRUE(WaitUntil(
+        [] { return road::ListStagingFolders().size() <= road::kStagingFoldersKept; }, 10000));
+    EXPECT_TRUE(ProcessesNamed(road::kUpdaterFileName).empty());
+    EXPECT_TRUE(ProcessesNamed(L"msiexec.exe").empty());
+    // The update's guardian ends once it has seen the service run.
+    EXPECT_TRUE(
+        WaitUntil([] { return ProcessesNamed(L"CorvantaRemoteGuardian.exe").empty(); }, 10000));
+  }
+
   // What every update that reached the installer leaves: the service runs again as
   // `version`, the UI program `old_ui_pid` was ended, and the product runs again from its
   // installed location with its folder as working directory and its quoted path as command
@@ -283,7 +305,7 @@ class ProductUpdate : public ::testing::Test {
   void ExpectOutcome(const UpdateRun& run, DWORD exit_code, const std::wstring& outcome) const {
     EXPECT_EQ(run.installer_exit, exit_code);
     EXPECT_EQ(run.watcher_exit, exit_code);
-    EXPECT_EQ(run.record, run.token + updater_contract::kRecordSeparator + outcome);
+    EXPECT_EQ(run.record, StatusRecordText(run.token, outcome));
   }
 
   // A completed update: the outcome says so, and the product runs again as `version`.
@@ -320,12 +342,10 @@ class ProductUpdate : public ::testing::Test {
  private:
   static void SeeStarted(HANDLE process, DWORD& parent, std::wstring& image) {
     if (process == nullptr) return;
-    for (const PROCESSENTRY32W& entry : RunningProcesses()) {
-      if (entry.th32ProcessID == ::GetProcessId(process)) parent = entry.th32ParentProcessID;
+    for (const tools::ProcessEntry& entry : tools::RunningProcesses()) {
+      if (entry.pid == ::GetProcessId(process)) parent = entry.parent;
     }
-    wchar_t path[MAX_PATH * 2] = {};
-    DWORD size = MAX_PATH * 2;
-    if (::QueryFullProcessImageNameW(process, 0, path, &size)) image.assign(path, size);
+    image = tools::ImagePathOf(process);
   }
 
   static void Finish(UpdateRun& run, const std::wstring& watcher_log) {

@@ -1,58 +1,99 @@
 // Whole updates under Wine, as the product runs them: version 1 of the sample product is
 // installed, its service runs and its UI is open; then both modes of RemoteUpdater.exe run side
-// by side with one token, and each test checks from outside what a user would see. Every test
-// runs in a prefix of its own.
+// by side with one token, and each test checks from outside what a user would see. The ways an
+// installation ends run both directly and on the product's road (update_road_e2e_test.cpp has
+// the road's own cases). Every test runs in a prefix of its own.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <string>
+#include <tuple>
 
 #include "e2e/product_update.h"
 
 namespace {
 
-using updater_contract::kFailedKeyword;
-using updater_contract::kLogPathSeparator;
+using UpdateEndToEnd = ProductUpdate;
 
-class UpdateEndToEnd : public ProductUpdate {
- protected:
-  // An update whose package the installer does not install: the outcome names the reason and
-  // the installer's log, the package stays (when there was one), and the product runs again as
-  // `version_afterwards`, telling its user the reason and the installer's log, or `shown`.
-  void ExpectNotInstalled(const std::wstring& package_name, const std::wstring& reason,
-                          const std::wstring& version_afterwards = L"1.0.0",
-                          const std::wstring& shown = L"") {
-    const std::wstring package = Package(package_name);
-    const std::wstring log = package + updater_contract::kLogSuffix;
+// The ways an installation ends, each begun both ways: directly, by starting both modes of
+// RemoteUpdater.exe, and on the road, by a click in the UI.
+enum class Driver { kDirect, kRoad };
 
-    const UpdateRun update = RunUpdate(package);
-
-    ExpectOutcome(update, 1, kFailedKeyword + reason + kLogPathSeparator + log);
-    EXPECT_EQ(FileExistsAt(package), package_name != L"missing.msi");
-    EXPECT_TRUE(FileExistsAt(log));
-    ExpectRelaunched(update, version_afterwards,
-                     !shown.empty() ? shown
-                                    : L"The last update failed (" + reason +
-                                          L").\r\nThe installer's log:\r\n" + log);
-  }
+struct InstallerEnd {
+  const char* name;
+  const wchar_t* package;
+  const wchar_t* reason;  // after "failed:"; none: completed
+  const wchar_t* version_afterwards;
+  const wchar_t* shown = nullptr;  // none: the reason and the installer's log
+  bool package_exists = true;
 };
 
-TEST_F(UpdateEndToEnd, CompletedUpdateInstallsVersionTwoAndRelaunchesIt) {
-  // A copy of the program elsewhere is not the product.
+class UpdateOutcomes : public ProductUpdate,
+                       public ::testing::WithParamInterface<std::tuple<Driver, InstallerEnd>> {};
+
+// The outcome names the reason and the installer's log, the package goes only after a
+// completed installation, the service runs again in a new process, and the product runs again
+// as the version the installer left, telling its user the outcome. A copy of the program
+// elsewhere is not the product and runs on.
+TEST_P(UpdateOutcomes, ProductRunsAgainAndTellsTheOutcome) {
+  const auto& [driver, end] = GetParam();
   const UniqueHandle other_copy =
       StartProgram(CopyInto(ProductExecutablePath(), MakeScratchFolder(L"Elsewhere"),
                             updater_contract::kProductExecutableName));
   ASSERT_TRUE(other_copy);
-  const std::wstring package = Package(L"CorvantaRemote-2.0.0.msi");
 
-  const UpdateRun update = RunUpdate(package);
+  const UpdateRun update = driver == Driver::kDirect ? RunUpdate(Package(end.package))
+                                                     : ApplyOnTheRoad(end.package, old_ui_pid_);
 
-  ExpectCompleted(update, L"2.0.0");
-  EXPECT_FALSE(FileExistsAt(package));
-  EXPECT_TRUE(FileExistsAt(package + updater_contract::kLogSuffix));
+  if (driver == Driver::kRoad) {
+    ExpectRanOnTheRoad(update, old_ui_pid_, first_service_host_);
+    // A delivery that was installed is not offered again.
+    const std::wstring delivered = road::IncomingFolder() + L"\\" + end.package;
+    if (end.reason == nullptr) EXPECT_FALSE(FileExistsAt(delivered));
+  }
+  const std::wstring log = update.package + L".log";
+  if (end.reason == nullptr) {
+    ExpectOutcome(update, 0, L"completed");
+  } else {
+    ExpectOutcome(update, 1, FailedOutcomeWithLog(end.reason, log));
+  }
+  EXPECT_EQ(FileExistsAt(update.package), end.reason != nullptr && end.package_exists);
+  EXPECT_TRUE(FileExistsAt(log));
   EXPECT_NE(ServiceHost(), first_service_host_);
   EXPECT_TRUE(IsStillRunning(other_copy.get()));
+  const std::wstring failed = end.reason == nullptr
+                                  ? L""
+                                  : L"The last update failed (" + std::wstring(end.reason) +
+                                        L").\r\nThe installer's log:\r\n" + log;
+  ExpectRelaunched(update, end.version_afterwards, end.shown != nullptr ? end.shown : failed);
 }
+
+const InstallerEnd kInstallerEnds[] = {
+    {"Completed", L"CorvantaRemote-2.0.0.msi", nullptr, L"2.0.0",
+     L"The last update completed: version 2.0.0 is running"},
+    // Wine's installer completes this package's files before asking for a restart, so
+    // version 2 runs afterwards.
+    {"RestartRequired", L"CorvantaRemote-2.0.0-reboot.msi", L"Windows restart required", L"2.0.0",
+     L"The last update is installed but not finished. Restart Windows to finish the update"},
+    {"Failed", L"CorvantaRemote-2.0.0-fail.msi", L"MSI exit 1603", L"1.0.0"},
+};
+// Packages the road never stages: only a direct start meets them.
+const InstallerEnd kUnreadablePackages[] = {
+    {"Corrupt", L"corrupt.msi", L"MSI exit 1627", L"1.0.0"},               // Windows: 1620
+    {"Missing", L"missing.msi", L"MSI exit 2", L"1.0.0", nullptr, false},  // Windows: 1619
+};
+const auto kEndName = [](const auto& info) {
+  return std::string(std::get<0>(info.param) == Driver::kDirect ? "Direct_" : "Road_") +
+         std::get<1>(info.param).name;
+};
+INSTANTIATE_TEST_SUITE_P(BothWays, UpdateOutcomes,
+                         ::testing::Combine(::testing::Values(Driver::kDirect, Driver::kRoad),
+                                            ::testing::ValuesIn(kInstallerEnds)),
+                         kEndName);
+INSTANTIATE_TEST_SUITE_P(Directly, UpdateOutcomes,
+                         ::testing::Combine(::testing::Values(Driver::kDirect),
+                                            ::testing::ValuesIn(kUnreadablePackages)),
+                         kEndName);
 
 TEST_F(UpdateEndToEnd, LibrariesPlantedBesideTheUpdaterAreNeverLoaded) {
   // System libraries that are not known DLLs: Windows looks for them in the program's own
@@ -82,26 +123,6 @@ TEST_F(UpdateEndToEnd, EarlierUpdatesRecordIsNotTakenForThisOne) {
       L"2.0.0");
 }
 
-TEST_F(UpdateEndToEnd, RestartRequiredIsReportedAndTheProductRelaunched) {
-  // Wine's installer completes this package's files before asking for a restart, so version 2
-  // runs afterwards.
-  ExpectNotInstalled(L"CorvantaRemote-2.0.0-reboot.msi", L"Windows restart required", L"2.0.0",
-                     L"The last update is installed but not finished. Restart Windows to finish "
-                     L"the update");
-}
-
-TEST_F(UpdateEndToEnd, FailingPackageLeavesVersionOneRunning) {
-  ExpectNotInstalled(L"CorvantaRemote-2.0.0-fail.msi", L"MSI exit 1603");
-}
-
-TEST_F(UpdateEndToEnd, CorruptPackageLeavesVersionOneRunning) {
-  ExpectNotInstalled(L"corrupt.msi", L"MSI exit 1627");  // Windows: 1620
-}
-
-TEST_F(UpdateEndToEnd, MissingPackageLeavesVersionOneRunning) {
-  ExpectNotInstalled(L"missing.msi", L"MSI exit 2");  // Windows: 1619
-}
-
 // A package that fails after the old version is removed and its files are in place. Windows
 // puts version 1 back (the removal runs inside the transaction) and the outcome is "MSI exit
 // 1603". Wine's msi ends with 1603 too but never rolls a major upgrade back: neither version is
@@ -114,9 +135,7 @@ TEST_F(UpdateEndToEnd, PackageThatFailsLateIsReportedWithTheInstallersLog) {
 
   const UpdateRun update = RunUpdate(package);
 
-  ExpectOutcome(update, 1,
-                updater_contract::kRestartFailedPrefix +
-                    (kFailedKeyword + std::wstring(L"MSI exit 1603") + kLogPathSeparator + log));
+  ExpectOutcome(update, 1, RestartFailedOutcome(FailedOutcomeWithLog(L"MSI exit 1603", log)));
   EXPECT_TRUE(FileExistsAt(package));
   EXPECT_TRUE(FileExistsAt(log));
   // Wine's part: the product's folder is gone with both versions (ERROR_DIRECTORY).
@@ -127,15 +146,13 @@ TEST_F(UpdateEndToEnd, PackageThatFailsLateIsReportedWithTheInstallersLog) {
   EXPECT_EQ(update.watcher_log, expected_log);
 }
 
-// Runs long: the stop is given its 30 s.
 TEST_F(UpdateEndToEnd, ServiceThatWillNotStopStopsTheUpdateBeforeAnythingChanges) {
   sample::fixture::WriteDword(kServiceKey, L"IgnoreStop", 1);
   const std::wstring package = Package(L"CorvantaRemote-2.0.0.msi");
 
   const UpdateRun update = RunUpdate(package);
 
-  ExpectOutcome(update, 1,
-                kFailedKeyword + std::wstring(L"Service did not exit before installation"));
+  ExpectOutcome(update, 1, FailedOutcome(L"Service did not exit before installation"));
   // Nothing was ended or installed: the old UI still runs, the watcher gave up.
   EXPECT_FALSE(FileExistsAt(package + updater_contract::kLogSuffix));
   EXPECT_TRUE(FileExistsAt(package));
@@ -147,16 +164,13 @@ TEST_F(UpdateEndToEnd, ServiceThatWillNotStopStopsTheUpdateBeforeAnythingChanges
   EXPECT_EQ(RunningVersion(), L"1.0.0");
 }
 
-// Runs long: the start is given its 30 s.
 TEST_F(UpdateEndToEnd, ServiceThatWillNotStartAfterwardsIsReportedWithTheInstallation) {
   sample::fixture::WriteDword(kServiceKey, L"FailStart", 1);
   const std::wstring package = Package(L"CorvantaRemote-2.0.0.msi");
 
   const UpdateRun update = RunUpdate(package);
 
-  ExpectOutcome(
-      update, 1,
-      updater_contract::kRestartFailedPrefix + std::wstring(updater_contract::kCompletedOutcome));
+  ExpectOutcome(update, 1, RestartFailedOutcome(L"completed"));
   // The installation itself completed: the package is gone and version 2's program is started
   // again, while the service stays stopped.
   EXPECT_FALSE(FileExistsAt(package));

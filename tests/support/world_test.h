@@ -12,6 +12,7 @@
 #include <cwctype>
 #include <string>
 
+#include "shared/status_record_text.h"
 #include "shared/unique_handles.h"
 #include "shared/updater_contract.h"
 
@@ -22,19 +23,10 @@
 using updater_contract::kCompletedOutcome;
 using updater_contract::kStatusKeyPath;
 using updater_contract::kStatusValueName;
-inline constexpr auto& kRestartPrefix = updater_contract::kRestartFailedPrefix;
 
-// "<token>|<outcome>", as the record holds it.
-inline std::wstring RecordText(const std::wstring& token, const std::wstring& outcome) {
-  return token + updater_contract::kRecordSeparator + outcome;
-}
-inline std::wstring FailedText(const std::wstring& reason) {
-  return updater_contract::kFailedKeyword + reason;
-}
 // A failure whose details are in the Windows Installer's log beside `msi`.
 inline std::wstring FailedWithLogText(const std::wstring& reason, const std::wstring& msi) {
-  return FailedText(reason + updater_contract::kLogPathSeparator + msi +
-                    updater_contract::kLogSuffix);
+  return FailedOutcomeWithLog(reason, msi + updater_contract::kLogSuffix);
 }
 
 // Watcher log lines as the file holds them.

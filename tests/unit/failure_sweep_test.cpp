@@ -55,7 +55,7 @@ Machine Install(DWORD msi_exit) {
 Machine Watch(const std::wstring& outcome, uint64_t record_at_ms,
               std::vector<winsim::LaunchScript> launches = {}) {
   return {.old_ui_exits_at_ms = 1000,
-          .record = {{record_at_ms, RecordText(kToken, outcome)}},
+          .record = {{record_at_ms, StatusRecordText(kToken, outcome)}},
           .product_launches = std::move(launches)};
 }
 
@@ -66,7 +66,7 @@ const Scenario kCompletedRuns[] = {
 const Scenario kFailureRoads[] = {
     {"installer mode, msiexec exit 1603", Mode::kInstall, Install(1603)},
     {"watcher, failure recorded after the old UI ended", Mode::kRelaunch,
-     Watch(FailedText(L"MSI exit 1603"), 1700)},
+     Watch(FailedOutcome(L"MSI exit 1603"), 1700)},
     {"watcher, first launch fails", Mode::kRelaunch,
      Watch(kCompletedOutcome, 600, {kExitsAtOnceWithThree, {}})},
 };

@@ -13,9 +13,9 @@ class InstallerModeTest : public WorldTest {};
 
 const std::wstring kInstallerDidNotFinish =
     FailedWithLogText(L"Windows Installer did not finish", kPackage);
-const std::wstring kInstallerCouldNotStart = FailedText(L"Windows Installer could not start");
+const std::wstring kInstallerCouldNotStart = FailedOutcome(L"Windows Installer could not start");
 const std::wstring kSystemDirectoryUnavailable =
-    FailedText(L"Windows system directory is unavailable");
+    FailedOutcome(L"Windows system directory is unavailable");
 
 // One row per way a run can end. Each runs twice: once with the service
 // coming back, once with it refusing to start. Only a completed installation
@@ -42,8 +42,9 @@ TEST_P(InstallerModeRunTest, PublishesOneOutcomeAndKeepsThePackageUnlessComplete
   const int result = RunInstallerMode(run.msi_path, L"tok-42");
 
   const bool completed = run.outcome == kCompletedOutcome;
-  EXPECT_EQ(PublishedRecord(),
-            RecordText(L"tok-42", restart_fails ? kRestartPrefix + run.outcome : run.outcome));
+  EXPECT_EQ(PublishedRecord(), StatusRecordText(L"tok-42", restart_fails
+                                                              ? RestartFailedOutcome(run.outcome)
+                                                              : run.outcome));
   EXPECT_EQ(InstallerRan(), run.installer_ran);
   EXPECT_EQ(winsim::FileExists(run.msi_path), !completed);
   EXPECT_EQ(result, completed && !restart_fails ? 0 : 1);
@@ -63,11 +64,15 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Combine(
         ::testing::Values(
             RunCase{"ServiceDoesNotStop", {.service = winsim::ServiceSpec{.ignores_stop = true}},
-                    FailedText(L"Service did not exit before installation"), false},
+                    FailedOutcome(L"Service did not exit before installation"), false},
             RunCase{"ProductCopyDoesNotExit", {.product_copies = {kNever}},
-                    FailedText(L"Application did not exit before installation"), false},
+                    FailedOutcome(L"Application did not exit before installation"), false},
+            RunCase{"ProductCopyCannotBeTerminated",
+                    {.product_copies = {kNever},
+                     .faults = {{"TerminateProcess", 1, ERROR_ACCESS_DENIED}}},
+                    L"failed:Could not stop the running application", false},
             RunCase{"ProgramFilesUnset", {.program_files = std::nullopt},
-                    FailedText(L"Product installation path is unavailable"), false},
+                    FailedOutcome(L"Product installation path is unavailable"), false},
             RunCase{"SystemDirectoryUnavailable",
                     Failing({"GetSystemDirectoryW", 1, ERROR_ACCESS_DENIED}),
                     kSystemDirectoryUnavailable, false},
@@ -135,8 +140,25 @@ TEST_F(InstallerModeTest, InstallerStartsOnceServiceAndProductAreDown) {
   EXPECT_TRUE(at_install.package_present);
   EXPECT_EQ(winsim::ExitCodeOf(product), 0u);
   EXPECT_EQ(winsim::ServiceState(updater_contract::kServiceName), SERVICE_RUNNING);
-  EXPECT_EQ(PublishedRecord(), RecordText(L"tok", kCompletedOutcome));
+  EXPECT_EQ(PublishedRecord(), StatusRecordText(L"tok", kCompletedOutcome));
   EXPECT_FALSE(winsim::FileExists(kPackage));
+}
+
+// An installer whose end could not be seen keeps its process handle until
+// the outcome is published; only the thread's goes at once.
+TEST_F(InstallerModeTest, UnfinishedInstallersHandleIsClosedAfterThePublication) {
+  ArrangeMachine(Failing({"WaitForSingleObject", 1, ERROR_INVALID_HANDLE}));
+
+  EXPECT_EQ(RunInstallerMode(kPackage, L"tok"), 1);
+
+  ASSERT_EQ(winsim::Launches().size(), 1u);
+  const std::wstring installer = L"pid=" + std::to_wstring(winsim::Launches()[0].pid);
+  std::vector<std::string> order;
+  for (const winsim::Call& call : winsim::Journal()) {
+    if (call.function == "RegSetValueExW") order.push_back("publish");
+    if (call.function == "CloseHandle" && call.detail == installer) order.push_back("close");
+  }
+  EXPECT_EQ(order, (std::vector<std::string>{"close", "publish", "close"}));
 }
 
 TEST_F(InstallerModeTest, FailedServiceStopLeavesProductRunningButRestartsTheService) {
@@ -148,16 +170,15 @@ TEST_F(InstallerModeTest, FailedServiceStopLeavesProductRunningButRestartsTheSer
   EXPECT_TRUE(winsim::IsRunning(product));
   // Without the restart prefix: the service runs again.
   EXPECT_EQ(PublishedRecord(),
-            RecordText(L"tok", FailedText(L"Service did not exit before installation")));
+            StatusRecordText(L"tok", FailedOutcome(L"Service did not exit before installation")));
 }
 
 TEST_F(InstallerModeTest, UninstalledServiceNestsTheStopFailureBehindTheRestartPrefix) {
   ArrangeMachine({.service = std::nullopt});
 
   EXPECT_EQ(RunInstallerMode(kPackage, L"tok"), 1);
-  EXPECT_EQ(
-      PublishedRecord(),
-      RecordText(L"tok", kRestartPrefix + FailedText(L"Service did not exit before installation")));
+  const std::wstring not_stopped = FailedOutcome(L"Service did not exit before installation");
+  EXPECT_EQ(PublishedRecord(), StatusRecordText(L"tok", RestartFailedOutcome(not_stopped)));
   EXPECT_TRUE(winsim::FileExists(kPackage));
 }
 

@@ -18,8 +18,8 @@ using updater_contract::kWatcherGaveUp;
 using updater_contract::kWatcherWaiting;
 
 const std::wstring kToken = L"upd-7f3a";
-const std::wstring kCompletion = RecordText(kToken, kCompletedOutcome);
-const std::wstring kFailure = RecordText(kToken, FailedText(L"MSI exit 1603"));
+const std::wstring kCompletion = StatusRecordText(kToken, kCompletedOutcome);
+const std::wstring kFailure = StatusRecordText(kToken, FailedOutcome(L"MSI exit 1603"));
 const std::vector<RecordWrite> kCompleted = {{0, kCompletion}};
 const std::vector<RecordWrite> kFailed = {{0, kFailure}};
 
@@ -97,9 +97,10 @@ Machine Launched(std::vector<winsim::LaunchScript> launches, std::vector<Fault> 
 
 using E = Ending;
 constexpr DWORD kDenied = ERROR_ACCESS_DENIED;
-const std::vector<RecordWrite> kOtherFailure = {{0, RecordText(L"upd-0001", FailedText(L"x"))}};
-const std::vector<RecordWrite> kOverwritten = {{0, kCompletion},
-                                               {5000, RecordText(L"upd-0002", kCompletedOutcome)}};
+const std::vector<RecordWrite> kOtherFailure = {
+    {0, StatusRecordText(L"upd-0001", FailedOutcome(L"x"))}};
+const std::vector<RecordWrite> kOverwritten = {
+    {0, kCompletion}, {5000, StatusRecordText(L"upd-0002", kCompletedOutcome)}};
 const Machine kDone = Watched(std::nullopt, kCompleted);
 const Attempts kOnce = {kStillRunning};
 INSTANTIATE_TEST_SUITE_P(

@@ -103,7 +103,7 @@ TEST_P(RestartRemoteServiceTest, PublishesOnceForTheToken) {
   EXPECT_EQ(RestartRemoteServiceAndPublish(L"T-9", outcome), situation.result);
   EXPECT_EQ(seen_before_the_end, std::nullopt);
   EXPECT_EQ(PublishedRecord(),
-            RecordText(L"T-9", situation.result ? outcome : kRestartPrefix + outcome));
+            StatusRecordText(L"T-9", situation.result ? outcome : RestartFailedOutcome(outcome)));
   EXPECT_EQ(winsim::NowMs(), situation.elapsed_ms);
 }
 

@@ -10,7 +10,7 @@ namespace {
 class UpdateStatusHostTest : public WorldTest {};
 
 TEST_F(UpdateStatusHostTest, LongRecordThatGrowsAgainBetweenReadsIsNoOutcomeYet) {
-  const std::wstring record = RecordText(std::wstring(3000, L'k'), kCompletedOutcome);
+  const std::wstring record = StatusRecordText(std::wstring(3000, L'k'), kCompletedOutcome);
   ArrangeMachine({.record = {{0, record}}, .faults = {{"RegQueryValueExW", 2, ERROR_MORE_DATA}}});
 
   EXPECT_EQ(ReadUpdateStatus(), L"");

@@ -40,7 +40,7 @@ class LostLogTest : public WatcherLogTest, public ::testing::WithParamInterface<
 
 TEST_P(LostLogTest, WatcherRunsItsCourseWithoutALog) {
   ArrangeMachine(
-      {.record = {{0, RecordText(L"tok", kCompletedOutcome)}}, .faults = GetParam().faults});
+      {.record = {{0, StatusRecordText(L"tok", kCompletedOutcome)}}, .faults = GetParam().faults});
   if (!GetParam().unwritable_folder.empty()) winsim::DenyWritesBelow(GetParam().unwritable_folder);
   if (GetParam().held_without_sharing) winsim::HoldFile(kUpdaterLog, /*share_mode=*/0);
 

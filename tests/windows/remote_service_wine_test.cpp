@@ -30,7 +30,7 @@ TEST_F(PromptServiceOnWine, AlreadyStoppedServiceIsStartedAllTheSame) {
   EXPECT_TRUE(StopRemoteService());
   EXPECT_TRUE(RestartRemoteServiceAndPublish(L"tok-again", kCompletedOutcome));
   EXPECT_EQ(ServiceState(), DWORD{SERVICE_RUNNING});
-  EXPECT_EQ(road::ReadStatusRecord(), std::wstring(L"tok-again|") + kCompletedOutcome);
+  EXPECT_EQ(road::ReadStatusRecord(), L"tok-again|completed");
   EXPECT_EQ(ServiceCounter(L"Starts"), 2u);
 }
 
@@ -55,9 +55,8 @@ TEST_F(MissingServiceOnWine, NeitherStopsNorRestartsAndPublishesThePrefixedText)
   EXPECT_FALSE(StopRemoteService());
 
   EXPECT_FALSE(RestartRemoteServiceAndPublish(L"tok-missing", kCompletedOutcome));
-  EXPECT_EQ(
-      road::ReadStatusRecord(),
-      std::wstring(L"tok-missing|") + updater_contract::kRestartFailedPrefix + kCompletedOutcome);
+  EXPECT_EQ(road::ReadStatusRecord(),
+            L"tok-missing|failed:Remote service could not restart; installation result: completed");
 }
 
 }  // namespace

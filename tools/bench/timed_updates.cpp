@@ -12,6 +12,7 @@
 #include "common/watcher_launch.h"
 #include "contract/road_contract.h"
 #include "shared/product_location.h"
+#include "shared/status_record_text.h"
 #include "shared/updater_contract.h"
 #include "win/process_start.h"
 
@@ -48,8 +49,8 @@ std::wstring ScriptCommand(const std::wstring& script, const std::wstring& packa
         std::wstring(contract::kStatusKeyPath), std::wstring(contract::kStatusValueName)}) {
     command += L" " + QuoteArgument(argument);
   }
-  // Quoted always: cmd.exe would take a bare | for a pipe.
-  return command + L" \"" + contract::kRecordSeparator + contract::kCompletedOutcome + L"\"";
+  // The record after its token. Quoted always: cmd.exe would take a bare | for a pipe.
+  return command + L" \"" + StatusRecordText(/*token=*/L"", contract::kCompletedOutcome) + L"\"";
 }
 
 int TimeObserved(const std::wstring& command, DWORD ui_pid) {
