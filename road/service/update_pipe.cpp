@@ -108,11 +108,17 @@ UniqueHandle CreatePipeInstance(HANDLE stop, PSECURITY_DESCRIPTOR descriptor,
 }
 
 // Sends `answer` and waits until the client has read it and closed its end, both by
-// kClientTimeoutMs from now or until `stop`; notes a client that let the time pass.
+// kClientTimeoutMs from now; notes a client that let the time pass. A stop does not cut this
+// short: the answer may be the "started" that tells a UI the update is under way, and
+// installer mode, which the request started, stops the service at once. Disconnected earlier,
+// the client would lose it unread, end its watcher, and nobody would open the product again.
 void Deliver(const PipeChannel& channel, const std::string& answer) {
   const ULONGLONG deadline = ::GetTickCount64() + kClientTimeoutMs;
-  if (!WritePipe(channel.pipe, channel.io_event, channel.stop, kClientTimeoutMs, answer)) return;
-  if (WaitForHangUp(channel.pipe, channel.io_event, channel.stop, deadline) == HangUp::kTimedOut) {
+  if (!WritePipe(channel.pipe, channel.io_event, /*stop=*/nullptr, kClientTimeoutMs, answer)) {
+    return;
+  }
+  if (WaitForHangUp(channel.pipe, channel.io_event, /*stop=*/nullptr, deadline) ==
+      HangUp::kTimedOut) {
     channel.log.Note(kClientMissedDeadlineNote + std::to_wstring(kClientTimeoutMs / 1000) +
                      L" s of its answer");
   }

@@ -14,11 +14,15 @@ namespace road {
 // at most besides the work its request asks for, not until it lets go.
 inline constexpr DWORD kClientTimeoutMs = 5000;
 
-// How long a stopping service waits for the pipe thread. A stop ends the thread's waits on
-// its client at once; only the work of a request under way (staging copies and hashes a
-// package) keeps it longer. Installer mode waits 30 s for the service to stop before it gives
-// up on the update, so the service stops waiting well before and reports STOPPED anyway.
+// How long a stopping service waits for the pipe thread. A stop ends the thread's waits for a
+// client and its request at once; an answer already formed is still delivered, within the
+// client's deadline. So the thread ends within the work of a request under way (staging copies
+// and hashes a package) and kClientTimeoutMs after it. Installer mode waits 30 s for the
+// service to stop before it gives up on the update, so the service stops waiting well before
+// and reports STOPPED anyway.
 inline constexpr DWORD kPipeThreadStopWaitMs = 10000;
+static_assert(kClientTimeoutMs < kPipeThreadStopWaitMs,
+              "an answer delivered through a stop must end within the stop's wait for the thread");
 
 // The service's log lines for a client disconnected at its deadline, and for a stop that did
 // not wait for the pipe thread to end; each followed by the time in seconds and the rest.
@@ -32,10 +36,11 @@ using BeforeAnswer = void (*)();
 
 // Starts a thread that serves the pipe until `stop` is signalled: one client at a time, one
 // request line, one answer line (update_requests.h), each step noted in `log`, each client
-// disconnected at its deadline (kClientTimeoutMs) or at `stop`, whichever comes first. A
-// client disconnected loses what it has not read, but a client already waiting in a read has
-// its answer. The thread keeps its own duplicate of `stop` and its own copy of `log`, so a
-// caller may stop waiting for it (WaitForUpdatePipeThread). Empty when it cannot start.
+// disconnected at its deadline (kClientTimeoutMs), or at `stop` while it has no answer yet: an
+// answer formed is delivered, and its client waited for, until the deadline even through a
+// stop. A client disconnected loses what it has not read. The thread keeps its own duplicate of
+// `stop` and its own copy of `log`, so a caller may stop waiting for it (WaitForUpdatePipeThread).
+// Empty when it cannot start.
 [[nodiscard]] UniqueHandle StartUpdatePipeThread(HANDLE stop, const ServiceLog& log,
                                                  BeforeAnswer before_answer) noexcept;
 
