@@ -1,4 +1,5 @@
-// The service's end of the update channel, \\.\pipe\CorvantaRemoteUpdate (road_contract.h).
+// The service's end of the update channel, the pipe \\.\pipe\CorvantaRemoteUpdate-<GUID> whose
+// name it draws at every start and publishes (road_contract.h).
 #pragma once
 
 #include <windows.h>

@@ -1,9 +1,9 @@
 // CorvantaRemoteService.exe: the sample product's Windows service "Corvanta Remote".
 //
 // At every start, before it serves anything, it makes and checks the folders of the update
-// road (road_folders.h); then, while RUNNING, it serves the update channel
-// \\.\pipe\CorvantaRemoteUpdate: asked to, it stages the pending package and starts installer
-// mode from the staged copy (update_requests.h). It takes no options.
+// road (road_folders.h); then, while RUNNING, it serves the update channel, a pipe whose name
+// it draws afresh and publishes (update_pipe.h): asked to, it stages the pending package and
+// starts installer mode from the staged copy (update_requests.h). It takes no options.
 
 #include <windows.h>
 

@@ -7,9 +7,9 @@ namespace sample {
 
 // Updates the product on the road of road_contract.h, on a worker thread so that the window
 // stays responsive whatever the pipe does:
-//   1. it asks the service, through \\.\pipe\CorvantaRemoteUpdate and only once it has checked
-//      that the service serves the pipe, to stage the pending update; the answer is
-//      "staged <token>";
+//   1. it asks the service, through the pipe whose name the service published
+//      (\\.\pipe\CorvantaRemoteUpdate-<GUID>) and only once it has checked that the service
+//      serves it, to stage the pending update; the answer is "staged <token>";
 //   2. it starts the relaunch watcher from the staged copy of the updater with its own process
 //      id and that token;
 //   3. it asks the service to start the staged update; installer mode then ends this program,

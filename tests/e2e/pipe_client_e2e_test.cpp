@@ -26,7 +26,8 @@ UniqueHandle SendWithoutReading(const std::string& line) {
   UniqueHandle pipe;
   WaitUntil(
       [&] {
-        pipe = OwnHandle(::CreateFileW(road::kUpdatePipeName, GENERIC_READ | FILE_WRITE_DATA,
+        pipe = OwnHandle(::CreateFileW(road::PublishedUpdatePipeName().c_str(),
+                                       GENERIC_READ | FILE_WRITE_DATA,
                                        /*share=*/0, nullptr, OPEN_EXISTING, 0, nullptr));
         return pipe != nullptr;
       },
