@@ -86,6 +86,7 @@ inline constexpr size_t kStagingFoldersKept = 3;
 inline constexpr wchar_t kUiAskedToStage[] = L"Asked the service to apply the pending update: ";
 inline constexpr wchar_t kUiStartedWatcher[] = L"Started the relaunch watcher pid ";
 inline constexpr wchar_t kUiAskedToStart[] = L"Asked the service to start the update: ";
+inline constexpr wchar_t kUiSawOutcome[] = L"The started update published its outcome: ";
 // The service's program, which starts installer mode, beside the UI program.
 inline constexpr wchar_t kServiceProgramName[] = L"CorvantaRemoteService.exe";
 // The service's log line for installer mode, followed by its process id.

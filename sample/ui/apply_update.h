@@ -14,7 +14,11 @@ namespace sample {
 //      id and that token;
 //   3. it asks the service to start the staged update; installer mode then ends this program,
 //      and the watcher starts the new one. When the service does not start it, the watcher is
-//      ended again.
+//      ended again;
+//   4. once it is started, it reads the updater's record until it holds the update's outcome
+//      or the watcher has ended: a failure that installer mode publishes before it ends this
+//      program is shown at once, and an update that will not finish is shown as such
+//      (last_update_text.h).
 // Each state is shown to the user in `status`, the window's static text control (preparing,
 // started, a refusal and what to do, a watcher that could not start; the words of
 // update_outcome_text.h), and each step is a line in the user's log,

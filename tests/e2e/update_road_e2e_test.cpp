@@ -17,6 +17,7 @@
 #include "contract/road_paths.h"
 #include "e2e/product_update.h"
 #include "service/update_facts.h"
+#include "ui/last_update_text.h"
 #include "ui/ui_window.h"
 #include "ui/update_client.h"
 #include "ui/update_outcome_text.h"
@@ -209,6 +210,11 @@ TEST_F(UpdateRoad, NewUpdateCompletesAfterInstallerModeWasKilled) {
     ASSERT_TRUE(ServiceServes(10000));
     UniqueHandle reopened;
     if (ProcessHasEnded(LastLaunchPid())) reopened = StartProgram(ProductExecutablePath());
+    // Whether it waited on the update or was opened after it, the program says it did not
+    // finish.
+    const DWORD ui_now = reopened ? ::GetProcessId(reopened.get()) : LastLaunchPid();
+    EXPECT_EQ(StatusTextOnceShown(ui_now, road::kUnfinishedUpdateText),
+              road::kUnfinishedUpdateText);
 
     const UpdateRun next = ApplySeriesVersion(++n);
     EXPECT_NE(next.token, killed.token);
@@ -228,6 +234,27 @@ TEST_F(UpdateRoad, UiThatIsSlowToStartTheWatcherStillRelaunches) {
 
   EXPECT_EQ(update.shown_once_staged, road::kPreparingUpdateText);
   ExpectCompletedOnTheRoad(update, L"2.0.0", old_ui_pid_, first_service_host_);
+}
+
+// A service that does not accept the stop makes installer mode publish its failure before it
+// ends the UI program that started the update: the program tells its user at once, rather
+// than that it closes now, and runs on as version 1.
+TEST_F(UpdateRoad, FailurePublishedWhileTheUiWaitsIsShownAtOnce) {
+  // Read at the service's start.
+  sample::fixture::WriteDword(kServiceKey, L"RefuseStop", 1);
+  ASSERT_TRUE(StopTheService());
+  ASSERT_TRUE(ServiceServes());
+  PlacePending(L"CorvantaRemote-2.0.0.msi");
+
+  UpdateRun update = Click(old_ui_pid_);
+  Finish(update);
+
+  ExpectOutcome(update, 1, L"failed:Service did not exit before installation");
+  const std::wstring failed =
+      L"The last update failed (Service did not exit before installation). Try again later";
+  EXPECT_EQ(StatusTextOnceShown(old_ui_pid_, failed), failed);
+  EXPECT_TRUE(IsStillRunning(old_ui_.get()));
+  EXPECT_EQ(RunningVersion(), L"1.0.0");
 }
 
 // A pipe of the name `name`, as any user's process may create it: one instance, which it

@@ -61,6 +61,11 @@ SLIPS = [
      "  const DWORD service = status.dwCurrentState == SERVICE_RUNNING ? status.dwProcessId : 0;",
      "  if (status.dwCurrentState != SERVICE_RUNNING) return \"\";\n"
      "  const DWORD service = status.dwProcessId;", "e2e.SquattedPipe"),
+    ("sample/ui/apply_update.cpp",
+     "    FollowStartedUpdate(staged.token, watcher.process.get(), status);", "",
+     "e2e.FailurePublishedWhileTheUiWaits"),
+    ("road/ui/last_update_text.cpp", "  } else if (facts.service_running) {", "  } else {",
+     "windows.UpdateOutcomeText"),
     ("road/ui/update_client.h", "FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;",
      "FILE_FLAG_OVERLAPPED | SECURITY_IMPERSONATION;", "windows.RoadLines"),
     ("road/service/watcher_logs.cpp",
