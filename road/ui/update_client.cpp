@@ -26,7 +26,7 @@ class TimeLeft {
 // The published name of the pipe, when it is of the service's shape; else empty, with the "no
 // answer" text in `failure`.
 std::wstring PipeNameToOpen(std::string& failure) {
-  const std::wstring name = PublishedUpdatePipeName();
+  std::wstring name = PublishedUpdatePipeName();
   if (IsUpdatePipeName(name)) return name;
   failure = std::string(kNoAnswer) + (name.empty() ? "the update service has published no pipe"
                                                    : "the published pipe name is not the "
