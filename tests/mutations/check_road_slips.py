@@ -62,7 +62,8 @@ SLIPS = [
      "  if (status.dwCurrentState != SERVICE_RUNNING) return \"\";\n"
      "  const DWORD service = status.dwProcessId;", "e2e.SquattedPipe"),
     ("sample/ui/apply_update.cpp",
-     "    FollowStartedUpdate(staged.token, watcher.process.get(), status);", "",
+     "    if (!text.empty()) Show(status, text);",
+     "    if (!text.empty() && outcome.empty()) Show(status, text);",
      "e2e.FailurePublishedWhileTheUiWaits"),
     ("road/ui/last_update_text.cpp", "  } else if (facts.service_running) {", "  } else {",
      "windows.UpdateOutcomeText"),
