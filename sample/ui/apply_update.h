@@ -14,7 +14,8 @@ namespace sample {
 //      id and that token;
 //   3. it asks the service to start the staged update; installer mode then ends this program,
 //      and the watcher starts the new one. When the service does not start it, the watcher is
-//      ended again;
+//      ended again; an answer that never came is taken as "started" when the service keeps
+//      this update's token as the one it started last;
 //   4. once it is started, it reads the updater's record until it holds the update's outcome
 //      or the watcher has ended: a failure that installer mode publishes before it ends this
 //      program is shown at once, and an update that will not finish is shown as such
