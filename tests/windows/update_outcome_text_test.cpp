@@ -95,7 +95,6 @@ TEST(UpdateOutcomeText, UnfinishedUpdatesSayWhatToDo) {
     std::wstring shown;
   } at_start[] = {
       {{L"", L"", L"", true}, L""},
-      {{L"", L"", L"", false}, L""},
       {{L"T", L"", L"", true}, unfinished},
       // Installer mode may still be at work: it publishes once the service runs again.
       {{L"T", L"", L"", false}, L""},
@@ -103,8 +102,6 @@ TEST(UpdateOutcomeText, UnfinishedUpdatesSayWhatToDo) {
        L"The last update completed: version 2.0.0 is running"},
       {{L"T", failed, L"S", true}, failed_text},
       {{L"T", L"", L"T", true}, unfinished + L"\r\n" + brought_back},
-      {{L"T", kCompletedOutcome, L"T", true},
-       L"The last update completed: version 2.0.0 is running\r\n" + brought_back},
       {{L"T", L"", L"T", false}, brought_back},
       {{L"", L"", L"T", true}, L""},
   };
@@ -122,7 +119,6 @@ TEST(UpdateOutcomeText, UnfinishedUpdatesSayWhatToDo) {
       {L"", false, L""},
       {L"", true, unfinished},
       {kCompletedOutcome, false, L""},
-      {kCompletedOutcome, true, L""},
       {kFailedKeyword + std::wstring(L"Service did not exit before installation"), true,
        L"The last update failed (Service did not exit before installation). Try again later"},
       {failed, false, failed_text},
