@@ -4,6 +4,7 @@
 
 #include <objbase.h>
 
+#include <cwchar>
 #include <utility>
 
 #include "win/text_conversion.h"
@@ -20,6 +21,16 @@ namespace {
   return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
 }
 
+// Whether the `size` characters at `text` are a GUID without braces.
+[[nodiscard]] bool IsGuidText(const wchar_t* text, size_t size) noexcept {
+  if (size != 36) return false;
+  for (size_t i = 0; i < size; ++i) {
+    const bool dash_place = i == 8 || i == 13 || i == 18 || i == 23;
+    if (dash_place ? text[i] != L'-' : !IsHexDigit(text[i])) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::wstring WatcherLogFileName() {
@@ -31,12 +42,7 @@ std::wstring WatcherLogSddl(const std::wstring& owner_sid) {
 }
 
 bool IsWellFormedToken(const std::wstring& token) noexcept {
-  if (token.size() != 36) return false;
-  for (size_t i = 0; i < token.size(); ++i) {
-    const bool dash_place = i == 8 || i == 13 || i == 18 || i == 23;
-    if (dash_place ? token[i] != L'-' : !IsHexDigit(token[i])) return false;
-  }
-  return true;
+  return IsGuidText(token.data(), token.size());
 }
 
 std::wstring NewToken() {
@@ -45,6 +51,16 @@ std::wstring NewToken() {
   if (FAILED(::CoCreateGuid(&guid)) || ::StringFromGUID2(guid, text, 64) == 0) return L"";
   const std::wstring braced = text;
   return braced.substr(1, braced.size() - 2);
+}
+
+std::wstring UpdatePipeName(const std::wstring& guid) {
+  return IsWellFormedToken(guid) ? kUpdatePipePrefix + guid : std::wstring();
+}
+
+bool IsUpdatePipeName(const std::wstring& name) noexcept {
+  const size_t prefix = std::wcslen(kUpdatePipePrefix);
+  return name.compare(0, prefix, kUpdatePipePrefix) == 0 &&
+         IsGuidText(name.data() + prefix, name.size() - prefix);
 }
 
 std::string ApplyRequestLine() { return std::string(kApplyRequest) + "\n"; }

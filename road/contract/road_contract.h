@@ -30,7 +30,11 @@ using updater_contract::kStatusKeyPath;
 using updater_contract::kStatusValueName;
 using updater_contract::kUpdaterFileName;
 
-inline constexpr wchar_t kUpdatePipeName[] = L"\\\\.\\pipe\\CorvantaRemoteUpdate";
+// The update pipe's name: this prefix and a fresh GUID without braces, drawn at every start of
+// the service, so that no process can take the name first while the service is stopped
+// (installer mode stops it at every update). The service publishes the name once the pipe
+// exists, as kUpdatePipeValueName under kRoadKeyPath, where clients read it.
+inline constexpr wchar_t kUpdatePipePrefix[] = L"\\\\.\\pipe\\CorvantaRemoteUpdate-";
 // Longer requests are malformed; nothing legitimate comes near it.
 inline constexpr size_t kMaxRequestBytes = 256;
 
@@ -98,6 +102,7 @@ inline constexpr size_t kStagingFoldersKept = 3;
 inline constexpr wchar_t kUiAskedToStage[] = L"Asked the service to apply the pending update: ";
 inline constexpr wchar_t kUiStartedWatcher[] = L"Started the relaunch watcher pid ";
 inline constexpr wchar_t kUiAskedToStart[] = L"Asked the service to start the update: ";
+inline constexpr wchar_t kUiSawOutcome[] = L"The started update published its outcome: ";
 // The service's program, which starts installer mode, beside the UI program.
 inline constexpr wchar_t kServiceProgramName[] = L"CorvantaRemoteService.exe";
 // The service's log line for installer mode, followed by its process id.
@@ -130,12 +135,24 @@ inline constexpr wchar_t kServiceRestoredValueName[] = L"ServiceRestoredToken";
 // default one was a user's and could not be moved aside. Absent otherwise.
 inline constexpr wchar_t kRoadFolderValueName[] = L"RoadFolder";
 
+// In the same key, the update pipe's name as the service published it at its last start
+// (REG_SZ). It outlives the service's stop: the client checks who serves it before it sends.
+inline constexpr wchar_t kUpdatePipeValueName[] = L"UpdatePipe";
+
 // A token as the service makes them: a GUID without braces. Checked before a token from the
 // pipe becomes part of a path.
 [[nodiscard]] bool IsWellFormedToken(const std::wstring& token) noexcept;
 
 // A fresh update token: a GUID without braces; empty when none can be made.
 [[nodiscard]] std::wstring NewToken();
+
+// The update pipe's name with `guid`; empty unless `guid` is well formed as a token.
+[[nodiscard]] std::wstring UpdatePipeName(const std::wstring& guid);
+
+// Whether `name` is one that the service makes: kUpdatePipePrefix, exactly, and a well-formed
+// GUID. Checked before a client opens a published name, which could otherwise lead it to
+// another machine's pipe or to a file.
+[[nodiscard]] bool IsUpdatePipeName(const std::wstring& name) noexcept;
 
 // The requests, one line each, ended by "\n".
 inline constexpr char kApplyRequest[] = "apply-pending-update";

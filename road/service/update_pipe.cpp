@@ -134,34 +134,65 @@ std::string AnswerInTime(const PipeChannel& channel, const std::shared_ptr<Reque
   return *answer;
 }
 
-// Creates the pipe's one instance, which must be the first: while the service was stopped
-// another process may have taken the name, and the service does not serve behind it. Tries
+// Creates the pipe's one instance under `name`, which must be the first, then publishes the
+// name for the clients; empty, with what failed in `failure`, otherwise.
+UniqueHandle CreatePublishedPipe(const std::wstring& name, SECURITY_ATTRIBUTES& attributes,
+                                 std::wstring& failure) {
+  if (name.empty()) {
+    failure = L"Could not draw a name for the update pipe";
+    return nullptr;
+  }
+  UniqueHandle pipe = OwnHandle(::CreateNamedPipeW(
+      name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+      // A byte pipe in byte read mode that blocks: the zero defaults.
+      PIPE_REJECT_REMOTE_CLIENTS,
+      /*max_instances=*/1, /*out_buffer=*/512, /*in_buffer=*/512, /*default_timeout=*/0,
+      &attributes));
+  const DWORD error = ::GetLastError();
+  if (!pipe) {
+    failure = L"Could not create the update pipe (error " + std::to_wstring(error) + L")";
+    return nullptr;
+  }
+  const auto name_bytes = static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t));
+  const LSTATUS published = ::RegSetKeyValueW(
+      HKEY_LOCAL_MACHINE, kRoadKeyPath, kUpdatePipeValueName, REG_SZ, name.c_str(), name_bytes);
+  if (published != ERROR_SUCCESS) {
+    failure =
+        L"Could not publish the update pipe's name (error " + std::to_wstring(published) + L")";
+    return nullptr;
+  }
+  return pipe;
+}
+
+// Creates the pipe's one instance under a name drawn afresh at each try, and publishes it. A
+// fixed name could be taken by any process while the service is stopped, and kept to hold
+// every later request off; a fresh one cannot be known before the service publishes it. Tries
 // again, logging each failure, with pauses from 1 s up to 1 min, until it succeeds or `stop`
 // is signalled; empty then.
 UniqueHandle CreatePipeInstance(HANDLE stop, PSECURITY_DESCRIPTOR descriptor,
                                 const ServiceLog& log) {
   SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, /*bInheritHandle=*/FALSE};
   for (DWORD pause_ms = 1000;; pause_ms = pause_ms < 60000 ? pause_ms * 2 : 60000) {
-    UniqueHandle pipe = OwnHandle(::CreateNamedPipeW(
-        kUpdatePipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
-        // A byte pipe in byte read mode that blocks: the zero defaults.
-        PIPE_REJECT_REMOTE_CLIENTS,
-        /*max_instances=*/1, /*out_buffer=*/512, /*in_buffer=*/512, /*default_timeout=*/0,
-        &attributes));
+    std::wstring failure;
+    UniqueHandle pipe = CreatePublishedPipe(UpdatePipeName(NewToken()), attributes, failure);
     if (pipe) return pipe;
-    const DWORD error = ::GetLastError();
-    log.Note(L"Could not create the update pipe (error " + std::to_wstring(error) +
-             L"); trying again in " + std::to_wstring(pause_ms / 1000) + L" s");
+    log.Note(failure + L"; trying again in " + std::to_wstring(pause_ms / 1000) + L" s");
     if (::WaitForSingleObject(stop, pause_ms) == WAIT_OBJECT_0) return nullptr;
   }
 }
 
 // Sends `answer` and waits until the client has read it and closed its end, both by
-// kClientTimeoutMs from now or until `stop`; notes a client that let the time pass.
+// kClientTimeoutMs from now; notes a client that let the time pass. A stop does not cut this
+// short: the answer may be the "started" that tells a UI the update is under way, and
+// installer mode, which the request started, stops the service at once. Disconnected earlier,
+// the client would lose it unread, end its watcher, and nobody would open the product again.
 void Deliver(const PipeChannel& channel, const std::string& answer) {
   const ULONGLONG deadline = ::GetTickCount64() + kClientTimeoutMs;
-  if (!WritePipe(channel.pipe, channel.io_event, channel.stop, kClientTimeoutMs, answer)) return;
-  if (WaitForHangUp(channel.pipe, channel.io_event, channel.stop, deadline) == HangUp::kTimedOut) {
+  if (!WritePipe(channel.pipe, channel.io_event, /*stop=*/nullptr, kClientTimeoutMs, answer)) {
+    return;
+  }
+  if (WaitForHangUp(channel.pipe, channel.io_event, /*stop=*/nullptr, deadline) ==
+      HangUp::kTimedOut) {
     channel.log.Note(kClientMissedDeadlineNote + std::to_wstring(kClientTimeoutMs / 1000) +
                      L" s of its answer");
   }

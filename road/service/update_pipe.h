@@ -1,4 +1,5 @@
-// The service's end of the update channel, \\.\pipe\CorvantaRemoteUpdate (road_contract.h).
+// The service's end of the update channel, the pipe \\.\pipe\CorvantaRemoteUpdate-<GUID> whose
+// name it draws at every start and publishes (road_contract.h).
 #pragma once
 
 #include <windows.h>
@@ -17,11 +18,15 @@ namespace road {
 // at most besides the work its request asks for, not until it lets go.
 inline constexpr DWORD kClientTimeoutMs = 5000;
 
-// How long a stopping service waits for the pipe thread. A stop ends the thread's waits on
-// its client at once; only the work of a request under way (staging copies and hashes a
-// package) keeps it longer. Installer mode waits 30 s for the service to stop before it gives
-// up on the update, so the service stops waiting well before and reports STOPPED anyway.
+// How long a stopping service waits for the pipe thread. A stop ends the thread's waits for a
+// client and its request at once; an answer already formed is still delivered, within the
+// client's deadline. So the thread ends within the work of a request under way (staging copies
+// and hashes a package) and kClientTimeoutMs after it. Installer mode waits 30 s for the
+// service to stop before it gives up on the update, so the service stops waiting well before
+// and reports STOPPED anyway.
 inline constexpr DWORD kPipeThreadStopWaitMs = 10000;
+static_assert(kClientTimeoutMs < kPipeThreadStopWaitMs,
+              "an answer delivered through a stop must end within the stop's wait for the thread");
 
 // The service's log lines for a client disconnected at its deadline, and for a stop that did
 // not wait for the pipe thread to end; each followed by the time in seconds and the rest.
@@ -43,11 +48,12 @@ using BeforeAnswer = void (*)();
 // Starts a thread that serves the pipe until `stop` is signalled: one client at a time, one
 // request line, one answer line (update_requests.h), worked out within kRequestWorkMs on a
 // thread of its own, each step noted in `log`, each client disconnected at its deadline
-// (kClientTimeoutMs) or at `stop`, whichever comes first. A client disconnected loses what it
-// has not read, but a client already waiting in a read has its answer. The staging folders it
-// makes and drops are noted in `ledger`, for the housekeeping thread. The thread keeps its own
-// duplicate of `stop`, its own copy of `log` and a share of `ledger`, so a caller may stop
-// waiting for it (WaitForUpdatePipeThread). Empty when it cannot start.
+// (kClientTimeoutMs), or at `stop` while it has no answer yet: an answer formed is delivered,
+// and its client waited for, until the deadline even through a stop. A client disconnected
+// loses what it has not read. The staging folders it makes and drops are noted in `ledger`,
+// for the housekeeping thread. The thread keeps its own duplicate of `stop`, its own copy of
+// `log` and a share of `ledger`, so a caller may stop waiting for it
+// (WaitForUpdatePipeThread). Empty when it cannot start.
 [[nodiscard]] UniqueHandle StartUpdatePipeThread(HANDLE stop, const ServiceLog& log,
                                                  BeforeAnswer before_answer,
                                                  std::shared_ptr<StagingLedger> ledger) noexcept;

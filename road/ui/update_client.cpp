@@ -3,6 +3,7 @@
 #include "contract/road_contract.h"
 #include "shared/unique_handles.h"
 #include "ui/service_status.h"
+#include "win/machine_registry.h"
 #include "win/pipe_io.h"
 
 namespace road {
@@ -22,13 +23,24 @@ class TimeLeft {
   ULONGLONG deadline_;
 };
 
-// Opens the client end of the pipe, waiting while its one instance serves another client; on
-// failure, empty with the "no answer" text in `failure`.
-UniqueHandle OpenPipe(const TimeLeft& time_left, std::string& failure) {
+// The published name of the pipe, when it is of the service's shape; else empty, with the "no
+// answer" text in `failure`.
+std::wstring PipeNameToOpen(std::string& failure) {
+  std::wstring name = PublishedUpdatePipeName();
+  if (IsUpdatePipeName(name)) return name;
+  failure = std::string(kNoAnswer) + (name.empty() ? "the update service has published no pipe"
+                                                   : "the published pipe name is not the "
+                                                     "update service's");
+  return L"";
+}
+
+// Opens the client end of the pipe `name`, waiting while its one instance serves another
+// client; on failure, empty with the "no answer" text in `failure`.
+UniqueHandle OpenPipe(const std::wstring& name, const TimeLeft& time_left, std::string& failure) {
   for (;;) {
     // FILE_WRITE_DATA, not GENERIC_WRITE: the pipe grants users no more (GENERIC_WRITE would
     // ask for FILE_CREATE_PIPE_INSTANCE too and be denied).
-    UniqueHandle pipe = OwnHandle(::CreateFileW(kUpdatePipeName, GENERIC_READ | FILE_WRITE_DATA,
+    UniqueHandle pipe = OwnHandle(::CreateFileW(name.c_str(), GENERIC_READ | FILE_WRITE_DATA,
                                                 /*share=*/0, /*security=*/nullptr, OPEN_EXISTING,
                                                 kUpdatePipeOpenFlags, /*template_file=*/nullptr));
     const DWORD error = ::GetLastError();
@@ -45,7 +57,7 @@ UniqueHandle OpenPipe(const TimeLeft& time_left, std::string& failure) {
       failure = std::string(kNoAnswer) + "the update service is busy";
       return nullptr;
     }
-    (void)::WaitNamedPipeW(kUpdatePipeName, left < 100 ? left : 100);
+    (void)::WaitNamedPipeW(name.c_str(), left < 100 ? left : 100);
   }
 }
 
@@ -83,10 +95,16 @@ std::string ReadAnswer(HANDLE pipe, HANDLE io_event, const TimeLeft& time_left) 
 
 }  // namespace
 
+std::wstring PublishedUpdatePipeName() {
+  return ReadMachineString(kRoadKeyPath, kUpdatePipeValueName);
+}
+
 std::string ExchangeWithService(const std::string& request, DWORD timeout_ms) {
   const TimeLeft time_left(timeout_ms);
   std::string failure;
-  const UniqueHandle pipe = OpenPipe(time_left, failure);
+  const std::wstring name = PipeNameToOpen(failure);
+  if (name.empty()) return failure;
+  const UniqueHandle pipe = OpenPipe(name, time_left, failure);
   if (!pipe) return failure;
   failure = ServerCheckFailure(pipe.get());
   if (!failure.empty()) return failure;

@@ -31,12 +31,17 @@ inline constexpr DWORD kUpdatePipeOpenFlags =
   return static_cast<SECURITY_IMPERSONATION_LEVEL>((open_flags & SECURITY_DELEGATION) >> 16);
 }
 
+// The update pipe's name as the service published it at its last start (kUpdatePipeValueName),
+// unchecked; empty when there is none.
+[[nodiscard]] std::wstring PublishedUpdatePipeName();
+
 // Sends `request` through the update pipe exactly as given and returns the service's answer up
-// to and including its line end; when there is none, kNoAnswer and why. Before it sends
+// to and including its line end; when there is none, kNoAnswer and why. It opens only a
+// published name of the shape the service makes (IsUpdatePipeName), and before it sends
 // anything it checks that the pipe is served by the service's own process: while the service
-// is stopped (installer mode stops it at every update) any process could take the pipe's name
-// and answer in its place. Gives up after `timeout_ms` in all. The service may identify the
-// client, and do nothing in its name.
+// is stopped (installer mode stops it at every update) any process could take the name it
+// published last and answer in its place. Gives up after `timeout_ms` in all. The service may
+// identify the client, and do nothing in its name.
 [[nodiscard]] std::string ExchangeWithService(const std::string& request,
                                               DWORD timeout_ms = kAnswerTimeoutMs);
 

@@ -29,8 +29,8 @@ enum class HangUp { kClosed, kStopped, kTimedOut };
 
 // Waits until the client has closed its end of the server end `pipe`, as it does once it has
 // read its answer (FlushFileBuffers would wait for the read with no limit at all); what it
-// sends meanwhile is read and dropped. Gives up, cancelling the read, when `stop` is
-// signalled or at `deadline` on the GetTickCount64 clock.
+// sends meanwhile is read and dropped. Gives up, cancelling the read, when `stop` (if not
+// null) is signalled or at `deadline` on the GetTickCount64 clock.
 [[nodiscard]] HangUp WaitForHangUp(HANDLE pipe, HANDLE io_event, HANDLE stop,
                                    ULONGLONG deadline) noexcept;
 

@@ -1,10 +1,10 @@
 // CorvantaRemoteService.exe: the sample product's Windows service "Corvanta Remote".
 //
 // At every start, before it serves anything, it makes and checks the folders of the update
-// road (road_folders.h); then, while RUNNING, it serves the update channel
-// \\.\pipe\CorvantaRemoteUpdate: asked to, it stages the pending package and starts installer
-// mode from the staged copy (update_requests.h). It takes no options; started with
-// --guard-update it is the update's guardian instead (update_guardian.h).
+// road (road_folders.h); then, while RUNNING, it serves the update channel, a pipe whose name
+// it draws afresh and publishes (update_pipe.h): asked to, it stages the pending package and
+// starts installer mode from the staged copy (update_requests.h). It takes no options; started
+// with --guard-update it is the update's guardian instead (update_guardian.h).
 
 #include <windows.h>
 

@@ -7,16 +7,22 @@
 #include "contract/road_contract.h"
 #include "contract/road_paths.h"
 #include "shared/unique_handles.h"
+#include "ui/last_update.h"
+#include "ui/last_update_text.h"
 #include "ui/ui_hooks.h"
 #include "ui/update_client.h"
 #include "ui/update_outcome_text.h"
 #include "win/line_log.h"
+#include "win/machine_registry.h"
 #include "win/process_start.h"
 #include "win/text_conversion.h"
 
 namespace sample {
 
 namespace {
+
+// How often the record is read while the update this program started runs.
+constexpr DWORD kRecordPollMs = 500;
 
 // The thread of the update under way, if any; the UI thread alone touches it.
 UniqueHandle g_update_worker;
@@ -62,6 +68,36 @@ ProcessHandles StartRelaunchWatcher(const std::wstring& token, HWND status) {
   return watcher;
 }
 
+// Whether the service started the update staged as `token`: its answer says so or, when no
+// answer came, the token it keeps of the update it started last does. Ending the watcher of an
+// update that runs would leave nobody to open the program again.
+bool UpdateStarted(const road::Answer& answer, const std::wstring& token) {
+  if (answer.kind == road::Answer::Kind::kStarted) return answer.token == token;
+  return answer.kind == road::Answer::Kind::kNone &&
+         road::ReadMachineString(road::kRoadKeyPath, road::kStartedTokenValueName) == token;
+}
+
+// Follows the update started as `token` until the record holds its outcome or `watcher` has
+// ended, and tells the user what there is to tell: installer mode ends this program on the way
+// to a completed update, but publishes some failures while this program still runs.
+void FollowStartedUpdate(const std::wstring& token, HANDLE watcher, HWND status) {
+  for (;;) {
+    // The watcher first: one that ended on a failure has read the record before.
+    const bool watcher_ended = ::WaitForSingleObject(watcher, kRecordPollMs) != WAIT_TIMEOUT;
+    const std::wstring outcome = road::RecordedOutcomeFor(token);
+    const std::wstring text = road::StartedUpdateText(outcome, watcher_ended);
+    if (!text.empty()) Show(status, text);
+    if (!outcome.empty()) {
+      NoteInUiLog(road::kUiSawOutcome + outcome);
+      return;
+    }
+    if (watcher_ended) {
+      NoteInUiLog(L"The relaunch watcher ended before the update published its outcome");
+      return;
+    }
+  }
+}
+
 // The watcher is started before installer mode can be, so that installer mode cannot end this
 // program before someone waits to start the new one.
 DWORD WINAPI ApplyUpdate(void* status_control) {
@@ -74,8 +110,9 @@ DWORD WINAPI ApplyUpdate(void* status_control) {
   const ProcessHandles watcher = StartRelaunchWatcher(staged.token, status);
   if (!watcher.process) return 0;
   const road::Answer started = Ask(road::StartRequestLine(staged.token), road::kUiAskedToStart);
-  if (started.kind == road::Answer::Kind::kStarted && started.token == staged.token) {
+  if (UpdateStarted(started, staged.token)) {
     Show(status, road::kUpdateStartedText);
+    FollowStartedUpdate(staged.token, watcher.process.get(), status);
     return 0;
   }
   (void)::TerminateProcess(watcher.process.get(), 1);

@@ -11,9 +11,9 @@
 
 #include "ui/apply_update.h"
 #include "ui/last_update.h"
+#include "ui/last_update_text.h"
 #include "ui/ui_hooks.h"
 #include "ui/ui_window.h"
-#include "ui/update_outcome_text.h"
 #include "win/own_image.h"
 
 namespace {
@@ -72,10 +72,9 @@ void AddChild(HWND window, const wchar_t* window_class, const std::wstring& text
                           /*instance=*/nullptr, /*param=*/nullptr);
 }
 
-// The outcome of the last update in the user's words; empty when there is none to tell.
+// How the last update ended, in the user's words; empty when there is nothing to tell.
 std::wstring LastUpdateText() {
-  const std::wstring outcome = road::LastUpdateOutcome();
-  return outcome.empty() ? std::wstring() : road::UpdateOutcomeText(outcome, road::OwnVersion());
+  return road::LastUpdateText(road::ReadLastUpdateFacts(), road::OwnVersion());
 }
 
 // The "Apply update" button and the update status control, which wraps long words (a log

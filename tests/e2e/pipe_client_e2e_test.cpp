@@ -26,7 +26,8 @@ UniqueHandle SendWithoutReading(const std::string& line) {
   UniqueHandle pipe;
   WaitUntil(
       [&] {
-        pipe = OwnHandle(::CreateFileW(road::kUpdatePipeName, GENERIC_READ | FILE_WRITE_DATA,
+        pipe = OwnHandle(::CreateFileW(road::PublishedUpdatePipeName().c_str(),
+                                       GENERIC_READ | FILE_WRITE_DATA,
                                        /*share=*/0, nullptr, OPEN_EXISTING, 0, nullptr));
         return pipe != nullptr;
       },
@@ -60,30 +61,59 @@ TEST_F(PipeClient, ClientThatNeverReadsHoldsThePipeOnlyUntilItsDeadline) {
   EXPECT_NE(text.find("Refused: no pending package", released), std::string::npos) << text;
 }
 
+// What is left to read on `pipe`, up to its first line end, read without waiting for more
+// than is there; empty when nothing is or the server has let go.
+std::string ReadWaitingLine(HANDLE pipe) {
+  char text[256] = {};
+  DWORD available = 0;
+  DWORD read = 0;
+  if (!::PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) || available == 0 ||
+      !::ReadFile(pipe, text, sizeof(text) - 1, &read, nullptr)) {
+    return "";
+  }
+  return std::string(text, read);
+}
+
+// A service stopped three times, once waiting out a client's deadline and once its
+// bound for the pipe's thread.
 TEST_F(PipeClient, StopEndsWhateverHoldsThePipe) {
   const struct {
     const char* holder;
     DWORD answer_delay_ms;
+    bool reads_after_stop;
+    bool missed_deadline;
     bool thread_left_running;
   } holders[] = {
-      // The stop ends the wait for the client at once, well before its deadline.
-      {"a client that sends a line and never reads", 0, false},
+      // Its answer waits for it through the stop: it may be the "started" that tells a UI the
+      // update is under way.
+      {"a client that reads its answer only once the stop has come", 0, true, false, false},
+      // Held to its deadline, which ends well within the service's bound for the thread.
+      {"a client that sends a line and never reads", 0, false, true, false},
       // A request whose work never ends is left to the end of the service's process.
-      {"an answer that never comes", 600000, true},
+      {"an answer that never comes", 600000, false, false, true},
   };
   for (const auto& holder : holders) {
     SCOPED_TRACE(holder.holder);
     sample::fixture::WriteDword(kServiceKey, L"AnswerDelayMs", holder.answer_delay_ms);
     ASSERT_TRUE(ServiceServes());
     const LogFollower service_log(road::ServiceLogPath());
-    const UniqueHandle silent = SendWithoutReading(road::ApplyRequestLine());
-    ASSERT_TRUE(silent);
+    UniqueHandle client = SendWithoutReading(road::ApplyRequestLine());
+    ASSERT_TRUE(client);
     ASSERT_EQ(service_log.WaitForLine("Refused: "), "no pending package");
 
-    ASSERT_TRUE(StopTheService());
+    SERVICE_STATUS status{};
+    ASSERT_TRUE(::ControlService(OpenRemoteServiceForTest().get(), SERVICE_CONTROL_STOP, &status));
+    if (holder.reads_after_stop) {
+      ASSERT_TRUE(WaitUntil([] { return ServiceState() != SERVICE_RUNNING; }, 10000));
+      // A wait that the stop cut short would have let the client go well before this.
+      ::Sleep(500);
+      EXPECT_EQ(ReadWaitingLine(client.get()), Refused("no pending package"));
+      client.reset();
+    }
+    ASSERT_TRUE(WaitUntil([] { return ServiceState() == SERVICE_STOPPED; }, 60000));
 
     const std::string text = service_log.NewText();
-    EXPECT_FALSE(Contains(text, road::kClientMissedDeadlineNote)) << text;
+    EXPECT_EQ(Contains(text, road::kClientMissedDeadlineNote), holder.missed_deadline) << text;
     EXPECT_EQ(Contains(text, road::kPipeThreadLeftRunningNote), holder.thread_left_running) << text;
   }
 }

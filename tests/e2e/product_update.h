@@ -47,8 +47,10 @@ inline std::string Refused(const std::string& reason) {
       !::StartServiceW(OpenRemoteServiceForTest().get(), 0, nullptr)) {
     return false;
   }
-  return WaitUntil([] { return ::WaitNamedPipeW(road::kUpdatePipeName, 100) != FALSE; },
-                   timeout_ms);
+  // The name is read again at every look: a service that starts publishes a new one.
+  return WaitUntil(
+      [] { return ::WaitNamedPipeW(road::PublishedUpdatePipeName().c_str(), 100) != FALSE; },
+      timeout_ms);
 }
 
 // Copies the planted library (tests/e2e/planted_library.c) into `folder` as each of `names`

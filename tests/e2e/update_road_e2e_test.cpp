@@ -18,6 +18,7 @@
 #include "e2e/product_update.h"
 #include "service/guardian_decision.h"
 #include "service/update_facts.h"
+#include "ui/last_update_text.h"
 #include "ui/ui_window.h"
 #include "ui/update_client.h"
 #include "ui/update_outcome_text.h"
@@ -210,6 +211,11 @@ TEST_F(UpdateRoad, NewUpdateCompletesAfterInstallerModeWasKilled) {
     ::TerminateProcess(killed.watcher.get(), 1);
     UniqueHandle reopened;
     if (ProcessHasEnded(LastLaunchPid())) reopened = StartProgram(ProductExecutablePath());
+    // Whether it waited on the update or was opened after it, the program says it did not
+    // finish.
+    const DWORD ui_now = reopened ? ::GetProcessId(reopened.get()) : LastLaunchPid();
+    EXPECT_EQ(StatusTextOnceShown(ui_now, road::kUnfinishedUpdateText),
+              road::kUnfinishedUpdateText);
 
     const UpdateRun next = ApplySeriesVersion(++n);
     EXPECT_NE(next.token, killed.token);
@@ -247,38 +253,71 @@ TEST_F(UpdateRoad, UiThatIsSlowToStartTheWatcherStillRelaunches) {
   ExpectCompletedOnTheRoad(update, L"2.0.0", old_ui_pid_, first_service_host_);
 }
 
-// Installer mode stops the service at every update, which frees the pipe's name: a user's
-// process that takes it must get nothing from the UI, and the service must serve again once
-// the name is free.
-TEST_F(UpdateRoad, SquattedPipeIsRefusedAndTheServiceTakesItBack) {
+// A service that does not accept the stop makes installer mode publish its failure before it
+// ends the UI program that started the update: the program tells its user at once, rather
+// than that it closes now, and runs on as version 1.
+TEST_F(UpdateRoad, FailurePublishedWhileTheUiWaitsIsShownAtOnce) {
+  // Read at the service's start.
+  sample::fixture::WriteDword(kServiceKey, L"RefuseStop", 1);
   ASSERT_TRUE(StopTheService());
-  UniqueHandle squatter = OwnHandle(
-      ::CreateNamedPipeW(road::kUpdatePipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
-                         PIPE_TYPE_BYTE, 1, 512, 512, 0, nullptr));
-  ASSERT_TRUE(squatter) << ::GetLastError();
-  const LogFollower service_log(road::ServiceLogPath());
-  const LogFollower ui_log(road::UiLogPath());
-  // Clicked while the service is stopped, and again once it runs without the pipe: neither
-  // time does the squatter get a byte.
-  const auto expect_refused_before_sending = [&] {
-    EXPECT_TRUE(sample::ClickApplyUpdate(old_ui_pid_, 10000));
-    EXPECT_EQ(ui_log.WaitForLine(Narrow(road::kUiAskedToStage))
-                  .rfind("no answer: the pipe is not served by the update service", 0),
-              0u);
-    DWORD sent_to_squatter = 0;
-    ::PeekNamedPipe(squatter.get(), nullptr, 0, nullptr, &sent_to_squatter, nullptr);
-    EXPECT_EQ(sent_to_squatter, 0u);
-    // The squatter's one instance serves the next client once this one is gone.
-    (void)::DisconnectNamedPipe(squatter.get());
-  };
-  expect_refused_before_sending();
-  ASSERT_TRUE(::StartServiceW(OpenRemoteServiceForTest().get(), 0, nullptr)) << ::GetLastError();
-  EXPECT_FALSE(service_log.WaitForLine("Could not create the update pipe (error ", 60000).empty());
-  expect_refused_before_sending();
+  ASSERT_TRUE(ServiceServes());
+  PlacePending(L"CorvantaRemote-2.0.0.msi");
 
-  squatter.reset();
-  EXPECT_EQ(service_log.WaitForLine("Serving the update ", 120000), "pipe");
-  EXPECT_EQ(road::ExchangeWithService(road::ApplyRequestLine()), Refused("no pending package"));
+  UpdateRun update = Click(old_ui_pid_);
+  Finish(update);
+
+  ExpectOutcome(update, 1, L"failed:Service did not exit before installation");
+  const std::wstring failed =
+      L"The last update failed (Service did not exit before installation). Try again later";
+  EXPECT_EQ(StatusTextOnceShown(old_ui_pid_, failed), failed);
+  EXPECT_TRUE(IsStillRunning(old_ui_.get()));
+  EXPECT_EQ(RunningVersion(), L"1.0.0");
+}
+
+// A pipe of the name `name`, as any user's process may create it: one instance, which it
+// limits itself to (Wine would make a second one whatever the first said).
+UniqueHandle Squat(const std::wstring& name) {
+  return OwnHandle(::CreateNamedPipeW(name.c_str(),
+                                      PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                      PIPE_TYPE_BYTE, 1, 512, 512, 0, nullptr));
+}
+
+// Installer mode stops the service at every update. A user's process may then take the pipe's
+// name that the service published last, or the fixed name that a service might use, and keep
+// them: the UI must send neither a byte, and the service, which draws a fresh name at its
+// start, must serve at once.
+TEST_F(UpdateRoad, SquattedPipeNamesGetNothingAndKeepNoRequestOff) {
+  const std::wstring published = road::PublishedUpdatePipeName();
+  ASSERT_TRUE(road::IsUpdatePipeName(published)) << Narrow(published);
+  ASSERT_TRUE(StopTheService());
+  const UniqueHandle squatters[] = {Squat(published), Squat(L"\\\\.\\pipe\\CorvantaRemoteUpdate")};
+  for (const UniqueHandle& squatter : squatters) ASSERT_TRUE(squatter) << ::GetLastError();
+  const LogFollower service_log(road::ServiceLogPath());
+  // The UI's answer to a click, as it logs it; no squatter got a byte meanwhile.
+  const auto click = [&] {
+    const LogFollower ui_log(road::UiLogPath());
+    EXPECT_TRUE(sample::ClickApplyUpdate(old_ui_pid_, 10000));
+    const std::string answer = ui_log.WaitForLine(Narrow(road::kUiAskedToStage));
+    for (const UniqueHandle& squatter : squatters) {
+      DWORD sent_to_squatter = 0;
+      ::PeekNamedPipe(squatter.get(), nullptr, 0, nullptr, &sent_to_squatter, nullptr);
+      EXPECT_EQ(sent_to_squatter, 0u);
+      // A squatter's one instance serves the next client once this one is gone.
+      (void)::DisconnectNamedPipe(squatter.get());
+    }
+    return answer;
+  };
+
+  // Clicked while the service is stopped: the name published last leads to a squatter.
+  EXPECT_EQ(click().rfind("no answer: the pipe is not served by the update service", 0), 0u);
+
+  // Started while both squatters keep their names, the service serves under a new one.
+  ASSERT_TRUE(::StartServiceW(OpenRemoteServiceForTest().get(), 0, nullptr)) << ::GetLastError();
+  EXPECT_EQ(service_log.WaitForLine("Serving the update ", 60000), "pipe");
+  EXPECT_TRUE(road::IsUpdatePipeName(road::PublishedUpdatePipeName()));
+  EXPECT_NE(road::PublishedUpdatePipeName(), published);
+  EXPECT_EQ(click(), "refused: no pending package");
+  EXPECT_EQ(service_log.NewText().find("Could not create the update pipe"), std::string::npos);
 }
 
 // Stops the service, lets `change` change the road's folders, and starts it again.

@@ -80,6 +80,34 @@ TEST(RoadLines, TheHashIsTakenOnlyFromTheStartOfTheFile) {
   EXPECT_EQ(road::ReadExpectedHash(file + L".missing"), "");
 }
 
+// The client opens only a published name that the service could have made: the literal
+// prefix and a GUID, and nothing that leads elsewhere.
+TEST(RoadLines, OnlyAPipeNameOfTheServicesShapeIsOpened) {
+  const std::wstring guid = L"0f8fad5b-d9cb-469f-a165-70867728950e";
+  const std::wstring prefix = L"\\\\.\\pipe\\CorvantaRemoteUpdate-";
+  const struct {
+    std::wstring name;
+    bool opened;
+  } cases[] = {
+      {prefix + guid, true},
+      {prefix + L"0F8FAD5B-D9CB-469F-A165-70867728950E", true},
+      {L"\\\\.\\pipe\\CorvantaRemoteUpdate", false},  // a fixed name, which anyone can take
+      {prefix, false},
+      {prefix + guid + L"x", false},
+      {L"\\\\attacker\\pipe\\CorvantaRemoteUpdate-" + guid, false},  // another machine's pipe
+      {L"\\\\?\\pipe\\CorvantaRemoteUpdate-" + guid, false},
+      {L"\\\\.\\PIPE\\CorvantaRemoteUpdate-" + guid, false},
+      {L"C:\\Users\\Public\\CorvantaRemoteUpdate-" + guid, false},
+      {L"", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(road::IsUpdatePipeName(c.name), c.opened) << Narrow(c.name);
+  }
+  EXPECT_EQ(road::UpdatePipeName(guid), prefix + guid);
+  EXPECT_EQ(road::UpdatePipeName(L"..\\x"), L"");
+  EXPECT_TRUE(road::IsUpdatePipeName(road::UpdatePipeName(road::NewToken())));
+}
+
 // Wine grants every server full impersonation whatever the client asked for, so Windows' rule
 // is read here from the flags themselves.
 TEST(RoadLines, ThePipesServerMayIdentifyTheUserButNeverActAsTheUser) {

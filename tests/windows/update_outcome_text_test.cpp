@@ -5,6 +5,7 @@
 #include <string>
 
 #include "shared/updater_contract.h"
+#include "ui/last_update_text.h"
 #include "ui/update_outcome_text.h"
 
 namespace {
@@ -76,6 +77,55 @@ TEST(UpdateOutcomeText, AnswersThatStartNoUpdateSayWhatToDo) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(road::AnswerText({c.kind, L"", c.text}), c.shown) << c.text;
+  }
+}
+
+// An update that ended otherwise than by its outcome, at the program's start and while the
+// program that started it waits: the started token, the record's outcome for it, the token
+// after which the guardian started the service again, and whether the service runs.
+TEST(UpdateOutcomeText, UnfinishedUpdatesSayWhatToDo) {
+  const std::wstring unfinished =
+      L"The last update did not finish. Apply it again, or reinstall Corvanta Remote if the "
+      L"problem persists";
+  const std::wstring brought_back = L"The update service had to be started again after the update";
+  const std::wstring failed = std::wstring(kFailedKeyword) + L"MSI exit 1603";
+  const std::wstring failed_text = L"The last update failed (MSI exit 1603). Try again later";
+  const struct {
+    road::LastUpdateFacts facts;
+    std::wstring shown;
+  } at_start[] = {
+      {{L"", L"", L"", true}, L""},
+      {{L"T", L"", L"", true}, unfinished},
+      // Installer mode may still be at work: it publishes once the service runs again.
+      {{L"T", L"", L"", false}, L""},
+      {{L"T", kCompletedOutcome, L"", true},
+       L"The last update completed: version 2.0.0 is running"},
+      {{L"T", failed, L"S", true}, failed_text},
+      {{L"T", L"", L"T", true}, unfinished + L"\r\n" + brought_back},
+      {{L"T", L"", L"T", false}, brought_back},
+      {{L"", L"", L"T", true}, L""},
+  };
+  for (const auto& c : at_start) {
+    EXPECT_EQ(road::LastUpdateText(c.facts, L"2.0.0"), c.shown)
+        << testing::PrintToString(c.facts.started_token + L"|" + c.facts.outcome + L"|" +
+                                  c.facts.restored_token)
+        << " running " << c.facts.service_running;
+  }
+  const struct {
+    std::wstring outcome;
+    bool watcher_ended;
+    std::wstring shown;
+  } while_waiting[] = {
+      {L"", false, L""},
+      {L"", true, unfinished},
+      {kCompletedOutcome, false, L""},
+      {kFailedKeyword + std::wstring(L"Service did not exit before installation"), true,
+       L"The last update failed (Service did not exit before installation). Try again later"},
+      {failed, false, failed_text},
+  };
+  for (const auto& c : while_waiting) {
+    EXPECT_EQ(road::StartedUpdateText(c.outcome, c.watcher_ended), c.shown)
+        << testing::PrintToString(c.outcome) << " watcher ended " << c.watcher_ended;
   }
 }
 
