@@ -1,7 +1,7 @@
-// The contract of the sample product's update road: every name, access list, request and
-// answer that its service, UI program, drivers and tests share, with a parser for each line so
-// that nobody cuts strings by hand. The folders' paths are in road_paths.h, the reader of the
-// updater's status record in status_record.h.
+// The contract of the sample product's update road: the names its service, UI program, drivers
+// and tests share (programs, files, registry values, log lines, tokens). The pipe's requests and
+// answers are in pipe_protocol.h, the access lists in access_lists.h, the folders and their
+// paths in road_paths.h, the updater's status record in status_record.h.
 //
 //   1. An administrator step places <name>.msi and <name>.msi.sha256 in Incoming.
 //   2. The UI program, running as the user, checks that the pipe is served by the service and
@@ -29,66 +29,6 @@ using updater_contract::kServiceName;
 using updater_contract::kStatusKeyPath;
 using updater_contract::kStatusValueName;
 using updater_contract::kUpdaterFileName;
-
-// The update pipe's name: this prefix and a fresh GUID without braces, drawn at every start of
-// the service, so that no process can take the name first while the service is stopped
-// (installer mode stops it at every update). The service publishes the name once the pipe
-// exists, as kUpdatePipeValueName under kRoadKeyPath, where clients read it.
-inline constexpr wchar_t kUpdatePipePrefix[] = L"\\\\.\\pipe\\CorvantaRemoteUpdate-";
-// Longer requests are malformed; nothing legitimate comes near it.
-inline constexpr size_t kMaxRequestBytes = 256;
-
-// The pipe: SYSTEM and Administrators full control; interactive users read and write data,
-// but not FILE_CREATE_PIPE_INSTANCE (which GENERIC_WRITE would include), so that no user can
-// put up a second instance of the pipe and answer in the service's name.
-inline constexpr wchar_t kPipeSddl[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x0012019b;;;IU)";
-// Corvanta, Updates, Staging and each staging folder: owned by SYSTEM; SYSTEM and
-// Administrators full control, Users read and execute, nothing inherited from above.
-inline constexpr wchar_t kFolderSddl[] =
-    L"O:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x001200a9;;;BU)";
-// Incoming, Logs and Quarantine: owned by SYSTEM; SYSTEM and Administrators full control,
-// Users no access, so that no user can read, add or swap a pending package, nor open (and so
-// hold, or lock) the service's log or a refused delivery.
-inline constexpr wchar_t kServiceOnlyFolderSddl[] = L"O:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
-// The service's log, made with this list whatever its folder gives.
-inline constexpr wchar_t kServiceLogSddl[] = L"O:SYD:P(A;;FA;;;SY)(A;;FA;;;BA)";
-// The staged copy of a package: as Incoming, no entry for Users. Neither mode of the updater
-// reads it as the user (the watcher never opens it), and no user can then hold it open so
-// that it cannot be removed.
-inline constexpr wchar_t kStagedPackageSddl[] = L"O:SYD:P(A;;FA;;;SY)(A;;FA;;;BA)";
-// The watcher log: owned by the user whose UI program asked for the update (`owner_sid`, as
-// "S-1-5-..."), who alone may read it and append to it (FILE_APPEND_DATA), never rewrite,
-// delete or change its access list: the entry for OWNER RIGHTS takes from the owner the
-// implied right to change the list. SYSTEM and Administrators full control. What the user
-// writes there counts against that user's disk quota, and no other user can write to it.
-[[nodiscard]] std::wstring WatcherLogSddl(const std::wstring& owner_sid);
-// A watcher log once it has grown past what a watcher writes (watcher_logs.h): its owner may
-// read it only.
-inline constexpr wchar_t kSealedWatcherLogSddl[] =
-    L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x00120089;;;OW)";
-
-// A level of the road: its path below the road's top level (empty for the top level itself)
-// and the access list it is made with.
-struct RoadFolderLevel {
-  const wchar_t* below_top;
-  const wchar_t* sddl;
-};
-inline constexpr RoadFolderLevel kTopLevel = {L"", kFolderSddl};
-inline constexpr RoadFolderLevel kUpdatesLevel = {L"Updates", kFolderSddl};
-inline constexpr RoadFolderLevel kIncomingLevel = {L"Updates\\Incoming", kServiceOnlyFolderSddl};
-inline constexpr RoadFolderLevel kStagingLevel = {L"Updates\\Staging", kFolderSddl};
-inline constexpr RoadFolderLevel kLogsLevel = {L"Updates\\Logs", kServiceOnlyFolderSddl};
-inline constexpr RoadFolderLevel kQuarantineLevel = {L"Updates\\Quarantine",
-                                                     kServiceOnlyFolderSddl};
-// Every level, parents first. The service makes the missing ones and checks them all at every
-// start (road_folders.h); road_paths.h forms the paths from them.
-inline constexpr RoadFolderLevel kRoadFolderLevels[] = {
-    kTopLevel, kUpdatesLevel, kIncomingLevel, kStagingLevel, kLogsLevel, kQuarantineLevel};
-
-// The top level's name in %ProgramData%, unless the service had to make a folder of its own
-// instead (kRoadFolderValueName): "Corvanta-<GUID>", its name then.
-inline constexpr wchar_t kDefaultTopName[] = L"Corvanta";
-inline constexpr wchar_t kOwnTopNamePrefix[] = L"Corvanta-";
 
 // The watcher's log, beside the staged updater: "RemoteUpdater.exe.log".
 [[nodiscard]] std::wstring WatcherLogFileName();
@@ -145,41 +85,5 @@ inline constexpr wchar_t kUpdatePipeValueName[] = L"UpdatePipe";
 
 // A fresh update token: a GUID without braces; empty when none can be made.
 [[nodiscard]] std::wstring NewToken();
-
-// The update pipe's name with `guid`; empty unless `guid` is well formed as a token.
-[[nodiscard]] std::wstring UpdatePipeName(const std::wstring& guid);
-
-// Whether `name` is one that the service makes: kUpdatePipePrefix, exactly, and a well-formed
-// GUID. Checked before a client opens a published name, which could otherwise lead it to
-// another machine's pipe or to a file.
-[[nodiscard]] bool IsUpdatePipeName(const std::wstring& name) noexcept;
-
-// The requests, one line each, ended by "\n".
-inline constexpr char kApplyRequest[] = "apply-pending-update";
-inline constexpr char kStartRequest[] = "start ";  // followed by the token
-// The answers, one line each: "staged <token>", "started <token>" or "refused: <reason>".
-inline constexpr char kStagedAnswer[] = "staged ";
-inline constexpr char kStartedAnswer[] = "started ";
-inline constexpr char kRefusedAnswer[] = "refused: ";
-
-// The request lines as a client sends them, line end included.
-[[nodiscard]] std::string ApplyRequestLine();
-[[nodiscard]] std::string StartRequestLine(const std::wstring& token);
-
-// One request, as the service reads it (the line without its end).
-struct Request {
-  enum class Kind { kApplyPending, kStart, kUnknown } kind = Kind::kUnknown;
-  std::wstring token;  // for kStart, always well formed
-};
-[[nodiscard]] Request ParseRequest(const std::string& line);
-
-// One answer, as a client reads it (with or without its line end). kNone is no answer at all:
-// the client's own "no answer: <why>" or a line that is none of the three.
-struct Answer {
-  enum class Kind { kStaged, kStarted, kRefused, kNone } kind = Kind::kNone;
-  std::wstring token;  // for kStaged and kStarted, always well formed
-  std::string text;    // the reason of kRefused, the whole line of kNone
-};
-[[nodiscard]] Answer ParseAnswer(std::string line);
 
 }  // namespace road

@@ -8,9 +8,33 @@
 #include <string>
 #include <vector>
 
+#include "contract/access_lists.h"
 #include "contract/road_contract.h"
 
 namespace road {
+
+// A level of the road: its path below the road's top level (empty for the top level itself)
+// and the access list it is made with.
+struct RoadFolderLevel {
+  const wchar_t* below_top;
+  const wchar_t* sddl;
+};
+inline constexpr RoadFolderLevel kTopLevel = {L"", kFolderSddl};
+inline constexpr RoadFolderLevel kUpdatesLevel = {L"Updates", kFolderSddl};
+inline constexpr RoadFolderLevel kIncomingLevel = {L"Updates\\Incoming", kServiceOnlyFolderSddl};
+inline constexpr RoadFolderLevel kStagingLevel = {L"Updates\\Staging", kFolderSddl};
+inline constexpr RoadFolderLevel kLogsLevel = {L"Updates\\Logs", kServiceOnlyFolderSddl};
+inline constexpr RoadFolderLevel kQuarantineLevel = {L"Updates\\Quarantine",
+                                                     kServiceOnlyFolderSddl};
+// Every level, parents first. The service makes the missing ones and checks them all at every
+// start (road_folders.h); road_paths.h forms the paths from them.
+inline constexpr RoadFolderLevel kRoadFolderLevels[] = {
+    kTopLevel, kUpdatesLevel, kIncomingLevel, kStagingLevel, kLogsLevel, kQuarantineLevel};
+
+// The top level's name in %ProgramData%, unless the service had to make a folder of its own
+// instead (kRoadFolderValueName): "Corvanta-<GUID>", its name then.
+inline constexpr wchar_t kDefaultTopName[] = L"Corvanta";
+inline constexpr wchar_t kOwnTopNamePrefix[] = L"Corvanta-";
 
 // The path of `name` in `folder`: the two joined by a backslash; empty when `folder` is, so
 // that an unknown folder never becomes the root of the current drive.

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "package/package_check.h"
+#include "service/package_check.h"
 
 namespace road {
 

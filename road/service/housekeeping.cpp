@@ -34,7 +34,6 @@ struct Housekeeping {
 };
 
 void KeepHouse(const Housekeeping& house) {
-  if (!house.log.FoldersTrusted()) return;
   RemoveLogsReadableByUsers(house.log);
   const HANDLE wake[] = {house.stop.get(), house.ledger->CleanUpWanted()};
   const DWORD count = wake[1] != nullptr ? 2 : 1;
@@ -53,8 +52,10 @@ void RemoveUnneededStagingFolders(StagingLedger& ledger, const ServiceLog& log) 
   }
 }
 
-UniqueHandle StartHousekeepingThread(HANDLE stop, const ServiceLog& log,
+UniqueHandle StartHousekeepingThread(HANDLE stop, const ServiceLog& log, const RoadTrust& trust,
                                      std::shared_ptr<StagingLedger> ledger) noexcept {
+  // Nothing is touched in folders that another account could have prepared.
+  if (!trust.folders) return nullptr;
   UniqueHandle own_stop = DuplicateOwnHandle(stop);
   if (!own_stop || !ledger) return nullptr;
   auto house = std::make_shared<Housekeeping>(Housekeeping{std::move(own_stop), log, ledger});

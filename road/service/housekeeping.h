@@ -9,6 +9,7 @@
 
 #include <memory>
 
+#include "service/road_folders.h"
 #include "service/service_log.h"
 #include "service/staging_ledger.h"
 #include "shared/unique_handles.h"
@@ -19,10 +20,12 @@ namespace road {
 // kWatcherLogCheckMs has passed, until `stop` is signalled, it bounds the watcher logs
 // (watcher_logs.h) and removes the staging folders that `ledger` no longer needs; once, first,
 // it removes the service log that earlier versions kept in Updates, where users could read
-// it. Nothing happens while the road's folders are not the service's own. The thread keeps
+// it. Nothing happens while the road's folders are not the service's own (`trust`). The
+// thread keeps
 // its own duplicate of `stop`, copy of `log` and share of `ledger`; nobody needs to wait for
 // it, and a stopping service does not. Empty when it cannot start.
 [[nodiscard]] UniqueHandle StartHousekeepingThread(HANDLE stop, const ServiceLog& log,
+                                                   const RoadTrust& trust,
                                                    std::shared_ptr<StagingLedger> ledger) noexcept;
 
 // Removes the staging folders that `ledger` no longer needs, noting each in `log`; one that

@@ -10,9 +10,9 @@
 #include "contract/road_paths.h"
 #include "package/product_version.h"
 #include "service/delivery_verdict.h"
+#include "service/package_check.h"
 #include "service/package_hash.h"
 #include "service/quarantine.h"
-#include "service/staged_package_check.h"
 #include "win/road_handles.h"
 
 namespace road {

@@ -14,6 +14,14 @@ namespace road {
 // ERROR_ALREADY_EXISTS when it was there already.
 [[nodiscard]] bool MakeFolder(const std::wstring& path, const wchar_t* sddl, DWORD& error);
 
+// What the service found of its folders and of its own files at its start. No request is
+// served from folders it did not make its own, nor while its own files are within users'
+// reach; the request handling and the housekeeping are handed this value.
+struct RoadTrust {
+  bool folders = false;    // PrepareUpdateFolders succeeded
+  bool own_files = false;  // CheckServiceFiles succeeded
+};
+
 // What PrepareUpdateFolders did.
 struct RoadPreparation {
   FolderVerdict verdict;  // the first level that failed and why; trusted when none did

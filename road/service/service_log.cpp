@@ -34,7 +34,7 @@ void RotateWhenFull(const std::wstring& path) noexcept {
 }  // namespace
 
 void ServiceLog::Note(const std::wstring& line) const {
-  const std::wstring path = folders_trusted_ ? ServiceLogPath() : std::wstring();
+  const std::wstring path = to_road_folders_ ? ServiceLogPath() : std::wstring();
   if (path.empty()) {
     NoteInEventLog(line);
     return;

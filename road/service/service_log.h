@@ -11,25 +11,18 @@ namespace road {
 // so that a client that sends request after request costs SYSTEM's disk 2 MiB at most.
 inline constexpr unsigned long long kServiceLogLimitBytes = 1024ULL * 1024ULL;
 
-// Where the service's lines go, decided once at each start: to its own log in the Updates
-// folder once the road's folders have been found to be the service's own, else to the event
-// log, since nothing may be written in folders that another account could have prepared. The
-// same fact makes every update request refused (update_requests.h).
+// Where the service's lines go, decided once at each start: to its own log in the road's Logs
+// folder once the road's folders have been found to be the service's own (RoadTrust), else to
+// the event log, since nothing may be written in folders that another account could have
+// prepared. It only logs: what the service decides on is handed to the decisions as values.
 class ServiceLog {
  public:
-  // `folders_trusted`: whether PrepareUpdateFolders succeeded at this start;
-  // `own_files_trusted`: whether CheckServiceFiles did.
-  explicit ServiceLog(bool folders_trusted, bool own_files_trusted = true)
-      : folders_trusted_(folders_trusted), own_files_trusted_(own_files_trusted) {}
-
-  // Whether the road's folders are the service's own at this start.
-  [[nodiscard]] bool FoldersTrusted() const noexcept { return folders_trusted_; }
-
-  // Whether the service's folder and the updater it stages are out of users' reach.
-  [[nodiscard]] bool OwnFilesTrusted() const noexcept { return own_files_trusted_; }
+  // `to_road_folders`: whether the lines go to the service's log in Logs, as they may once
+  // PrepareUpdateFolders has succeeded at this start, or to the event log.
+  explicit ServiceLog(bool to_road_folders) : to_road_folders_(to_road_folders) {}
 
   // Appends `line` to the service log (moved aside first when it is full), or reports it as a
-  // warning in the event log while the folders are not trusted or their place is unknown. Best
+  // warning in the event log when its lines go there or the folders' place is unknown. Best
   // effort: a line that cannot be written is lost, and the service goes on.
   void Note(const std::wstring& line) const;
 
@@ -40,8 +33,7 @@ class ServiceLog {
   void NoteRepeatable(const std::wstring& kind, const std::wstring& line) const;
 
  private:
-  bool folders_trusted_;
-  bool own_files_trusted_;
+  bool to_road_folders_;
   mutable RepeatedLines repeated_;
 };
 

@@ -4,10 +4,10 @@
 
 #include "contract/road_contract.h"
 #include "contract/road_paths.h"
+#include "service/package_check.h"
 #include "service/package_hash.h"
 #include "service/road_folders.h"
 #include "service/safe_removal.h"
-#include "service/staged_package_check.h"
 #include "shared/unique_handles.h"
 #include "win/client_identity.h"
 #include "win/own_image.h"

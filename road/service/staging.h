@@ -13,7 +13,7 @@ namespace road {
 // Makes Staging\<token> and fills it: a copy of the updater that sits beside this service and
 // of the pending `package` from Incoming, the copy's SHA-256 checked against the package's
 // .sha256 file (the download's integrity, nothing more), the copy judged by its signature,
-// publisher, product and version (staged_package_check.h), and the watcher log, owned by
+// publisher, product and version (package_check.h), and the watcher log, owned by
 // `user_sid`, the user who asked, who may only append to it. Returns why it could not
 // ("staging failed", "package hash mismatch", a trust refusal), or empty; the folder of a
 // failure is left for the housekeeping thread to remove (StagingLedger::NoteDropped), since a

@@ -220,7 +220,7 @@ int RunUpdateGuardian(int argc, wchar_t** argv) {
   watch.installer.reset(installer);
   watch.started_before = ReadMachineString(kRoadKeyPath, kStartedTokenValueName);
   // Only a service that found the road's folders its own stages and starts a guardian.
-  const ServiceLog log(/*folders_trusted=*/true);
+  const ServiceLog log(/*to_road_folders=*/true);
   if (!AwaitInstallerMode(watch, log)) return 1;
   return GuardTheService(watch, log);
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <utility>
 
+#include "contract/access_lists.h"
+#include "contract/pipe_protocol.h"
 #include "contract/road_contract.h"
 #include "service/update_requests.h"
 #include "win/client_identity.h"
@@ -213,10 +215,11 @@ void ServeClient(const PipeChannel& channel, const std::shared_ptr<RequestWork>&
 }
 
 // Answers one client after another until `stop` is signalled.
-void ServeClients(const PipeChannel& channel, BeforeAnswer before_answer,
+void ServeClients(const PipeChannel& channel, const RoadTrust& trust, BeforeAnswer before_answer,
                   std::shared_ptr<StagingLedger> ledger) {
   auto work = std::make_shared<RequestWork>(RequestWork{{}, channel.log, before_answer});
   work->state.ledger = std::move(ledger);
+  work->state.trust = trust;
   UniqueHandle worker;
   while (WaitForClient(channel)) ServeClient(channel, work, worker);
 }
@@ -224,6 +227,7 @@ void ServeClients(const PipeChannel& channel, BeforeAnswer before_answer,
 struct PipeThreadArguments {
   UniqueHandle stop;
   ServiceLog log;
+  RoadTrust trust;
   BeforeAnswer before_answer;
   std::shared_ptr<StagingLedger> ledger;
 };
@@ -244,20 +248,21 @@ DWORD WINAPI ServeUpdatePipe(void* raw_arguments) {
   const UniqueHandle pipe = CreatePipeInstance(stop, descriptor.get(), log);
   if (!pipe) return 0;
   log.Note(L"Serving the update pipe");
-  ServeClients({pipe.get(), io_event.get(), stop, log}, arguments->before_answer,
+  ServeClients({pipe.get(), io_event.get(), stop, log}, arguments->trust, arguments->before_answer,
                arguments->ledger);
   return 0;
 }
 
 }  // namespace
 
-UniqueHandle StartUpdatePipeThread(HANDLE stop, const ServiceLog& log, BeforeAnswer before_answer,
+UniqueHandle StartUpdatePipeThread(HANDLE stop, const ServiceLog& log, const RoadTrust& trust,
+                                   BeforeAnswer before_answer,
                                    std::shared_ptr<StagingLedger> ledger) noexcept {
   UniqueHandle own_stop = DuplicateOwnHandle(stop);
   if (!own_stop || !ledger) return nullptr;
   // cppcheck-suppress unreadVariable ; read below: cppcheck loses track of a placement new
   std::unique_ptr<PipeThreadArguments> arguments(new (std::nothrow) PipeThreadArguments{
-      std::move(own_stop), log, before_answer, std::move(ledger)});
+      std::move(own_stop), log, trust, before_answer, std::move(ledger)});
   if (!arguments) return nullptr;
   UniqueHandle thread =
       OwnHandle(::CreateThread(/*security=*/nullptr, /*stack_size=*/0, ServeUpdatePipe,

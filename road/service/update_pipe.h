@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "service/road_folders.h"
 #include "service/service_log.h"
 #include "service/staging_ledger.h"
 #include "shared/unique_handles.h"
@@ -53,9 +54,9 @@ using BeforeAnswer = void (*)();
 // loses what it has not read. The staging folders it makes and drops are noted in `ledger`,
 // for the housekeeping thread. The thread keeps its own duplicate of `stop`, its own copy of
 // `log` and a share of `ledger`, so a caller may stop waiting for it
-// (WaitForUpdatePipeThread). Empty when it cannot start.
+// (WaitForUpdatePipeThread). Each request is judged with `trust`. Empty when it cannot start.
 [[nodiscard]] UniqueHandle StartUpdatePipeThread(HANDLE stop, const ServiceLog& log,
-                                                 BeforeAnswer before_answer,
+                                                 const RoadTrust& trust, BeforeAnswer before_answer,
                                                  std::shared_ptr<StagingLedger> ledger) noexcept;
 
 // Called about once a second while WaitForUpdatePipeThread waits; may be null.

@@ -2,11 +2,12 @@
 
 #include <utility>
 
+#include "contract/pipe_protocol.h"
 #include "contract/road_contract.h"
 #include "contract/road_paths.h"
 #include "service/guarded_start.h"
+#include "service/package_check.h"
 #include "service/pending_package.h"
-#include "service/staged_package_check.h"
 #include "service/staging.h"
 #include "service/update_facts.h"
 #include "service/update_preflight.h"
@@ -150,8 +151,8 @@ std::string AnswerRequest(const std::string& line, bool well_formed, const Clien
   if (request.kind == Request::Kind::kUnknown) return Refuse("unknown request", log);
   log.NoteRepeatable(RequestKind(request), L"Request: " + WidenAscii(line));
   if (!client.known) return Refuse("the client's session cannot be read", log);
-  if (!log.FoldersTrusted()) return Refuse("the update folders are not the service's own", log);
-  if (!log.OwnFilesTrusted()) {
+  if (!state.trust.folders) return Refuse("the update folders are not the service's own", log);
+  if (!state.trust.own_files) {
     return Refuse("the service's own folder or updater can be changed by users", log);
   }
   if (request.kind == Request::Kind::kStart) return StartStaged(request.token, client, state, log);

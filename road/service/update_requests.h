@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "service/road_folders.h"
 #include "service/service_log.h"
 #include "service/staging_ledger.h"
 #include "shared/unique_handles.h"
@@ -38,6 +39,8 @@ struct UpdateState {
   // The staging folders still needed, shared with the housekeeping thread, which removes the
   // others: this side never removes a staging folder itself.
   std::shared_ptr<StagingLedger> ledger = std::make_shared<StagingLedger>();
+  // What the service's start found of its folders and its own files.
+  RoadTrust trust;
 };
 
 // The answer to one request line (without its line end): "apply-pending-update" takes the
@@ -47,8 +50,8 @@ struct UpdateState {
 // update its session staged before, whose folder the housekeeping thread removes, and stages
 // afresh. Anything else, a client whose session or account is unknown
 // (a failed query leaves 0, the services' session, which must not pass for a user's), folders
-// that are not the service's own (`log`), or a step that fails gets "refused: <reason>". Each
-// step is noted in `log`.
+// or own files that are not the service's own (`state.trust`), or a step that fails gets
+// "refused: <reason>". Each step is noted in `log`.
 [[nodiscard]] std::string AnswerRequest(const std::string& line, bool well_formed,
                                         const ClientSession& client, UpdateState& state,
                                         const ServiceLog& log);

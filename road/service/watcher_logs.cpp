@@ -53,7 +53,6 @@ void BoundWatcherLog(const std::wstring& path, const ServiceLog& log) {
 }  // namespace
 
 void BoundWatcherLogs(const ServiceLog& log) {
-  if (!log.FoldersTrusted()) return;
   for (const StagedFolder& folder : ListStagingFolders()) {
     BoundWatcherLog(PathIn(StagingFolder(folder.token), WatcherLogFileName()), log);
   }

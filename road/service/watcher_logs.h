@@ -21,8 +21,8 @@ inline constexpr DWORD kWatcherLogCheckMs = 5000;
 // to that size, keeping its start (where the watcher's own first line stands), and takes
 // its owner's append right from it (kSealedWatcherLogSddl); each cut is noted in `log`. A
 // handle the user opened before keeps its right, so the cut is made again at each look while
-// it grows. Nothing is touched while the road's folders are not the service's own. A user may
-// keep every open of a log waiting: call it on the housekeeping thread only (housekeeping.h).
+// it grows. A user may keep every open of a log waiting: call it on the housekeeping thread
+// only (housekeeping.h), which runs only once the road's folders are the service's own.
 void BoundWatcherLogs(const ServiceLog& log);
 
 }  // namespace road

@@ -1,5 +1,6 @@
 #include "ui/update_client.h"
 
+#include "contract/pipe_protocol.h"
 #include "contract/road_contract.h"
 #include "shared/unique_handles.h"
 #include "ui/service_status.h"

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "contract/pipe_protocol.h"
 #include "shared/status_record_text.h"
 #include "shared/updater_contract.h"
 #include "ui/update_client.h"

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "contract/pipe_protocol.h"
 #include "contract/road_contract.h"
 
 namespace road {

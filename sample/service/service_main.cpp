@@ -73,16 +73,17 @@ DWORD WINAPI ControlHandler(DWORD control, DWORD /*event_type*/, void* /*event_d
 // request keeps the service from stopping, least of all installer mode's stop, which its own
 // start request began. This thread, which reports the service's state, touches no file a user
 // can open; the housekeeping thread, which does, is never waited for.
-void Run(const road::ServiceLog& log) {
+void Run(const road::ServiceLog& log, const road::RoadTrust& trust) {
   g_status.SetAcceptedControls(
       sample::Hooks().AcceptsStop() ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0);
   sample::Hooks().Running();
   g_status.Report(SERVICE_RUNNING, 0);
   const auto ledger = std::make_shared<road::StagingLedger>();
-  const UniqueHandle housekeeping = road::StartHousekeepingThread(g_stop_event.get(), log, ledger);
-  if (!housekeeping) log.Note(L"Could not start the housekeeping thread");
+  const UniqueHandle housekeeping =
+      road::StartHousekeepingThread(g_stop_event.get(), log, trust, ledger);
+  if (!housekeeping && trust.folders) log.Note(L"Could not start the housekeeping thread");
   const UniqueHandle pipe_thread = road::StartUpdatePipeThread(
-      g_stop_event.get(), log, [] { sample::Hooks().Answering(); }, ledger);
+      g_stop_event.get(), log, trust, [] { sample::Hooks().Answering(); }, ledger);
   (void)::WaitForSingleObject(g_stop_event.get(), INFINITE);
   if (!pipe_thread) return;
   (void)road::WaitForUpdatePipeThread(
@@ -101,7 +102,7 @@ struct RoadFound {
 // the refusal. Users may open the folders and the service's files, and so keep an open of them
 // waiting: the work runs on a thread of its own, and the start waits for it kPrepareRoadMs at
 // most, then runs on as with folders it could not trust.
-road::ServiceLog PrepareRoad() {
+road::RoadTrust PrepareRoad() {
   const auto found = std::make_shared<RoadFound>();
   if (!road::RunWithin(
           [found] {
@@ -109,15 +110,15 @@ road::ServiceLog PrepareRoad() {
             found->own_files = road::CheckServiceFiles();
           },
           kPrepareRoadMs, [] { g_status.Report(SERVICE_START_PENDING, kPendingHintMs); })) {
-    const road::ServiceLog log(/*folders_trusted=*/false, /*own_files_trusted=*/false);
+    const road::ServiceLog log(/*to_road_folders=*/false);
     log.Note(L"The update folders could not be checked within " +
              std::to_wstring(kPrepareRoadMs / 1000) + L" s, so every update request is refused");
-    return log;
+    return {};
   }
   const road::RoadPreparation& prepared = found->prepared;
   const road::FolderVerdict& folders = prepared.verdict;
   const road::FolderVerdict& own_files = found->own_files;
-  road::ServiceLog log(folders.trusted, own_files.trusted);
+  const road::ServiceLog log(/*to_road_folders=*/folders.trusted);
   if (!prepared.renamed_aside.empty()) {
     log.Note(L"Renamed a top level of the update folders that was not the service's own aside: " +
              prepared.renamed_aside);
@@ -141,7 +142,7 @@ road::ServiceLog PrepareRoad() {
     // An update that completed left its package in Incoming: it goes now, before any request.
     road::RemoveInstalledPackages(log);
   }
-  return log;
+  return {folders.trusted, own_files.trusted};
 }
 
 void WINAPI ServiceMain(DWORD argc, wchar_t** argv) {
@@ -150,8 +151,8 @@ void WINAPI ServiceMain(DWORD argc, wchar_t** argv) {
   if (handle == nullptr) return;
   g_status.Begin(handle);
   if (!Start(argc, argv)) return;
-  const road::ServiceLog log = PrepareRoad();
-  Run(log);
+  const road::RoadTrust trust = PrepareRoad();
+  Run(road::ServiceLog(/*to_road_folders=*/trust.folders), trust);
   // The handler has already reported the first STOP_PENDING checkpoint.
   g_status.SetAcceptedControls(0);
   sample::Hooks().Stopping([] { g_status.Report(SERVICE_STOP_PENDING, kPendingHintMs); });

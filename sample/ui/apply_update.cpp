@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "contract/pipe_protocol.h"
 #include "contract/road_contract.h"
 #include "contract/road_paths.h"
 #include "shared/unique_handles.h"

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "contract/pipe_protocol.h"
 #include "contract/road_paths.h"
 #include "e2e/product_update.h"
 

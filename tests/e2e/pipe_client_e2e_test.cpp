@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "contract/pipe_protocol.h"
 #include "contract/road_contract.h"
 #include "contract/road_paths.h"
 #include "e2e/product_update.h"

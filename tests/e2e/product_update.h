@@ -16,6 +16,7 @@
 
 #include "common/process_image.h"
 #include "common/process_list.h"
+#include "contract/pipe_protocol.h"
 #include "contract/road_paths.h"
 #include "contract/status_record.h"
 #include "service/package_hash.h"
@@ -79,7 +80,8 @@ std::vector<std::wstring> LoadedLibraries(const std::wstring& folder,
 inline std::vector<DWORD> ProcessesNamed(const std::wstring& name, DWORD parent = 0) {
   std::vector<DWORD> ids;
   for (const tools::ProcessEntry& process : tools::RunningProcesses()) {
-    if (tools::SameName(process.exe_name, name.c_str()) && (parent == 0 || process.parent == parent))
+    if (tools::SameName(process.exe_name, name.c_str()) &&
+        (parent == 0 || process.parent == parent))
       ids.push_back(process.pid);
   }
   return ids;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "contract/pipe_protocol.h"
 #include "contract/road_paths.h"
 #include "e2e/product_update.h"
 #include "service/guardian_decision.h"
@@ -204,8 +205,7 @@ TEST_F(UpdateRoad, NewUpdateCompletesAfterInstallerModeWasKilled) {
         << service_log.NewText();
     EXPECT_EQ(ServiceState(), DWORD{SERVICE_RUNNING});
     EXPECT_EQ(RestoredToken() == killed.token, point.moment != KilledWhile::kServiceRestarts);
-    ASSERT_TRUE(
-        WaitUntil([] { return ::WaitNamedPipeW(road::kUpdatePipeName, 100) != FALSE; }, 30000));
+    ASSERT_TRUE(ServiceServes(30000));
     // What a restart of the machine would end or start: the killed update's watcher waits for
     // an outcome that never comes, and the user opens the product again.
     ::TerminateProcess(killed.watcher.get(), 1);

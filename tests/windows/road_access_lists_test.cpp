@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "contract/access_lists.h"
 #include "contract/road_contract.h"
 #include "support/wine_helpers.h"
 #include "win/security_descriptor.h"

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "contract/access_lists.h"
 #include "contract/road_contract.h"
 #include "service/folder_rules.h"
 #include "win/security_descriptor.h"

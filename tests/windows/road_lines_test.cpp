@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 
+#include "contract/pipe_protocol.h"
 #include "contract/road_contract.h"
 #include "service/package_hash.h"
 #include "support/wine_helpers.h"

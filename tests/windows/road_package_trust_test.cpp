@@ -17,12 +17,12 @@
 
 #include "common/root_store.h"
 #include "package/installed_version.h"
-#include "package/package_check.h"
 #include "package/package_properties.h"
 #include "package/product_version.h"
 #include "package/publisher_pins.h"
 #include "package/signature.h"
 #include "package/trust_decision.h"
+#include "service/package_check.h"
 #include "support/wine_helpers.h"
 
 namespace {

@@ -52,7 +52,7 @@ TEST(RoadRequests, OnlyAClientOfTheStagingSessionMayStartTheUpdate) {
       // start.
       {"start " + other_token, session_1, 1, "refused: package is not signed", other_token},
   };
-  const road::ServiceLog log(/*folders_trusted=*/true);
+  const road::ServiceLog log(/*to_road_folders=*/true);
   const std::wstring unsigned_copy = road::StagingFolder(Wide(other_token));
   for (const std::wstring& folder : {road::PathIn(road::ProgramDataFolder(), L"Corvanta"),
                                      road::UpdatesFolder(), road::StagingRoot(), unsigned_copy}) {
@@ -64,6 +64,7 @@ TEST(RoadRequests, OnlyAClientOfTheStagingSessionMayStartTheUpdate) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.request);
     road::UpdateState state;
+    state.trust = {/*folders=*/true, /*own_files=*/true};
     state.staged[c.staged_for] = {Wide(c.staged_token), L"CorvantaRemote-2.0.0.msi"};
     const std::string answer =
         road::AnswerRequest(c.request, /*well_formed=*/true, c.client, state, log);
@@ -81,7 +82,7 @@ TEST(RoadServiceLog, AFullLogIsMovedAsideBeforeTheNextLine) {
   const std::wstring path = road::ServiceLogPath();
   const std::string full(road::kServiceLogLimitBytes, 'x');
   std::ofstream(Narrow(path), std::ios::binary) << full;
-  const road::ServiceLog log(/*folders_trusted=*/true);
+  const road::ServiceLog log(/*to_road_folders=*/true);
 
   log.Note(L"the next line");
   log.Note(L"and one more");
@@ -111,7 +112,7 @@ TEST(RoadRequests, InstallerModeDoesNotRunWithoutItsGuardian) {
   const std::wstring staging = MakeScratchFolder(L"Staged without a guardian");
   ASSERT_FALSE(CopyInto(UpdaterExecutable(), staging).empty());
   const std::wstring token(kWellFormedToken, kWellFormedToken + 36);
-  const road::ServiceLog log(/*folders_trusted=*/true);
+  const road::ServiceLog log(/*to_road_folders=*/true);
 
   const UniqueHandle installer = road::StartGuardedInstallerMode(
       staging, L"--edk-remote-relaunch " + std::to_wstring(::GetCurrentProcessId()) + L" " + token,

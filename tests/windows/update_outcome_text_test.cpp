@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "contract/pipe_protocol.h"
 #include "shared/updater_contract.h"
 #include "ui/last_update_text.h"
 #include "ui/update_outcome_text.h"

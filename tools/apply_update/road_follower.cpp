@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "apply_update/updater_label.h"
+#include "contract/pipe_protocol.h"
 #include "contract/road_contract.h"
 #include "contract/road_paths.h"
 #include "win/text_conversion.h"

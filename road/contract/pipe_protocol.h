@@ -1,0 +1,56 @@
+// The update pipe's protocol: its name, the request and answer lines, with a parser for each
+// so that nobody cuts strings by hand.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "contract/road_contract.h"
+
+namespace road {
+
+// The update pipe's name: this prefix and a fresh GUID without braces, drawn at every start of
+// the service, so that no process can take the name first while the service is stopped
+// (installer mode stops it at every update). The service publishes the name once the pipe
+// exists, as kUpdatePipeValueName under kRoadKeyPath, where clients read it.
+inline constexpr wchar_t kUpdatePipePrefix[] = L"\\\\.\\pipe\\CorvantaRemoteUpdate-";
+// Longer requests are malformed; nothing legitimate comes near it.
+inline constexpr size_t kMaxRequestBytes = 256;
+
+// The update pipe's name with `guid`; empty unless `guid` is well formed as a token.
+[[nodiscard]] std::wstring UpdatePipeName(const std::wstring& guid);
+
+// Whether `name` is one that the service makes: kUpdatePipePrefix, exactly, and a well-formed
+// GUID. Checked before a client opens a published name, which could otherwise lead it to
+// another machine's pipe or to a file.
+[[nodiscard]] bool IsUpdatePipeName(const std::wstring& name) noexcept;
+
+// The requests, one line each, ended by "\n".
+inline constexpr char kApplyRequest[] = "apply-pending-update";
+inline constexpr char kStartRequest[] = "start ";  // followed by the token
+// The answers, one line each: "staged <token>", "started <token>" or "refused: <reason>".
+inline constexpr char kStagedAnswer[] = "staged ";
+inline constexpr char kStartedAnswer[] = "started ";
+inline constexpr char kRefusedAnswer[] = "refused: ";
+
+// The request lines as a client sends them, line end included.
+[[nodiscard]] std::string ApplyRequestLine();
+[[nodiscard]] std::string StartRequestLine(const std::wstring& token);
+
+// One request, as the service reads it (the line without its end).
+struct Request {
+  enum class Kind { kApplyPending, kStart, kUnknown } kind = Kind::kUnknown;
+  std::wstring token;  // for kStart, always well formed
+};
+[[nodiscard]] Request ParseRequest(const std::string& line);
+
+// One answer, as a client reads it (with or without its line end). kNone is no answer at all:
+// the client's own "no answer: <why>" or a line that is none of the three.
+struct Answer {
+  enum class Kind { kStaged, kStarted, kRefused, kNone } kind = Kind::kNone;
+  std::wstring token;  // for kStaged and kStarted, always well formed
+  std::string text;    // the reason of kRefused, the whole line of kNone
+};
+[[nodiscard]] Answer ParseAnswer(std::string line);
+
+}  // namespace road
