@@ -8,6 +8,9 @@ namespace road {
 
 namespace {
 
+// How long the service waits for installer mode it ended before it ran.
+constexpr DWORD kAbandonWaitMs = 5000;
+
 // What the guardian may do with installer mode: wait for it, read its exit code and its
 // creation time, nothing more.
 constexpr DWORD kGuardianAccess = SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION;
@@ -45,6 +48,13 @@ constexpr DWORD kGuardianAccess = SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATIO
   return true;
 }
 
+// Ends installer mode before it ran an instruction, and waits a little for it to be gone, so
+// that no suspended process is left behind the refusal.
+void Abandon(HANDLE installer) noexcept {
+  (void)::TerminateProcess(installer, ERROR_CANCELLED);
+  (void)::WaitForSingleObject(installer, kAbandonWaitMs);
+}
+
 }  // namespace
 
 UniqueHandle StartGuardedInstallerMode(const std::wstring& staging, const std::wstring& arguments,
@@ -58,14 +68,14 @@ UniqueHandle StartGuardedInstallerMode(const std::wstring& staging, const std::w
     return nullptr;
   }
   if (!StartGuardian(installer.process.get(), staging, token, log)) {
-    (void)::TerminateProcess(installer.process.get(), ERROR_CANCELLED);
+    Abandon(installer.process.get());
     return nullptr;
   }
   if (::ResumeThread(installer.thread.get()) == static_cast<DWORD>(-1)) {
     error = ::GetLastError();
     log.Note(L"Could not let installer mode run (error " + std::to_wstring(error) + L")");
     // Its guardian sees it end before it did anything, and the service running.
-    (void)::TerminateProcess(installer.process.get(), ERROR_CANCELLED);
+    Abandon(installer.process.get());
     return nullptr;
   }
   return std::move(installer.process);

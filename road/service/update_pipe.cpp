@@ -145,11 +145,10 @@ UniqueHandle CreatePublishedPipe(const std::wstring& name, SECURITY_ATTRIBUTES& 
     return nullptr;
   }
   UniqueHandle pipe = OwnHandle(::CreateNamedPipeW(
-      name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+      name.c_str(), kUpdatePipeOpenMode,
       // A byte pipe in byte read mode that blocks: the zero defaults.
-      PIPE_REJECT_REMOTE_CLIENTS,
-      /*max_instances=*/1, /*out_buffer=*/512, /*in_buffer=*/512, /*default_timeout=*/0,
-      &attributes));
+      PIPE_REJECT_REMOTE_CLIENTS, kUpdatePipeInstances, /*out_buffer=*/512, /*in_buffer=*/512,
+      /*default_timeout=*/0, &attributes));
   const DWORD error = ::GetLastError();
   if (!pipe) {
     failure = L"Could not create the update pipe (error " + std::to_wstring(error) + L")";

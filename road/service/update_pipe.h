@@ -36,6 +36,12 @@ inline constexpr wchar_t kClientMissedDeadlineNote[] =
 inline constexpr wchar_t kPipeThreadLeftRunningNote[] =
     L"The update pipe's thread did not end within ";
 
+// How the service makes its pipe: the first instance of its name or none, so that it never
+// serves behind a process that took the name, and one instance only, so that nobody adds one.
+inline constexpr DWORD kUpdatePipeOpenMode =
+    PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE;
+inline constexpr DWORD kUpdatePipeInstances = 1;
+
 // How long the pipe thread waits for the work of one request (staging copies and hashes a
 // package, which takes seconds, not tens of them) before it refuses it: well within the UI's
 // wait for an answer (kAnswerTimeoutMs), so that a user who keeps a file of the road waiting

@@ -39,9 +39,7 @@ std::wstring PipeNameToOpen(std::string& failure) {
 // client; on failure, empty with the "no answer" text in `failure`.
 UniqueHandle OpenPipe(const std::wstring& name, const TimeLeft& time_left, std::string& failure) {
   for (;;) {
-    // FILE_WRITE_DATA, not GENERIC_WRITE: the pipe grants users no more (GENERIC_WRITE would
-    // ask for FILE_CREATE_PIPE_INSTANCE too and be denied).
-    UniqueHandle pipe = OwnHandle(::CreateFileW(name.c_str(), GENERIC_READ | FILE_WRITE_DATA,
+    UniqueHandle pipe = OwnHandle(::CreateFileW(name.c_str(), kUpdatePipeAccess,
                                                 /*share=*/0, /*security=*/nullptr, OPEN_EXISTING,
                                                 kUpdatePipeOpenFlags, /*template_file=*/nullptr));
     const DWORD error = ::GetLastError();

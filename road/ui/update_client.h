@@ -22,6 +22,11 @@ inline constexpr char kNoAnswer[] = "no answer: ";
 inline constexpr DWORD kUpdatePipeOpenFlags =
     FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
 
+// What the UI asks of its end of the pipe: FILE_WRITE_DATA, not GENERIC_WRITE, since the pipe
+// grants users no more (GENERIC_WRITE would ask for FILE_CREATE_PIPE_INSTANCE too, and every
+// user's open would be denied).
+inline constexpr DWORD kUpdatePipeAccess = GENERIC_READ | FILE_WRITE_DATA;
+
 // What a pipe's server may do with the identity of a client that opened its end with
 // `open_flags`, by Windows' rule: the level those flags name once SECURITY_SQOS_PRESENT is
 // among them, else full impersonation.

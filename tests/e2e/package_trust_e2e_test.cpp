@@ -70,33 +70,44 @@ TEST_F(PackageTrust, PackagesThatFailARuleAreRefusedBeforeAnythingStops) {
   }
 }
 
-// One bad delivery hides no later one, whatever its date: it is set aside for an administrator
-// with its reason, and the good one beside it is installed.
-TEST_F(PackageTrust, BadDeliveryIsSetAsideAndTheGoodOneBesideItInstalled) {
-  const std::wstring bad = road::PathIn(road::IncomingFolder(), L"CorvantaRemote-zz.msi");
-  PlaceDelivery(SampleFolder() + L"\\msi\\CorvantaRemote-2.0.0-foreign.msi",
-                L"CorvantaRemote-zz.msi");
+// Bad deliveries hide no good one, whatever their dates: each is set aside for an
+// administrator with its reason (the 5 newest kept), and of the good ones the highest version
+// is installed, not the one written last.
+TEST_F(PackageTrust, BadDeliveriesAreSetAsideAndTheHighestGoodOneInstalled) {
+  const std::wstring built = SampleFolder() + L"\\msi\\";
+  const std::wstring foreign = road::PathIn(road::IncomingFolder(), L"CorvantaRemote-zz.msi");
+  PlaceDelivery(built + L"CorvantaRemote-2.0.0-foreign.msi", L"CorvantaRemote-zz.msi");
   FILETIME future = {};
   ::GetSystemTimeAsFileTime(&future);
   future.dwHighDateTime += 100;  // some years ahead
-  for (const std::wstring& path : {bad, bad + road::kHashSuffix}) {
+  for (const std::wstring& path : {foreign, foreign + road::kHashSuffix}) {
     const UniqueHandle file = OwnHandle(
         ::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(file && ::SetFileTime(file.get(), &future, &future, &future));
   }
+  for (int n = 1; n <= 5; ++n) {
+    const std::wstring name = L"CorvantaRemote-bad" + std::to_wstring(n) + L".msi";
+    PlaceDelivery(built + L"CorvantaRemote-2.0.0.msi", name);
+    std::ofstream(Narrow(road::PathIn(road::IncomingFolder(), name) + road::kHashSuffix))
+        << kOtherHash;
+  }
+  PlacePending(L"CorvantaRemote-2.0.1.msi");
   PlacePending(L"CorvantaRemote-2.0.0.msi");
 
   UpdateRun update = Click(old_ui_pid_);
   Finish(update);
 
-  ExpectCompleted(update, L"2.0.0");
-  EXPECT_FALSE(FileExistsAt(bad));
+  ExpectCompleted(update, L"2.0.1");
+  EXPECT_FALSE(FileExistsAt(foreign));
   const std::vector<road::StagedFolder> set_aside =
       road::ListTokenFolders(road::QuarantineFolder());
-  ASSERT_EQ(set_aside.size(), 1u);
-  const std::wstring folder = road::PathIn(road::QuarantineFolder(), set_aside[0].token);
-  EXPECT_TRUE(FileExistsAt(road::PathIn(folder, L"CorvantaRemote-zz.msi")));
-  EXPECT_EQ(ReadWholeFile(road::PathIn(folder, L"why.txt")), "package is not of this product\r\n");
+  EXPECT_EQ(set_aside.size(), 5u);
+  for (const road::StagedFolder& folder : set_aside) {
+    const std::string why = ReadWholeFile(
+        road::PathIn(road::PathIn(road::QuarantineFolder(), folder.token), L"why.txt"));
+    EXPECT_TRUE(why == "package is not of this product\r\n" || why == "package hash mismatch\r\n")
+        << why;
+  }
 }
 
 }  // namespace

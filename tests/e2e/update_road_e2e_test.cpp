@@ -86,6 +86,26 @@ TEST_F(UpdateRoad, BusyInstallerStopsNothingAndTheSameDeliveryCompletesLater) {
   ExpectCompletedOnTheRoad(update, L"2.0.0", old_ui_pid_, first_service_host_);
 }
 
+// A start refused after the watcher runs (the installer got busy meanwhile) leaves no watcher
+// waiting for an outcome that never comes.
+TEST_F(UpdateRoad, StartRefusedOnceTheWatcherRunsEndsTheWatcher) {
+  sample::fixture::WriteDword(kUiKey, L"WatcherDelayMs", 3000);
+  PlacePending(L"CorvantaRemote-2.0.0.msi");
+  const LogFollower ui_log(road::UiLogPath());
+  ASSERT_TRUE(sample::ClickApplyUpdate(old_ui_pid_, 10000));
+  ASSERT_EQ(ui_log.WaitForLine(Narrow(road::kUiAskedToStage)).rfind("staged ", 0), 0u);
+  const UniqueHandle installer_busy(
+      ::CreateMutexW(nullptr, /*initial_owner=*/TRUE, road::kInstallerMutexName));
+
+  const DWORD watcher = std::stoul(ui_log.WaitForLine(Narrow(road::kUiStartedWatcher)));
+
+  EXPECT_EQ(ui_log.WaitForLine(Narrow(road::kUiAskedToStart)).rfind("refused: another program", 0),
+            0u);
+  EXPECT_EQ(ui_log.WaitForLine("Ended the relaunch watcher: "), "the update did not start");
+  EXPECT_TRUE(WaitUntil([&] { return ProcessHasEnded(watcher); }, 5000));
+  ExpectNothingStarted();
+}
+
 TEST_F(UpdateRoad, RequestsOtherThanApplyPendingUpdateAreRefused) {
   EXPECT_EQ(road::ExchangeWithService(road::ApplyRequestLine()), Refused("no pending package"));
   PlacePending(L"CorvantaRemote-2.0.0.msi");
@@ -212,10 +232,13 @@ TEST_F(UpdateRoad, NewUpdateCompletesAfterInstallerModeWasKilled) {
     UniqueHandle reopened;
     if (ProcessHasEnded(LastLaunchPid())) reopened = StartProgram(ProductExecutablePath());
     // Whether it waited on the update or was opened after it, the program says it did not
-    // finish.
+    // finish; opened after it, also that the service had to be brought back, when it had.
     const DWORD ui_now = reopened ? ::GetProcessId(reopened.get()) : LastLaunchPid();
-    EXPECT_EQ(StatusTextOnceShown(ui_now, road::kUnfinishedUpdateText),
-              road::kUnfinishedUpdateText);
+    const bool brought_back = reopened && point.moment != KilledWhile::kServiceRestarts;
+    const std::wstring shown =
+        std::wstring(road::kUnfinishedUpdateText) +
+        (brought_back ? L"\r\n" + std::wstring(road::kServiceBroughtBackText) : L"");
+    EXPECT_EQ(StatusTextOnceShown(ui_now, shown), shown);
 
     const UpdateRun next = ApplySeriesVersion(++n);
     EXPECT_NE(next.token, killed.token);

@@ -11,7 +11,9 @@
 
 #include "contract/access_lists.h"
 #include "contract/road_contract.h"
+#include "service/update_pipe.h"
 #include "support/wine_helpers.h"
+#include "ui/update_client.h"
 #include "win/security_descriptor.h"
 
 namespace {
@@ -114,6 +116,20 @@ TEST(RoadAccessLists, EachTrusteeGetsOnlyItsRights) {
       EXPECT_TRUE(grant.inherited);
     }
   }
+}
+
+// The UI asks for no more than the pipe grants interactive users, and the service makes the
+// first and only instance of its pipe's name.
+TEST(RoadAccessLists, TheUiAsksForWhatThePipeGrantsAndNobodyAddsAnInstance) {
+  ACCESS_MASK asked = road::kUpdatePipeAccess;
+  GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
+                             FILE_ALL_ACCESS};
+  ::MapGenericMask(&asked, &mapping);
+  EXPECT_EQ(asked & FILE_CREATE_PIPE_INSTANCE, 0u) << std::hex << asked;
+  const ACCESS_MASK granted = GrantedTo(road::kPipeSddl, WinInteractiveSid).rights;
+  EXPECT_EQ(asked & ~granted, 0u) << std::hex << asked << " of " << granted;
+  EXPECT_NE(road::kUpdatePipeOpenMode & FILE_FLAG_FIRST_PIPE_INSTANCE, 0u);
+  EXPECT_EQ(road::kUpdatePipeInstances, 1u);
 }
 
 // The watcher log belongs to the user who asked for the update: that user's quota pays for
