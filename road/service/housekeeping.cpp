@@ -53,7 +53,7 @@ void RemoveUnneededStagingFolders(StagingLedger& ledger, const ServiceLog& log) 
 }
 
 UniqueHandle StartHousekeepingThread(HANDLE stop, const ServiceLog& log, const RoadTrust& trust,
-                                     std::shared_ptr<StagingLedger> ledger) noexcept {
+                                     const std::shared_ptr<StagingLedger>& ledger) noexcept {
   // Nothing is touched in folders that another account could have prepared.
   if (!trust.folders) return nullptr;
   UniqueHandle own_stop = DuplicateOwnHandle(stop);

@@ -24,9 +24,9 @@ namespace road {
 // thread keeps
 // its own duplicate of `stop`, copy of `log` and share of `ledger`; nobody needs to wait for
 // it, and a stopping service does not. Empty when it cannot start.
-[[nodiscard]] UniqueHandle StartHousekeepingThread(HANDLE stop, const ServiceLog& log,
-                                                   const RoadTrust& trust,
-                                                   std::shared_ptr<StagingLedger> ledger) noexcept;
+[[nodiscard]] UniqueHandle StartHousekeepingThread(
+    HANDLE stop, const ServiceLog& log, const RoadTrust& trust,
+    const std::shared_ptr<StagingLedger>& ledger) noexcept;
 
 // Removes the staging folders that `ledger` no longer needs, noting each in `log`; one that
 // cannot be removed whole (a user holds a file of it) is tried again at the next round, and

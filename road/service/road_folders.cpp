@@ -80,7 +80,7 @@ std::wstring RenameAside(const std::wstring& path) {
                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                     /*template_file=*/nullptr));
   for (int attempt = 0; entry && attempt < kAsideAttempts; ++attempt) {
-    const std::wstring aside = path + L".untrusted-" + NewToken();
+    std::wstring aside = path + L".untrusted-" + NewToken();
     if (RenameOpenEntry(entry.get(), aside)) return aside;
   }
   return L"";
@@ -94,7 +94,7 @@ FolderVerdict PrepareLevel(const std::wstring& path, const wchar_t* sddl, PSID s
 std::wstring MakeOwnTopLevel(const std::wstring& program_data, PSID service_account) {
   for (int attempt = 0; attempt < kAsideAttempts; ++attempt) {
     const std::wstring name = kOwnTopNamePrefix + NewToken();
-    const std::wstring path = PathIn(program_data, name);
+    std::wstring path = PathIn(program_data, name);
     DWORD error = 0;
     // One that is there already was not made by the service: it is never used.
     if (!MakeFolder(path, kTopLevel.sddl, error) || error == ERROR_ALREADY_EXISTS) continue;
@@ -143,7 +143,7 @@ namespace {
 // Returns the path of the top level to use, or empty with the reason in `prepared`.
 std::wstring PrepareTopLevel(const std::wstring& program_data, PSID service_account,
                              RoadPreparation& prepared) {
-  const std::wstring path = PathIn(program_data, RoadTopName());
+  std::wstring path = PathIn(program_data, RoadTopName());
   FolderVerdict verdict = PrepareLevel(path, kTopLevel.sddl, service_account);
   if (verdict.trusted) return path;
   const std::wstring aside = RenameAside(path);
@@ -151,7 +151,7 @@ std::wstring PrepareTopLevel(const std::wstring& program_data, PSID service_acco
     prepared.renamed_aside = path + L" (" + verdict.reason + L") to " + aside;
     if (PrepareLevel(path, kTopLevel.sddl, service_account).trusted) return path;
   }
-  const std::wstring own = MakeOwnTopLevel(program_data, service_account);
+  std::wstring own = MakeOwnTopLevel(program_data, service_account);
   if (!own.empty()) {
     prepared.own_top_level = own + L", since " + path + L" " + verdict.reason +
                              (aside.empty() ? L" and cannot be moved aside" : L"");

@@ -15,11 +15,10 @@ std::vector<std::wstring> StagingFoldersToRemove(std::vector<StagedFolder> found
   std::vector<std::wstring> remove;
   size_t finished = 0;
   for (const StagedFolder& folder : found) {
-    if (dropped.count(folder.token) != 0) {
-      remove.push_back(folder.token);
-    } else if (waiting.count(folder.token) == 0 && ++finished > kept) {
-      remove.push_back(folder.token);
-    }
+    const bool dropped_now = dropped.count(folder.token) != 0;
+    const bool waits = waiting.count(folder.token) != 0;
+    // Only the finished ones count towards the kept.
+    if (dropped_now || (!waits && ++finished > kept)) remove.push_back(folder.token);
   }
   return remove;
 }

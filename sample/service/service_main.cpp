@@ -96,6 +96,31 @@ struct RoadFound {
   road::FolderVerdict own_files;
 };
 
+// Notes in `log` what the start found of the road's folders and of the service's own files.
+void NoteWhatWasFound(const RoadFound& found, const road::ServiceLog& log) {
+  const road::RoadPreparation& prepared = found.prepared;
+  if (!prepared.renamed_aside.empty()) {
+    log.Note(L"Renamed a top level of the update folders that was not the service's own aside: " +
+             prepared.renamed_aside);
+  }
+  if (!prepared.own_top_level.empty()) {
+    log.Note(L"Made a top level of the update folders of the service's own: " +
+             prepared.own_top_level);
+  }
+  if (!found.own_files.trusted) {
+    log.Note(
+        L"The service's own files can be changed by users, so every update request is "
+        L"refused: " +
+        found.own_files.reason);
+  }
+  if (!prepared.verdict.trusted) {
+    log.Note(
+        L"The update folders are not the service's own, so every update request is "
+        L"refused: " +
+        prepared.verdict.reason);
+  }
+}
+
 // Before the pipe opens: makes and judges the road's folders and the service's own files, and
 // notes what it found. No request is served from folders the service did not make its own, or
 // while its own files are within users' reach; the service runs on to answer each request with
@@ -115,34 +140,12 @@ road::RoadTrust PrepareRoad() {
              std::to_wstring(kPrepareRoadMs / 1000) + L" s, so every update request is refused");
     return {};
   }
-  const road::RoadPreparation& prepared = found->prepared;
-  const road::FolderVerdict& folders = prepared.verdict;
-  const road::FolderVerdict& own_files = found->own_files;
+  const road::FolderVerdict& folders = found->prepared.verdict;
   const road::ServiceLog log(/*to_road_folders=*/folders.trusted);
-  if (!prepared.renamed_aside.empty()) {
-    log.Note(L"Renamed a top level of the update folders that was not the service's own aside: " +
-             prepared.renamed_aside);
-  }
-  if (!prepared.own_top_level.empty()) {
-    log.Note(L"Made a top level of the update folders of the service's own: " +
-             prepared.own_top_level);
-  }
-  if (!own_files.trusted) {
-    log.Note(
-        L"The service's own files can be changed by users, so every update request is "
-        L"refused: " +
-        own_files.reason);
-  }
-  if (!folders.trusted) {
-    log.Note(
-        L"The update folders are not the service's own, so every update request is "
-        L"refused: " +
-        folders.reason);
-  } else {
-    // An update that completed left its package in Incoming: it goes now, before any request.
-    road::RemoveInstalledPackages(log);
-  }
-  return {folders.trusted, own_files.trusted};
+  NoteWhatWasFound(*found, log);
+  // An update that completed left its package in Incoming: it goes now, before any request.
+  if (folders.trusted) road::RemoveInstalledPackages(log);
+  return {folders.trusted, found->own_files.trusted};
 }
 
 void WINAPI ServiceMain(DWORD argc, wchar_t** argv) {
