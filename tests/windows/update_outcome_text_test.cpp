@@ -5,19 +5,17 @@
 #include <string>
 
 #include "contract/pipe_protocol.h"
-#include "shared/updater_contract.h"
 #include "ui/last_update_text.h"
 #include "ui/update_outcome_text.h"
 
 namespace {
 
-using updater_contract::kCompletedOutcome;
-using updater_contract::kFailedKeyword;
-using updater_contract::kRestartFailedPrefix;
-
-constexpr wchar_t kLog[] = L"C:\\ProgramData\\Corvanta\\Updates\\Staging\\t\\v2.msi.log";
-const std::wstring kWithLog = std::wstring(updater_contract::kLogPathSeparator) + kLog;
-const std::wstring kLogLines = std::wstring(L"\r\nThe installer's log:\r\n") + kLog;
+// The outcomes as the updater writes them, held literally: the UI must read what it writes.
+const std::wstring kWithLog = L"; log: C:\\ProgramData\\Corvanta\\Updates\\Staging\\t\\v2.msi.log";
+const std::wstring kLogLines =
+    L"\r\nThe installer's log:\r\nC:\\ProgramData\\Corvanta\\Updates\\Staging\\t\\v2.msi.log";
+constexpr wchar_t kRestartFailed[] =
+    L"failed:Remote service could not restart; installation result: ";
 constexpr wchar_t kRestart[] = L"Restart Windows to finish the update";
 
 TEST(UpdateOutcomeText, EachOutcomeOfTheRecordInTheUsersWords) {
@@ -25,25 +23,24 @@ TEST(UpdateOutcomeText, EachOutcomeOfTheRecordInTheUsersWords) {
     std::wstring outcome;
     std::wstring shown;
   } cases[] = {
-      {kCompletedOutcome, L"The last update completed: version 2.0.0 is running"},
-      {kFailedKeyword + (L"Windows restart required" + kWithLog),
+      {L"completed", L"The last update completed: version 2.0.0 is running"},
+      {L"failed:Windows restart required" + kWithLog,
        std::wstring(L"The last update is installed but not finished. ") + kRestart},
-      {kFailedKeyword + (L"MSI exit 1618" + kWithLog),
+      {L"failed:MSI exit 1618" + kWithLog,
        L"The last update was not installed: another program was being installed. Try again "
        L"later"},
-      {kFailedKeyword + (L"MSI exit 1603" + kWithLog),
-       L"The last update failed (MSI exit 1603)." + kLogLines},
-      {kFailedKeyword + (L"MSI exit 16180" + kWithLog),
+      {L"failed:MSI exit 1603" + kWithLog, L"The last update failed (MSI exit 1603)." + kLogLines},
+      {L"failed:MSI exit 16180" + kWithLog,
        L"The last update failed (MSI exit 16180)." + kLogLines},
-      {kFailedKeyword + (L"Windows Installer did not finish" + kWithLog),
+      {L"failed:Windows Installer did not finish" + kWithLog,
        L"The last update failed (Windows Installer did not finish)." + kLogLines},
-      {kFailedKeyword + std::wstring(L"Application did not exit before installation"),
+      {std::wstring(L"failed:Application did not exit before installation"),
        L"The last update failed (Application did not exit before installation). Try again "
        L"later"},
-      {kFailedKeyword, L"The last update failed (). Try again later"},
-      {kRestartFailedPrefix + std::wstring(kCompletedOutcome),
+      {L"failed:", L"The last update failed (). Try again later"},
+      {kRestartFailed + std::wstring(L"completed"),
        std::wstring(L"The update service did not start again after the last update. ") + kRestart},
-      {kRestartFailedPrefix + (kFailedKeyword + (L"Windows restart required" + kWithLog)),
+      {kRestartFailed + (L"failed:Windows restart required" + kWithLog),
        L"The update service did not start again after the last update. " + (kRestart + kLogLines)},
       // No outcome at all: nothing to tell.
       {L"", L""},
@@ -89,7 +86,7 @@ TEST(UpdateOutcomeText, UnfinishedUpdatesSayWhatToDo) {
       L"The last update did not finish. Apply it again, or reinstall Corvanta Remote if the "
       L"problem persists";
   const std::wstring brought_back = L"The update service had to be started again after the update";
-  const std::wstring failed = std::wstring(kFailedKeyword) + L"MSI exit 1603";
+  const std::wstring failed = std::wstring(L"failed:MSI exit 1603");
   const std::wstring failed_text = L"The last update failed (MSI exit 1603). Try again later";
   const struct {
     road::LastUpdateFacts facts;
@@ -99,8 +96,7 @@ TEST(UpdateOutcomeText, UnfinishedUpdatesSayWhatToDo) {
       {{L"T", L"", L"", true}, unfinished},
       // Installer mode may still be at work: it publishes once the service runs again.
       {{L"T", L"", L"", false}, L""},
-      {{L"T", kCompletedOutcome, L"", true},
-       L"The last update completed: version 2.0.0 is running"},
+      {{L"T", L"completed", L"", true}, L"The last update completed: version 2.0.0 is running"},
       {{L"T", failed, L"S", true}, failed_text},
       {{L"T", L"", L"T", true}, unfinished + L"\r\n" + brought_back},
       {{L"T", L"", L"T", false}, brought_back},
@@ -119,8 +115,8 @@ TEST(UpdateOutcomeText, UnfinishedUpdatesSayWhatToDo) {
   } while_waiting[] = {
       {L"", false, L""},
       {L"", true, unfinished},
-      {kCompletedOutcome, false, L""},
-      {kFailedKeyword + std::wstring(L"Service did not exit before installation"), true,
+      {L"completed", false, L""},
+      {std::wstring(L"failed:Service did not exit before installation"), true,
        L"The last update failed (Service did not exit before installation). Try again later"},
       {failed, false, failed_text},
   };
