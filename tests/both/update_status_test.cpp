@@ -21,7 +21,7 @@ TEST_F(UpdateStatusTest, WriteStoresTokenBarOutcomeWithTerminator) {
   const std::optional<RawValue> value = ReadRawStatus();
   ASSERT_TRUE(value.has_value());
   EXPECT_EQ(value->type, static_cast<DWORD>(REG_SZ));
-  EXPECT_EQ(AsText(*value), kRecord + L'\0');
+  EXPECT_EQ(value->text, kRecord + L'\0');
 }
 
 TEST_F(UpdateStatusTest, SecondWriteReplacesTheFirstWhole) {
