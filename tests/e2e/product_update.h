@@ -76,7 +76,8 @@ std::vector<std::wstring> LoadedLibraries(const std::wstring& folder,
 inline std::vector<DWORD> ProcessesNamed(const std::wstring& name, DWORD parent = 0) {
   std::vector<DWORD> ids;
   for (const tools::ProcessEntry& process : tools::RunningProcesses()) {
-    if (tools::SameName(process.exe_name, name.c_str()) && (parent == 0 || process.parent == parent))
+    if (tools::SameName(process.exe_name, name.c_str()) &&
+        (parent == 0 || process.parent == parent))
       ids.push_back(process.pid);
   }
   return ids;

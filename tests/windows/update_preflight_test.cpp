@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-
 #include "service/update_preflight.h"
 
 namespace {
