@@ -15,19 +15,15 @@ class UpdateStatusTest : public WorldTest {};
 
 const std::wstring kRecord = StatusRecordText(L"T-1", kCompletedOutcome);
 
+// A second write replaces a longer first one whole.
 TEST_F(UpdateStatusTest, WriteStoresTokenBarOutcomeWithTerminator) {
+  WriteUpdateStatus(L"first-token-that-is-long", FailedWithLogText(L"MSI exit 1603", L"C:\\a.msi"));
   WriteUpdateStatus(L"T-1", kCompletedOutcome);
 
   const std::optional<RawValue> value = ReadRawStatus();
   ASSERT_TRUE(value.has_value());
   EXPECT_EQ(value->type, static_cast<DWORD>(REG_SZ));
   EXPECT_EQ(value->text, kRecord + L'\0');
-}
-
-TEST_F(UpdateStatusTest, SecondWriteReplacesTheFirstWhole) {
-  WriteUpdateStatus(L"first-token-that-is-long", FailedWithLogText(L"MSI exit 1603", L"C:\\a.msi"));
-  WriteUpdateStatus(L"T-1", kCompletedOutcome);
-
   EXPECT_EQ(ReadUpdateStatus(), kRecord);
 }
 
