@@ -51,9 +51,7 @@ set(UNIT_TEST_SOURCES
   tests/unit/installer_mode_test.cpp
   tests/unit/product_processes_test.cpp
   tests/unit/relaunch_watcher_test.cpp
-  tests/unit/remote_service_test.cpp
-  tests/unit/update_status_host_test.cpp
-  tests/unit/watcher_log_test.cpp)
+  tests/unit/remote_service_test.cpp)
 list(APPEND UNIT_TEST_SOURCES ${BOTH_TIERS_TEST_SOURCES})
 add_executable(unit_tests ${UNIT_TEST_SOURCES})
 target_include_directories(unit_tests PRIVATE tests)

@@ -9,7 +9,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>

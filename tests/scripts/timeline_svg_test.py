@@ -23,11 +23,13 @@ def draw(text):
         return picture.read_text()
 
 
-def rows_by_pid(svg):
+def misplaced(svg, expected, label):
+    """One line for each process of `expected` ({pid: row}) that the picture draws elsewhere."""
     rows = {}
     for y, pid in re.findall(r'<rect x="[^"]*" y="(\d+)"[^>]*><title>[^<]* pid (\d+)</title>', svg):
         rows.setdefault(int(pid), (int(y) - TOP) // LANE_HEIGHT)
-    return rows
+    return [f"{label}pid {p} drawn in row {rows.get(p)}, not {r}"
+            for p, r in expected.items() if rows.get(p) != r]
 
 
 def expected_rows(lines):
@@ -44,11 +46,8 @@ def expected_rows(lines):
 def main():
     lines = (ROOT / "docs/timeline.out").read_text().splitlines(keepends=True)
     base = draw("".join(lines))
-    failures = []
     expected = expected_rows(lines)
-    rows = rows_by_pid(base)
-    failures += [f"pid {p} drawn in row {rows.get(p)}, not {r}" for p, r in expected.items()
-                 if rows.get(p) != r]
+    failures = misplaced(base, expected, "")
     failures += [f"no mark {m!r}" for m in ("record: completed", "relaunch") if m not in base]
 
     notes = ["+0.500 s   pipe: a note this drawing does not know\n", "not a timeline line\n"]
@@ -67,9 +66,7 @@ def main():
                       r"C:\\ProgramData\\RemoteUpdater.exe", line)
         renamed.append(re.sub(r"by (installer mode|relaunch watcher) pid",
                               "by RemoteUpdater.exe pid", line))
-    rows = rows_by_pid(draw("".join(renamed)))
-    failures += [f"found in the process list: pid {p} drawn in row {rows.get(p)}, not {r}"
-                 for p, r in expected.items() if rows.get(p) != r]
+    failures += misplaced(draw("".join(renamed)), expected, "found in the process list: ")
 
     for failure in failures:
         print(failure)

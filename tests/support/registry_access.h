@@ -12,9 +12,10 @@
 #include "shared/unique_handles.h"
 #include "support/world_test.h"
 
+// A value as stored: its type, and its bytes as whole wide characters.
 struct RawValue {
   DWORD type = 0;
-  std::vector<BYTE> data;
+  std::wstring text;
 };
 
 // The status key opened for reading; empty when it does not exist.
@@ -34,13 +35,14 @@ inline std::optional<RawValue> ReadRawStatus() {
   DWORD size = 0;
   LSTATUS status =
       ::RegQueryValueExW(key.get(), kStatusValueName, nullptr, &value.type, nullptr, &size);
+  std::vector<BYTE> data(size);
   if (status == ERROR_SUCCESS) {
-    value.data.resize(size);
-    status = ::RegQueryValueExW(key.get(), kStatusValueName, nullptr, &value.type,
-                                value.data.data(), &size);
-    value.data.resize(size);
+    status =
+        ::RegQueryValueExW(key.get(), kStatusValueName, nullptr, &value.type, data.data(), &size);
   }
   if (status != ERROR_SUCCESS) return std::nullopt;
+  value.text.resize(size / sizeof(wchar_t));
+  std::memcpy(value.text.data(), data.data(), value.text.size() * sizeof(wchar_t));
   return value;
 }
 
@@ -64,10 +66,4 @@ inline void WriteRawStatus(const std::wstring& text, size_t units, DWORD type = 
                              reinterpret_cast<const BYTE*>(text.c_str()),
                              static_cast<DWORD>(units * sizeof(wchar_t))),
             ERROR_SUCCESS);
-}
-
-inline std::wstring AsText(const RawValue& value) {
-  std::wstring text(value.data.size() / sizeof(wchar_t), L'\0');
-  std::memcpy(text.data(), value.data.data(), text.size() * sizeof(wchar_t));
-  return text;
 }

@@ -150,15 +150,11 @@ inline bool AnyFaultIn(const UpdaterRun& run, std::initializer_list<const char*>
   });
 }
 
-// Successful writes of the record.
-inline unsigned RecordWrites() {
-  const auto calls = winsim::CallsTo("RegSetValueExW");
-  return static_cast<unsigned>(
-      std::count_if(calls.begin(), calls.end(), [](const auto& call) { return call.error == 0; }));
-}
-
 inline void CheckRecord(const UpdaterRun& run, std::vector<std::string>& broken) {
-  const unsigned writes = RecordWrites();
+  const auto calls = winsim::CallsTo("RegSetValueExW");
+  // Successful writes of the record.
+  const auto writes =
+      std::count_if(calls.begin(), calls.end(), [](const auto& call) { return call.error == 0; });
   if (run.named != Mode::kInstall || !run.dispatched) {
     if (writes != 0 || winsim::UseCount("RegCreateKeyExW") != 0) {
       broken.push_back("the record was written outside installer mode");

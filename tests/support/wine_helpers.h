@@ -16,17 +16,14 @@
 // A well-formed update token, as the service makes them.
 inline constexpr char kWellFormedToken[] = "0f8fad5b-d9cb-469f-a165-70867728950e";
 
-// Converts a Linux path to the Windows path Wine maps it to (drive Z:).
-inline std::wstring WindowsPathOf(const std::string& unix_path) {
-  std::wstring path = L"Z:";
-  for (char c : unix_path) path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
-  return path;
-}
-
-// A Linux path handed in by ctest through the environment, as a Windows path.
+// A Linux path handed in by ctest through the environment, as the Windows path Wine maps it to
+// (drive Z:); empty when the variable is not set.
 inline std::wstring WindowsPathFromEnvironment(const char* variable) {
   const char* value = std::getenv(variable);
-  return value == nullptr ? std::wstring() : WindowsPathOf(value);
+  if (value == nullptr) return {};
+  std::wstring path = L"Z:";
+  for (; *value != '\0'; ++value) path += *value == '/' ? L'\\' : static_cast<wchar_t>(*value);
+  return path;
 }
 
 inline std::wstring UpdaterExecutable() { return WindowsPathFromEnvironment("REMOTEUPDATER_EXE"); }
@@ -70,10 +67,6 @@ inline std::string Narrow(const std::wstring& text) {
   return std::string(text.begin(), text.end());
 }
 
-inline std::wstring FileNameOf(const std::wstring& path) {
-  return path.substr(path.find_last_of(L"\\/") + 1);
-}
-
 // The folder part of a path, without the last separator; empty when there is none.
 inline std::wstring FolderOf(const std::wstring& path) {
   const size_t separator = path.find_last_of(L"\\/");
@@ -83,7 +76,8 @@ inline std::wstring FolderOf(const std::wstring& path) {
 // Copies `file` into `folder` and returns the copy's path, or empty.
 inline std::wstring CopyInto(const std::wstring& file, const std::wstring& folder,
                              const std::wstring& new_name = L"") {
-  const std::wstring target = folder + L"\\" + (new_name.empty() ? FileNameOf(file) : new_name);
+  const std::wstring target =
+      folder + L"\\" + (new_name.empty() ? file.substr(file.find_last_of(L"\\/") + 1) : new_name);
   if (!::CopyFileW(file.c_str(), target.c_str(), /*fail_if_exists=*/FALSE)) return {};
   return target;
 }

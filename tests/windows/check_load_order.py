@@ -36,18 +36,17 @@ TOKEN = "{6c1c5f2a-4b8e-4d07-9a55-load0order01}"
 SERVICE_PROGRAM = "CorvantaRemoteService.exe"
 
 
-def load_time_closure(image, system32):
-    """The executable's load-time imports and, in turn, theirs, as the prefix holds them."""
-    found, pending = set(), list(image.imports())
+def allowed_before_lock(program, system32):
+    """The program itself, its load-time imports and, in turn, theirs, as the prefix holds
+    them."""
+    found, pending = {os.path.basename(program).lower()}, [program]
     while pending:
-        name = pending.pop()
-        if name in found:
-            continue
-        found.add(name)
-        path = os.path.join(system32, name)
+        path = pending.pop()
         if os.path.exists(path):
             with open(path, "rb") as library:
-                pending.extend(Image(library.read()).imports())
+                imports = set(Image(library.read()).imports()) - found
+            found |= imports
+            pending.extend(os.path.join(system32, name) for name in imports)
     return found
 
 
@@ -126,10 +125,8 @@ def main():
         os.makedirs(folder)
         copy = shutil.copy(exe, folder)
         exe_name = os.path.basename(copy)
-        with open(exe, "rb") as image:
-            allowed = load_time_closure(Image(image.read()),
-                                        os.path.join(prefix, "drive_c", "windows", "system32"))
-        allowed.add(exe_name.lower())
+        system32 = os.path.join(prefix, "drive_c", "windows", "system32")
+        allowed = allowed_before_lock(copy, system32)
 
         empty_trace = os.path.join(work, "empty.trace")
         status = wine(environment, [copy], empty_trace)
@@ -155,10 +152,7 @@ def main():
         # starts: a known DLL, which Windows takes from System32 alone.
         service = os.path.join(prefix, "drive_c", "Program Files", "Corvanta Remote",
                                SERVICE_PROGRAM)
-        with open(service, "rb") as image:
-            service_allowed = load_time_closure(
-                Image(image.read()), os.path.join(prefix, "drive_c", "windows", "system32"))
-        service_allowed.add(SERVICE_PROGRAM.lower())
+        service_allowed = allowed_before_lock(service, system32)
         service_trace = os.path.join(work, "service.trace")
         status = wine(environment, [service], service_trace)
         check(status == 1, f"the service outside the service manager ends with 1: {status}")

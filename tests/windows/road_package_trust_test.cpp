@@ -9,7 +9,6 @@
 #include <windows.h>
 
 #include <fstream>
-#include <memory>
 #include <optional>
 #include <string>
 #include <utility>

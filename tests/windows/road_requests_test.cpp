@@ -3,28 +3,30 @@
 #include <windows.h>
 
 #include <gtest/gtest.h>
-#include <tlhelp32.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 
+#include "common/process_list.h"
 #include "contract/road_paths.h"
 #include "service/guarded_start.h"
 #include "service/service_log.h"
 #include "service/update_requests.h"
 #include "support/wine_helpers.h"
 #include "support/world_test.h"
+#include "win/text_conversion.h"
 
 namespace {
 
-std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-
-// The folders of the service's log, made as a test's process may make them.
-void MakeServiceLogFolders() {
+// The folders of the service's log, and `more` below them, made as a test's process may make
+// them.
+void MakeServiceLogFolders(std::initializer_list<std::wstring> more = {}) {
   for (const std::wstring& folder : {road::PathIn(road::ProgramDataFolder(), L"Corvanta"),
                                      road::UpdatesFolder(), road::LogsFolder()}) {
     (void)::CreateDirectoryW(folder.c_str(), nullptr);
   }
+  for (const std::wstring& folder : more) (void)::CreateDirectoryW(folder.c_str(), nullptr);
 }
 
 TEST(RoadRequests, OnlyAClientOfTheStagingSessionMayStartTheUpdate) {
@@ -53,11 +55,8 @@ TEST(RoadRequests, OnlyAClientOfTheStagingSessionMayStartTheUpdate) {
       {"start " + other_token, session_1, 1, "refused: package is not signed", other_token},
   };
   const road::ServiceLog log(/*to_road_folders=*/true);
-  const std::wstring unsigned_copy = road::StagingFolder(Wide(other_token));
-  for (const std::wstring& folder : {road::PathIn(road::ProgramDataFolder(), L"Corvanta"),
-                                     road::UpdatesFolder(), road::StagingRoot(), unsigned_copy}) {
-    (void)::CreateDirectoryW(folder.c_str(), nullptr);
-  }
+  const std::wstring unsigned_copy = road::StagingFolder(road::WidenAscii(other_token));
+  MakeServiceLogFolders({road::StagingRoot(), unsigned_copy});
   ASSERT_FALSE(
       CopyInto(SampleFolder() + L"\\msi\\unsigned\\CorvantaRemote-2.0.0.msi", unsigned_copy)
           .empty());
@@ -65,7 +64,7 @@ TEST(RoadRequests, OnlyAClientOfTheStagingSessionMayStartTheUpdate) {
     SCOPED_TRACE(c.request);
     road::UpdateState state;
     state.trust = {/*folders=*/true, /*own_files=*/true};
-    state.staged[c.staged_for] = {Wide(c.staged_token), L"CorvantaRemote-2.0.0.msi"};
+    state.staged[c.staged_for] = {road::WidenAscii(c.staged_token), L"CorvantaRemote-2.0.0.msi"};
     const std::string answer =
         road::AnswerRequest(c.request, /*well_formed=*/true, c.client, state, log);
     EXPECT_EQ(answer.substr(0, std::string(c.answer).size()), c.answer);
@@ -92,17 +91,12 @@ TEST(RoadServiceLog, AFullLogIsMovedAsideBeforeTheNextLine) {
   EXPECT_NE(ReadWholeFile(path).find("and one more"), std::string::npos);
 }
 
-// Ids of the running children of this process.
-std::vector<DWORD> OwnChildren() {
-  std::vector<DWORD> ids;
-  const UniqueHandle snapshot = OwnHandle(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof(entry);
-  for (BOOL more = snapshot && ::Process32FirstW(snapshot.get(), &entry); more;
-       more = ::Process32NextW(snapshot.get(), &entry)) {
-    if (entry.th32ParentProcessID == ::GetCurrentProcessId()) ids.push_back(entry.th32ProcessID);
-  }
-  return ids;
+// Whether a running process is a child of this one.
+bool AnyOwnChild() {
+  const std::vector<tools::ProcessEntry> running = tools::RunningProcesses();
+  return std::any_of(running.begin(), running.end(), [](const tools::ProcessEntry& process) {
+    return process.parent == ::GetCurrentProcessId();
+  });
 }
 
 // Without a guardian beside it, installer mode must not run an instruction, nor be left
@@ -119,7 +113,7 @@ TEST(RoadRequests, InstallerModeDoesNotRunWithoutItsGuardian) {
       token, log);
 
   EXPECT_FALSE(installer);
-  EXPECT_TRUE(WaitUntil([] { return OwnChildren().empty(); }, 10000));
+  EXPECT_TRUE(WaitUntil([] { return !AnyOwnChild(); }, 10000));
   EXPECT_FALSE(FileExistsAt(staging + L"\\RemoteUpdater.exe.log"));
   EXPECT_NE(
       ReadWholeFile(road::ServiceLogPath()).find("Could not start the update's guardian (error 2)"),
