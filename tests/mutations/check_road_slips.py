@@ -60,7 +60,7 @@ SLIPS = [
      "  verdict = {true, L\"\"};", "e2e.UpdaterBesideTheServiceIsJudgedAtEachStart"),
     ("road/service/road_folders.cpp",
      "  std::wstring own = MakeOwnTopLevel(program_data, service_account);",
-     "  std::wstring own;", "e2e.LevelsTheServiceMustRefuse"),
+     "  std::wstring own = false ? MakeOwnTopLevel(program_data, service_account) : L\"\";", "e2e.LevelsTheServiceMustRefuse"),
     ("sample/service/service_main.cpp", "  return {folders.trusted, found->own_files.trusted};",
      "  return {true, found->own_files.trusted};", "e2e.LevelsTheServiceMustRefuse"),
     # service: deliveries and staging
