@@ -85,7 +85,7 @@ SLIPS = [
      "e2e.BadDeliveriesAreSetAside"),
     ("road/service/staging_ledger.cpp",
      "    if (dropped_now || (!waits && ++finished > kept)) remove.push_back(folder.token);",
-     "    if (dropped_now || ++finished > kept) remove.push_back(folder.token);",
+     "    if (dropped_now || ((waits || !waits) && ++finished > kept)) remove.push_back(folder.token);",
      "windows.RoadCleanUp"),
     # service: requests and the pipe
     ("road/service/update_requests.cpp",
