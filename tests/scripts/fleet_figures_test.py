@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks scripts/fleet-figures against figures worked out by hand for two fleets, row by row
-as the Markdown tables print them, and that its picture is well-formed SVG with a line for
-each series."""
+as the Markdown tables print them, that its picture is well-formed SVG with a line for each
+series, and that docs/fleet.md and docs/fleet.svg hold what it makes with its defaults."""
 import subprocess
 import sys
 import tempfile
@@ -35,8 +35,21 @@ CASES = [
 ]
 
 
+def committed_figures():
+    """A line for each of docs/fleet.svg and the tables of docs/fleet.md that the script's
+    defaults no longer make."""
+    with tempfile.TemporaryDirectory() as folder:
+        picture = Path(folder, "fleet.svg")
+        tables = subprocess.run([str(ROOT / "scripts/fleet-figures"), "--svg", str(picture)],
+                                capture_output=True, text=True, check=True).stdout
+        stale = [] if tables in (ROOT / "docs/fleet.md").read_text() else ["docs/fleet.md"]
+        if picture.read_text() != (ROOT / "docs/fleet.svg").read_text():
+            stale.append("docs/fleet.svg")
+    return [f"{name} is not what scripts/fleet-figures makes: make it again" for name in stale]
+
+
 def main():
-    failures = []
+    failures = committed_figures()
     for arguments, rows, lines in CASES:
         with tempfile.TemporaryDirectory() as folder:
             picture = Path(folder, "fleet.svg")
