@@ -37,6 +37,10 @@ include(GoogleTest)
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 add_test(NAME scripts.TimelineSvg
   COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/scripts/timeline_svg_test.py)
+# The fleet's figures against sums worked out by hand, their picture well-formed, and the
+# committed ones in docs/ still what the script makes.
+add_test(NAME scripts.FleetFigures
+  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/scripts/fleet_figures_test.py)
 # Every script refuses a bad command line with its usage line, before doing anything.
 add_test(NAME scripts.UsageLines
   COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/scripts/usage_test.py)
