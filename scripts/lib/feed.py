@@ -90,7 +90,8 @@ def parse_expiry(text):
     try:
         moment = datetime.datetime.strptime(text, EXPIRY_FORMAT)
     except (TypeError, ValueError):
-        raise FeedError(f"expires {text!r} is not a UTC time such as 2027-01-31T00:00:00Z") from None
+        raise FeedError(f"expires {text!r} is not a UTC time such as 2027-01-31T00:00:00Z") \
+            from None
     return moment.replace(tzinfo=datetime.timezone.utc)
 
 

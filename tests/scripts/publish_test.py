@@ -12,6 +12,7 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
 PUBLISH = str(ROOT / "scripts/publish")
+KEYS = None  # the throwaway publishers, made once for the class
 PACKAGE = """<?xml version="1.0"?>
 <Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
   <Product Id="*" Name="Corvanta Remote" Language="1033" Version="{version}"
@@ -81,6 +82,11 @@ class Publish(unittest.TestCase):
 
     def test_republishing_a_version_replaces_it(self):
         folder = self.copy()
+        # Another key does not sign over the feed unless told to.
+        foreign = run(str(folder / "CorvantaRemote-2.1.0.msi"), str(folder), signer="stranger")
+        self.assertEqual(foreign.returncode, 1)
+        self.assertIn(f"publish: feed.json in {folder} is signed by {thumbprint('publisher')}, "
+                      f"not by this key ({thumbprint('stranger')})", foreign.stderr)
         halted = run(str(folder / "CorvantaRemote-2.1.0.msi"), str(folder), "--rollout", "0")
         self.assertEqual(halted.returncode, 0, halted.stderr)
         feed = json.loads((folder / "feed.json").read_text())
@@ -104,7 +110,7 @@ class Publish(unittest.TestCase):
                 package.write(bytes([byte[0] ^ 1]))
 
         def sign_as_stranger(folder):
-            run(str(folder / "CorvantaRemote-2.0.0.msi"), str(folder), signer="stranger")
+            run(str(folder / "CorvantaRemote-2.0.0.msi"), str(folder), "--adopt", signer="stranger")
 
         rows = [
             ("feed.json changed after signing", change_byte, "publisher",
