@@ -44,6 +44,9 @@ add_test(NAME scripts.FleetFigures
 # Every script refuses a bad command line with its usage line, before doing anything.
 add_test(NAME scripts.UsageLines
   COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/scripts/usage_test.py)
+# scripts/publish lists signed packages in a signed feed, and --verify refuses a changed one.
+add_test(NAME scripts.PublishFeed
+  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/scripts/publish_test.py)
 # scripts/setup-debian adds bookworm-backports from the machine's own mirror, in either format.
 add_test(NAME scripts.BackportsFromTheMachinesMirror
   COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/scripts/apt_sources_test.py)

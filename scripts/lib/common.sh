@@ -64,6 +64,47 @@ require_tools() {
     ((missing == 0)) || exit 1
 }
 
+# The signing key, as scripts/sign and scripts/publish take it: ends the script with 1 unless
+# REMOTEUPDATER_SIGN_PKCS12 names a PKCS#12 file.
+require_signing_key() {
+    local problem=""
+    if [[ -z "${REMOTEUPDATER_SIGN_PKCS12:-}" ]]; then
+        problem="REMOTEUPDATER_SIGN_PKCS12 is not set: name the PKCS#12 file with the key and certificate"
+    elif [[ ! -f "$REMOTEUPDATER_SIGN_PKCS12" ]]; then
+        problem="REMOTEUPDATER_SIGN_PKCS12 names no file: $REMOTEUPDATER_SIGN_PKCS12"
+    fi
+    [[ -z "$problem" ]] || { echo "$(script_name): $problem" >&2; exit 1; }
+}
+
+# Sets `password` to the signing key's password, read from REMOTEUPDATER_SIGN_PASSWORD (which
+# is then removed from the environment, so that no program started later inherits it), from
+# the first line of the file named by REMOTEUPDATER_SIGN_PASSWORD_FILE, or from a prompt on the
+# terminal; ends the script with 1 when none is there. The caller hands it to its tools through
+# a pipe, never on a command line.
+# shellcheck disable=SC2034  # the caller reads it
+read_signing_password() {
+    password=""
+    if [[ -v REMOTEUPDATER_SIGN_PASSWORD ]]; then
+        password=$REMOTEUPDATER_SIGN_PASSWORD
+        unset REMOTEUPDATER_SIGN_PASSWORD
+    elif [[ -n "${REMOTEUPDATER_SIGN_PASSWORD_FILE:-}" ]]; then
+        if [[ ! -r "$REMOTEUPDATER_SIGN_PASSWORD_FILE" ]]; then
+            echo "$(script_name): REMOTEUPDATER_SIGN_PASSWORD_FILE names no readable file:" \
+                 "$REMOTEUPDATER_SIGN_PASSWORD_FILE" >&2
+            exit 1
+        fi
+        IFS= read -r password <"$REMOTEUPDATER_SIGN_PASSWORD_FILE" || true
+    elif [[ -t 0 ]]; then
+        IFS= read -rs -p "Password of $REMOTEUPDATER_SIGN_PKCS12: " password
+        echo >&2
+    else
+        echo "$(script_name): no password: set REMOTEUPDATER_SIGN_PASSWORD or" \
+             "REMOTEUPDATER_SIGN_PASSWORD_FILE, or run from a terminal to be asked (empty if" \
+             "the file has none)" >&2
+        exit 1
+    fi
+}
+
 # The text of the constant $1 of the updater's contract, read from its header.
 contract_text() { python3 "$REPO_ROOT/scripts/lib/updater_contract.py" "$1"; }
 
