@@ -89,8 +89,7 @@ FeedVerdict JudgeFeed(const FeedDocument& feed, const FeedFacts& facts) {
   const std::optional<FeedRelease> offered = LatestInSlice(newer, facts.install_id);
   if (!offered) {
     return Refuse(Outcome::kNotInSlice,
-                  "this machine is not yet in the rollout of a release "
-                  "newer than " +
+                  "this machine is not yet in the rollout of a release newer than " +
                       VersionText(facts.installed));
   }
   FeedVerdict verdict;
