@@ -148,9 +148,9 @@ SLIPS = [
      "windows.PackagesKeepThePackagingRules"),
     # the feed
     ("road/feed/feed_url.cpp", "  return rest.empty() || rest.front() == ':' || rest.front() == '/';",
-     "  return true;", "windows.RoadFeed"),
+     "  return rest.empty() || rest.front() != '@';", "windows.RoadFeed"),
     ("road/feed/utc_time.cpp", "civil.day > DaysInMonth(civil.year, civil.month)",
-     "civil.day > 31", "windows.RoadFeed"),
+     "civil.day > DaysInMonth(civil.year + 1, civil.month)", "windows.RoadFeed"),
     ("road/feed/feed_document.cpp", "if (rollout > kFullRollout)",
      "if (rollout > kFullRollout + 1)", "windows.RoadFeed"),
     ("road/feed/feed_verdict.cpp", "if (feed.serial < facts.highest_serial)",
@@ -162,8 +162,9 @@ SLIPS = [
     ("road/feed/rollout_slice.cpp", "return RolloutBucket(install_id, version) < percent;",
      "return RolloutBucket(install_id, version) <= percent;", "windows.RoadFeed"),
     ("road/feed/rollout_slice.cpp", "install_id + '\\0' + VersionText(version)",
-     "install_id + '\\0'", "windows.RoadFeed"),
-    ("road/feed/retry_backoff.cpp", "std::max(jittered, asked)", "jittered", "windows.RoadFeed"),
+     "install_id + '\\0' + std::to_string(version.major)", "windows.RoadFeed"),
+    ("road/feed/retry_backoff.cpp", "std::max(jittered, asked)", "std::min(jittered, asked)",
+     "windows.RoadFeed"),
 ]
 
 
