@@ -60,7 +60,7 @@ bool IsSha256Hex(const std::string& text) {
          text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
 }
 
-std::string Lowercase(std::string text) {
+std::string LowercaseAscii(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
                  [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
   return text;
@@ -90,7 +90,7 @@ std::string ReadReleaseBytes(const Json& entry, const std::string& path, FeedRel
   refusal = ReadString(entry, path, "sha256", release.sha256);
   if (!refusal.empty()) return refusal;
   if (!IsSha256Hex(release.sha256)) return path + ".sha256 is not 64 hex digits";
-  release.sha256 = Lowercase(release.sha256);
+  release.sha256 = LowercaseAscii(release.sha256);
   std::uint64_t rollout = 0;
   refusal = ReadUnsigned(entry, path, "rollout", rollout);
   if (!refusal.empty()) return refusal;

@@ -24,7 +24,7 @@
 namespace road {
 
 // A feed larger than this is refused unread: a list of a few thousand releases fits.
-constexpr std::size_t kMaxFeedBytes = 1024 * 1024;
+constexpr std::size_t kMaxFeedBytes = std::size_t{1024} * 1024;
 // The Windows Installer opens no package of 2 GiB or more.
 constexpr std::uint64_t kMaxPackageBytes = 2ULL * 1024 * 1024 * 1024 - 1;
 

@@ -10,7 +10,7 @@ constexpr std::string_view kSecureScheme = "https://";
 // Plain http only to this machine: a test server, never a path across a network.
 constexpr std::string_view kLoopbackPrefix = "http://127.0.0.1";
 
-bool StartsWith(std::string_view text, std::string_view prefix) noexcept {
+bool UrlStartsWith(std::string_view text, std::string_view prefix) noexcept {
   return text.substr(0, prefix.size()) == prefix;
 }
 
@@ -22,11 +22,11 @@ bool IsPrintableWithoutSpace(std::string_view text) noexcept {
 
 bool IsAllowedFeedUrl(std::string_view url) noexcept {
   if (!IsPrintableWithoutSpace(url)) return false;
-  if (StartsWith(url, kSecureScheme)) {
+  if (UrlStartsWith(url, kSecureScheme)) {
     const std::string_view rest = url.substr(kSecureScheme.size());
     return !rest.empty() && rest.front() != '/' && rest.front() != ':';
   }
-  if (!StartsWith(url, kLoopbackPrefix)) return false;
+  if (!UrlStartsWith(url, kLoopbackPrefix)) return false;
   const std::string_view rest = url.substr(kLoopbackPrefix.size());
   return rest.empty() || rest.front() == ':' || rest.front() == '/';
 }

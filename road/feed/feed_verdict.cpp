@@ -1,6 +1,7 @@
 #include "feed/feed_verdict.h"
 
 #include <algorithm>
+#include <iterator>
 #include <optional>
 #include <vector>
 
@@ -12,7 +13,7 @@ namespace {
 
 using Outcome = FeedVerdict::Outcome;
 
-FeedVerdict Refuse(Outcome outcome, std::string reason) {
+FeedVerdict NothingOffered(Outcome outcome, std::string reason) {
   FeedVerdict verdict;
   verdict.outcome = outcome;
   verdict.reason = std::move(reason);
@@ -36,12 +37,11 @@ std::vector<FeedRelease> Candidates(const std::vector<FeedRelease>& releases,
                                     const std::string& prefix,
                                     const std::optional<ProductVersion>& installed) {
   std::vector<FeedRelease> candidates;
-  for (const FeedRelease& release : releases) {
-    if (MatchesPrefix(release.version, prefix) &&
-        (!installed || IsLaterVersion(release.version, *installed))) {
-      candidates.push_back(release);
-    }
-  }
+  std::copy_if(releases.begin(), releases.end(), std::back_inserter(candidates),
+               [&](const FeedRelease& release) {
+                 return MatchesPrefix(release.version, prefix) &&
+                        (!installed || IsLaterVersion(release.version, *installed));
+               });
   return candidates;
 }
 
@@ -67,30 +67,32 @@ std::string ChannelWords(const FeedFacts& facts) {
 
 FeedVerdict JudgeFeed(const FeedDocument& feed, const FeedFacts& facts) {
   if (feed.serial < facts.highest_serial) {
-    return Refuse(Outcome::kReplayed, "feed serial " + std::to_string(feed.serial) +
-                                          " is older than serial " +
-                                          std::to_string(facts.highest_serial) + " seen before");
+    return NothingOffered(Outcome::kReplayed,
+                          "feed serial " + std::to_string(feed.serial) + " is older than serial " +
+                              std::to_string(facts.highest_serial) + " seen before");
   }
   if (facts.now >= feed.expires) {
-    return Refuse(Outcome::kExpired, "feed expired at " + UtcTimestampText(feed.expires) +
-                                         "; keeping what is installed");
+    return NothingOffered(Outcome::kExpired, "feed expired at " + UtcTimestampText(feed.expires) +
+                                                 "; keeping what is installed");
   }
   const auto channel = feed.channels.find(facts.channel);
   const std::vector<FeedRelease> listed =
       channel == feed.channels.end()
           ? std::vector<FeedRelease>{}
           : Candidates(channel->second, facts.version_prefix, std::nullopt);
-  if (listed.empty()) return Refuse(Outcome::kNoRelease, "no release in " + ChannelWords(facts));
+  if (listed.empty())
+    return NothingOffered(Outcome::kNoRelease, "no release in " + ChannelWords(facts));
   const std::vector<FeedRelease> newer = Candidates(listed, "", facts.installed);
   if (newer.empty()) {
-    return Refuse(Outcome::kNoneNewer, "no release newer than " + VersionText(facts.installed) +
-                                           " in " + ChannelWords(facts));
+    return NothingOffered(
+        Outcome::kNoneNewer,
+        "no release newer than " + VersionText(facts.installed) + " in " + ChannelWords(facts));
   }
   const std::optional<FeedRelease> offered = LatestInSlice(newer, facts.install_id);
   if (!offered) {
-    return Refuse(Outcome::kNotInSlice,
-                  "this machine is not yet in the rollout of a release newer than " +
-                      VersionText(facts.installed));
+    return NothingOffered(Outcome::kNotInSlice,
+                          "this machine is not yet in the rollout of a release newer than " +
+                              VersionText(facts.installed));
   }
   FeedVerdict verdict;
   verdict.outcome = Outcome::kOffer;

@@ -74,9 +74,9 @@ std::optional<UnixSeconds> ParseUtcTimestamp(std::string_view text) noexcept {
   if (!HasShape(text)) return std::nullopt;
   const CivilDay civil{static_cast<int>(Digits(text, 0, 4)), Digits(text, 5, 2),
                        Digits(text, 8, 2)};
-  const unsigned hour = Digits(text, 11, 2);
-  const unsigned minute = Digits(text, 14, 2);
-  const unsigned second = Digits(text, 17, 2);
+  const std::int64_t hour = Digits(text, 11, 2);
+  const std::int64_t minute = Digits(text, 14, 2);
+  const std::int64_t second = Digits(text, 17, 2);
   if (civil.year < 1970 || civil.month < 1 || civil.month > 12 || civil.day < 1 ||
       civil.day > DaysInMonth(civil.year, civil.month) || hour > 23 || minute > 59 || second > 59) {
     return std::nullopt;
