@@ -60,6 +60,13 @@ bool IsSha256Hex(const std::string& text) {
          text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
 }
 
+// A channel's name goes into reasons, logs and answers of one line each: a plain word only.
+bool IsChannelName(const std::string& name) {
+  return !name.empty() && name.find_first_not_of(
+                              "abcdefghijklmnopqrstuvwxyz"
+                              "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_.") == std::string::npos;
+}
+
 std::string LowercaseAscii(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
                  [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
@@ -136,6 +143,7 @@ std::string ReadDocument(const Json& root, FeedDocument& document) {
   if (channels == nullptr) return "channels is missing";
   if (!channels->is_object()) return "channels is not an object";
   for (const auto& [name, list] : channels->items()) {
+    if (!IsChannelName(name)) return "channels holds a name other than letters, digits, -, _, .";
     refusal = ReadChannel(list, "channels." + name, document.channels[name]);
     if (!refusal.empty()) return refusal;
   }

@@ -50,11 +50,11 @@ struct FeedParse {
 };
 
 // Reads feed.json's bytes (UTF-8). Refused: a text over kMaxFeedBytes, one that is not JSON,
-// a member of the wrong type or missing, a serial that is not an unsigned integer, an expiry
-// not in the form ParseUtcTimestamp reads, a version ParseProductVersion refuses or given
-// twice in one channel, a URL IsAllowedFeedUrl refuses, a size of 0 or over kMaxPackageBytes,
-// a sha256 that is not 64 hex digits, a rollout outside 0..100. Pure; never throws but for
-// memory.
+// a member of the wrong type or missing, a channel named other than by letters, digits, '-',
+// '_' and '.', a serial that is not an unsigned integer, an expiry not in the form
+// ParseUtcTimestamp reads, a version ParseProductVersion refuses or given twice in one
+// channel, a URL IsAllowedFeedUrl refuses, a size of 0 or over kMaxPackageBytes, a sha256 that
+// is not 64 hex digits, a rollout outside 0..100. Pure; never throws but for memory.
 [[nodiscard]] FeedParse ParseFeedDocument(std::string_view text);
 
 }  // namespace road

@@ -80,6 +80,8 @@ TEST(RoadFeed, DocumentsRefusedWithTheirReason) {
        "expires is not a UTC time such as 2027-01-31T00:00:00Z"},
       {"", head + "[]}", "channels is not an object"},
       {"", head + "{\"beta\": {}}}", "channels.beta is not a list"},
+      {"\"stable\"", "\"stable\\nbeta\"",
+       "channels holds a name other than letters, digits, -, _, ."},
       {"\"stable\": [", "\"stable\": [7, ", "channels.stable[0] is not an object"},
       {"\"2.0.0\"", "2", "channels.stable[0].version is not a string"},
       {"\"2.0.0\"", "\"256.0.0\"", "channels.stable[0].version is not a product version"},
