@@ -146,6 +146,25 @@ SLIPS = [
      '<Custom Action="StartServiceAfterRepair" Sequence="6595">0</Custom>', "e2e.RepairOfThePackage"),
     ("sample/msi/product.wxs", 'Type="ownProcess" Start="auto"', 'Type="ownProcess" Start="demand"',
      "windows.PackagesKeepThePackagingRules"),
+    # the feed
+    ("road/feed/feed_url.cpp", "  return rest.empty() || rest.front() == ':' || rest.front() == '/';",
+     "  return rest.empty() || rest.front() != '@';", "windows.RoadFeed"),
+    ("road/feed/utc_time.cpp", "civil.day > DaysInMonth(civil.year, civil.month)",
+     "civil.day > DaysInMonth(civil.year + 1, civil.month)", "windows.RoadFeed"),
+    ("road/feed/feed_document.cpp", "if (rollout > kFullRollout)",
+     "if (rollout > kFullRollout + 1)", "windows.RoadFeed"),
+    ("road/feed/feed_verdict.cpp", "if (feed.serial < facts.highest_serial)",
+     "if (feed.serial <= facts.highest_serial)", "windows.RoadFeed"),
+    ("road/feed/feed_verdict.cpp", "if (facts.now >= feed.expires)",
+     "if (facts.now > feed.expires)", "windows.RoadFeed"),
+    ("road/feed/feed_verdict.cpp", "(dots < 1 || version.minor == fields->minor)",
+     "(dots < 1 || version.minor >= fields->minor)", "windows.RoadFeed"),
+    ("road/feed/rollout_slice.cpp", "return RolloutBucket(install_id, version) < percent;",
+     "return RolloutBucket(install_id, version) <= percent;", "windows.RoadFeed"),
+    ("road/feed/rollout_slice.cpp", "install_id + '\\0' + VersionText(version)",
+     "install_id + '\\0' + std::to_string(version.major)", "windows.RoadFeed"),
+    ("road/feed/retry_backoff.cpp", "std::max(jittered, asked)", "std::min(jittered, asked)",
+     "windows.RoadFeed"),
 ]
 
 
