@@ -83,7 +83,9 @@ std::string ReadReleaseSource(const Json& entry, const std::string& path, FeedRe
   release.version = *version;
   refusal = ReadString(entry, path, "url", release.url);
   if (!refusal.empty()) return refusal;
-  if (!IsAllowedFeedUrl(release.url)) return path + ".url is not an https address";
+  if (!IsAllowedFeedUrl(release.url) && !IsFileNameBesideFeed(release.url)) {
+    return path + ".url is neither an https address nor a file name beside the feed";
+  }
   return "";
 }
 

@@ -30,7 +30,7 @@ constexpr std::uint64_t kMaxPackageBytes = 2ULL * 1024 * 1024 * 1024 - 1;
 
 struct FeedRelease {
   ProductVersion version;
-  std::string url;         // https, or http to 127.0.0.1 (feed/feed_url.h)
+  std::string url;         // https, http to 127.0.0.1, or a file name beside the feed (feed_url.h)
   std::uint64_t size = 0;  // bytes, 1..kMaxPackageBytes
   std::string sha256;      // 64 hex digits, lower case
   unsigned rollout = 0;    // percent of machines offered it, 0..100

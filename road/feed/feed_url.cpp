@@ -31,4 +31,13 @@ bool IsAllowedFeedUrl(std::string_view url) noexcept {
   return rest.empty() || rest.front() == ':' || rest.front() == '/';
 }
 
+bool IsFileNameBesideFeed(std::string_view url) noexcept {
+  const auto allowed = [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_' || c == '.';
+  };
+  return !url.empty() && url.size() <= 255 && url.front() != '.' &&
+         std::all_of(url.begin(), url.end(), allowed);
+}
+
 }  // namespace road
