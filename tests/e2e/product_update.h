@@ -320,13 +320,14 @@ class ProductUpdate : public ::testing::Test {
   }
 
   // Nothing of an update started: no updater runs, version 1's UI and service run on, no
-  // staging folder is left.
+  // staging folder is left once the housekeeping thread has had two rounds (5 s each) to
+  // remove the dropped one.
   void ExpectNothingStarted() const {
     EXPECT_TRUE(ProcessesNamed(road::kUpdaterFileName).empty());
     EXPECT_TRUE(IsStillRunning(old_ui_.get()));
     EXPECT_EQ(ServiceHost(), first_service_host_);
     EXPECT_EQ(RunningVersion(), L"1.0.0");
-    EXPECT_TRUE(road::ListStagingFolders().empty());
+    EXPECT_TRUE(WaitUntil([] { return road::ListStagingFolders().empty(); }, 10000));
   }
 
   DWORD first_service_host_ = 0;
