@@ -10,6 +10,8 @@
 #include "contract/road_contract.h"
 #include "contract/road_paths.h"
 #include "shared/unique_handles.h"
+#include "win/client_identity.h"
+#include "win/machine_registry.h"
 #include "win/own_image.h"
 #include "win/security_descriptor.h"
 
@@ -25,15 +27,7 @@ std::vector<BYTE> ServiceAccount() {
   HANDLE raw = nullptr;
   if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return {};
   const UniqueHandle token(raw);
-  std::vector<BYTE> user(sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE);
-  DWORD size = 0;
-  if (!::GetTokenInformation(token.get(), TokenUser, user.data(), static_cast<DWORD>(user.size()),
-                             &size)) {
-    return {};
-  }
-  const PSID sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
-  const BYTE* bytes = static_cast<const BYTE*>(sid);
-  return std::vector<BYTE>(bytes, bytes + ::GetLengthSid(sid));
+  return TokenUserSid(token.get());
 }
 
 using Judge = FolderVerdict (*)(DWORD, PSECURITY_DESCRIPTOR, PSID);
@@ -99,9 +93,7 @@ std::wstring MakeOwnTopLevel(const std::wstring& program_data, PSID service_acco
     // One that is there already was not made by the service: it is never used.
     if (!MakeFolder(path, kTopLevel.sddl, error) || error == ERROR_ALREADY_EXISTS) continue;
     if (!PrepareLevel(path, kTopLevel.sddl, service_account).trusted) continue;
-    const auto bytes = static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t));
-    if (::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kRoadKeyPath, kRoadFolderValueName, REG_SZ,
-                          name.c_str(), bytes) != ERROR_SUCCESS) {
+    if (WriteMachineString(kRoadKeyPath, kRoadFolderValueName, name) != ERROR_SUCCESS) {
       return L"";
     }
     return path;

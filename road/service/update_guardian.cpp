@@ -148,10 +148,8 @@ void StartOnce(Watch& watch, const GuardianFacts& facts, const ServiceLog& log) 
   } else if (!watch.started_it) {
     Note(log, watch, L"the service runs; nothing to do");
   } else {
-    const auto bytes = static_cast<DWORD>((watch.token.size() + 1) * sizeof(wchar_t));
     const LSTATUS written =
-        ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kRoadKeyPath, kServiceRestoredValueName, REG_SZ,
-                          watch.token.c_str(), bytes);
+        WriteMachineString(kRoadKeyPath, kServiceRestoredValueName, watch.token);
     Note(log, watch, kGuardianBroughtBack + std::to_wstring(watch.starts_made));
     if (written != ERROR_SUCCESS) {
       Note(log, watch,

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <new>
 #include <string>
 #include <utility>
 
@@ -11,6 +10,7 @@
 #include "contract/road_contract.h"
 #include "service/update_requests.h"
 #include "win/client_identity.h"
+#include "win/machine_registry.h"
 #include "win/pipe_io.h"
 #include "win/road_handles.h"
 #include "win/security_descriptor.h"
@@ -154,9 +154,7 @@ UniqueHandle CreatePublishedPipe(const std::wstring& name, SECURITY_ATTRIBUTES& 
     failure = L"Could not create the update pipe (error " + std::to_wstring(error) + L")";
     return nullptr;
   }
-  const auto name_bytes = static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t));
-  const LSTATUS published = ::RegSetKeyValueW(
-      HKEY_LOCAL_MACHINE, kRoadKeyPath, kUpdatePipeValueName, REG_SZ, name.c_str(), name_bytes);
+  const LSTATUS published = WriteMachineString(kRoadKeyPath, kUpdatePipeValueName, name);
   if (published != ERROR_SUCCESS) {
     failure =
         L"Could not publish the update pipe's name (error " + std::to_wstring(published) + L")";
@@ -231,25 +229,22 @@ struct PipeThreadArguments {
   std::shared_ptr<StagingLedger> ledger;
 };
 
-DWORD WINAPI ServeUpdatePipe(void* raw_arguments) {
-  const std::unique_ptr<PipeThreadArguments> arguments(
-      static_cast<PipeThreadArguments*>(raw_arguments));
-  const ServiceLog& log = arguments->log;
+void ServeUpdatePipe(const PipeThreadArguments& arguments) {
+  const ServiceLog& log = arguments.log;
   const UniqueLocal<void> descriptor = DescriptorFromSddl(kPipeSddl);
   const UniqueHandle io_event = OwnHandle(::CreateEventW(
       /*security=*/nullptr, /*manual_reset=*/TRUE, /*initial=*/FALSE, /*name=*/nullptr));
   if (!descriptor || !io_event) {
     log.Note(L"Could not prepare the update pipe (error " + std::to_wstring(::GetLastError()) +
              L")");
-    return 1;
+    return;
   }
-  const HANDLE stop = arguments->stop.get();
+  const HANDLE stop = arguments.stop.get();
   const UniqueHandle pipe = CreatePipeInstance(stop, descriptor.get(), log);
-  if (!pipe) return 0;
+  if (!pipe) return;
   log.Note(L"Serving the update pipe");
-  ServeClients({pipe.get(), io_event.get(), stop, log}, arguments->trust, arguments->before_answer,
-               arguments->ledger);
-  return 0;
+  ServeClients({pipe.get(), io_event.get(), stop, log}, arguments.trust, arguments.before_answer,
+               arguments.ledger);
 }
 
 }  // namespace
@@ -259,16 +254,9 @@ UniqueHandle StartUpdatePipeThread(HANDLE stop, const ServiceLog& log, const Roa
                                    std::shared_ptr<StagingLedger> ledger) noexcept {
   UniqueHandle own_stop = DuplicateOwnHandle(stop);
   if (!own_stop || !ledger) return nullptr;
-  // cppcheck-suppress unreadVariable ; read below: cppcheck loses track of a placement new
-  std::unique_ptr<PipeThreadArguments> arguments(new (std::nothrow) PipeThreadArguments{
-      std::move(own_stop), log, trust, before_answer, std::move(ledger)});
-  if (!arguments) return nullptr;
-  UniqueHandle thread =
-      OwnHandle(::CreateThread(/*security=*/nullptr, /*stack_size=*/0, ServeUpdatePipe,
-                               arguments.get(), /*flags=*/0, /*thread_id=*/nullptr));
-  // The thread owns its arguments once it runs.
-  if (thread) (void)arguments.release();
-  return thread;
+  auto arguments = std::make_shared<PipeThreadArguments>(
+      PipeThreadArguments{std::move(own_stop), log, trust, before_answer, std::move(ledger)});
+  return StartWorkThread([arguments] { ServeUpdatePipe(*arguments); });
 }
 
 bool WaitForUpdatePipeThread(HANDLE thread, const ServiceLog& log, StopProgress progress) {

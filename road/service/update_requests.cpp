@@ -11,6 +11,7 @@
 #include "service/staging.h"
 #include "service/update_facts.h"
 #include "service/update_preflight.h"
+#include "win/machine_registry.h"
 #include "win/process_start.h"
 #include "win/text_conversion.h"
 
@@ -100,9 +101,7 @@ UniqueHandle StartInstallerMode(const std::wstring& token, const std::wstring& p
 // Keeps `token` where the program that the watcher starts afterwards finds which of the
 // record's outcomes is its.
 void KeepStartedToken(const std::wstring& token, const ServiceLog& log) {
-  const auto token_bytes = static_cast<DWORD>((token.size() + 1) * sizeof(wchar_t));
-  if (::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kRoadKeyPath, kStartedTokenValueName, REG_SZ,
-                        token.c_str(), token_bytes) != ERROR_SUCCESS) {
+  if (WriteMachineString(kRoadKeyPath, kStartedTokenValueName, token) != ERROR_SUCCESS) {
     log.Note(L"Could not keep the token of the started update");
   }
 }

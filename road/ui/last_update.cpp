@@ -2,16 +2,17 @@
 
 #include "contract/road_contract.h"
 #include "contract/status_record.h"
+#include "shared/status_record_text.h"
 #include "ui/service_status.h"
 #include "win/machine_registry.h"
 
 namespace road {
 
 std::wstring RecordedOutcomeFor(const std::wstring& token) {
-  if (token.empty()) return L"";
-  const StatusRecord record = SplitStatusRecord(ReadStatusRecord());
-  if (record.kind == StatusRecord::Kind::kNone || record.token != token) return L"";
-  return record.outcome;
+  const std::wstring record = ReadStatusRecord();
+  // Read by the watcher's own rules: the token compared whole.
+  if (token.empty() || OutcomeForToken(record, token) == UpdateOutcome::kNone) return L"";
+  return OutcomeAfterToken(record, token);
 }
 
 LastUpdateFacts ReadLastUpdateFacts() {

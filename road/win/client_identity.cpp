@@ -13,14 +13,9 @@ namespace {
 
 // The SID string of the user of `token`; empty when it cannot be read.
 [[nodiscard]] std::wstring UserSidOf(HANDLE token) {
-  std::vector<BYTE> user(sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE);
-  DWORD size = 0;
+  std::vector<BYTE> sid = TokenUserSid(token);
   wchar_t* text = nullptr;
-  if (!::GetTokenInformation(token, TokenUser, user.data(), static_cast<DWORD>(user.size()),
-                             &size) ||
-      !::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &text)) {
-    return L"";
-  }
+  if (sid.empty() || !::ConvertSidToStringSidW(sid.data(), &text)) return L"";
   const UniqueLocal<wchar_t> owned(text);
   return owned.get();
 }
@@ -45,6 +40,18 @@ namespace {
 }
 
 }  // namespace
+
+std::vector<BYTE> TokenUserSid(HANDLE token) {
+  std::vector<BYTE> user(sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE);
+  DWORD size = 0;
+  if (!::GetTokenInformation(token, TokenUser, user.data(), static_cast<DWORD>(user.size()),
+                             &size)) {
+    return {};
+  }
+  const PSID sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+  const BYTE* bytes = static_cast<const BYTE*>(sid);
+  return std::vector<BYTE>(bytes, bytes + ::GetLengthSid(sid));
+}
 
 std::wstring PipeClientSid(HANDLE pipe) {
   if (!::ImpersonateNamedPipeClient(pipe)) return L"";

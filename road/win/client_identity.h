@@ -4,10 +4,14 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "shared/unique_handles.h"
 
 namespace road {
+
+// The user of `token` (opened with TOKEN_QUERY), as SID bytes; empty when it cannot be read.
+[[nodiscard]] std::vector<BYTE> TokenUserSid(HANDLE token);
 
 // The account of the client connected to the server end `pipe` now, as a SID string
 // ("S-1-5-21-..."); empty when it cannot be read. The client opens its end for identification

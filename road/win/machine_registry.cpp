@@ -23,4 +23,10 @@ DWORD ReadMachineDword(const wchar_t* path, const wchar_t* name, DWORD fallback)
   return status == ERROR_SUCCESS ? value : fallback;
 }
 
+LSTATUS WriteMachineString(const wchar_t* path, const wchar_t* name,
+                           const std::wstring& value) noexcept {
+  const auto bytes = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
+  return ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, path, name, REG_SZ, value.c_str(), bytes);
+}
+
 }  // namespace road

@@ -16,4 +16,9 @@ namespace road {
 [[nodiscard]] DWORD ReadMachineDword(const wchar_t* path, const wchar_t* name,
                                      DWORD fallback) noexcept;
 
+// Writes `value` as the REG_SZ value `name` under HKLM\<path>, made when missing, as the
+// service (a 64-bit process, so in the 64-bit view) may; ERROR_SUCCESS or why not.
+[[nodiscard]] LSTATUS WriteMachineString(const wchar_t* path, const wchar_t* name,
+                                         const std::wstring& value) noexcept;
+
 }  // namespace road

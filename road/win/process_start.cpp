@@ -76,8 +76,7 @@ ProcessHandles StartProcess(const wchar_t* program, std::wstring command_line,
 
 ProcessHandles StartFromFolder(const std::wstring& program, const std::wstring& arguments,
                                const std::wstring& folder, DWORD& error) {
-  return StartProcess(program.c_str(), QuoteArgument(program) + L" " + arguments, folder.c_str(),
-                      error);
+  return StartHandingDown(program, arguments, folder, /*flags=*/0, /*inherited=*/nullptr, error);
 }
 
 ProcessHandles StartHandingDown(const std::wstring& program, const std::wstring& arguments,
@@ -89,7 +88,8 @@ ProcessHandles StartHandingDown(const std::wstring& program, const std::wstring&
       inherited != nullptr ? HandleListOf(handles, memory, error) : nullptr;
   if (inherited != nullptr && !list) return {};
   STARTUPINFOEXW startup = {};
-  startup.StartupInfo.cb = sizeof(startup);
+  // The extended size only with the flag that says the attribute list is there.
+  startup.StartupInfo.cb = list ? sizeof(startup) : sizeof(startup.StartupInfo);
   startup.lpAttributeList = list.get();
   std::wstring command_line = QuoteArgument(program) + L" " + arguments;
   PROCESS_INFORMATION info = {};
