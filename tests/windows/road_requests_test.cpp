@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "common/process_list.h"
 #include "contract/road_paths.h"
@@ -91,11 +92,16 @@ TEST(RoadServiceLog, AFullLogIsMovedAsideBeforeTheNextLine) {
   EXPECT_NE(ReadWholeFile(path).find("and one more"), std::string::npos);
 }
 
-// Whether a running process is a child of this one.
-bool AnyOwnChild() {
+// Whether a copy of the updater runs as a child of this process that was not running in
+// `before`. Only the updater counts: Wine may start helpers of its own (a desktop, a console)
+// as children of the program that first needs them.
+bool AnyNewUpdaterChild(const std::vector<tools::ProcessEntry>& before) {
   const std::vector<tools::ProcessEntry> running = tools::RunningProcesses();
-  return std::any_of(running.begin(), running.end(), [](const tools::ProcessEntry& process) {
-    return process.parent == ::GetCurrentProcessId();
+  return std::any_of(running.begin(), running.end(), [&before](const tools::ProcessEntry& process) {
+    return process.parent == ::GetCurrentProcessId() && process.exe_name == L"RemoteUpdater.exe" &&
+           std::none_of(before.begin(), before.end(), [&process](const tools::ProcessEntry& old) {
+             return old.pid == process.pid;
+           });
   });
 }
 
@@ -107,13 +113,14 @@ TEST(RoadRequests, InstallerModeDoesNotRunWithoutItsGuardian) {
   ASSERT_FALSE(CopyInto(UpdaterExecutable(), staging).empty());
   const std::wstring token(kWellFormedToken, kWellFormedToken + 36);
   const road::ServiceLog log(/*to_road_folders=*/true);
+  const std::vector<tools::ProcessEntry> before = tools::RunningProcesses();
 
   const UniqueHandle installer = road::StartGuardedInstallerMode(
       staging, L"--edk-remote-relaunch " + std::to_wstring(::GetCurrentProcessId()) + L" " + token,
       token, log);
 
   EXPECT_FALSE(installer);
-  EXPECT_TRUE(WaitUntil([] { return !AnyOwnChild(); }, 10000));
+  EXPECT_TRUE(WaitUntil([&before] { return !AnyNewUpdaterChild(before); }, 10000));
   EXPECT_FALSE(FileExistsAt(staging + L"\\RemoteUpdater.exe.log"));
   EXPECT_NE(
       ReadWholeFile(road::ServiceLogPath()).find("Could not start the update's guardian (error 2)"),
