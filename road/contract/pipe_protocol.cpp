@@ -13,6 +13,27 @@ namespace {
   return text.compare(0, prefix.size(), prefix) == 0;
 }
 
+// `text` with every character outside printable ASCII replaced by '?'.
+[[nodiscard]] std::string PrintableLine(std::string text) {
+  for (char& c : text) {
+    if (c < 0x20 || c > 0x7e) c = '?';
+  }
+  return text;
+}
+
+// A count of 1 to 20 decimal digits that fits 64 bits; nullopt otherwise.
+[[nodiscard]] std::optional<std::uint64_t> DecimalCount(const std::string& digits) {
+  if (digits.empty() || digits.size() > 20) return std::nullopt;
+  std::uint64_t value = 0;
+  for (const char c : digits) {
+    if (c < '0' || c > '9') return std::nullopt;
+    const auto digit = static_cast<std::uint64_t>(c - '0');
+    if (value > (UINT64_MAX - digit) / 10) return std::nullopt;
+    value = value * 10 + digit;
+  }
+  return value;
+}
+
 }  // namespace
 
 std::wstring UpdatePipeName(const std::wstring& guid) {
@@ -30,8 +51,65 @@ std::string StartRequestLine(const std::wstring& token) {
   return kStartRequest + Utf8(token) + "\n";
 }
 
+std::string StatusRequestLine() { return std::string(kStatusRequest) + "\n"; }
+
+std::string CheckRequestLine() { return std::string(kCheckRequest) + "\n"; }
+
+std::string StatusAnswerText(const UpdateProgress& progress) {
+  std::string text = kStatusAnswer;
+  switch (progress.kind) {
+    case UpdateProgress::Kind::kUpToDate:
+      return text + kUpToDateWord;
+    case UpdateProgress::Kind::kChecking:
+      return text + kCheckingWord;
+    case UpdateProgress::Kind::kDownloading:
+      return text + kDownloadingWord + std::to_string(progress.bytes) + " of " +
+             std::to_string(progress.total);
+    case UpdateProgress::Kind::kReady:
+      return text + kReadyWord + PrintableLine(progress.version);
+    case UpdateProgress::Kind::kRefused:
+      break;
+  }
+  return text + kRefusedAnswer + PrintableLine(progress.reason);
+}
+
+std::optional<UpdateProgress> ParseStatusAnswer(std::string line) {
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  if (!StartsWith(line, kStatusAnswer)) return std::nullopt;
+  const std::string words = line.substr(std::string(kStatusAnswer).size());
+  UpdateProgress progress;
+  if (words == kUpToDateWord) return progress;
+  if (words == kCheckingWord) {
+    progress.kind = UpdateProgress::Kind::kChecking;
+    return progress;
+  }
+  if (StartsWith(words, kReadyWord) && words.size() > std::string(kReadyWord).size()) {
+    progress.kind = UpdateProgress::Kind::kReady;
+    progress.version = words.substr(std::string(kReadyWord).size());
+    return progress;
+  }
+  if (StartsWith(words, kRefusedAnswer)) {
+    progress.kind = UpdateProgress::Kind::kRefused;
+    progress.reason = words.substr(std::string(kRefusedAnswer).size());
+    return progress;
+  }
+  if (!StartsWith(words, kDownloadingWord)) return std::nullopt;
+  const std::string counts = words.substr(std::string(kDownloadingWord).size());
+  const size_t of = counts.find(" of ");
+  if (of == std::string::npos) return std::nullopt;
+  const std::optional<std::uint64_t> bytes = DecimalCount(counts.substr(0, of));
+  const std::optional<std::uint64_t> total = DecimalCount(counts.substr(of + 4));
+  if (!bytes || !total || *bytes > *total) return std::nullopt;
+  progress.kind = UpdateProgress::Kind::kDownloading;
+  progress.bytes = *bytes;
+  progress.total = *total;
+  return progress;
+}
+
 Request ParseRequest(const std::string& line) {
   if (line == kApplyRequest) return {Request::Kind::kApplyPending, L""};
+  if (line == kStatusRequest) return {Request::Kind::kStatus, L""};
+  if (line == kCheckRequest) return {Request::Kind::kCheck, L""};
   if (StartsWith(line, kStartRequest)) {
     const std::wstring token = WidenAscii(line.substr(std::string(kStartRequest).size()));
     if (IsWellFormedToken(token)) return {Request::Kind::kStart, token};

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "contract/road_contract.h"
@@ -28,18 +30,52 @@ inline constexpr size_t kMaxRequestBytes = 256;
 // The requests, one line each, ended by "\n".
 inline constexpr char kApplyRequest[] = "apply-pending-update";
 inline constexpr char kStartRequest[] = "start ";  // followed by the token
+// What the service knows of the next update; "check-for-update" asks it to look at the feed
+// now as well. Both are answered at once with a status line.
+inline constexpr char kStatusRequest[] = "status";
+inline constexpr char kCheckRequest[] = "check-for-update";
 // The answers, one line each: "staged <token>", "started <token>" or "refused: <reason>".
 inline constexpr char kStagedAnswer[] = "staged ";
 inline constexpr char kStartedAnswer[] = "started ";
 inline constexpr char kRefusedAnswer[] = "refused: ";
 
+// The status answer: "status " and one of
+//   "up-to-date"                       no newer release is offered to this machine
+//   "checking"                         the service is reading the feed
+//   "downloading <bytes> of <total>"   a release is being downloaded
+//   "ready-to-install <version>"       a package waits in Incoming for "apply-pending-update"
+//   "refused: <reason>"                the last check or download failed, and why
+inline constexpr char kStatusAnswer[] = "status ";
+inline constexpr char kUpToDateWord[] = "up-to-date";
+inline constexpr char kCheckingWord[] = "checking";
+inline constexpr char kDownloadingWord[] = "downloading ";
+inline constexpr char kReadyWord[] = "ready-to-install ";
+
+// What the service knows of the next update, as the status answer carries it.
+struct UpdateProgress {
+  enum class Kind { kUpToDate, kChecking, kDownloading, kReady, kRefused } kind = Kind::kUpToDate;
+  std::uint64_t bytes = 0;  // kDownloading: bytes downloaded so far
+  std::uint64_t total = 0;  // kDownloading: the release's size
+  std::string version;      // kReady: the ready package's version
+  std::string reason;       // kRefused: why, printable ASCII
+};
+
 // The request lines as a client sends them, line end included.
 [[nodiscard]] std::string ApplyRequestLine();
 [[nodiscard]] std::string StartRequestLine(const std::wstring& token);
+[[nodiscard]] std::string StatusRequestLine();
+[[nodiscard]] std::string CheckRequestLine();
+
+// The status answer for `progress`, without its line end. Characters of `version` and
+// `reason` outside printable ASCII become '?', so that the answer stays one line.
+[[nodiscard]] std::string StatusAnswerText(const UpdateProgress& progress);
+// Reads a status answer (with or without its line end); nullopt for anything else, including
+// a count that is no decimal number or more bytes than the total.
+[[nodiscard]] std::optional<UpdateProgress> ParseStatusAnswer(std::string line);
 
 // One request, as the service reads it (the line without its end).
 struct Request {
-  enum class Kind { kApplyPending, kStart, kUnknown } kind = Kind::kUnknown;
+  enum class Kind { kApplyPending, kStart, kStatus, kCheck, kUnknown } kind = Kind::kUnknown;
   std::wstring token;  // for kStart, always well formed
 };
 [[nodiscard]] Request ParseRequest(const std::string& line);

@@ -60,6 +60,7 @@ std::wstring StagingRoot() { return RoadLevelFolder(kStagingLevel); }
 std::wstring LogsFolder() { return RoadLevelFolder(kLogsLevel); }
 
 std::wstring QuarantineFolder() { return RoadLevelFolder(kQuarantineLevel); }
+std::wstring DownloadsFolder() { return RoadLevelFolder(kDownloadsLevel); }
 
 std::wstring StagingFolder(const std::wstring& token) { return PathIn(StagingRoot(), token); }
 

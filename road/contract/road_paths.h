@@ -26,10 +26,13 @@ inline constexpr RoadFolderLevel kStagingLevel = {L"Updates\\Staging", kFolderSd
 inline constexpr RoadFolderLevel kLogsLevel = {L"Updates\\Logs", kServiceOnlyFolderSddl};
 inline constexpr RoadFolderLevel kQuarantineLevel = {L"Updates\\Quarantine",
                                                      kServiceOnlyFolderSddl};
+// Where the service downloads a release, until its size and hash are checked.
+inline constexpr RoadFolderLevel kDownloadsLevel = {L"Updates\\Downloads", kServiceOnlyFolderSddl};
 // Every level, parents first. The service makes the missing ones and checks them all at every
 // start (road_folders.h); road_paths.h forms the paths from them.
 inline constexpr RoadFolderLevel kRoadFolderLevels[] = {
-    kTopLevel, kUpdatesLevel, kIncomingLevel, kStagingLevel, kLogsLevel, kQuarantineLevel};
+    kTopLevel,  kUpdatesLevel,    kIncomingLevel, kStagingLevel,
+    kLogsLevel, kQuarantineLevel, kDownloadsLevel};
 
 // The top level's name in %ProgramData%, unless the service had to make a folder of its own
 // instead (kRoadFolderValueName): "Corvanta-<GUID>", its name then.
@@ -57,14 +60,15 @@ inline constexpr wchar_t kOwnTopNamePrefix[] = L"Corvanta-";
 // The folder of `level` below the road's top level %ProgramData%\<RoadTopName()>.
 [[nodiscard]] std::wstring RoadLevelFolder(const RoadFolderLevel& level);
 
-// The road's top level, Updates, and in it Incoming, Staging and Staging\<token>, Logs and
-// Quarantine.
+// The road's top level, Updates, and in it Incoming, Staging and Staging\<token>, Logs,
+// Quarantine and Downloads.
 [[nodiscard]] std::wstring UpdatesFolder();
 [[nodiscard]] std::wstring IncomingFolder();
 [[nodiscard]] std::wstring StagingRoot();
 [[nodiscard]] std::wstring StagingFolder(const std::wstring& token);
 [[nodiscard]] std::wstring LogsFolder();
 [[nodiscard]] std::wstring QuarantineFolder();
+[[nodiscard]] std::wstring DownloadsFolder();
 
 // A folder in Staging named by a well-formed token, as the listing found it.
 struct StagedFolder {
