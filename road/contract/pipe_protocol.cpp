@@ -21,19 +21,6 @@ namespace {
   return text;
 }
 
-// A count of 1 to 20 decimal digits that fits 64 bits; nullopt otherwise.
-[[nodiscard]] std::optional<std::uint64_t> DecimalCount(const std::string& digits) {
-  if (digits.empty() || digits.size() > 20) return std::nullopt;
-  std::uint64_t value = 0;
-  for (const char c : digits) {
-    if (c < '0' || c > '9') return std::nullopt;
-    const auto digit = static_cast<std::uint64_t>(c - '0');
-    if (value > (UINT64_MAX - digit) / 10) return std::nullopt;
-    value = value * 10 + digit;
-  }
-  return value;
-}
-
 }  // namespace
 
 std::wstring UpdatePipeName(const std::wstring& guid) {
@@ -97,8 +84,8 @@ std::optional<UpdateProgress> ParseStatusAnswer(std::string line) {
   const std::string counts = words.substr(std::string(kDownloadingWord).size());
   const size_t of = counts.find(" of ");
   if (of == std::string::npos) return std::nullopt;
-  const std::optional<std::uint64_t> bytes = DecimalCount(counts.substr(0, of));
-  const std::optional<std::uint64_t> total = DecimalCount(counts.substr(of + 4));
+  const std::optional<std::uint64_t> bytes = ParseDecimal64(WidenAscii(counts.substr(0, of)));
+  const std::optional<std::uint64_t> total = ParseDecimal64(WidenAscii(counts.substr(of + 4)));
   if (!bytes || !total || *bytes > *total) return std::nullopt;
   progress.kind = UpdateProgress::Kind::kDownloading;
   progress.bytes = *bytes;

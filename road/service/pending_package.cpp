@@ -85,10 +85,15 @@ PendingPackage FindPendingPackage(const ServiceLog& log) {
       found.package = package;
     }
   }
-  if (!found.package.empty()) found.refusal.clear();
+  if (!found.package.empty()) {
+    found.refusal.clear();
+    found.version = VersionText(*highest);
+  }
   return found;
 }
 
-void RemoveInstalledPackages(const ServiceLog& log) { (void)FindPendingPackage(log); }
+std::string RemoveInstalledPackages(const ServiceLog& log) {
+  return FindPendingPackage(log).version;
+}
 
 }  // namespace road

@@ -10,6 +10,7 @@ namespace road {
 // What FindPendingPackage found.
 struct PendingPackage {
   std::wstring package;  // <name>.msi in Incoming; empty when none may update the product
+  std::string version;   // its version, "2.0.0"; empty with `package`
   // When `package` is empty: the reason of the last delivery set aside in this look, for the
   // client's refusal; empty when there was none.
   std::string refusal;
@@ -25,7 +26,8 @@ struct PendingPackage {
 [[nodiscard]] PendingPackage FindPendingPackage(const ServiceLog& log);
 
 // The same sorting, at the service's start: a completed update's package leaves Incoming, and
-// a delivery that fails its checks is set aside, before any request.
-void RemoveInstalledPackages(const ServiceLog& log);
+// a delivery that fails its checks is set aside, before any request. The version of the
+// package left to install, or empty.
+[[nodiscard]] std::string RemoveInstalledPackages(const ServiceLog& log);
 
 }  // namespace road

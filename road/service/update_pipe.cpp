@@ -206,16 +206,23 @@ void ServeClient(const PipeChannel& channel, const std::shared_ptr<RequestWork>&
   bool well_formed = false;
   const std::string request = ReadRequest(channel, well_formed);
   if (!IsSignalled(channel.stop)) {
-    Deliver(channel, AnswerInTime(channel, work, worker, request, well_formed) + "\n");
+    // Answered here, even while the work of another request runs: they read no file.
+    const Request parsed = well_formed ? ParseRequest(request) : Request{};
+    const bool from_board =
+        parsed.kind == Request::Kind::kStatus || parsed.kind == Request::Kind::kCheck;
+    Deliver(channel, (from_board ? AnswerFromBoard(parsed, *work->state.board)
+                                 : AnswerInTime(channel, work, worker, request, well_formed)) +
+                         "\n");
   }
   (void)::DisconnectNamedPipe(channel.pipe);
 }
 
 // Answers one client after another until `stop` is signalled.
 void ServeClients(const PipeChannel& channel, const RoadTrust& trust, BeforeAnswer before_answer,
-                  std::shared_ptr<StagingLedger> ledger) {
+                  std::shared_ptr<StagingLedger> ledger, std::shared_ptr<CheckBoard> board) {
   auto work = std::make_shared<RequestWork>(RequestWork{{}, channel.log, before_answer});
   work->state.ledger = std::move(ledger);
+  work->state.board = std::move(board);
   work->state.trust = trust;
   UniqueHandle worker;
   while (WaitForClient(channel)) ServeClient(channel, work, worker);
@@ -227,6 +234,7 @@ struct PipeThreadArguments {
   RoadTrust trust;
   BeforeAnswer before_answer;
   std::shared_ptr<StagingLedger> ledger;
+  std::shared_ptr<CheckBoard> board;
 };
 
 void ServeUpdatePipe(const PipeThreadArguments& arguments) {
@@ -244,18 +252,19 @@ void ServeUpdatePipe(const PipeThreadArguments& arguments) {
   if (!pipe) return;
   log.Note(L"Serving the update pipe");
   ServeClients({pipe.get(), io_event.get(), stop, log}, arguments.trust, arguments.before_answer,
-               arguments.ledger);
+               arguments.ledger, arguments.board);
 }
 
 }  // namespace
 
 UniqueHandle StartUpdatePipeThread(HANDLE stop, const ServiceLog& log, const RoadTrust& trust,
                                    BeforeAnswer before_answer,
-                                   std::shared_ptr<StagingLedger> ledger) noexcept {
+                                   std::shared_ptr<StagingLedger> ledger,
+                                   std::shared_ptr<CheckBoard> board) noexcept {
   UniqueHandle own_stop = DuplicateOwnHandle(stop);
-  if (!own_stop || !ledger) return nullptr;
-  auto arguments = std::make_shared<PipeThreadArguments>(
-      PipeThreadArguments{std::move(own_stop), log, trust, before_answer, std::move(ledger)});
+  if (!own_stop || !ledger || !board) return nullptr;
+  auto arguments = std::make_shared<PipeThreadArguments>(PipeThreadArguments{
+      std::move(own_stop), log, trust, before_answer, std::move(ledger), std::move(board)});
   return StartWorkThread([arguments] { ServeUpdatePipe(*arguments); });
 }
 

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "service/check_board.h"
 #include "service/road_folders.h"
 #include "service/service_log.h"
 #include "service/staging_ledger.h"
@@ -60,10 +61,13 @@ using BeforeAnswer = void (*)();
 // loses what it has not read. The staging folders it makes and drops are noted in `ledger`,
 // for the housekeeping thread. The thread keeps its own duplicate of `stop`, its own copy of
 // `log` and a share of `ledger`, so a caller may stop waiting for it
-// (WaitForUpdatePipeThread). Each request is judged with `trust`. Empty when it cannot start.
+// (WaitForUpdatePipeThread). Each request is judged with `trust`. "status" and
+// "check-for-update" are answered at once from `board`, even while the work of another request
+// runs; the second also asks `board` for a check. Empty when it cannot start.
 [[nodiscard]] UniqueHandle StartUpdatePipeThread(HANDLE stop, const ServiceLog& log,
                                                  const RoadTrust& trust, BeforeAnswer before_answer,
-                                                 std::shared_ptr<StagingLedger> ledger) noexcept;
+                                                 std::shared_ptr<StagingLedger> ledger,
+                                                 std::shared_ptr<CheckBoard> board) noexcept;
 
 // Called about once a second while WaitForUpdatePipeThread waits; may be null.
 using StopProgress = void (*)();

@@ -63,6 +63,7 @@ std::string StagePendingUpdate(const ClientSession& client, UpdateState& state,
   if (client.user_sid.empty()) return Refuse("the client's account cannot be read", log);
   DropStagedUpdate(client, state, log);
   const PendingPackage pending = FindPendingPackage(log);
+  state.board->NoteReady(pending.version);
   if (pending.package.empty()) {
     return Refuse(pending.refusal.empty() ? "no pending package" : pending.refusal, log);
   }
@@ -143,11 +144,19 @@ std::string StartStaged(const std::wstring& token, const ClientSession& client, 
 
 }  // namespace
 
+std::string AnswerFromBoard(const Request& request, const CheckBoard& board) {
+  if (request.kind == Request::Kind::kCheck) board.AskForCheck();
+  return StatusAnswerText(board.Progress());
+}
+
 std::string AnswerRequest(const std::string& line, bool well_formed, const ClientSession& client,
                           UpdateState& state, const ServiceLog& log) {
   if (!well_formed) return Refuse("malformed request", log);
   const Request request = ParseRequest(line);
   if (request.kind == Request::Kind::kUnknown) return Refuse("unknown request", log);
+  if (request.kind == Request::Kind::kStatus || request.kind == Request::Kind::kCheck) {
+    return AnswerFromBoard(request, *state.board);
+  }
   log.NoteRepeatable(RequestKind(request), L"Request: " + WidenAscii(line));
   if (!client.known) return Refuse("the client's session cannot be read", log);
   if (!state.trust.folders) return Refuse("the update folders are not the service's own", log);

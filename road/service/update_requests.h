@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "contract/pipe_protocol.h"
+#include "service/check_board.h"
 #include "service/road_folders.h"
 #include "service/service_log.h"
 #include "service/staging_ledger.h"
@@ -41,9 +43,13 @@ struct UpdateState {
   std::shared_ptr<StagingLedger> ledger = std::make_shared<StagingLedger>();
   // What the service's start found of its folders and its own files.
   RoadTrust trust;
+  // What the service knows of the next update: the package ready in Incoming, as the request
+  // to stage it found it, is noted there.
+  std::shared_ptr<CheckBoard> board = std::make_shared<CheckBoard>();
 };
 
-// The answer to one request line (without its line end): "apply-pending-update" takes the
+// The answer to one request line (without its line end): "status" and "check-for-update" as
+// AnswerFromBoard; "apply-pending-update" takes the
 // newest package in Incoming, stages it (staging.h) and answers "staged <token>";
 // "start <token>" from a client of the session it was staged for starts installer mode from
 // that staged copy, once, and answers "started <token>". A request to stage first drops the
@@ -52,6 +58,10 @@ struct UpdateState {
 // (a failed query leaves 0, the services' session, which must not pass for a user's), folders
 // or own files that are not the service's own (`state.trust`), or a step that fails gets
 // "refused: <reason>". Each step is noted in `log`.
+// The answer to "status" and "check-for-update": what `board` shows; the second also asks it
+// for a check. Needs neither the client's identity nor the folders: it reads nothing on disk.
+[[nodiscard]] std::string AnswerFromBoard(const Request& request, const CheckBoard& board);
+
 [[nodiscard]] std::string AnswerRequest(const std::string& line, bool well_formed,
                                         const ClientSession& client, UpdateState& state,
                                         const ServiceLog& log);

@@ -28,4 +28,16 @@ bool ParseDword(const wchar_t* text, DWORD& out) noexcept {
   return true;
 }
 
+std::optional<std::uint64_t> ParseDecimal64(std::wstring_view text) noexcept {
+  if (text.empty() || text.size() > 20) return std::nullopt;
+  std::uint64_t value = 0;
+  for (const wchar_t c : text) {
+    if (c < L'0' || c > L'9') return std::nullopt;
+    const auto digit = static_cast<std::uint64_t>(c - L'0');
+    if (value > (UINT64_MAX - digit) / 10) return std::nullopt;
+    value = value * 10 + digit;
+  }
+  return value;
+}
+
 }  // namespace road

@@ -4,7 +4,10 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace road {
 
@@ -17,5 +20,9 @@ namespace road {
 // Parses a whole decimal number of at most 32 bits into `out`; false for anything else (no
 // sign, no spaces, nothing after the digits).
 [[nodiscard]] bool ParseDword(const wchar_t* text, DWORD& out) noexcept;
+
+// A whole decimal number of 1 to 20 digits that fits 64 bits; nullopt for anything else (no
+// sign, no spaces, nothing after the digits).
+[[nodiscard]] std::optional<std::uint64_t> ParseDecimal64(std::wstring_view text) noexcept;
 
 }  // namespace road

@@ -15,6 +15,7 @@ class PlainHooks final : public ServiceHooks {
   void Stopping(const std::function<void()>& /*progress*/) override {}
   void Stopped() override {}
   void Answering() override {}
+  void Scheduling(road::CheckSchedule& /*schedule*/) override {}
 };
 
 }  // namespace

@@ -7,6 +7,8 @@
 
 #include <functional>
 
+#include "service/check_schedule.h"
+
 namespace sample {
 
 class ServiceHooks {
@@ -30,6 +32,8 @@ class ServiceHooks {
   virtual void Stopped() = 0;
   // Before each answer on the update pipe.
   virtual void Answering() = 0;
+  // Once, before the checks of the feed begin: may change when they come.
+  virtual void Scheduling(road::CheckSchedule& schedule) = 0;
 };
 
 // The hooks of this build.

@@ -13,6 +13,8 @@
 #include <string>
 
 #include "contract/road_contract.h"
+#include "service/check_board.h"
+#include "service/check_schedule.h"
 #include "service/housekeeping.h"
 #include "service/pending_package.h"
 #include "service/road_folders.h"
@@ -68,12 +70,27 @@ DWORD WINAPI ControlHandler(DWORD control, DWORD /*event_type*/, void* /*event_d
   return true;
 }
 
+// Starts the checks of the feed, unless the update folders are not the service's own: nothing
+// is then downloaded into them.
+UniqueHandle StartChecks(const road::ServiceLog& log, const road::RoadTrust& trust,
+                         const std::shared_ptr<road::CheckBoard>& board) {
+  if (!trust.folders || !trust.own_files) return nullptr;
+  road::CheckSchedule schedule;
+  sample::Hooks().Scheduling(schedule);
+  UniqueHandle thread = road::StartCheckThread(
+      g_stop_event.get(), log, board, [log] { return road::CheckSettingsFromPolicy(log); },
+      schedule);
+  if (!thread) log.Note(L"Could not start the checks of the feed");
+  return thread;
+}
+
 // Serves the update pipe, and keeps house on a thread of its own, until the stop event; then
 // waits for the pipe's thread within the bound of WaitForUpdatePipeThread: no client and no
 // request keeps the service from stopping, least of all installer mode's stop, which its own
 // start request began. This thread, which reports the service's state, touches no file a user
 // can open; the housekeeping thread, which does, is never waited for.
-void Run(const road::ServiceLog& log, const road::RoadTrust& trust) {
+void Run(const road::ServiceLog& log, const road::RoadTrust& trust,
+         const std::shared_ptr<road::CheckBoard>& board) {
   g_status.SetAcceptedControls(
       sample::Hooks().AcceptsStop() ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0);
   sample::Hooks().Running();
@@ -83,7 +100,10 @@ void Run(const road::ServiceLog& log, const road::RoadTrust& trust) {
       road::StartHousekeepingThread(g_stop_event.get(), log, trust, ledger);
   if (!housekeeping && trust.folders) log.Note(L"Could not start the housekeeping thread");
   const UniqueHandle pipe_thread = road::StartUpdatePipeThread(
-      g_stop_event.get(), log, trust, [] { sample::Hooks().Answering(); }, ledger);
+      g_stop_event.get(), log, trust, [] { sample::Hooks().Answering(); }, ledger, board);
+  // Never waited for: a stop ends its waits on the network within a second or so, and the
+  // process's end takes care of the rest.
+  const UniqueHandle check_thread = StartChecks(log, trust, board);
   (void)::WaitForSingleObject(g_stop_event.get(), INFINITE);
   if (!pipe_thread) return;
   (void)road::WaitForUpdatePipeThread(
@@ -127,7 +147,7 @@ void NoteWhatWasFound(const RoadFound& found, const road::ServiceLog& log) {
 // the refusal. Users may open the folders and the service's files, and so keep an open of them
 // waiting: the work runs on a thread of its own, and the start waits for it kPrepareRoadMs at
 // most, then runs on as with folders it could not trust.
-road::RoadTrust PrepareRoad() {
+road::RoadTrust PrepareRoad(road::CheckBoard& board) {
   const auto found = std::make_shared<RoadFound>();
   if (!road::RunWithin(
           [found] {
@@ -144,7 +164,7 @@ road::RoadTrust PrepareRoad() {
   const road::ServiceLog log(/*to_road_folders=*/folders.trusted);
   NoteWhatWasFound(*found, log);
   // An update that completed left its package in Incoming: it goes now, before any request.
-  if (folders.trusted) road::RemoveInstalledPackages(log);
+  if (folders.trusted) board.NoteReady(road::RemoveInstalledPackages(log));
   return {folders.trusted, found->own_files.trusted};
 }
 
@@ -154,8 +174,9 @@ void WINAPI ServiceMain(DWORD argc, wchar_t** argv) {
   if (handle == nullptr) return;
   g_status.Begin(handle);
   if (!Start(argc, argv)) return;
-  const road::RoadTrust trust = PrepareRoad();
-  Run(road::ServiceLog(/*to_road_folders=*/trust.folders), trust);
+  const auto board = std::make_shared<road::CheckBoard>();
+  const road::RoadTrust trust = PrepareRoad(*board);
+  Run(road::ServiceLog(/*to_road_folders=*/trust.folders), trust, board);
   // The handler has already reported the first STOP_PENDING checkpoint.
   g_status.SetAcceptedControls(0);
   sample::Hooks().Stopping([] { g_status.Report(SERVICE_STOP_PENDING, kPendingHintMs); });

@@ -10,6 +10,7 @@
 #include "feed/feed_document.h"
 #include "feed/feed_verdict.h"
 #include "feed/retry_backoff.h"
+#include "service/check_schedule.h"
 #include "feed/rollout_slice.h"
 
 namespace {
@@ -215,6 +216,35 @@ TEST(RoadFeed, RetryWaitsGrowWithJitterUpToTheCap) {
   };
   for (const auto& row : rows) {
     EXPECT_EQ(road::RetryDelayMs(backoff, row.failures, row.draw, row.retry_after_s), row.delay_ms)
+        << row.failures << " " << row.draw;
+  }
+}
+
+// The next check: within the interval's spread after a check that ended, on the back-off after
+// failures in a row, a server's Retry-After honoured within the back-off's cap.
+TEST(RoadFeed, TheNextCheckComesWithinItsSpreadOrAfterItsBackOff) {
+  const road::CheckSchedule schedule;  // 4 h +- 1 h; back-off 10 s doubling, capped at 1 h
+  using Kind = road::CheckResult::Kind;
+  const struct {
+    Kind kind;
+    std::optional<std::uint64_t> retry_after_s;
+    unsigned failures;
+    double draw;
+    std::uint64_t delay_ms;
+  } rows[] = {
+      {Kind::kDone, std::nullopt, 0, 0.0, 3 * 3600000},
+      {Kind::kDone, std::nullopt, 0, 0.5, 4 * 3600000},
+      {Kind::kDone, std::nullopt, 0, 1.0, 5 * 3600000},
+      {Kind::kDone, std::nullopt, 0, std::nan(""), 3 * 3600000},
+      {Kind::kRetry, std::nullopt, 1, 0.5, 5000},
+      {Kind::kRetry, std::nullopt, 3, 1.0, 40000},
+      {Kind::kRetry, 120, 1, 0.0, 120000},
+      {Kind::kRetry, 86400, 2, 0.0, 3600000},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(road::NextCheckDelayMs(schedule, {row.kind, row.retry_after_s}, row.failures,
+                                     row.draw),
+              row.delay_ms)
         << row.failures << " " << row.draw;
   }
 }

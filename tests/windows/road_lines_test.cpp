@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <fstream>
+#include <optional>
 #include <string>
 
 #include "contract/pipe_protocol.h"
@@ -54,6 +55,40 @@ TEST(RoadLines, OnlyWellFormedTokensAreTakenFromRequestsAndAnswers) {
   EXPECT_EQ(refused.kind, road::Answer::Kind::kRefused);
   EXPECT_EQ(refused.text, "no pending package");
   EXPECT_TRUE(road::IsWellFormedToken(road::NewToken()));
+}
+
+// The status answer, as the service writes it and the user interface reads it back; a line
+// that is not one of its forms reads as nothing.
+TEST(RoadLines, TheStatusAnswerReadsBackAsWritten) {
+  using Kind = road::UpdateProgress::Kind;
+  const struct {
+    road::UpdateProgress progress;
+    std::string line;
+  } rows[] = {
+      {{Kind::kUpToDate, 0, 0, "", ""}, "status up-to-date"},
+      {{Kind::kChecking, 0, 0, "", ""}, "status checking"},
+      {{Kind::kDownloading, 0, 40000000, "", ""}, "status downloading 0 of 40000000"},
+      {{Kind::kDownloading, 18446744073709551615u, 18446744073709551615u, "", ""},
+       "status downloading 18446744073709551615 of 18446744073709551615"},
+      {{Kind::kReady, 0, 0, "2.0.0", ""}, "status ready-to-install 2.0.0"},
+      {{Kind::kRefused, 0, 0, "", "the feed has expired"}, "status refused: the feed has expired"},
+      {{Kind::kRefused, 0, 0, "", "a\nb\xe9"}, "status refused: a?b?"},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(road::StatusAnswerText(row.progress), row.line);
+    const std::optional<road::UpdateProgress> read = road::ParseStatusAnswer(row.line + "\r\n");
+    ASSERT_TRUE(read.has_value()) << row.line;
+    EXPECT_EQ(road::StatusAnswerText(*read), row.line);
+  }
+  for (const char* line :
+       {"status", "status up to date", "status downloading 5 of 4", "status downloading 1 of",
+        "status downloading -1 of 4", "status downloading 18446744073709551616 of 1",
+        "status ready-to-install ", "staged up-to-date", "refused: no pending package"}) {
+    EXPECT_FALSE(road::ParseStatusAnswer(line).has_value()) << line;
+  }
+  EXPECT_EQ(road::StatusRequestLine(), "status\n");
+  EXPECT_EQ(road::CheckRequestLine(), "check-for-update\n");
+  EXPECT_EQ(road::ParseRequest("check-for-update").kind, road::Request::Kind::kCheck);
 }
 
 TEST(RoadLines, TheHashIsTakenOnlyFromTheStartOfTheFile) {

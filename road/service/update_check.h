@@ -1,0 +1,41 @@
+// One look at the release feed, and the download of what it offers this machine.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "service/check_board.h"
+#include "service/service_log.h"
+
+namespace road {
+
+// Where and what to look for, as the policy or the build says.
+struct CheckSettings {
+  std::wstring feed_url;       // feed.json's address; its signature is beside it, + ".p7s"
+  std::string channel;         // the channel whose releases count
+  std::string version_prefix;  // only releases whose version begins with these fields
+};
+
+// How a check ended, for the schedule of the next one.
+struct CheckResult {
+  enum class Kind {
+    kDone,     // the feed was judged, and what it offers (if anything) is ready
+    kRetry,    // the network or the server failed: try again after a back-off
+    kStopped,  // the service is stopping
+  } kind = Kind::kDone;
+  std::optional<std::uint64_t> retry_after_s;  // a server's Retry-After, with kRetry
+};
+
+// Fetches the feed and its signature, and refuses a feed whose signature is not a pinned
+// publisher's, one that cannot be read, a replayed one (a serial below the highest accepted)
+// and an expired one; the machine then keeps what it has. Of a feed accepted, the serial is
+// recorded, and the release it offers this machine (feed/feed_verdict.h) is downloaded into
+// Downloads and delivered into Incoming once its size and SHA-256 match the feed's. Shows each
+// step on `board`, notes it in `log`, and ends within about a second of `stop`.
+[[nodiscard]] CheckResult CheckForUpdate(const CheckSettings& settings, CheckBoard& board,
+                                         HANDLE stop, const ServiceLog& log);
+
+}  // namespace road
