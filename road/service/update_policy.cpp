@@ -3,16 +3,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <cwchar>
+#include <iterator>
 
 #include "feed/feed_url.h"
 #include "service/service_log.h"
 #include "shared/unique_handles.h"
 #include "win/text_conversion.h"
-
-#ifndef CORVANTA_FEED_URL
-#error "CORVANTA_FEED_URL, the built-in feed address, is set by road/CMakeLists.txt"
-#endif
 
 namespace road {
 
@@ -159,9 +155,9 @@ std::optional<std::string> ReadPolicyVersionPrefix(const std::string& text) {
 // "HH:MM" from `position` of `text`, as minutes after midnight.
 std::optional<unsigned> ReadPolicyClock(const std::string& text, size_t position) {
   const auto digit = [&](size_t at) { return static_cast<unsigned>(text[position + at] - '0'); };
-  for (const size_t at : {0, 1, 3, 4}) {
-    if (text[position + at] < '0' || text[position + at] > '9') return std::nullopt;
-  }
+  const auto is_digit = [&](size_t at) { return digit(at) <= 9; };  // unsigned: '/' wraps
+  const size_t digits[] = {0, 1, 3, 4};
+  if (!std::all_of(std::begin(digits), std::end(digits), is_digit)) return std::nullopt;
   const unsigned hours = digit(0) * 10 + digit(1);
   const unsigned minutes = digit(3) * 10 + digit(4);
   if (text[position + 2] != ':' || hours > 23 || minutes > 59) return std::nullopt;
@@ -235,6 +231,7 @@ UpdatePolicy ReadUpdatePolicy(const ServiceLog& log) {
   return std::move(judged.policy);
 }
 
+// CORVANTA_FEED_URL comes from road/CMakeLists.txt, which checks that it is an https address.
 std::wstring BuiltInFeedUrl() { return WidenAscii(CORVANTA_FEED_URL); }
 
 bool IsWithinVersionPrefix(const ProductVersion& version, const std::string& prefix) {
