@@ -47,6 +47,10 @@ add_test(NAME scripts.UsageLines
 # scripts/publish lists signed packages in a signed feed, and --verify refuses a changed one.
 add_test(NAME scripts.PublishFeed
   COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/scripts/publish_test.py)
+# The Group Policy template is well-formed XML in the schema's shape, and writes exactly the
+# values the service reads.
+add_test(NAME scripts.PolicyTemplate
+  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/scripts/policy_template_test.py)
 # scripts/setup-debian adds bookworm-backports from the machine's own mirror, in either format.
 add_test(NAME scripts.BackportsFromTheMachinesMirror
   COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/scripts/apt_sources_test.py)

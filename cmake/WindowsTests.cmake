@@ -11,6 +11,7 @@ set(WINDOWS_TEST_SOURCES
   tests/windows/road_folder_rules_test.cpp
   tests/windows/road_lines_test.cpp
   tests/windows/road_package_trust_test.cpp
+  tests/windows/road_policy_test.cpp
   tests/windows/road_repeated_lines_test.cpp
   tests/windows/road_requests_test.cpp
   tests/windows/status_record_reg_query_test.cpp

@@ -18,6 +18,9 @@ constexpr DWORD kRevocationUnknown =
     CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
 constexpr char kRevocationNotChecked[] =
     "the signer's certificate was not checked for revocation: no CRL or OCSP answer";
+constexpr char kRevocationCheckRequired[] =
+    "the package's certificate revocation status could not be checked, and the policy requires "
+    "it";
 // The chain's bits that say it does not end in a trusted root.
 constexpr DWORD kNoTrustedRoot = CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN;
 
@@ -83,6 +86,13 @@ std::string VersionRefusal(const PackageTrustFacts& found) {
 
 TrustDecision Refused(std::string reason) { return {false, std::move(reason), {}}; }
 
+// Whether the chain or the verdict says only that revocation could not be checked; rule 1 has
+// refused every other fault by then.
+bool IsRevocationUnknown(const SignatureFacts& signature) {
+  return signature.verdict == CERT_E_REVOCATION_FAILURE ||
+         (signature.chain_errors & kRevocationUnknown) != 0;
+}
+
 }  // namespace
 
 ProductPins ThisProductsPins() {
@@ -107,6 +117,10 @@ bool IsNotNewerThanInstalled(const std::wstring& product_version,
 TrustDecision DecidePackageTrust(const PackageTrustFacts& found, const ProductPins& pins) {
   std::string refusal = SignatureRefusal(found.signature);
   if (!refusal.empty()) return Refused(refusal);
+  const bool revocation_unknown = IsRevocationUnknown(found.signature);
+  if (revocation_unknown && found.revocation_check_required) {
+    return Refused(kRevocationCheckRequired);
+  }
   if (!IsPinned(found.signature.signer_thumbprint, pins.publisher_thumbprints)) {
     return Refused("package is not signed by the product's publisher");
   }
@@ -115,8 +129,6 @@ TrustDecision DecidePackageTrust(const PackageTrustFacts& found, const ProductPi
   }
   refusal = VersionRefusal(found);
   if (!refusal.empty()) return Refused(refusal);
-  const bool revocation_unknown = found.signature.verdict == CERT_E_REVOCATION_FAILURE ||
-                                  (found.signature.chain_errors & kRevocationUnknown) != 0;
   if (!revocation_unknown) return {true, {}, {}};
   return {true, {}, kRevocationNotChecked};
 }

@@ -18,6 +18,9 @@ struct PackageTrustFacts {
   // The installed product's version; nothing when the product is not installed, an empty
   // text when the Windows Installer could not tell.
   std::optional<std::wstring> installed_version;
+  // The administrator's RequireRevocationCheck (service/update_policy.h): an unknown revocation
+  // status refuses the package instead of being accepted with a warning.
+  bool revocation_check_required = false;
 };
 
 // Whom the decision trusts: the pinned publishers' thumbprints, and the product's UpgradeCode.
@@ -54,6 +57,9 @@ struct TrustDecision {
 // stolen key therefore stops its packages on every machine that can learn of it: online ones,
 // ones whose URL cache holds a CRL that lists it, and ones where an administrator imported the
 // authority's CRL into the machine's store.
+// Where the policy requires the check (`revocation_check_required`), an unknown status refuses
+// the package as rule 1, before the publisher is looked at: such machines take updates only
+// while they can reach the CRL or OCSP servers.
 [[nodiscard]] TrustDecision DecidePackageTrust(const PackageTrustFacts& found,
                                                const ProductPins& pins);
 

@@ -100,12 +100,16 @@ struct TrustRow {
   const wchar_t* version = L"2.0.0";
   const wchar_t* installed = nullptr;  // nullptr: not installed
   bool warned = false;
+  bool revocation_required = false;  // the policy's RequireRevocationCheck
 };
 
 TEST(RoadPackageTrust, EachRuleRefusesAlone) {
   const road::ProductPins pins{{kPinned, kIncoming, L""}, road::kProductUpgradeCode};
   constexpr char kNoTrustedRoot[] = "package signature does not chain to a trusted root";
   constexpr char kNotOurPublisher[] = "package is not signed by the product's publisher";
+  constexpr char kRevocationRequired[] =
+      "the package's certificate revocation status could not be checked, and the policy requires "
+      "it";
   const TrustRow cases[] = {
       {"good, not installed"},
       {"the incoming key, newer than installed", "", 0, 0, kIncoming, road::kProductUpgradeCode,
@@ -113,6 +117,16 @@ TEST(RoadPackageTrust, EachRuleRefusesAlone) {
       {"thumbprint in lower case", "", 0, 0, kPinnedLower, kOurs, L"2.0.0", L"1.0.0"},
       {"offline: revocation not known", "", CERT_E_REVOCATION_FAILURE, kOffline, kPinned, kOurs,
        L"2.0.0", L"1.0.0", true},
+      {"offline, where the policy requires the check", kRevocationRequired,
+       CERT_E_REVOCATION_FAILURE, kOffline, kPinned, kOurs, L"2.0.0", L"1.0.0", false, true},
+      {"unknown in the chain alone, where the policy requires the check", kRevocationRequired, 0,
+       CERT_TRUST_REVOCATION_STATUS_UNKNOWN, kPinned, kOurs, L"2.0.0", L"1.0.0", false, true},
+      {"offline and another publisher, where the policy requires the check", kRevocationRequired,
+       CERT_E_REVOCATION_FAILURE, kOffline, kOther, kOurs, L"2.0.0", L"1.0.0", false, true},
+      {"checked, where the policy requires the check", "", 0, 0, kPinned, kOurs, L"2.0.0", L"1.0.0",
+       false, true},
+      {"revoked, where the policy requires the check", "package signer's certificate is revoked",
+       CERT_E_REVOKED, CERT_TRUST_IS_REVOKED, kPinned, kOurs, L"2.0.0", L"1.0.0", false, true},
       {"unsigned", "package is not signed", TRUST_E_NOSIGNATURE, 0, L""},
       {"changed after signing", "package was changed after it was signed", TRUST_E_BAD_DIGEST},
       {"revoked", "package signer's certificate is revoked", CERT_E_REVOKED, CERT_TRUST_IS_REVOKED},
@@ -150,6 +164,7 @@ TEST(RoadPackageTrust, EachRuleRefusesAlone) {
     found.upgrade_code = c.upgrade_code;
     found.product_version = c.version;
     if (c.installed != nullptr) found.installed_version = c.installed;
+    found.revocation_check_required = c.revocation_required;
     const road::TrustDecision decision = road::DecidePackageTrust(found, pins);
     EXPECT_EQ(decision.accepted, c.reason[0] == '\0');
     EXPECT_EQ(decision.reason, c.reason);
