@@ -1,6 +1,7 @@
 // Which addresses the service may fetch a feed or a package from.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace road {
@@ -16,5 +17,17 @@ namespace road {
 // 255 letters, digits, '-', '_' and '.', not starting with '.'; no path, so it can name
 // nothing but a file in the feed's folder. Pure.
 [[nodiscard]] bool IsFileNameBesideFeed(std::string_view url) noexcept;
+
+// The address a release's package is fetched from: a file name beside the feed replaces the
+// last path segment of `feed_url` (its query and fragment dropped), an absolute `release_url`
+// stays as it is. Empty when the result is not an address IsAllowedFeedUrl allows. Pure.
+[[nodiscard]] std::string ResolveReleaseUrl(std::string_view feed_url,
+                                            std::string_view release_url);
+
+// Where a server's redirect from `current` to `location` leads: an absolute address as it is,
+// a path ("/...") on the same scheme, host and port. Empty when the result is not an address
+// IsAllowedFeedUrl allows (so no redirect downgrades https to http), or when `location` is
+// anything else (a relative path, "//host"). Pure.
+[[nodiscard]] std::string ResolveRedirectUrl(std::string_view current, std::string_view location);
 
 }  // namespace road
