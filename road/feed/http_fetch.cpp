@@ -193,6 +193,8 @@ FetchOutcome ReadBody(HINTERNET request, HANDLE stop, const ResponseHead& head,
     std::string why = receiver.take(std::string_view(buffer.data(), read));
     if (!why.empty()) return Outcome(FetchOutcome::Kind::kRefused, std::move(why));
   }
+  // A call that a stop cancelled may end as the end of the body.
+  if (IsSet(stop)) return Stopped();
   if (head.content_length && received < *head.content_length) {
     return Outcome(FetchOutcome::Kind::kRetry, "the connection ended after " +
                                                    std::to_string(received) + " of " +

@@ -140,17 +140,18 @@ TEST(RoadDownload, SurvivesABadNetworkAndDeliversOnlyWhatChecksOut) {
     std::string last_why;
     std::vector<std::string> requests;
   } cases[] = {
+      // <held>: the bytes the partial held before the last call, whose Range follows on.
       {"", 0, {FetchKind::kDone}, done, {get + "- 200"}},
       {"cut-once",
        0,
        {FetchKind::kRetry, FetchKind::kDone},
        done,
-       {get + "- 200", get + "bytes=1500000- 206"}},
+       {get + "- 200", get + "bytes=<held>- 206"}},
       {"stall-once --stall 8",
        0,
        {FetchKind::kRetry, FetchKind::kDone},
        done,
-       {get + "- 200", get + "bytes=1500000- 206"}},
+       {get + "- 200", get + "bytes=<held>- 206"}},
       {"503-once --retry-after 1",
        0,
        {FetchKind::kRetry, FetchKind::kDone},
@@ -177,7 +178,9 @@ TEST(RoadDownload, SurvivesABadNetworkAndDeliversOnlyWhatChecksOut) {
     if (c.partial != 0) FaultServer::WriteFileBytes(partial, package.substr(0, c.partial));
     std::vector<std::uint64_t> progress;
     road::FetchOutcome outcome;
+    std::string held;
     for (const FetchKind expected : c.calls) {
+      held = std::to_string(FaultServer::ReadFileBytes(partial).size());
       outcome = road::DownloadRelease(
           server.Url(L"feed.json?channel=stable"), release, downloads,
           /*stop=*/nullptr, [&](std::uint64_t bytes) { progress.push_back(bytes); },
@@ -185,7 +188,14 @@ TEST(RoadDownload, SurvivesABadNetworkAndDeliversOnlyWhatChecksOut) {
       EXPECT_EQ(outcome.kind, expected) << outcome.why;
     }
     EXPECT_EQ(outcome.why, c.last_why);
-    EXPECT_EQ(server.Requests(), c.requests);
+    std::vector<std::string> requests = c.requests;
+    for (std::string& line : requests) {
+      const std::size_t at = line.find("<held>");
+      if (at == std::string::npos) continue;
+      EXPECT_NE(held, "0");
+      line.replace(at, 6, held);
+    }
+    EXPECT_EQ(server.Requests(), requests);
     std::string why;
     const bool delivered = road::DeliverDownload(release, downloads, incoming, why);
     const std::wstring delivery = incoming + L"\\CorvantaRemote-2.0.0.msi";
@@ -212,25 +222,28 @@ TEST(RoadDownload, AStopEndsAStalledBodyAndKeepsThePartial) {
   FaultServer::WriteFileBytes(downloads + L"\\source", package);
   const UniqueHandle stop = OwnHandle(::CreateEventW(nullptr, /*manual_reset=*/TRUE,
                                                      /*initial_state=*/FALSE, nullptr));
-  const UniqueHandle half = OwnHandle(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  // Set while the client waits for bytes that do not come: a stop ends the wait itself, long
-  // before the receive time-out or the server's stall would.
+  const UniqueHandle flowing = OwnHandle(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  // Set while the client waits for bytes that do not come, so that the stop meets a call
+  // waiting on the network (Windows ends it at once; Wine at the receive time-out,
+  // docs/wine.md): the download ends stopped, not as a cut body to try again.
   std::thread stopper([&] {
-    ::WaitForSingleObject(half.get(), 30'000);
+    ::WaitForSingleObject(flowing.get(), 30'000);
     ::Sleep(500);
     ::SetEvent(stop.get());
   });
+  std::uint64_t last = 0;
   const road::FetchOutcome outcome = road::DownloadRelease(
       server.Url(L"feed.json"), ReleaseOf(downloads + L"\\source"), downloads, stop.get(),
       [&](std::uint64_t bytes) {
-        if (bytes == kDownloadBytes / 2) ::SetEvent(half.get());
+        last = bytes;
+        ::SetEvent(flowing.get());
       },
-      ShortReceive(60'000));
-  ::SetEvent(half.get());
+      ShortReceive(3000));
+  ::SetEvent(flowing.get());
   stopper.join();
   EXPECT_EQ(outcome.kind, FetchKind::kStopped) << outcome.why;
-  EXPECT_EQ(FaultServer::ReadFileBytes(downloads + L"\\CorvantaRemote-2.0.0.partial").size(),
-            kDownloadBytes / 2);
+  EXPECT_GT(last, 0u);
+  EXPECT_EQ(FaultServer::ReadFileBytes(downloads + L"\\CorvantaRemote-2.0.0.partial").size(), last);
 }
 
 TEST(RoadDownload, SmallDocumentsFetchedWholeOrRefused) {
