@@ -8,6 +8,7 @@ other files (feed.json, its signature) are always served plainly:
   stall-once    the first GET of a package sends half of its body, then sends nothing for
                 --stall seconds before closing (longer than the client's receive time-out)
   503-once      the first GET of a package is answered 503 with Retry-After: --retry-after
+  redirect-once the first GET of a package is answered 302 with Location: --location
   ignore-range  every GET of a package is answered 200 with the whole file, Range or not
   shifted-range a GET with Range is answered 206 with a Content-Range that starts at 0
   wrong-bytes   every body of a package has the byte at the file's middle inverted
@@ -33,8 +34,8 @@ import threading
 import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
-FAULTS = ("cut-once", "stall-once", "503-once", "ignore-range", "shifted-range", "wrong-bytes",
-          "long-body")
+FAULTS = ("cut-once", "stall-once", "503-once", "redirect-once", "ignore-range", "shifted-range",
+          "wrong-bytes", "long-body")
 
 
 class FaultState:
@@ -115,6 +116,9 @@ class Handler(BaseHTTPRequestHandler):
         if package and send_body and state.fire_once("503-once"):
             self.answer_empty(503, {"Retry-After": str(state.options.retry_after)})
             return
+        if package and send_body and state.fire_once("redirect-once"):
+            self.answer_empty(302, {"Location": state.options.location or self.path})
+            return
         self.send_file(data, package, send_body)
 
     def send_file(self, data, package, send_body):
@@ -193,6 +197,8 @@ def parse_arguments():
                         help="seconds stall-once sends nothing (default: 10)")
     parser.add_argument("--retry-after", type=int, default=1,
                         help="the Retry-After of 503-once, in seconds (default: 1)")
+    parser.add_argument("--location",
+                        help="where redirect-once sends the client (default: the same path)")
     parser.add_argument("--extra", type=int, default=1024,
                         help="the bytes long-body adds (default: 1024)")
     options = parser.parse_args()
