@@ -83,8 +83,10 @@ std::string AcceptHead(const FeedRelease& release, const ResponseHead& head, Att
   }
   // A 200 is the whole package, whatever was asked: the download starts again from zero.
   if (head.status == 200 && attempt.have != 0) {
-    if (!SetLength(attempt.file, 0))
-      return WithError("the partial file could not be emptied", ::GetLastError());
+    if (!SetLength(attempt.file, 0)) {
+      const DWORD error = ::GetLastError();
+      return WithError("the partial file could not be emptied", error);
+    }
     attempt.have = 0;
   }
   if (head.content_length && *head.content_length > release.size - attempt.have) {
@@ -104,8 +106,10 @@ FetchOutcome FetchInto(const std::string& url, const FeedRelease& release, Attem
     if (piece.size() > release.size - attempt.have) {
       return "the server sent more than the release's " + std::to_string(release.size) + " bytes";
     }
-    if (!WriteAll(attempt.file, piece))
-      return WithError("the partial file could not be written", ::GetLastError());
+    if (!WriteAll(attempt.file, piece)) {
+      const DWORD error = ::GetLastError();
+      return WithError("the partial file could not be written", error);
+    }
     attempt.have += piece.size();
     if (progress) progress(attempt.have);
     return "";
@@ -167,13 +171,17 @@ FetchOutcome CheckPartial(const std::wstring& path, const FeedRelease& release) 
                                                   : "the download's size does not match the feed");
 }
 
-[[nodiscard]] bool WriteHashFile(const std::wstring& path, const FeedRelease& release) {
+// Writes the .sha256 of the release's package, "<hash>  <name>.msi"; `error` when it fails.
+[[nodiscard]] bool WriteHashFile(const std::wstring& path, const FeedRelease& release,
+                                 DWORD& error) {
   const UniqueHandle file =
       OwnHandle(::CreateFileW(path.c_str(), GENERIC_WRITE, /*share=*/0,
                               /*security=*/nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                               /*template_file=*/nullptr));
   const std::string line = release.sha256 + "  " + Utf8(ReleasePackageName(release)) + ".msi\n";
-  return file && WriteAll(file.get(), line) && ::FlushFileBuffers(file.get());
+  if (file && WriteAll(file.get(), line) && ::FlushFileBuffers(file.get())) return true;
+  error = ::GetLastError();
+  return false;
 }
 
 }  // namespace
@@ -186,6 +194,9 @@ FetchOutcome DownloadRelease(const std::wstring& feed_url, const FeedRelease& re
                              const std::wstring& downloads, HANDLE stop,
                              const std::function<void(std::uint64_t)>& progress,
                              const FetchTimeouts& timeouts) {
+  if (downloads.empty()) {
+    return Result(FetchOutcome::Kind::kRetry, "the Downloads folder is not known");
+  }
   const std::string url = ResolveReleaseUrl(Utf8(feed_url), release.url);
   if (url.empty()) {
     return Result(FetchOutcome::Kind::kRefused, "the release's address is not allowed: https only");
@@ -201,6 +212,11 @@ FetchOutcome DownloadRelease(const std::wstring& feed_url, const FeedRelease& re
 
 bool DeliverDownload(const FeedRelease& release, const std::wstring& downloads,
                      const std::wstring& incoming, std::string& why) {
+  // An empty folder would name files at the root of the current drive.
+  if (downloads.empty() || incoming.empty()) {
+    why = "the Downloads or Incoming folder is not known";
+    return false;
+  }
   const std::wstring partial = PartialPath(downloads, release);
   const FetchOutcome check = CheckPartial(partial, release);
   if (check.kind != FetchOutcome::Kind::kDone) {
@@ -209,15 +225,15 @@ bool DeliverDownload(const FeedRelease& release, const std::wstring& downloads,
   }
   const std::wstring package = incoming + L"\\" + ReleasePackageName(release) + L".msi";
   const std::wstring hash_file = package + kHashSuffix;
-  if (!WriteHashFile(hash_file, release)) {
-    const DWORD error = ::GetLastError();
+  DWORD error = 0;
+  if (!WriteHashFile(hash_file, release, error)) {
     why = WithError("the package's .sha256 could not be written in Incoming", error);
     return false;
   }
   // Same volume, so a rename: the package appears whole, beside its .sha256, at one moment.
   if (!::MoveFileExW(partial.c_str(), package.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    const DWORD error = ::GetLastError();
+    error = ::GetLastError();
     (void)::DeleteFileW(hash_file.c_str());
     why = WithError("the package could not be moved into Incoming", error);
     return false;

@@ -24,7 +24,8 @@ constexpr std::uint64_t kDownloadSpaceMargin = 64ULL * 1024 * 1024;
 // Downloads `release` (its url resolved against `feed_url` when it is a file name
 // beside the feed) into `<downloads>\<name>.partial`, resuming with Range when a
 // partial file is there; reports progress (bytes so far) through `progress`.
-// Refused before any request: an address ResolveReleaseUrl refuses. kRetry when the volume has
+// Refused before any request: an address ResolveReleaseUrl refuses. kRetry when `downloads` is
+// empty (not known yet), or when the volume has
 // not the missing bytes plus kDownloadSpaceMargin free. A server that ignores Range (200), or
 // whose Content-Range does not start at the partial's size, has the download start again from
 // zero. A body longer than the release's size is refused. Every refusal removes the partial,
@@ -43,8 +44,8 @@ constexpr std::uint64_t kDownloadSpaceMargin = 64ULL * 1024 * 1024;
 // renamed into place, so that the delivery becomes complete in one rename and a half-done
 // package is never a complete delivery. A package of that name already in Incoming is
 // replaced. The partial's size and SHA-256 are checked again first, since it lay in a folder
-// between the two calls. False, with `why` set, when any step fails; the partial then stays
-// unless it failed its check.
+// between the two calls. False, with `why` set, when any step fails or a folder is empty (not
+// known); the partial then stays unless it failed its check.
 [[nodiscard]] bool DeliverDownload(const FeedRelease& release, const std::wstring& downloads,
                                    const std::wstring& incoming, std::string& why);
 

@@ -225,6 +225,22 @@ TEST(RoadDownload, SurvivesABadNetworkAndDeliversOnlyWhatChecksOut) {
   }
 }
 
+TEST(RoadDownload, NoFolderNoDownload) {
+  // An empty folder, as the road's path functions give when they fail, would put the partial
+  // and the delivery at the root of the current drive.
+  road::FeedRelease release;
+  release.version = *road::ParseProductVersion(L"2.0.0");
+  release.url = "https://updates.example.com/r2.msi";
+  release.size = 10;
+  const road::FetchOutcome outcome =
+      road::DownloadRelease(L"https://updates.example.com/feed.json", release, L"", nullptr, {});
+  EXPECT_EQ(outcome.kind, FetchKind::kRetry);
+  EXPECT_EQ(outcome.why, "the Downloads folder is not known");
+  std::string why;
+  EXPECT_FALSE(road::DeliverDownload(release, MakeScratchFolder(L"Downloads"), L"", why));
+  EXPECT_EQ(why, "the Downloads or Incoming folder is not known");
+}
+
 TEST(RoadDownload, AStopEndsAStalledBodyAndKeepsThePartial) {
   const std::string package = PseudoPackageBytes();
   const FaultServer server("--fault stall-once --stall 20", package);
