@@ -196,6 +196,10 @@ TEST(RoadDownload, SurvivesABadNetworkAndDeliversOnlyWhatChecksOut) {
           /*stop=*/nullptr, [&](std::uint64_t bytes) { progress.push_back(bytes); },
           ShortReceive(3000));
       EXPECT_EQ(outcome.kind, expected) << outcome.why;
+      // Only the 503 carries the wait its server asked for (--retry-after 1).
+      const bool unavailable = outcome.why == "the server answered 503";
+      EXPECT_EQ(outcome.retry_after_s,
+                unavailable ? std::optional<std::uint64_t>(1) : std::nullopt);
     }
     EXPECT_EQ(outcome.why, c.last_why);
     std::vector<std::string> requests = c.requests;
