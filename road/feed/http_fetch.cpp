@@ -58,14 +58,16 @@ class CancelOnStop {
   return stop != nullptr && ::WaitForSingleObject(stop, 0) == WAIT_OBJECT_0;
 }
 
-FetchOutcome Outcome(FetchOutcome::Kind kind, std::string why) {
+FetchOutcome FetchResult(FetchOutcome::Kind kind, std::string why) {
   FetchOutcome outcome;
   outcome.kind = kind;
   outcome.why = std::move(why);
   return outcome;
 }
 
-FetchOutcome Stopped() { return Outcome(FetchOutcome::Kind::kStopped, "the fetch was stopped"); }
+FetchOutcome Stopped() {
+  return FetchResult(FetchOutcome::Kind::kStopped, "the fetch was stopped");
+}
 
 // The outcome of a WinHTTP call that failed with `error`; a stop closes the request under a
 // call, which then fails with whatever error it meets.
@@ -191,16 +193,16 @@ FetchOutcome ReadBody(HINTERNET request, HANDLE stop, const ResponseHead& head,
     if (read == 0) break;
     received += read;
     std::string why = receiver.take(std::string_view(buffer.data(), read));
-    if (!why.empty()) return Outcome(FetchOutcome::Kind::kRefused, std::move(why));
+    if (!why.empty()) return FetchResult(FetchOutcome::Kind::kRefused, std::move(why));
   }
   // A call that a stop cancelled may end as the end of the body.
   if (IsSet(stop)) return Stopped();
   if (head.content_length && received < *head.content_length) {
-    return Outcome(FetchOutcome::Kind::kRetry, "the connection ended after " +
-                                                   std::to_string(received) + " of " +
-                                                   std::to_string(*head.content_length) + " bytes");
+    return FetchResult(FetchOutcome::Kind::kRetry,
+                       "the connection ended after " + std::to_string(received) + " of " +
+                           std::to_string(*head.content_length) + " bytes");
   }
-  return Outcome(FetchOutcome::Kind::kDone, "");
+  return FetchResult(FetchOutcome::Kind::kDone, "");
 }
 
 [[nodiscard]] bool IsRedirect(unsigned status) noexcept {
@@ -214,14 +216,14 @@ FetchOutcome JudgeAnswer(HINTERNET request, HANDLE stop, const BodyReceiver& rec
   if (IsRedirect(head.status)) {
     location = HeaderText(request, WINHTTP_QUERY_LOCATION).value_or(L"");
     if (location.empty()) return JudgeHttpStatus(head.status, std::nullopt);
-    return Outcome(FetchOutcome::Kind::kDone, "");
+    return FetchResult(FetchOutcome::Kind::kDone, "");
   }
   if (head.status < 200 || head.status > 299) {
     const auto retry_after = HeaderText(request, WINHTTP_QUERY_RETRY_AFTER);
     return JudgeHttpStatus(head.status, retry_after ? ParseRetryAfter(*retry_after) : std::nullopt);
   }
   std::string why = receiver.accept_head(head);
-  if (!why.empty()) return Outcome(FetchOutcome::Kind::kRefused, std::move(why));
+  if (!why.empty()) return FetchResult(FetchOutcome::Kind::kRefused, std::move(why));
   return ReadBody(request, stop, head, receiver);
 }
 
@@ -230,7 +232,7 @@ FetchOutcome FetchOnce(HINTERNET session, const std::wstring& url, std::uint64_t
                        HANDLE stop, const BodyReceiver& receiver, std::wstring& location) {
   UrlParts parts;
   if (!CrackUrl(url, parts))
-    return Outcome(FetchOutcome::Kind::kRefused, "the address is not valid");
+    return FetchResult(FetchOutcome::Kind::kRefused, "the address is not valid");
   const UniqueInternet connection(::WinHttpConnect(session, parts.host.c_str(), parts.port,
                                                    /*reserved=*/0));
   if (!connection) {
@@ -259,7 +261,7 @@ FetchOutcome FetchBody(const std::wstring& url, std::uint64_t range_from, HANDLE
                        const FetchTimeouts& timeouts, const BodyReceiver& receiver) {
   std::string current;
   if (!NarrowPrintable(url, current) || !IsAllowedFeedUrl(current)) {
-    return Outcome(FetchOutcome::Kind::kRefused, "the address is not allowed: https only");
+    return FetchResult(FetchOutcome::Kind::kRefused, "the address is not allowed: https only");
   }
   const UniqueInternet session = OpenSession(timeouts);
   if (!session) {
@@ -274,12 +276,12 @@ FetchOutcome FetchBody(const std::wstring& url, std::uint64_t range_from, HANDLE
     std::string target;
     if (NarrowPrintable(location, target)) target = ResolveRedirectUrl(current, target);
     if (target.empty()) {
-      return Outcome(FetchOutcome::Kind::kRefused,
-                     "the server redirected to an address that is not allowed");
+      return FetchResult(FetchOutcome::Kind::kRefused,
+                         "the server redirected to an address that is not allowed");
     }
     current = target;
   }
-  return Outcome(FetchOutcome::Kind::kRefused, "the server redirected too many times");
+  return FetchResult(FetchOutcome::Kind::kRefused, "the server redirected too many times");
 }
 
 FetchOutcome FetchSmall(const std::wstring& url, std::size_t max_bytes, HANDLE stop,
@@ -304,8 +306,9 @@ FetchOutcome FetchSmall(const std::wstring& url, std::size_t max_bytes, HANDLE s
 
 FetchOutcome JudgeHttpStatus(unsigned status, std::optional<std::uint64_t> retry_after_s) {
   const bool retry = status >= 500 || status == 408 || status == 429;
-  FetchOutcome outcome = Outcome(retry ? FetchOutcome::Kind::kRetry : FetchOutcome::Kind::kRefused,
-                                 "the server answered " + std::to_string(status));
+  FetchOutcome outcome =
+      FetchResult(retry ? FetchOutcome::Kind::kRetry : FetchOutcome::Kind::kRefused,
+                  "the server answered " + std::to_string(status));
   if (retry) outcome.retry_after_s = retry_after_s;
   return outcome;
 }
@@ -321,19 +324,19 @@ FetchOutcome JudgeWinHttpError(DWORD error) {
     case ERROR_WINHTTP_SECURE_INVALID_CERT:
     case ERROR_WINHTTP_SECURE_CERT_REVOKED:
     case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
-      return Outcome(FetchOutcome::Kind::kRefused,
-                     "the server's TLS certificate was refused" + code);
+      return FetchResult(FetchOutcome::Kind::kRefused,
+                         "the server's TLS certificate was refused" + code);
     case ERROR_WINHTTP_INVALID_URL:
     case ERROR_WINHTTP_UNRECOGNIZED_SCHEME:
-      return Outcome(FetchOutcome::Kind::kRefused, "the address is not valid" + code);
+      return FetchResult(FetchOutcome::Kind::kRefused, "the address is not valid" + code);
     case ERROR_WINHTTP_TIMEOUT:
-      return Outcome(FetchOutcome::Kind::kRetry, "the server did not answer in time" + code);
+      return FetchResult(FetchOutcome::Kind::kRetry, "the server did not answer in time" + code);
     case ERROR_WINHTTP_NAME_NOT_RESOLVED:
-      return Outcome(FetchOutcome::Kind::kRetry, "the server's name did not resolve" + code);
+      return FetchResult(FetchOutcome::Kind::kRetry, "the server's name did not resolve" + code);
     case ERROR_WINHTTP_CANNOT_CONNECT:
-      return Outcome(FetchOutcome::Kind::kRetry, "the server could not be reached" + code);
+      return FetchResult(FetchOutcome::Kind::kRetry, "the server could not be reached" + code);
     default:
-      return Outcome(FetchOutcome::Kind::kRetry, "the network failed" + code);
+      return FetchResult(FetchOutcome::Kind::kRetry, "the network failed" + code);
   }
 }
 
