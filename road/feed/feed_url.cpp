@@ -26,7 +26,7 @@ std::size_t PathStart(std::string_view url) noexcept {
   return path == std::string_view::npos ? url.size() : path;
 }
 
-std::string Allowed(std::string url) { return IsAllowedFeedUrl(url) ? url : std::string(); }
+std::string Allowed(const std::string& url) { return IsAllowedFeedUrl(url) ? url : std::string(); }
 
 }  // namespace
 

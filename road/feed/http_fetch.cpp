@@ -287,15 +287,16 @@ FetchOutcome FetchBody(const std::wstring& url, std::uint64_t range_from, HANDLE
 FetchOutcome FetchSmall(const std::wstring& url, std::size_t max_bytes, HANDLE stop,
                         std::string& body) {
   body.clear();
-  const std::string too_large =
-      "the document is larger than " + std::to_string(max_bytes) + " bytes";
+  const auto too_large = [max_bytes] {
+    return "the document is larger than " + std::to_string(max_bytes) + " bytes";
+  };
   BodyReceiver receiver;
   receiver.accept_head = [&](const ResponseHead& head) -> std::string {
     if (head.status != 200) return "the server answered " + std::to_string(head.status);
-    return head.content_length && *head.content_length > max_bytes ? too_large : "";
+    return head.content_length && *head.content_length > max_bytes ? too_large() : "";
   };
   receiver.take = [&](std::string_view piece) -> std::string {
-    if (piece.size() > max_bytes - body.size()) return too_large;
+    if (piece.size() > max_bytes - body.size()) return too_large();
     body.append(piece);
     return "";
   };

@@ -202,7 +202,7 @@ FetchOutcome DownloadRelease(const std::wstring& feed_url, const FeedRelease& re
     return Result(FetchOutcome::Kind::kRefused, "the release's address is not allowed: https only");
   }
   const std::wstring path = PartialPath(downloads, release);
-  const FetchOutcome outcome = FillPartial(url, release, downloads, path, stop, progress, timeouts);
+  FetchOutcome outcome = FillPartial(url, release, downloads, path, stop, progress, timeouts);
   if (outcome.kind == FetchOutcome::Kind::kRefused) {
     (void)::DeleteFileW(path.c_str());
     return outcome;
