@@ -32,6 +32,8 @@ std::string Allowed(const std::string& url) { return IsAllowedFeedUrl(url) ? url
 
 bool IsAllowedFeedUrl(std::string_view url) noexcept {
   if (!IsPrintableWithoutSpace(url)) return false;
+  // "http://127.0.0.1:1@host/" names `host`, with a user name before it.
+  if (url.substr(0, PathStart(url)).find_first_of("@\\") != std::string_view::npos) return false;
   if (UrlStartsWith(url, kSecureScheme)) {
     const std::string_view rest = url.substr(kSecureScheme.size());
     return !rest.empty() && rest.front() != '/' && rest.front() != ':';

@@ -9,7 +9,8 @@ namespace road {
 // Whether `url` may be fetched: "https://" and a host, or "http://127.0.0.1" followed by the
 // end, a port or a path, for tests on this machine only; the scheme in lower case, every
 // character printable ASCII without a space, so that no header line or second address can be
-// smuggled in. A host such as "127.0.0.1.example.com" is not 127.0.0.1. Pure.
+// smuggled in. A host such as "127.0.0.1.example.com" is not 127.0.0.1, nor is one given after
+// a user name ("http://127.0.0.1:1@example.com"): no '@' or '\' before the path. Pure.
 [[nodiscard]] bool IsAllowedFeedUrl(std::string_view url) noexcept;
 
 // Whether a release's `url` is a plain file name beside the feed (as `scripts/publish` writes

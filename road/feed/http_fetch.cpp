@@ -231,8 +231,10 @@ FetchOutcome JudgeAnswer(HINTERNET request, HANDLE stop, const BodyReceiver& rec
 FetchOutcome FetchOnce(HINTERNET session, const std::wstring& url, std::uint64_t range_from,
                        HANDLE stop, const BodyReceiver& receiver, std::wstring& location) {
   UrlParts parts;
-  if (!CrackUrl(url, parts))
+  // Plain http to this machine only, as WinHTTP reads the address, not only as it is spelt.
+  if (!CrackUrl(url, parts) || (!parts.secure && parts.host != L"127.0.0.1")) {
     return FetchResult(FetchOutcome::Kind::kRefused, "the address is not valid");
+  }
   const UniqueInternet connection(::WinHttpConnect(session, parts.host.c_str(), parts.port,
                                                    /*reserved=*/0));
   if (!connection) {
