@@ -66,11 +66,13 @@ UniqueHandle OpenPartial(const std::wstring& path) noexcept {
 }
 
 // One download attempt into `file`, which holds `have` bytes; `restart` is set when the
-// server's Content-Range does not follow on.
+// server's Content-Range does not follow on, `file_failed` when the partial could not be
+// written, which a later try may well get past.
 struct Attempt {
   HANDLE file;
   std::uint64_t have;
   bool restart = false;
+  bool file_failed = false;
 };
 
 std::string AcceptHead(const FeedRelease& release, const ResponseHead& head, Attempt& attempt) {
@@ -85,6 +87,7 @@ std::string AcceptHead(const FeedRelease& release, const ResponseHead& head, Att
   if (head.status == 200 && attempt.have != 0) {
     if (!SetLength(attempt.file, 0)) {
       const DWORD error = ::GetLastError();
+      attempt.file_failed = true;
       return WithError("the partial file could not be emptied", error);
     }
     attempt.have = 0;
@@ -108,6 +111,7 @@ FetchOutcome FetchInto(const std::string& url, const FeedRelease& release, Attem
     }
     if (!WriteAll(attempt.file, piece)) {
       const DWORD error = ::GetLastError();
+      attempt.file_failed = true;
       return WithError("the partial file could not be written", error);
     }
     attempt.have += piece.size();
@@ -146,6 +150,7 @@ FetchOutcome FillPartial(const std::string& url, const FeedRelease& release,
     attempt = Attempt{file.get(), 0};
     outcome = FetchInto(url, release, attempt, stop, progress, timeouts);
   }
+  if (attempt.file_failed) outcome.kind = FetchOutcome::Kind::kRetry;
   if (outcome.kind == FetchOutcome::Kind::kDone && attempt.have != release.size) {
     return Result(FetchOutcome::Kind::kRetry, "the download ended at " +
                                                   std::to_string(attempt.have) + " of " +
@@ -154,7 +159,8 @@ FetchOutcome FillPartial(const std::string& url, const FeedRelease& release,
   return outcome;
 }
 
-// Whether the whole partial at `path` is the release's; one that is not is removed.
+// Whether the whole partial at `path` is the release's; one that is whole or longer and not the
+// release's is removed, one that is shorter kept for the download to go on.
 FetchOutcome CheckPartial(const std::wstring& path, const FeedRelease& release) {
   WIN32_FILE_ATTRIBUTE_DATA data = {};
   if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
@@ -162,6 +168,9 @@ FetchOutcome CheckPartial(const std::wstring& path, const FeedRelease& release) 
     return Result(FetchOutcome::Kind::kRetry, WithError("the download is not in Downloads", error));
   }
   const std::uint64_t size = (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+  if (size < release.size) {
+    return Result(FetchOutcome::Kind::kRetry, "the download is not complete");
+  }
   if (size == release.size && Sha256OfFile(path) == release.sha256) {
     return Result(FetchOutcome::Kind::kDone, "");
   }

@@ -25,15 +25,14 @@ constexpr std::uint64_t kDownloadSpaceMargin = 64ULL * 1024 * 1024;
 // beside the feed) into `<downloads>\<name>.partial`, resuming with Range when a
 // partial file is there; reports progress (bytes so far) through `progress`.
 // Refused before any request: an address ResolveReleaseUrl refuses. kRetry when `downloads` is
-// empty (not known yet), or when the volume has
-// not the missing bytes plus kDownloadSpaceMargin free. A server that ignores Range (200), or
-// whose Content-Range does not start at the partial's size, has the download start again from
-// zero. A body longer than the release's size is refused. Every refusal removes the partial,
-// since no later try of the same release can use it. Once the
-// partial holds the release's size, its SHA-256 must be the feed's, else it is removed and the
-// download refused ("the download's SHA-256 does not match the feed"); kDone then means the
-// partial is whole and checked. `timeouts` are shortened by tests only. One download at a
-// time is the caller's job.
+// empty (not known yet), when the volume has not the missing bytes plus kDownloadSpaceMargin
+// free, or when the partial cannot be written. A server that ignores Range (200), or whose
+// Content-Range does not start at the partial's size, has the download start again from zero.
+// A body longer than the release's size is refused. Every refusal removes the partial, since
+// no later try of the same release can use it. Once the partial holds the release's size, its
+// SHA-256 must be the feed's, else the download is refused ("the download's SHA-256 does not
+// match the feed"); kDone then means the partial is whole and checked. `timeouts` are
+// shortened by tests only. One download at a time is the caller's job.
 [[nodiscard]] FetchOutcome DownloadRelease(const std::wstring& feed_url, const FeedRelease& release,
                                            const std::wstring& downloads, HANDLE stop,
                                            const std::function<void(std::uint64_t)>& progress,
@@ -45,7 +44,7 @@ constexpr std::uint64_t kDownloadSpaceMargin = 64ULL * 1024 * 1024;
 // package is never a complete delivery. A package of that name already in Incoming is
 // replaced. The partial's size and SHA-256 are checked again first, since it lay in a folder
 // between the two calls. False, with `why` set, when any step fails or a folder is empty (not
-// known); the partial then stays unless it failed its check.
+// known); the partial then stays, unless it is whole (or longer) and not the release's.
 [[nodiscard]] bool DeliverDownload(const FeedRelease& release, const std::wstring& downloads,
                                    const std::wstring& incoming, std::string& why);
 

@@ -229,7 +229,7 @@ TEST(RoadDownload, SurvivesABadNetworkAndDeliversOnlyWhatChecksOut) {
   }
 }
 
-TEST(RoadDownload, NoFolderNoDownload) {
+TEST(RoadDownload, NothingDeliveredWithoutFoldersOrBeforeTheLastByte) {
   // An empty folder, as the road's path functions give when they fail, would put the partial
   // and the delivery at the root of the current drive.
   road::FeedRelease release;
@@ -241,8 +241,17 @@ TEST(RoadDownload, NoFolderNoDownload) {
   EXPECT_EQ(outcome.kind, FetchKind::kRetry);
   EXPECT_EQ(outcome.why, "the Downloads folder is not known");
   std::string why;
-  EXPECT_FALSE(road::DeliverDownload(release, MakeScratchFolder(L"Downloads"), L"", why));
+  const std::wstring downloads = MakeScratchFolder(L"Downloads");
+  EXPECT_FALSE(road::DeliverDownload(release, downloads, L"", why));
   EXPECT_EQ(why, "the Downloads or Incoming folder is not known");
+  // Half a package is kept for the download to go on, and not delivered.
+  const std::wstring partial = downloads + L"\\CorvantaRemote-2.0.0.partial";
+  FaultServer::WriteFileBytes(partial, "12345");
+  const std::wstring incoming = MakeScratchFolder(L"Incoming");
+  EXPECT_FALSE(road::DeliverDownload(release, downloads, incoming, why));
+  EXPECT_EQ(why, "the download is not complete");
+  EXPECT_EQ(FaultServer::ReadFileBytes(partial), "12345");
+  EXPECT_FALSE(FileExistsAt(incoming + L"\\CorvantaRemote-2.0.0.msi.sha256"));
 }
 
 TEST(RoadDownload, AStopEndsAStalledBodyAndKeepsThePartial) {
