@@ -37,7 +37,9 @@ class FaultServer {
     WriteFileBytes(folder_ + L"\\" + kDownloadName, package);
     WriteFileBytes(folder_ + L"\\feed.json", "{\"serial\": 1}");
     const std::wstring python = WindowsPathFromEnvironment("FAULT_SERVER_PYTHON");
-    const std::string command = "python3 " + std::string(std::getenv("FAULT_SERVER")) + " " +
+    const char* script = std::getenv("FAULT_SERVER");  // set by ctest (WindowsTests.cmake)
+    EXPECT_NE(script, nullptr);
+    const std::string command = "python3 " + std::string(script ? script : "") + " " +
                                 unix_folder_ + " --port-file " + unix_folder_ + "/port --log " +
                                 unix_folder_ + "/log --lifetime 60 " + arguments;
     STARTUPINFOW startup = {};
