@@ -4,10 +4,10 @@
 # whatever the folder holds. Each import library is made from a .def file (cmake/delayload/)
 # naming the functions used; linked where the plain one would be, it resolves them first.
 #   shell32, user32: the updater's, which restricts the search in a TLS callback (main.cpp);
-#   bcrypt, crypt32, msi, wintrust: the road's, whose service restricts it first in wmain.
+#   bcrypt, crypt32, msi, winhttp, wintrust: the road's, whose service restricts it first in wmain.
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/delayload)
 set(delay_load_import_libraries "")
-foreach(library shell32 user32 bcrypt crypt32 msi wintrust)
+foreach(library shell32 user32 bcrypt crypt32 msi winhttp wintrust)
   set(definitions ${CMAKE_SOURCE_DIR}/cmake/delayload/${library}.def)
   set(import_library ${CMAKE_BINARY_DIR}/delayload/lib${library}_delay.a)
   add_custom_command(OUTPUT ${import_library}

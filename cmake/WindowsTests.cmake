@@ -7,6 +7,7 @@ set(WINDOWS_TEST_SOURCES
   tests/windows/remote_service_wine_test.cpp
   tests/windows/road_access_lists_test.cpp
   tests/windows/road_clean_up_test.cpp
+  tests/windows/road_download_test.cpp
   tests/windows/road_feed_test.cpp
   tests/windows/road_folder_rules_test.cpp
   tests/windows/road_lines_test.cpp
@@ -34,4 +35,13 @@ target_compile_options(windows_tests PRIVATE -O0)
 # Some of them start the sample product's programs of versions 1 and 2.
 add_dependencies(windows_tests RemoteUpdater sample_ui_v1 sample_ui_v2 sample_service_v1)
 
+# The download's tests start the tests' fault-injecting HTTP server, a Unix program that Wine
+# starts by its path; Debian's python3 when there is one, since a shim of a Python version
+# manager may need more of the environment than Wine hands on.
+set(fault_server_python ${Python3_EXECUTABLE})
+if(EXISTS /usr/bin/python3)
+  set(fault_server_python /usr/bin/python3)
+endif()
+list(APPEND TEST_ENVIRONMENT "FAULT_SERVER_PYTHON=${fault_server_python}"
+     "FAULT_SERVER=${CMAKE_SOURCE_DIR}/tests/feed_server/fault_server.py")
 add_listed_gtests(windows_tests SUITE windows. RUN ${WINE_RUN} $<TARGET_FILE:windows_tests>)
