@@ -2,6 +2,7 @@
 # prepared with version 1 of the sample product installed and running; the library load
 # order read from Wine's traces; and one round of the benchmark.
 set(E2E_TEST_SOURCES
+  tests/e2e/feed_e2e_test.cpp
   tests/e2e/package_trust_e2e_test.cpp
   tests/e2e/pipe_client_e2e_test.cpp
   tests/e2e/update_e2e_test.cpp
@@ -16,6 +17,22 @@ target_compile_options(e2e_tests PRIVATE -O0)
 target_link_options(e2e_tests PRIVATE -static)
 add_dependencies(e2e_tests RemoteUpdater sample_msi sample_run sample_trust_root sample_apply_update
   test_publisher_packages planted_library)
+
+# The feeds that the service's downloads are tested with, served by the fault server.
+set(test_feeds ${CMAKE_BINARY_DIR}/feeds)
+set(test_feed_files ${test_feeds}/good/feed.json ${test_feeds}/other/feed.json
+                    ${test_feeds}/expired/feed.json)
+add_custom_command(OUTPUT ${test_feed_files}
+  COMMAND ${CMAKE_SOURCE_DIR}/tests/feed_server/make_test_feeds ${CORVANTA_TEST_PUBLISHER_DIR}
+          ${CMAKE_BINARY_DIR}/sample/msi/CorvantaRemote-2.0.0.msi ${test_feeds}
+  DEPENDS ${CMAKE_SOURCE_DIR}/tests/feed_server/make_test_feeds ${CMAKE_SOURCE_DIR}/scripts/publish
+          ${CMAKE_SOURCE_DIR}/scripts/lib/feed.py ${CORVANTA_TEST_PUBLISHER_DIR}/publisher.p12
+  COMMENT "Publishing the test feeds"
+  VERBATIM)
+add_custom_target(test_feeds DEPENDS ${test_feed_files})
+add_dependencies(test_feeds sample_msi)
+add_dependencies(e2e_tests test_feeds)
+list(APPEND TEST_ENVIRONMENT "CORVANTA_TEST_FEEDS=${test_feeds}")
 
 # A library that marks where it was loaded, planted beside the updater under
 # the names of system libraries.

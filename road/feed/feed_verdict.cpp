@@ -20,18 +20,6 @@ FeedVerdict NothingOffered(Outcome outcome, std::string reason) {
   return verdict;
 }
 
-// Whether `version` begins with the fields of `prefix` ("2", "2.1", "2.1.0"). An empty prefix
-// matches every version; one that the version parser refuses matches none.
-bool MatchesPrefix(const ProductVersion& version, const std::string& prefix) {
-  if (prefix.empty()) return true;
-  const std::wstring wide(prefix.begin(), prefix.end());
-  const std::optional<ProductVersion> fields = ParseProductVersion(wide);
-  if (!fields) return false;
-  const auto dots = static_cast<size_t>(std::count(prefix.begin(), prefix.end(), '.'));
-  return version.major == fields->major && (dots < 1 || version.minor == fields->minor) &&
-         (dots < 2 || version.build == fields->build);
-}
-
 // The releases of the channel within the prefix, or those of them later than `installed`.
 std::vector<FeedRelease> Candidates(const std::vector<FeedRelease>& releases,
                                     const std::string& prefix,
@@ -39,7 +27,7 @@ std::vector<FeedRelease> Candidates(const std::vector<FeedRelease>& releases,
   std::vector<FeedRelease> candidates;
   std::copy_if(releases.begin(), releases.end(), std::back_inserter(candidates),
                [&](const FeedRelease& release) {
-                 return MatchesPrefix(release.version, prefix) &&
+                 return IsWithinVersionPrefix(release.version, prefix) &&
                         (!installed || IsLaterVersion(release.version, *installed));
                });
   return candidates;
@@ -64,6 +52,16 @@ std::string ChannelWords(const FeedFacts& facts) {
 }
 
 }  // namespace
+
+bool IsWithinVersionPrefix(const ProductVersion& version, const std::string& prefix) {
+  if (prefix.empty()) return true;
+  const std::optional<ProductVersion> fields =
+      ParseProductVersion(std::wstring(prefix.begin(), prefix.end()));
+  if (!fields) return false;
+  const auto dots = std::count(prefix.begin(), prefix.end(), '.');
+  return version.major == fields->major && (dots < 1 || version.minor == fields->minor) &&
+         (dots < 2 || version.build == fields->build);
+}
 
 FeedVerdict JudgeFeed(const FeedDocument& feed, const FeedFacts& facts) {
   if (feed.serial < facts.highest_serial) {

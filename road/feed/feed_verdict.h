@@ -34,6 +34,11 @@ struct FeedVerdict {
   std::string reason;   // for the others: why, for the log and the UI
 };
 
+// Whether `version` begins with the fields of `prefix` ("2", "2.0", "2.0.1"): an empty prefix
+// holds every version; "2.0" holds 2.0.0 and 2.0.7, not 2.10.0; a prefix that is no version
+// holds none. Pure.
+[[nodiscard]] bool IsWithinVersionPrefix(const ProductVersion& version, const std::string& prefix);
+
 // Judges `feed` for this machine, in this order:
 //   - a serial below `highest_serial` is a replay (an equal one is the same feed again);
 //   - a feed is stale from its expiry on;

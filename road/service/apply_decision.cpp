@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "feed/feed_verdict.h"
+
 namespace road {
 
 namespace {

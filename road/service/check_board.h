@@ -31,6 +31,12 @@ class CheckBoard {
   // The version of the package that waits in Incoming; empty when none does.
   void NoteReady(const std::string& version);
 
+  // Held while Incoming is sorted or a package is taken from it: the checking thread and the
+  // work of a request both do, and must not set aside or remove what the other is reading.
+  [[nodiscard]] std::unique_lock<std::mutex> LockIncoming() {
+    return std::unique_lock<std::mutex>(incoming_);
+  }
+
   // A client asked for a check now: wakes the checking thread. Asked while a check runs, the
   // next one follows it at once.
   void AskForCheck() const noexcept;
@@ -40,6 +46,7 @@ class CheckBoard {
 
  private:
   mutable std::mutex mutex_;
+  std::mutex incoming_;
   UpdateProgress progress_;
   std::string ready_version_;
   UniqueHandle check_asked_;

@@ -47,6 +47,7 @@ struct CheckThreadArguments {
 void CheckOnSchedule(const CheckThreadArguments& arguments) {
   const HANDLE stop = arguments.stop.get();
   std::uint64_t delay_ms =
+      arguments.schedule.first_delay_ms +
       static_cast<std::uint64_t>(Draw() * static_cast<double>(arguments.schedule.first_spread_ms));
   unsigned failures = 0;
   ULONGLONG last_ended = 0;
@@ -58,7 +59,8 @@ void CheckOnSchedule(const CheckThreadArguments& arguments) {
         ::WaitForSingleObject(stop, static_cast<DWORD>(gap - since)) == WAIT_OBJECT_0) {
       return;
     }
-    const std::optional<CheckSettings> settings = arguments.settings();
+    std::optional<CheckSettings> settings = arguments.settings();
+    if (settings) settings->timeouts = arguments.schedule.timeouts;
     CheckResult result;
     if (settings) {
       result = CheckForUpdate(*settings, *arguments.board, stop, arguments.log);
@@ -67,6 +69,8 @@ void CheckOnSchedule(const CheckThreadArguments& arguments) {
       off.kind = UpdateProgress::Kind::kRefused;
       off.reason = kUpdatesOffReason;
       arguments.board->Show(off);
+      // A package an administrator copied in is still offered.
+      SortIncoming(*arguments.board, arguments.log);
     }
     if (result.kind == CheckResult::Kind::kStopped) return;
     last_ended = ::GetTickCount64();
@@ -91,8 +95,8 @@ std::uint64_t NextCheckDelayMs(const CheckSchedule& schedule, const CheckResult&
 std::optional<CheckSettings> CheckSettingsFromPolicy(const ServiceLog& log) {
   const UpdatePolicy policy = ReadUpdatePolicy(log);
   if (policy.mode == UpdateMode::kOff) return std::nullopt;
-  return CheckSettings{policy.feed_url.empty() ? BuiltInFeedUrl() : policy.feed_url,
-                       policy.channel, policy.version_prefix};
+  return CheckSettings{policy.feed_url.empty() ? BuiltInFeedUrl() : policy.feed_url, policy.channel,
+                       policy.version_prefix};
 }
 
 UniqueHandle StartCheckThread(HANDLE stop, const ServiceLog& log, std::shared_ptr<CheckBoard> board,

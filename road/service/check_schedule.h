@@ -18,8 +18,10 @@
 namespace road {
 
 struct CheckSchedule {
-  // The first check comes a random time below this after the start, so that a fleet started
-  // at one moment (after the same patch day) does not ask at one moment.
+  // The first check comes this long after the start, and a random time below the spread
+  // later, so that a fleet started at one moment (after the same patch day) does not ask at one
+  // moment.
+  std::uint64_t first_delay_ms = 0;
   std::uint64_t first_spread_ms = 60'000;
   // Between checks that ended: the interval, plus or minus a random part of the spread.
   std::uint64_t interval_ms = 4 * 3'600'000;
@@ -29,6 +31,8 @@ struct CheckSchedule {
   // The shortest time from the end of a check to one a client asked for: clients may ask as
   // often as they like, the feed's server is asked once in a while.
   std::uint64_t asked_gap_ms = 10'000;
+  // How long the download waits on the network.
+  FetchTimeouts timeouts;
 };
 
 // The wait before the next check after `result`, `failures` being the checks failed in a row

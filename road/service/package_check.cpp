@@ -2,6 +2,7 @@
 
 #include "package/installed_version.h"
 #include "package/package_properties.h"
+#include "service/update_policy.h"
 #include "win/text_conversion.h"
 
 namespace road {
@@ -27,6 +28,9 @@ PackageCheck CheckPackage(const std::wstring& path) {
   const ProductPins pins = ThisProductsPins();
   PackageCheck check;
   check.found.signature = ReadSignature(path);
+  // The policy's notes on values it ignores are written where the checks read it.
+  check.found.revocation_check_required =
+      JudgePolicyValues(ReadPolicyValues()).policy.require_revocation_check;
   PackageProperties properties;
   if (ReadPackageProperties(path, &properties)) {
     check.found.upgrade_code = properties.upgrade_code;

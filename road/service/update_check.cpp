@@ -14,6 +14,8 @@
 #include "package/product_version.h"
 #include "package/publisher_pins.h"
 #include "service/feed_memory.h"
+#include "service/package_hash.h"
+#include "service/pending_package.h"
 #include "win/text_conversion.h"
 
 namespace road {
@@ -116,15 +118,20 @@ CheckResult Download(const CheckSettings& settings, const FeedRelease& release, 
     return {};
   }
   log.Note(L"Delivered " + WidenAscii(version) + L" into Incoming");
-  board.NoteReady(version);
   board.Show(UpdateProgress{});
   return {};
 }
 
-}  // namespace
+// Whether the package of `release` waits in Incoming already, complete.
+[[nodiscard]] bool IsDelivered(const FeedRelease& release) {
+  const std::wstring package = PathIn(IncomingFolder(), ReleasePackageName(release));
+  return ::GetFileAttributesW(package.c_str()) != INVALID_FILE_ATTRIBUTES &&
+         ::GetFileAttributesW((package + kHashSuffix).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
-CheckResult CheckForUpdate(const CheckSettings& settings, CheckBoard& board, HANDLE stop,
-                           const ServiceLog& log) {
+// The check itself, up to the delivery.
+CheckResult Check(const CheckSettings& settings, CheckBoard& board, HANDLE stop,
+                  const ServiceLog& log) {
   UpdateProgress checking;
   checking.kind = UpdateProgress::Kind::kChecking;
   board.Show(checking);
@@ -154,12 +161,32 @@ CheckResult CheckForUpdate(const CheckSettings& settings, CheckBoard& board, HAN
     log.Note(L"Could not record the feed's serial " + std::to_wstring(parsed.document.serial));
   }
   if (verdict.outcome == FeedVerdict::Outcome::kOffer) {
-    return Download(settings, verdict.release, board, stop, log);
+    if (!IsDelivered(verdict.release)) return Download(settings, verdict.release, board, stop, log);
+    board.Show(UpdateProgress{});
+    return {};
   }
   log.NoteRepeatable(L"Update check: nothing to fetch",
                      L"Update check: nothing to fetch: " + WidenAscii(verdict.reason));
   board.Show(UpdateProgress{});
   return {};
+}
+
+}  // namespace
+
+CheckResult CheckForUpdate(const CheckSettings& settings, CheckBoard& board, HANDLE stop,
+                           const ServiceLog& log) {
+  const CheckResult result = Check(settings, board, stop, log);
+  if (result.kind != CheckResult::Kind::kStopped) SortIncoming(board, log);
+  return result;
+}
+
+void SortIncoming(CheckBoard& board, const ServiceLog& log) {
+  const std::unique_lock<std::mutex> incoming = board.LockIncoming();
+  const PendingPackage pending = FindPendingPackage(log);
+  board.NoteReady(pending.version);
+  if (pending.package.empty() && !pending.refusal.empty()) {
+    ShowRefusal("the delivered package was refused: " + pending.refusal, board, log);
+  }
 }
 
 }  // namespace road

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "feed/http_fetch.h"
 #include "service/check_board.h"
 #include "service/service_log.h"
 
@@ -17,6 +18,7 @@ struct CheckSettings {
   std::wstring feed_url;       // feed.json's address; its signature is beside it, + ".p7s"
   std::string channel;         // the channel whose releases count
   std::string version_prefix;  // only releases whose version begins with these fields
+  FetchTimeouts timeouts;      // of the package's download
 };
 
 // How a check ended, for the schedule of the next one.
@@ -33,9 +35,15 @@ struct CheckResult {
 // publisher's, one that cannot be read, a replayed one (a serial below the highest accepted)
 // and an expired one; the machine then keeps what it has. Of a feed accepted, the serial is
 // recorded, and the release it offers this machine (feed/feed_verdict.h) is downloaded into
-// Downloads and delivered into Incoming once its size and SHA-256 match the feed's. Shows each
-// step on `board`, notes it in `log`, and ends within about a second of `stop`.
+// Downloads and delivered into Incoming once its size and SHA-256 match the feed's, and is
+// checked there as any delivery (SortIncoming). Shows each step on `board`, notes it in
+// `log`, and ends within about a second of `stop`.
 [[nodiscard]] CheckResult CheckForUpdate(const CheckSettings& settings, CheckBoard& board,
                                          HANDLE stop, const ServiceLog& log);
+
+// Sorts out Incoming (pending_package.h), whatever brought its packages, a download or an
+// administrator: `board` then shows the version ready to install, or the reason the last
+// delivery was set aside.
+void SortIncoming(CheckBoard& board, const ServiceLog& log);
 
 }  // namespace road

@@ -234,16 +234,6 @@ UpdatePolicy ReadUpdatePolicy(const ServiceLog& log) {
 // CORVANTA_FEED_URL comes from road/CMakeLists.txt, which checks that it is an https address.
 std::wstring BuiltInFeedUrl() { return WidenAscii(CORVANTA_FEED_URL); }
 
-bool IsWithinVersionPrefix(const ProductVersion& version, const std::string& prefix) {
-  if (prefix.empty()) return true;
-  const std::optional<ProductVersion> fields =
-      ParseProductVersion(std::wstring(prefix.begin(), prefix.end()));
-  if (!fields) return false;
-  const auto dots = std::count(prefix.begin(), prefix.end(), '.');
-  return version.major == fields->major && (dots < 1 || version.minor == fields->minor) &&
-         (dots < 2 || version.build == fields->build);
-}
-
 std::string MinuteOfDayText(unsigned minute_of_day) {
   char text[8] = {};
   (void)std::snprintf(text, sizeof(text), "%02u:%02u", minute_of_day / 60 % 24, minute_of_day % 60);

@@ -97,10 +97,6 @@ struct PolicyJudgement {
 // configure time), an https address.
 [[nodiscard]] std::wstring BuiltInFeedUrl();
 
-// Whether `version` lies within `prefix`, a prefix as UpdatePolicy keeps it: an empty prefix
-// holds every version; "2.0" holds 2.0.0 and 2.0.7, not 2.10.0. Pure.
-[[nodiscard]] bool IsWithinVersionPrefix(const ProductVersion& version, const std::string& prefix);
-
 // "HH:MM" of a local time in minutes after midnight.
 [[nodiscard]] std::string MinuteOfDayText(unsigned minute_of_day);
 

@@ -62,6 +62,7 @@ std::string StagePendingUpdate(const ClientSession& client, UpdateState& state,
   if (InstallerRuns(state)) return Refuse("an update is already running", log);
   if (client.user_sid.empty()) return Refuse("the client's account cannot be read", log);
   DropStagedUpdate(client, state, log);
+  const std::unique_lock<std::mutex> incoming = state.board->LockIncoming();
   const PendingPackage pending = FindPendingPackage(log);
   state.board->NoteReady(pending.version);
   if (pending.package.empty()) {

@@ -15,6 +15,7 @@
 #include "feed/http_fetch.h"
 #include "feed/release_download.h"
 #include "service/package_hash.h"
+#include "support/fault_server.h"
 #include "support/wine_helpers.h"
 
 namespace {
@@ -24,84 +25,12 @@ using FetchKind = road::FetchOutcome::Kind;
 constexpr std::size_t kDownloadBytes = 3'000'000;
 constexpr wchar_t kDownloadName[] = L"CorvantaRemote-2.0.0.msi";
 
-// The fault server, started from Wine as a Unix program in a folder of its own below /tmp,
-// which Wine maps to Z:\tmp. It ends when its port file is removed, or after its lifetime.
-class FaultServer {
- public:
-  FaultServer(const std::string& arguments, const std::string& package) {
-    const std::string name = "road-download-" + std::to_string(::GetCurrentProcessId()) + "-" +
-                             std::to_string(::GetTickCount());
-    unix_folder_ = "/tmp/" + name;
-    folder_ = L"Z:\\tmp\\" + std::wstring(name.begin(), name.end());
-    EXPECT_TRUE(::CreateDirectoryW(folder_.c_str(), nullptr));
-    WriteFileBytes(folder_ + L"\\" + kDownloadName, package);
-    WriteFileBytes(folder_ + L"\\feed.json", "{\"serial\": 1}");
-    const std::wstring python = WindowsPathFromEnvironment("FAULT_SERVER_PYTHON");
-    const char* script = std::getenv("FAULT_SERVER");  // set by ctest (WindowsTests.cmake)
-    EXPECT_NE(script, nullptr);
-    const std::string command = "python3 " + std::string(script ? script : "") + " " +
-                                unix_folder_ + " --port-file " + unix_folder_ + "/port --log " +
-                                unix_folder_ + "/log --lifetime 60 " + arguments;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    std::wstring line(command.begin(), command.end());
-    // Wine starts a Unix program without a process handle: the port file is the sign of life.
-    EXPECT_TRUE(::CreateProcessW(python.c_str(), line.data(), nullptr, nullptr, /*inherit=*/FALSE,
-                                 /*flags=*/0, nullptr, nullptr, &startup, &info))
-        << ::GetLastError();
-    const UniqueHandle process(info.hProcess), thread(info.hThread);
-    EXPECT_TRUE(WaitUntil([&] { return !ReadText(L"port").empty(); }, 20'000));
-    port_ = std::atoi(ReadText(L"port").c_str());
+// A fault server serving `package` as the release and a feed.json beside it.
+struct PackageServer : FaultServer {
+  PackageServer(const std::string& arguments, const std::string& package) : FaultServer(arguments) {
+    Place(kDownloadName, package);
+    Place(L"feed.json", "{\"serial\": 1}");
   }
-  ~FaultServer() {
-    for (const wchar_t* file : {L"port", L"log", L"feed.json", kDownloadName}) {
-      ::DeleteFileW((folder_ + L"\\" + file).c_str());
-    }
-    ::RemoveDirectoryW(folder_.c_str());
-  }
-  std::wstring Url(const std::wstring& name) const {
-    return L"http://127.0.0.1:" + std::to_wstring(port_) + L"/" + name;
-  }
-  // The server's log: one line a request, "GET <path> <Range or -> <status>".
-  std::vector<std::string> Requests() const {
-    std::vector<std::string> lines;
-    const std::string text = ReadText(L"log");
-    for (std::size_t at = 0; at < text.size();) {
-      const std::size_t end = text.find('\n', at);
-      lines.push_back(text.substr(at, end - at));
-      at = end == std::string::npos ? text.size() : end + 1;
-    }
-    return lines;
-  }
-
-  static void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
-    const UniqueHandle file = OwnHandle(
-        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    DWORD written = 0;
-    EXPECT_TRUE(file && ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()),
-                                    &written, nullptr));
-  }
-  static std::string ReadFileBytes(const std::wstring& path) {
-    const UniqueHandle file =
-        OwnHandle(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, 0, nullptr));
-    std::string bytes(kDownloadBytes + 4096, '\0');
-    DWORD read = 0;
-    if (!file ||
-        !::ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr)) {
-      return "";
-    }
-    bytes.resize(read);
-    return bytes;
-  }
-
- private:
-  std::string ReadText(const wchar_t* file) const { return ReadFileBytes(folder_ + L"\\" + file); }
-
-  std::string unix_folder_;
-  std::wstring folder_;
-  int port_ = 0;
 };
 
 std::string PseudoPackageBytes() {
@@ -181,7 +110,7 @@ TEST(RoadDownload, SurvivesABadNetworkAndDeliversOnlyWhatChecksOut) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string("fault: ") + c.fault + ", partial " + std::to_string(c.partial));
-    const FaultServer server(std::string(*c.fault ? "--fault " : "") + c.fault, package);
+    const PackageServer server(std::string(*c.fault ? "--fault " : "") + c.fault, package);
     const std::wstring downloads = MakeScratchFolder(L"Downloads");
     const std::wstring incoming = MakeScratchFolder(L"Incoming");
     const std::wstring partial = downloads + L"\\CorvantaRemote-2.0.0.partial";
@@ -258,7 +187,7 @@ TEST(RoadDownload, NothingDeliveredWithoutFoldersOrBeforeTheLastByte) {
 
 TEST(RoadDownload, AStopEndsAStalledBodyAndKeepsThePartial) {
   const std::string package = PseudoPackageBytes();
-  const FaultServer server("--fault stall-once --stall 20", package);
+  const PackageServer server("--fault stall-once --stall 20", package);
   const std::wstring downloads = MakeScratchFolder(L"Downloads");
   FaultServer::WriteFileBytes(downloads + L"\\source", package);
   const UniqueHandle stop = OwnHandle(::CreateEventW(nullptr, /*manual_reset=*/TRUE,
@@ -288,7 +217,7 @@ TEST(RoadDownload, AStopEndsAStalledBodyAndKeepsThePartial) {
 }
 
 TEST(RoadDownload, SmallDocumentsFetchedWholeOrRefused) {
-  const FaultServer server("", "package");
+  const PackageServer server("", "package");
   const struct {
     std::wstring name;
     std::size_t max_bytes;

@@ -10,8 +10,8 @@
 #include "feed/feed_document.h"
 #include "feed/feed_verdict.h"
 #include "feed/retry_backoff.h"
-#include "service/check_schedule.h"
 #include "feed/rollout_slice.h"
+#include "service/check_schedule.h"
 
 namespace {
 
@@ -242,9 +242,9 @@ TEST(RoadFeed, TheNextCheckComesWithinItsSpreadOrAfterItsBackOff) {
       {Kind::kRetry, 86400, 2, 0.0, 3600000},
   };
   for (const auto& row : rows) {
-    EXPECT_EQ(road::NextCheckDelayMs(schedule, {row.kind, row.retry_after_s}, row.failures,
-                                     row.draw),
-              row.delay_ms)
+    EXPECT_EQ(
+        road::NextCheckDelayMs(schedule, {row.kind, row.retry_after_s}, row.failures, row.draw),
+        row.delay_ms)
         << row.failures << " " << row.draw;
   }
 }

@@ -1,0 +1,126 @@
+// The service finds its update in a signed feed and downloads it through the tests' fault
+// server, whatever the network does to it, and a click installs it; a feed or a download that
+// must not be trusted leaves nothing in Incoming and the service says why.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "contract/pipe_protocol.h"
+#include "contract/road_paths.h"
+#include "e2e/product_update.h"
+#include "support/fault_server.h"
+#include "ui/update_client.h"
+
+namespace {
+
+constexpr wchar_t kPolicyKey[] = L"SOFTWARE\\Policies\\Corvanta\\Remote\\Update";
+constexpr wchar_t kReleasePackage[] = L"CorvantaRemote-2.0.0.msi";
+
+class FeedUpdate : public ProductUpdate {
+ protected:
+  // Serves the test feed `feed` (tests/feed_server/make_test_feeds) through a fault server
+  // with `faults`, and names it in the machine's policy, which turns updates on.
+  void Serve(const std::wstring& feed, const std::string& faults) {
+    server_ = std::make_unique<FaultServer>(faults, /*lifetime_s=*/180);
+    const std::wstring folder = WindowsPathFromEnvironment("CORVANTA_TEST_FEEDS") + L"\\" + feed;
+    for (const wchar_t* name : {L"feed.json", L"feed.json.p7s", kReleasePackage}) {
+      server_->PlaceCopy(name, folder + L"\\" + name);
+    }
+    sample::fixture::WriteString(kPolicyKey, L"FeedUrl", server_->Url(L"feed.json"));
+    sample::fixture::WriteDword(kPolicyKey, L"UpdateMode", 1);
+  }
+
+  // Asks the service to check now, then asks for its status until it answers `expected`
+  // (without its line end) or `timeout_ms` pass; the last answer.
+  static std::string StatusOnceAnswered(const std::string& expected, DWORD timeout_ms) {
+    const std::string asked = road::ExchangeWithService(road::CheckRequestLine());
+    EXPECT_TRUE(road::ParseStatusAnswer(asked).has_value()) << asked;
+    std::string answer;
+    (void)WaitUntil(
+        [&] {
+          answer = road::ExchangeWithService(road::StatusRequestLine());
+          while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r')) {
+            answer.pop_back();
+          }
+          return answer.rfind(expected, 0) == 0;
+        },
+        timeout_ms);
+    return answer;
+  }
+
+  std::unique_ptr<FaultServer> server_;
+};
+
+// A bad network on the way: the download resumes, or starts again, until the release checks
+// out, and a click installs it.
+class NetworkFaults : public FeedUpdate, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(NetworkFaults, DownloadSurvivesAndTheClickInstallsIt) {
+  Serve(L"good", GetParam());
+  EXPECT_EQ(StatusOnceAnswered("status ready-to-install 2.0.0", 60000),
+            "status ready-to-install 2.0.0");
+  EXPECT_TRUE(FileExistsAt(road::IncomingFolder() + L"\\" + kReleasePackage + L".sha256"));
+  UpdateRun run = Click(old_ui_pid_);
+  Finish(run);
+  ExpectRanOnTheRoad(run, old_ui_pid_, first_service_host_);
+  ExpectCompleted(run, L"2.0.0");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Feed, NetworkFaults,
+    ::testing::Values(
+        // cut half-way; the resume's Range answered with the whole body: started again
+        "--fault cut-once --fault ignore-range",
+        // half the body, then nothing: timed out, retried and resumed
+        "--fault stall-once --stall 8",
+        // the server busy: retried after its Retry-After
+        "--fault 503-once --retry-after 1"),
+    [](const ::testing::TestParamInfo<const char*>& info) {
+      return std::string(info.index == 0 ? "CutAndRangeIgnored"
+                                         : info.index == 1 ? "Stalled" : "Busy");
+    });
+
+// What must not be trusted installs nothing: the status says why, Incoming stays empty, and
+// version 1 runs on.
+struct Refusal {
+  const char* name;
+  const wchar_t* feed;
+  const char* faults;
+  const wchar_t* serial_seen;  // the highest feed serial the machine has accepted
+  std::string status;          // the start of the status answer
+};
+
+class Refusals : public FeedUpdate, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(Refusals, InstallNothingAndSayWhy) {
+  const Refusal& refusal = GetParam();
+  if (*refusal.serial_seen != L'\0') {
+    sample::fixture::WriteString(road::kRoadKeyPath, L"FeedSerial", refusal.serial_seen);
+  }
+  Serve(refusal.feed, refusal.faults);
+  EXPECT_EQ(StatusOnceAnswered(refusal.status, 60000).substr(0, refusal.status.size()),
+            refusal.status);
+  EXPECT_FALSE(FileExistsAt(road::IncomingFolder() + L"\\" + kReleasePackage));
+  EXPECT_FALSE(FileExistsAt(road::IncomingFolder() + L"\\" + kReleasePackage + L".sha256"));
+  EXPECT_EQ(RunningVersion(), L"1.0.0");
+  EXPECT_EQ(ServiceHost(), first_service_host_);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Feed, Refusals,
+    ::testing::Values(
+        Refusal{"WrongBytes", L"good", "--fault wrong-bytes", L"",
+                "status refused: the download of 2.0.0 failed: the download's SHA-256 does not "
+                "match the feed"},
+        Refusal{"Replayed", L"good", "", L"5",
+                "status refused: feed serial 1 is older than serial 5 seen before"},
+        Refusal{"Expired", L"expired", "", L"",
+                "status refused: feed expired at 2020-01-01T00:00:00Z; keeping what is "
+                "installed"},
+        Refusal{"OtherPublisher", L"other", "", L"", "status refused: the feed is signed by "}),
+    [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
+
+}  // namespace
