@@ -13,13 +13,8 @@ namespace road {
 
 namespace {
 
-// The chain's bits that say only that revocation could not be checked.
-constexpr DWORD kRevocationUnknown =
-    CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
 constexpr char kRevocationNotChecked[] =
     "the signer's certificate was not checked for revocation: no CRL or OCSP answer";
-// The chain's bits that say it does not end in a trusted root.
-constexpr DWORD kNoTrustedRoot = CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN;
 
 std::string HexNumber(unsigned long value) {
   char text[16] = {};
@@ -47,26 +42,19 @@ std::string SignatureRefusal(const SignatureFacts& signature) {
     return "package signer's certificate is revoked";
   }
   if (verdict == CERT_E_UNTRUSTEDROOT || verdict == CERT_E_CHAINING ||
-      (errors & kNoTrustedRoot) != 0) {
+      (errors & kChainNoTrustedRoot) != 0) {
     return "package signature does not chain to a trusted root";
   }
   const bool revocation_unknown =
-      verdict == CERT_E_REVOCATION_FAILURE && (errors & ~kRevocationUnknown) == 0;
+      verdict == CERT_E_REVOCATION_FAILURE && (errors & ~kChainRevocationUnknown) == 0;
   if (verdict != ERROR_SUCCESS && !revocation_unknown) {
     return "package signature is not valid (error " +
            HexNumber(static_cast<unsigned long>(verdict)) + ")";
   }
-  if ((errors & ~kRevocationUnknown) != 0) {
+  if ((errors & ~kChainRevocationUnknown) != 0) {
     return "package signer's certificate chain is not valid (status " + HexNumber(errors) + ")";
   }
   return {};
-}
-
-bool IsPinned(const std::wstring& thumbprint, const std::vector<std::wstring>& pinned) {
-  if (thumbprint.empty()) return false;
-  return std::any_of(pinned.begin(), pinned.end(), [&](const std::wstring& pin) {
-    return SameTextIgnoringCase(thumbprint, pin);
-  });
 }
 
 // Rule 5: why the package's version may not replace the installed one, or empty.
@@ -96,6 +84,13 @@ ProductPins ThisProductsPins() {
   return pins;
 }
 
+bool IsPinnedPublisher(const std::wstring& thumbprint, const std::vector<std::wstring>& pinned) {
+  if (thumbprint.empty()) return false;
+  return std::any_of(pinned.begin(), pinned.end(), [&](const std::wstring& pin) {
+    return SameTextIgnoringCase(thumbprint, pin);
+  });
+}
+
 bool IsNotNewerThanInstalled(const std::wstring& product_version,
                              const std::optional<std::wstring>& installed) {
   if (!installed) return false;
@@ -107,7 +102,7 @@ bool IsNotNewerThanInstalled(const std::wstring& product_version,
 TrustDecision DecidePackageTrust(const PackageTrustFacts& found, const ProductPins& pins) {
   std::string refusal = SignatureRefusal(found.signature);
   if (!refusal.empty()) return Refused(refusal);
-  if (!IsPinned(found.signature.signer_thumbprint, pins.publisher_thumbprints)) {
+  if (!IsPinnedPublisher(found.signature.signer_thumbprint, pins.publisher_thumbprints)) {
     return Refused("package is not signed by the product's publisher");
   }
   if (!SameTextIgnoringCase(found.upgrade_code, pins.upgrade_code)) {
@@ -116,7 +111,7 @@ TrustDecision DecidePackageTrust(const PackageTrustFacts& found, const ProductPi
   refusal = VersionRefusal(found);
   if (!refusal.empty()) return Refused(refusal);
   const bool revocation_unknown = found.signature.verdict == CERT_E_REVOCATION_FAILURE ||
-                                  (found.signature.chain_errors & kRevocationUnknown) != 0;
+                                  (found.signature.chain_errors & kChainRevocationUnknown) != 0;
   if (!revocation_unknown) return {true, {}, {}};
   return {true, {}, kRevocationNotChecked};
 }
