@@ -33,23 +33,6 @@ std::wstring HexDigits(const BYTE* bytes, DWORD count) {
   return text;
 }
 
-// The certificate's SHA-1 thumbprint, or an empty text.
-std::wstring Thumbprint(PCCERT_CONTEXT certificate) {
-  BYTE hash[kSha1Bytes] = {};
-  DWORD size = sizeof(hash);
-  if (!::CertGetCertificateContextProperty(certificate, CERT_SHA1_HASH_PROP_ID, hash, &size)) {
-    return {};
-  }
-  return HexDigits(hash, size);
-}
-
-std::wstring SubjectName(PCCERT_CONTEXT certificate) {
-  wchar_t name[256] = {};
-  (void)::CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, /*flags=*/0,
-                             /*type=*/nullptr, name, ARRAYSIZE(name));
-  return name;
-}
-
 // Reads the first signer's chain status and certificate from the check's state. False when
 // the state holds no signer with a chain.
 [[nodiscard]] bool ReadSigner(HANDLE state, SignatureFacts* facts) {
@@ -64,12 +47,28 @@ std::wstring SubjectName(PCCERT_CONTEXT certificate) {
   // The chain starts with the signing certificate itself.
   const PCCERT_CONTEXT certificate = signer->pasCertChain[0].pCert;
   if (certificate == nullptr) return false;
-  facts->signer_thumbprint = Thumbprint(certificate);
-  facts->signer_name = SubjectName(certificate);
+  facts->signer_thumbprint = CertificateThumbprint(certificate);
+  facts->signer_name = CertificateSubjectName(certificate);
   return !facts->signer_thumbprint.empty();
 }
 
 }  // namespace
+
+std::wstring CertificateThumbprint(PCCERT_CONTEXT certificate) {
+  BYTE hash[kSha1Bytes] = {};
+  DWORD size = sizeof(hash);
+  if (!::CertGetCertificateContextProperty(certificate, CERT_SHA1_HASH_PROP_ID, hash, &size)) {
+    return {};
+  }
+  return HexDigits(hash, size);
+}
+
+std::wstring CertificateSubjectName(PCCERT_CONTEXT certificate) {
+  wchar_t name[256] = {};
+  (void)::CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, /*flags=*/0,
+                             /*type=*/nullptr, name, ARRAYSIZE(name));
+  return name;
+}
 
 WINTRUST_DATA SignatureCheckRequest(WINTRUST_FILE_INFO* file) noexcept {
   WINTRUST_DATA data{};

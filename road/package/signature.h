@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <wincrypt.h>
 #include <wintrust.h>
 
 #include <string>
@@ -25,6 +26,14 @@ struct SignatureFacts {
   std::wstring signer_thumbprint;
   std::wstring signer_name;
 };
+
+// The SHA-1 thumbprint of `certificate`, 40 upper-case hexadecimal digits; empty when it
+// cannot be read.
+[[nodiscard]] std::wstring CertificateThumbprint(PCCERT_CONTEXT certificate);
+
+// The display name of `certificate`'s subject, as its Details tab shows it; at most 255
+// characters.
+[[nodiscard]] std::wstring CertificateSubjectName(PCCERT_CONTEXT certificate);
 
 // The request ReadSignature hands WinVerifyTrust for `file`: no user interface, revocation
 // checked over the whole chain except the root, a state kept for reading the signer.

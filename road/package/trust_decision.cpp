@@ -13,16 +13,11 @@ namespace road {
 
 namespace {
 
-// The chain's bits that say only that revocation could not be checked.
-constexpr DWORD kRevocationUnknown =
-    CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
 constexpr char kRevocationNotChecked[] =
     "the signer's certificate was not checked for revocation: no CRL or OCSP answer";
 constexpr char kRevocationCheckRequired[] =
     "the package's certificate revocation status could not be checked, and the policy requires "
     "it";
-// The chain's bits that say it does not end in a trusted root.
-constexpr DWORD kNoTrustedRoot = CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN;
 
 std::string HexNumber(unsigned long value) {
   char text[16] = {};
@@ -50,26 +45,19 @@ std::string SignatureRefusal(const SignatureFacts& signature) {
     return "package signer's certificate is revoked";
   }
   if (verdict == CERT_E_UNTRUSTEDROOT || verdict == CERT_E_CHAINING ||
-      (errors & kNoTrustedRoot) != 0) {
+      (errors & kChainNoTrustedRoot) != 0) {
     return "package signature does not chain to a trusted root";
   }
   const bool revocation_unknown =
-      verdict == CERT_E_REVOCATION_FAILURE && (errors & ~kRevocationUnknown) == 0;
+      verdict == CERT_E_REVOCATION_FAILURE && (errors & ~kChainRevocationUnknown) == 0;
   if (verdict != ERROR_SUCCESS && !revocation_unknown) {
     return "package signature is not valid (error " +
            HexNumber(static_cast<unsigned long>(verdict)) + ")";
   }
-  if ((errors & ~kRevocationUnknown) != 0) {
+  if ((errors & ~kChainRevocationUnknown) != 0) {
     return "package signer's certificate chain is not valid (status " + HexNumber(errors) + ")";
   }
   return {};
-}
-
-bool IsPinned(const std::wstring& thumbprint, const std::vector<std::wstring>& pinned) {
-  if (thumbprint.empty()) return false;
-  return std::any_of(pinned.begin(), pinned.end(), [&](const std::wstring& pin) {
-    return SameTextIgnoringCase(thumbprint, pin);
-  });
 }
 
 // Rule 5: why the package's version may not replace the installed one, or empty.
@@ -90,7 +78,7 @@ TrustDecision Refused(std::string reason) { return {false, std::move(reason), {}
 // refused every other fault by then.
 bool IsRevocationUnknown(const SignatureFacts& signature) {
   return signature.verdict == CERT_E_REVOCATION_FAILURE ||
-         (signature.chain_errors & kRevocationUnknown) != 0;
+         (signature.chain_errors & kChainRevocationUnknown) != 0;
 }
 
 }  // namespace
@@ -104,6 +92,13 @@ ProductPins ThisProductsPins() {
     pins.publisher_thumbprints.emplace_back(kTestPublisherThumbprint);
   }
   return pins;
+}
+
+bool IsPinnedPublisher(const std::wstring& thumbprint, const std::vector<std::wstring>& pinned) {
+  if (thumbprint.empty()) return false;
+  return std::any_of(pinned.begin(), pinned.end(), [&](const std::wstring& pin) {
+    return SameTextIgnoringCase(thumbprint, pin);
+  });
 }
 
 bool IsNotNewerThanInstalled(const std::wstring& product_version,
@@ -121,7 +116,7 @@ TrustDecision DecidePackageTrust(const PackageTrustFacts& found, const ProductPi
   if (revocation_unknown && found.revocation_check_required) {
     return Refused(kRevocationCheckRequired);
   }
-  if (!IsPinned(found.signature.signer_thumbprint, pins.publisher_thumbprints)) {
+  if (!IsPinnedPublisher(found.signature.signer_thumbprint, pins.publisher_thumbprints)) {
     return Refused("package is not signed by the product's publisher");
   }
   if (!SameTextIgnoringCase(found.upgrade_code, pins.upgrade_code)) {

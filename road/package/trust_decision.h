@@ -2,6 +2,9 @@
 // every rule can be judged on data, apart from files, stores and installed products.
 #pragma once
 
+#include <wincrypt.h>
+#include <windows.h>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,6 +34,18 @@ struct ProductPins {
 
 // The pins of publisher_pins.h: every non-empty thumbprint placed there, and the UpgradeCode.
 [[nodiscard]] ProductPins ThisProductsPins();
+
+// Whether a signer's `thumbprint` is one of `pinned`, letter case aside; an empty thumbprint
+// never is. The feed's signature is pinned by the same rule.
+[[nodiscard]] bool IsPinnedPublisher(const std::wstring& thumbprint,
+                                     const std::vector<std::wstring>& pinned);
+
+// A chain's status bits (CERT_TRUST_*) that say only that revocation could not be checked,
+// and those that say it does not end in a trusted root.
+inline constexpr DWORD kChainRevocationUnknown =
+    CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
+inline constexpr DWORD kChainNoTrustedRoot =
+    CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN;
 
 struct TrustDecision {
   bool accepted = false;

@@ -33,6 +33,14 @@ struct HashDestroyer {
 struct CertStoreCloser {
   void operator()(HCERTSTORE store) const noexcept { ::CertCloseStore(store, /*flags=*/0); }
 };
+struct CertificateFreer {
+  void operator()(PCCERT_CONTEXT certificate) const noexcept {
+    (void)::CertFreeCertificateContext(certificate);
+  }
+};
+struct CertChainFreer {
+  void operator()(PCCERT_CHAIN_CONTEXT chain) const noexcept { ::CertFreeCertificateChain(chain); }
+};
 struct CoTaskMemoryFreer {
   void operator()(void* memory) const noexcept { ::CoTaskMemFree(memory); }
 };
@@ -46,6 +54,9 @@ using UniqueAlgorithm = std::unique_ptr<void, AlgorithmCloser>;
 using UniqueHash = std::unique_ptr<void, HashDestroyer>;
 // A certificate store opened with CertOpenStore.
 using UniqueCertStore = std::unique_ptr<void, CertStoreCloser>;
+// A certificate context handed out by crypt32, and a chain built by CertGetCertificateChain.
+using UniqueCertificate = std::unique_ptr<const CERT_CONTEXT, CertificateFreer>;
+using UniqueCertChain = std::unique_ptr<const CERT_CHAIN_CONTEXT, CertChainFreer>;
 // A string the shell allocated with CoTaskMemAlloc on the caller's behalf.
 using UniqueCoTaskString = std::unique_ptr<wchar_t, CoTaskMemoryFreer>;
 
