@@ -95,8 +95,11 @@ std::uint64_t NextCheckDelayMs(const CheckSchedule& schedule, const CheckResult&
 std::optional<CheckSettings> CheckSettingsFromPolicy(const ServiceLog& log) {
   const UpdatePolicy policy = ReadUpdatePolicy(log);
   if (policy.mode == UpdateMode::kOff) return std::nullopt;
-  return CheckSettings{policy.feed_url.empty() ? BuiltInFeedUrl() : policy.feed_url, policy.channel,
-                       policy.version_prefix};
+  CheckSettings settings;
+  settings.feed_url = policy.feed_url.empty() ? BuiltInFeedUrl() : policy.feed_url;
+  settings.channel = policy.channel;
+  settings.version_prefix = policy.version_prefix;
+  return settings;
 }
 
 UniqueHandle StartCheckThread(HANDLE stop, const ServiceLog& log, std::shared_ptr<CheckBoard> board,

@@ -56,12 +56,36 @@ class FeedUpdate : public ProductUpdate {
 
 // A bad network on the way: the download resumes, or starts again, until the release checks
 // out, and a click installs it.
-class NetworkFaults : public FeedUpdate, public ::testing::WithParamInterface<const char*> {};
+struct NetworkFault {
+  const char* name;
+  const char* faults;
+  // The requests of the package, as the server logged them: "<Range or -> <status>", the
+  // resumed Range's number as "N".
+  std::vector<std::string> package_requests;
+};
+
+class NetworkFaults : public FeedUpdate, public ::testing::WithParamInterface<NetworkFault> {
+ protected:
+  std::vector<std::string> PackageRequests() const {
+    const std::string get = "GET /CorvantaRemote-2.0.0.msi ";
+    std::vector<std::string> found;
+    for (const std::string& line : server_->Requests()) {
+      if (line.rfind(get, 0) != 0) continue;
+      std::string request = line.substr(get.size());
+      if (request.rfind("bytes=", 0) == 0) {
+        request.replace(6, request.find('-') - 6, "N");
+      }
+      found.push_back(request);
+    }
+    return found;
+  }
+};
 
 TEST_P(NetworkFaults, DownloadSurvivesAndTheClickInstallsIt) {
-  Serve(L"good", GetParam());
+  Serve(L"good", GetParam().faults);
   EXPECT_EQ(StatusOnceAnswered("status ready-to-install 2.0.0", 60000),
             "status ready-to-install 2.0.0");
+  EXPECT_EQ(PackageRequests(), GetParam().package_requests);
   EXPECT_TRUE(FileExistsAt(road::IncomingFolder() + L"\\" + kReleasePackage + L".sha256"));
   UpdateRun run = Click(old_ui_pid_);
   Finish(run);
@@ -73,14 +97,15 @@ INSTANTIATE_TEST_SUITE_P(
     Feed, NetworkFaults,
     ::testing::Values(
         // cut half-way; the resume's Range answered with the whole body: started again
-        "--fault cut-once --fault ignore-range",
+        NetworkFault{"CutAndRangeIgnored",
+                     "--fault cut-once --fault ignore-range",
+                     {"- 200", "bytes=N- 200"}},
         // half the body, then nothing: timed out, retried and resumed
-        "--fault stall-once --stall 8",
+        NetworkFault{"Stalled", "--fault stall-once --stall 8", {"- 200", "bytes=N- 206"}},
         // the server busy: retried after its Retry-After
-        "--fault 503-once --retry-after 1"),
-    [](const ::testing::TestParamInfo<const char*>& info) {
-      return std::string(info.index == 0 ? "CutAndRangeIgnored"
-                                         : info.index == 1 ? "Stalled" : "Busy");
+        NetworkFault{"Busy", "--fault 503-once --retry-after 1", {"- 503", "- 200"}}),
+    [](const ::testing::TestParamInfo<NetworkFault>& info) {
+      return std::string(info.param.name);
     });
 
 // What must not be trusted installs nothing: the status says why, Incoming stays empty, and
