@@ -421,18 +421,28 @@ TEST_F(UpdateRoad, RepairOfThePackageLeavesTheServiceRunning) {
   EXPECT_NE(ServiceHost(), first_service_host_);
 }
 
-// The service runs as LocalSystem from the product's folder, and bcrypt, crypt32, msi and
-// wintrust are no known DLLs: Windows would take them from that folder first. Planted there,
+// The service runs as LocalSystem from the product's folder, and bcrypt, crypt32, msi, winhttp
+// and wintrust are no known DLLs: Windows would take them from that folder first. Planted there,
 // they are never loaded, neither at the service's start nor when it hashes and judges a
-// package.
+// package, nor when it asks a feed's server (here a port where nobody listens).
 TEST_F(UpdateRoad, LibrariesPlantedBesideTheServiceAreNeverLoaded) {
-  const wchar_t* const planted_names[] = {L"bcrypt", L"crypt32", L"msi", L"wintrust"};
+  const wchar_t* const planted_names[] = {L"bcrypt", L"crypt32", L"msi", L"winhttp", L"wintrust"};
   const std::wstring folder = FolderOf(ProductExecutablePath());
   RestartServiceAfter([&] { PlantLibraries(folder, planted_names); });
   PlacePending(L"CorvantaRemote-2.0.0.msi");
 
   EXPECT_EQ(road::ParseAnswer(road::ExchangeWithService(road::ApplyRequestLine())).kind,
             road::Answer::Kind::kStaged);
+  const wchar_t policy[] = L"SOFTWARE\\Policies\\Corvanta\\Remote\\Update";
+  sample::fixture::WriteString(policy, L"FeedUrl", L"http://127.0.0.1:9/feed.json");
+  sample::fixture::WriteDword(policy, L"UpdateMode", 1);
+  (void)road::ExchangeWithService(road::CheckRequestLine());
+  EXPECT_TRUE(WaitUntil(
+      [] {
+        return road::ExchangeWithService(road::StatusRequestLine())
+                   .rfind("status refused: the feed could not be fetched", 0) == 0;
+      },
+      30000));
   EXPECT_EQ(LoadedLibraries(folder, planted_names), std::vector<std::wstring>{});
 }
 

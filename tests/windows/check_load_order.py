@@ -146,9 +146,9 @@ def main():
         check_trace("installer mode", install_trace, exe_name, allowed)
 
         # The service runs as LocalSystem from the product's folder, beside which nothing of
-        # bcrypt, crypt32, msi or wintrust may load: its wmain locks the search before anything
-        # of the road runs. Started outside the service manager it ends at once with 1, its
-        # lock made. It imports shell32 at load time, whose user32 loads imm32 by name as it
+        # bcrypt, crypt32, msi, winhttp or wintrust may load: its wmain locks the search before
+        # anything of the road runs. Started outside the service manager it ends at once with 1,
+        # its lock made. It imports shell32 at load time, whose user32 loads imm32 by name as it
         # starts: a known DLL, which Windows takes from System32 alone.
         service = os.path.join(prefix, "drive_c", "Program Files", "Corvanta Remote",
                                SERVICE_PROGRAM)
