@@ -429,10 +429,6 @@ TEST_F(UpdateRoad, LibrariesPlantedBesideTheServiceAreNeverLoaded) {
   const wchar_t* const planted_names[] = {L"bcrypt", L"crypt32", L"msi", L"winhttp", L"wintrust"};
   const std::wstring folder = FolderOf(ProductExecutablePath());
   RestartServiceAfter([&] { PlantLibraries(folder, planted_names); });
-  PlacePending(L"CorvantaRemote-2.0.0.msi");
-
-  EXPECT_EQ(road::ParseAnswer(road::ExchangeWithService(road::ApplyRequestLine())).kind,
-            road::Answer::Kind::kStaged);
   const wchar_t policy[] = L"SOFTWARE\\Policies\\Corvanta\\Remote\\Update";
   sample::fixture::WriteString(policy, L"FeedUrl", L"http://127.0.0.1:9/feed.json");
   sample::fixture::WriteDword(policy, L"UpdateMode", 1);
@@ -443,6 +439,9 @@ TEST_F(UpdateRoad, LibrariesPlantedBesideTheServiceAreNeverLoaded) {
                    .rfind("status refused: the feed could not be fetched", 0) == 0;
       },
       30000));
+  PlacePending(L"CorvantaRemote-2.0.0.msi");
+  EXPECT_EQ(road::ParseAnswer(road::ExchangeWithService(road::ApplyRequestLine())).kind,
+            road::Answer::Kind::kStaged);
   EXPECT_EQ(LoadedLibraries(folder, planted_names), std::vector<std::wstring>{});
 }
 
