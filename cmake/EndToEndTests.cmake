@@ -21,7 +21,7 @@ add_dependencies(e2e_tests RemoteUpdater sample_msi sample_run sample_trust_root
 # The feeds that the service's downloads are tested with, served by the fault server.
 set(test_feeds ${CMAKE_BINARY_DIR}/feeds)
 set(test_feed_files ${test_feeds}/good/feed.json ${test_feeds}/other/feed.json
-                    ${test_feeds}/expired/feed.json)
+                    ${test_feeds}/expired/feed.json ${test_feeds}/series/feed.json)
 add_custom_command(OUTPUT ${test_feed_files}
   COMMAND ${CMAKE_SOURCE_DIR}/tests/feed_server/make_test_feeds ${CORVANTA_TEST_PUBLISHER_DIR}
           ${CMAKE_BINARY_DIR}/sample/msi/CorvantaRemote-2.0.0.msi ${test_feeds}

@@ -42,6 +42,7 @@ struct CheckThreadArguments {
   std::shared_ptr<CheckBoard> board;
   CheckSettingsSource settings;
   CheckSchedule schedule;
+  AfterCheck after_check;
 };
 
 void CheckOnSchedule(const CheckThreadArguments& arguments) {
@@ -76,6 +77,11 @@ void CheckOnSchedule(const CheckThreadArguments& arguments) {
     last_ended = ::GetTickCount64();
     failures = result.kind == CheckResult::Kind::kRetry ? failures + 1 : 0;
     delay_ms = NextCheckDelayMs(arguments.schedule, result, failures, Draw());
+    if (settings && arguments.after_check) arguments.after_check(*settings);
+    if (settings && settings->policy.mode == UpdateMode::kAutomatic &&
+        arguments.board->Progress().kind == UpdateProgress::Kind::kReady) {
+      delay_ms = std::min(delay_ms, kAutomaticApplyLookMs);
+    }
   }
 }
 
@@ -99,16 +105,18 @@ std::optional<CheckSettings> CheckSettingsFromPolicy(const ServiceLog& log) {
   settings.feed_url = policy.feed_url.empty() ? BuiltInFeedUrl() : policy.feed_url;
   settings.channel = policy.channel;
   settings.version_prefix = policy.version_prefix;
+  settings.policy = policy;
   return settings;
 }
 
 UniqueHandle StartCheckThread(HANDLE stop, const ServiceLog& log, std::shared_ptr<CheckBoard> board,
-                              CheckSettingsSource settings,
-                              const CheckSchedule& schedule) noexcept {
+                              CheckSettingsSource settings, const CheckSchedule& schedule,
+                              AfterCheck after_check) noexcept {
   UniqueHandle own_stop = DuplicateOwnHandle(stop);
   if (!own_stop || !board || !settings) return nullptr;
-  auto arguments = std::make_shared<CheckThreadArguments>(CheckThreadArguments{
-      std::move(own_stop), log, std::move(board), std::move(settings), schedule});
+  auto arguments = std::make_shared<CheckThreadArguments>(
+      CheckThreadArguments{std::move(own_stop), log, std::move(board), std::move(settings),
+                           schedule, std::move(after_check)});
   return StartWorkThread([arguments] { CheckOnSchedule(*arguments); });
 }
 

@@ -50,13 +50,21 @@ using CheckSettingsSource = std::function<std::optional<CheckSettings>()>;
 // updates off.
 [[nodiscard]] std::optional<CheckSettings> CheckSettingsFromPolicy(const ServiceLog& log);
 
+// Called on the checking thread after each check, with what was checked.
+using AfterCheck = std::function<void(const CheckSettings&)>;
+
+// While a package waits to be applied automatically (outside the policy's window, or while a
+// user interface runs), the checking thread looks again this often.
+inline constexpr std::uint64_t kAutomaticApplyLookMs = 10 * 60'000;
+
 // Starts the thread that checks on `schedule` until `stop` is signalled, and whenever
-// `board` says a client asked. The thread keeps its own duplicate of `stop`, its own copy of
-// `log` and a share of `board`: nobody needs to wait for it, and the service's stop never
-// waits on the network. Empty when it cannot start.
+// `board` says a client asked; `after_check` (may be empty) follows each check. The thread keeps
+// its own duplicate of `stop`, its own copy of `log` and a share of `board`: nobody needs to wait
+// for it, and the service's stop never waits on the network. Empty when it cannot start.
 [[nodiscard]] UniqueHandle StartCheckThread(HANDLE stop, const ServiceLog& log,
                                             std::shared_ptr<CheckBoard> board,
                                             CheckSettingsSource settings,
-                                            const CheckSchedule& schedule) noexcept;
+                                            const CheckSchedule& schedule,
+                                            AfterCheck after_check) noexcept;
 
 }  // namespace road

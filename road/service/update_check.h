@@ -10,6 +10,7 @@
 #include "feed/http_fetch.h"
 #include "service/check_board.h"
 #include "service/service_log.h"
+#include "service/update_policy.h"
 
 namespace road {
 
@@ -19,6 +20,7 @@ struct CheckSettings {
   std::string channel;         // the channel whose releases count
   std::string version_prefix;  // only releases whose version begins with these fields
   FetchTimeouts timeouts;      // of the package's download
+  UpdatePolicy policy;         // the policy these came from
 };
 
 // How a check ended, for the schedule of the next one.

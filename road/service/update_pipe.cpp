@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -100,7 +101,7 @@ ClientSession ClientSessionOf(const PipeChannel& channel) {
 // writes to. The thread that works out an answer holds a share of it, since it may outlive the
 // pipe thread's wait for it.
 struct RequestWork {
-  UpdateState state;
+  std::shared_ptr<UpdateState> state;
   ServiceLog log;
   BeforeAnswer before_answer;
 };
@@ -126,7 +127,8 @@ std::string AnswerInTime(const PipeChannel& channel, const std::shared_ptr<Reque
   const ClientSession client = ClientSessionOf(channel);
   auto answer = std::make_shared<std::string>();
   worker = StartWorkThread([work, answer, request, well_formed, client] {
-    *answer = AnswerRequest(request, well_formed, client, work->state, work->log);
+    const std::lock_guard<std::mutex> busy(work->state->busy);
+    *answer = AnswerRequest(request, well_formed, client, *work->state, work->log);
     if (work->before_answer != nullptr) work->before_answer();
   });
   if (!worker) return RefuseHere(channel, "the service could not take the request");
@@ -210,7 +212,7 @@ void ServeClient(const PipeChannel& channel, const std::shared_ptr<RequestWork>&
     const Request parsed = well_formed ? ParseRequest(request) : Request{};
     const bool from_board =
         parsed.kind == Request::Kind::kStatus || parsed.kind == Request::Kind::kCheck;
-    Deliver(channel, (from_board ? AnswerFromBoard(parsed, *work->state.board)
+    Deliver(channel, (from_board ? AnswerFromBoard(parsed, *work->state->board)
                                  : AnswerInTime(channel, work, worker, request, well_formed)) +
                          "\n");
   }
@@ -218,12 +220,10 @@ void ServeClient(const PipeChannel& channel, const std::shared_ptr<RequestWork>&
 }
 
 // Answers one client after another until `stop` is signalled.
-void ServeClients(const PipeChannel& channel, const RoadTrust& trust, BeforeAnswer before_answer,
-                  std::shared_ptr<StagingLedger> ledger, std::shared_ptr<CheckBoard> board) {
-  auto work = std::make_shared<RequestWork>(RequestWork{{}, channel.log, before_answer});
-  work->state.ledger = std::move(ledger);
-  work->state.board = std::move(board);
-  work->state.trust = trust;
+void ServeClients(const PipeChannel& channel, BeforeAnswer before_answer,
+                  std::shared_ptr<UpdateState> state) {
+  auto work =
+      std::make_shared<RequestWork>(RequestWork{std::move(state), channel.log, before_answer});
   UniqueHandle worker;
   while (WaitForClient(channel)) ServeClient(channel, work, worker);
 }
@@ -231,10 +231,8 @@ void ServeClients(const PipeChannel& channel, const RoadTrust& trust, BeforeAnsw
 struct PipeThreadArguments {
   UniqueHandle stop;
   ServiceLog log;
-  RoadTrust trust;
   BeforeAnswer before_answer;
-  std::shared_ptr<StagingLedger> ledger;
-  std::shared_ptr<CheckBoard> board;
+  std::shared_ptr<UpdateState> state;
 };
 
 void ServeUpdatePipe(const PipeThreadArguments& arguments) {
@@ -251,20 +249,17 @@ void ServeUpdatePipe(const PipeThreadArguments& arguments) {
   const UniqueHandle pipe = CreatePipeInstance(stop, descriptor.get(), log);
   if (!pipe) return;
   log.Note(L"Serving the update pipe");
-  ServeClients({pipe.get(), io_event.get(), stop, log}, arguments.trust, arguments.before_answer,
-               arguments.ledger, arguments.board);
+  ServeClients({pipe.get(), io_event.get(), stop, log}, arguments.before_answer, arguments.state);
 }
 
 }  // namespace
 
-UniqueHandle StartUpdatePipeThread(HANDLE stop, const ServiceLog& log, const RoadTrust& trust,
-                                   BeforeAnswer before_answer,
-                                   std::shared_ptr<StagingLedger> ledger,
-                                   std::shared_ptr<CheckBoard> board) noexcept {
+UniqueHandle StartUpdatePipeThread(HANDLE stop, const ServiceLog& log, BeforeAnswer before_answer,
+                                   std::shared_ptr<UpdateState> state) noexcept {
   UniqueHandle own_stop = DuplicateOwnHandle(stop);
-  if (!own_stop || !ledger || !board) return nullptr;
-  auto arguments = std::make_shared<PipeThreadArguments>(PipeThreadArguments{
-      std::move(own_stop), log, trust, before_answer, std::move(ledger), std::move(board)});
+  if (!own_stop || !state || !state->ledger || !state->board) return nullptr;
+  auto arguments = std::make_shared<PipeThreadArguments>(
+      PipeThreadArguments{std::move(own_stop), log, before_answer, std::move(state)});
   return StartWorkThread([arguments] { ServeUpdatePipe(*arguments); });
 }
 

@@ -6,10 +6,8 @@
 
 #include <memory>
 
-#include "service/check_board.h"
-#include "service/road_folders.h"
 #include "service/service_log.h"
-#include "service/staging_ledger.h"
+#include "service/update_requests.h"
 #include "shared/unique_handles.h"
 
 namespace road {
@@ -55,19 +53,17 @@ using BeforeAnswer = void (*)();
 
 // Starts a thread that serves the pipe until `stop` is signalled: one client at a time, one
 // request line, one answer line (update_requests.h), worked out within kRequestWorkMs on a
-// thread of its own, each step noted in `log`, each client disconnected at its deadline
-// (kClientTimeoutMs), or at `stop` while it has no answer yet: an answer formed is delivered,
-// and its client waited for, until the deadline even through a stop. A client disconnected
-// loses what it has not read. The staging folders it makes and drops are noted in `ledger`,
-// for the housekeeping thread. The thread keeps its own duplicate of `stop`, its own copy of
-// `log` and a share of `ledger`, so a caller may stop waiting for it
-// (WaitForUpdatePipeThread). Each request is judged with `trust`. "status" and
-// "check-for-update" are answered at once from `board`, even while the work of another request
-// runs; the second also asks `board` for a check. Empty when it cannot start.
+// thread of its own while it holds `state`'s busy lock, each step noted in `log`, each client
+// disconnected at its deadline (kClientTimeoutMs), or at `stop` while it has no answer yet: an
+// answer formed is delivered, and its client waited for, until the deadline even through a
+// stop. A client disconnected loses what it has not read. The thread keeps its own duplicate of
+// `stop`, its own copy of `log` and a share of `state`, so a caller may stop waiting for it
+// (WaitForUpdatePipeThread). "status" and "check-for-update" are answered at once from
+// `state.board`, even while the work of another request runs; the second also asks the board
+// for a check. Empty when it cannot start.
 [[nodiscard]] UniqueHandle StartUpdatePipeThread(HANDLE stop, const ServiceLog& log,
-                                                 const RoadTrust& trust, BeforeAnswer before_answer,
-                                                 std::shared_ptr<StagingLedger> ledger,
-                                                 std::shared_ptr<CheckBoard> board) noexcept;
+                                                 BeforeAnswer before_answer,
+                                                 std::shared_ptr<UpdateState> state) noexcept;
 
 // Called about once a second while WaitForUpdatePipeThread waits; may be null.
 using StopProgress = void (*)();

@@ -143,6 +143,13 @@ std::string StartStaged(const std::wstring& token, const ClientSession& client, 
   return kStartedAnswer + Utf8(token);
 }
 
+// Why no update may be staged from the road's folders with the service's own files, or empty.
+[[nodiscard]] std::string WhyRoadIsNotTrusted(const RoadTrust& trust) {
+  if (!trust.folders) return "the update folders are not the service's own";
+  if (!trust.own_files) return "the service's own folder or updater can be changed by users";
+  return {};
+}
+
 }  // namespace
 
 std::string AnswerFromBoard(const Request& request, const CheckBoard& board) {
@@ -160,12 +167,22 @@ std::string AnswerRequest(const std::string& line, bool well_formed, const Clien
   }
   log.NoteRepeatable(RequestKind(request), L"Request: " + WidenAscii(line));
   if (!client.known) return Refuse("the client's session cannot be read", log);
-  if (!state.trust.folders) return Refuse("the update folders are not the service's own", log);
-  if (!state.trust.own_files) {
-    return Refuse("the service's own folder or updater can be changed by users", log);
-  }
+  const std::string untrusted = WhyRoadIsNotTrusted(state.trust);
+  if (!untrusted.empty()) return Refuse(untrusted, log);
   if (request.kind == Request::Kind::kStart) return StartStaged(request.token, client, state, log);
   return StagePendingUpdate(client, state, log);
+}
+
+std::string ApplyPendingUpdateUnattended(UpdateState& state, const ServiceLog& log) {
+  const std::string untrusted = WhyRoadIsNotTrusted(state.trust);
+  if (!untrusted.empty()) return Refuse(untrusted, log);
+  // The services' session, where no user interface runs, and LocalSystem, which owns the
+  // watcher log that no watcher writes.
+  const ClientSession service{/*known=*/true, /*id=*/0, L"S-1-5-18"};
+  const std::string staged = StagePendingUpdate(service, state, log);
+  const Answer answer = ParseAnswer(staged);
+  if (answer.kind != Answer::Kind::kStaged) return staged;
+  return StartStaged(answer.token, service, state, log);
 }
 
 }  // namespace road

@@ -6,6 +6,7 @@
 
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "contract/pipe_protocol.h"
@@ -31,8 +32,10 @@ struct StagedUpdate {
   std::wstring package;  // its name in Incoming and in the staging folder
 };
 
-// What the service knows of the updates it staged and started.
+// What the service knows of the updates it staged and started, shared by the work of the
+// pipe's requests and the automatic updates; whoever changes it holds `busy`.
 struct UpdateState {
+  std::mutex busy;
   UniqueHandle installer;  // installer mode of the latest update, while the service runs
   // At most one staged update per session, by the id of the session whose client asked for
   // it: only that session's next request replaces it, and only its clients may start it, so
@@ -65,5 +68,11 @@ struct UpdateState {
 [[nodiscard]] std::string AnswerRequest(const std::string& line, bool well_formed,
                                         const ClientSession& client, UpdateState& state,
                                         const ServiceLog& log);
+
+// The service's own update, with nobody asking: stages the pending package as
+// "apply-pending-update" would and starts installer mode from it at once, with no watcher,
+// for the services' session and LocalSystem; "started <token>" or "refused: <reason>", as a
+// client would be answered. The caller holds `state.busy`.
+[[nodiscard]] std::string ApplyPendingUpdateUnattended(UpdateState& state, const ServiceLog& log);
 
 }  // namespace road

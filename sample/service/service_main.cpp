@@ -13,6 +13,7 @@
 #include <string>
 
 #include "contract/road_contract.h"
+#include "service/automatic_apply.h"
 #include "service/check_board.h"
 #include "service/check_schedule.h"
 #include "service/housekeeping.h"
@@ -71,39 +72,42 @@ DWORD WINAPI ControlHandler(DWORD control, DWORD /*event_type*/, void* /*event_d
 }
 
 // Starts the checks of the feed, unless the update folders are not the service's own: nothing
-// is then downloaded into them.
-UniqueHandle StartChecks(const road::ServiceLog& log, const road::RoadTrust& trust,
-                         const std::shared_ptr<road::CheckBoard>& board) {
-  if (!trust.folders || !trust.own_files) return nullptr;
+// is then downloaded into them. After each check, a ready package is applied when the policy
+// says so.
+UniqueHandle StartChecks(const road::ServiceLog& log,
+                         const std::shared_ptr<road::UpdateState>& state) {
+  if (!state->trust.folders || !state->trust.own_files) return nullptr;
   road::CheckSchedule schedule;
   sample::Hooks().Scheduling(schedule);
   UniqueHandle thread = road::StartCheckThread(
-      g_stop_event.get(), log, board, [log] { return road::CheckSettingsFromPolicy(log); },
-      schedule);
+      g_stop_event.get(), log, state->board, [log] { return road::CheckSettingsFromPolicy(log); },
+      schedule,
+      [state, log](const road::CheckSettings& settings) {
+        road::ApplyIfPolicyAllows(settings.policy, *state, log);
+      });
   if (!thread) log.Note(L"Could not start the checks of the feed");
   return thread;
 }
 
-// Serves the update pipe, and keeps house on a thread of its own, until the stop event; then
-// waits for the pipe's thread within the bound of WaitForUpdatePipeThread: no client and no
-// request keeps the service from stopping, least of all installer mode's stop, which its own
-// start request began. This thread, which reports the service's state, touches no file a user
-// can open; the housekeeping thread, which does, is never waited for.
-void Run(const road::ServiceLog& log, const road::RoadTrust& trust,
-         const std::shared_ptr<road::CheckBoard>& board) {
+// Serves the update pipe, checks the feed and keeps house, each on a thread of its own, until
+// the stop event; then waits for the pipe's thread within the bound of WaitForUpdatePipeThread:
+// no client and no request keeps the service from stopping, least of all installer mode's stop,
+// which its own start request began. This thread, which reports the service's state, touches no
+// file a user can open; the housekeeping thread, which does, is never waited for, nor is the
+// checking thread, which may wait on the network.
+void Run(const road::ServiceLog& log, const std::shared_ptr<road::UpdateState>& state) {
   g_status.SetAcceptedControls(
       sample::Hooks().AcceptsStop() ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0);
   sample::Hooks().Running();
   g_status.Report(SERVICE_RUNNING, 0);
-  const auto ledger = std::make_shared<road::StagingLedger>();
   const UniqueHandle housekeeping =
-      road::StartHousekeepingThread(g_stop_event.get(), log, trust, ledger);
-  if (!housekeeping && trust.folders) log.Note(L"Could not start the housekeeping thread");
+      road::StartHousekeepingThread(g_stop_event.get(), log, state->trust, state->ledger);
+  if (!housekeeping && state->trust.folders) {
+    log.Note(L"Could not start the housekeeping thread");
+  }
   const UniqueHandle pipe_thread = road::StartUpdatePipeThread(
-      g_stop_event.get(), log, trust, [] { sample::Hooks().Answering(); }, ledger, board);
-  // Never waited for: a stop ends its waits on the network within a second or so, and the
-  // process's end takes care of the rest.
-  const UniqueHandle check_thread = StartChecks(log, trust, board);
+      g_stop_event.get(), log, [] { sample::Hooks().Answering(); }, state);
+  const UniqueHandle check_thread = StartChecks(log, state);
   (void)::WaitForSingleObject(g_stop_event.get(), INFINITE);
   if (!pipe_thread) return;
   (void)road::WaitForUpdatePipeThread(
@@ -174,9 +178,9 @@ void WINAPI ServiceMain(DWORD argc, wchar_t** argv) {
   if (handle == nullptr) return;
   g_status.Begin(handle);
   if (!Start(argc, argv)) return;
-  const auto board = std::make_shared<road::CheckBoard>();
-  const road::RoadTrust trust = PrepareRoad(*board);
-  Run(road::ServiceLog(/*to_road_folders=*/trust.folders), trust, board);
+  const auto state = std::make_shared<road::UpdateState>();
+  state->trust = PrepareRoad(*state->board);
+  Run(road::ServiceLog(/*to_road_folders=*/state->trust.folders), state);
   // The handler has already reported the first STOP_PENDING checkpoint.
   g_status.SetAcceptedControls(0);
   sample::Hooks().Stopping([] { g_status.Report(SERVICE_STOP_PENDING, kPendingHintMs); });

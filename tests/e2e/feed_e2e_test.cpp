@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,9 +27,14 @@ class FeedUpdate : public ProductUpdate {
   void Serve(const std::wstring& feed, const std::string& faults) {
     server_ = std::make_unique<FaultServer>(faults, /*lifetime_s=*/180);
     const std::wstring folder = WindowsPathFromEnvironment("CORVANTA_TEST_FEEDS") + L"\\" + feed;
-    for (const wchar_t* name : {L"feed.json", L"feed.json.p7s", kReleasePackage}) {
-      server_->PlaceCopy(name, folder + L"\\" + name);
+    WIN32_FIND_DATAW found = {};
+    const HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
+    for (bool more = find != INVALID_HANDLE_VALUE; more; more = ::FindNextFileW(find, &found)) {
+      if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        server_->PlaceCopy(found.cFileName, folder + L"\\" + found.cFileName);
+      }
     }
+    if (find != INVALID_HANDLE_VALUE) ::FindClose(find);
     sample::fixture::WriteString(kPolicyKey, L"FeedUrl", server_->Url(L"feed.json"));
     sample::fixture::WriteDword(kPolicyKey, L"UpdateMode", 1);
   }
@@ -147,5 +153,45 @@ INSTANTIATE_TEST_SUITE_P(
                 "installed"},
         Refusal{"OtherPublisher", L"other", "", L"", "status refused: the feed is signed by "}),
     [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
+
+// Turned off by the administrator: a check asked for asks the feed's server nothing.
+TEST_F(FeedUpdate, UpdatesTurnedOffAskTheFeedNothing) {
+  Serve(L"good", "");
+  sample::fixture::WriteDword(kPolicyKey, L"UpdateMode", 0);
+  const std::string off = "status refused: updates are turned off by the administrator";
+  EXPECT_EQ(StatusOnceAnswered(off, 30000), off);
+  EXPECT_EQ(server_->Requests(), std::vector<std::string>{});
+}
+
+// Where nobody sits: with no user interface running, the service downloads the release and
+// installs it with nobody clicking, runs afterwards, and the next user interface tells what
+// happened.
+TEST_F(FeedUpdate, AutomaticUpdateCompletesWithNobodyThere) {
+  ASSERT_TRUE(::TerminateProcess(old_ui_.get(), 0));
+  ASSERT_EQ(::WaitForSingleObject(old_ui_.get(), 10000), WAIT_OBJECT_0);
+  Serve(L"good", "");
+  sample::fixture::WriteDword(kPolicyKey, L"UpdateMode", 2);
+  (void)road::ExchangeWithService(road::CheckRequestLine());
+  EXPECT_TRUE(WaitUntil([] { return RunningVersion() == L"2.0.0"; }, 120000));
+  EXPECT_TRUE(ServiceServes(30000));
+  EXPECT_TRUE(WaitUntil([] { return ProcessesNamed(road::kUpdaterFileName).empty(); }, 60000));
+  const UniqueHandle next_ui = StartProgram(ProductExecutablePath());
+  ASSERT_TRUE(next_ui);
+  const std::wstring shown = L"The last update completed: version 2.0.0 is running";
+  EXPECT_EQ(StatusTextOnceShown(::GetProcessId(next_ui.get()), shown), shown);
+}
+
+// A version prefix: the feed's 3.0.0 is passed over, and its 2.0.1 taken.
+TEST_F(FeedUpdate, VersionPrefixPassesOverALaterMajorVersion) {
+  Serve(L"series", "");
+  sample::fixture::WriteString(kPolicyKey, L"TargetVersionPrefix", L"2.0.");
+  EXPECT_EQ(StatusOnceAnswered("status ready-to-install 2.0.1", 60000),
+            "status ready-to-install 2.0.1");
+  const std::vector<std::string> fetched = server_->Requests();
+  EXPECT_EQ(std::count(fetched.begin(), fetched.end(), "GET /CorvantaRemote-2.0.1.msi - 200"), 1);
+  for (const std::string& request : fetched) {
+    EXPECT_EQ(request.find("3.0.0"), std::string::npos) << request;
+  }
+}
 
 }  // namespace
