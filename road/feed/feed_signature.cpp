@@ -84,10 +84,12 @@ bool MessageParameter(HCRYPTMSG message, DWORD type, std::string* buffer, DWORD*
 
 // Decodes `p7s` as a signed message over detached content: 0, or crypt32's error.
 DWORD DecodeSignedMessage(std::string_view p7s, UniqueCryptMsg* message) {
-  message->reset(::CryptMsgOpenToDecode(kMessageEncoding, CMSG_DETACHED_FLAG, /*type=*/0,
-                                        /*provider=*/0, /*recipient=*/nullptr,
-                                        /*stream=*/nullptr));
-  if (!*message) return ::GetLastError();
+  HCRYPTMSG opened = ::CryptMsgOpenToDecode(kMessageEncoding, CMSG_DETACHED_FLAG, /*type=*/0,
+                                            /*provider=*/0, /*recipient=*/nullptr,
+                                            /*stream=*/nullptr);
+  const DWORD error = ::GetLastError();
+  message->reset(opened);
+  if (opened == nullptr) return error;
   if (!::CryptMsgUpdate(message->get(), reinterpret_cast<const BYTE*>(p7s.data()),
                         static_cast<DWORD>(p7s.size()), /*final=*/TRUE)) {
     return ::GetLastError();
@@ -116,7 +118,10 @@ DWORD CheckMessageDigest(HCRYPTMSG message, std::string_view feed) {
   }
   for (DWORD i = 0; i < signer->AuthAttrs.cAttr; ++i) {
     const CRYPT_ATTRIBUTE& attribute = signer->AuthAttrs.rgAttr[i];
-    if (std::string_view(attribute.pszObjId) != szOID_RSA_messageDigest) continue;
+    if (attribute.pszObjId == nullptr ||
+        std::string_view(attribute.pszObjId) != szOID_RSA_messageDigest) {
+      continue;
+    }
     if (attribute.cValue != 1) break;
     // The value is the DER of an OCTET STRING of 32 bytes: its tag, its length, the digest.
     const std::string digest = FeedSha256(feed);
@@ -162,8 +167,8 @@ DWORD SignerChainErrors(PCCERT_CONTEXT signer, HCERTSTORE certificates) {
   para.RequestedUsage.Usage.cUsageIdentifier = ARRAYSIZE(usages);
   para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
   PCCERT_CHAIN_CONTEXT built = nullptr;
-  // The root is left out of revocation: it is trusted by being in the Root store.
-  // The machine's engine, whose Root store is the machine's: the service's, as LocalSystem.
+  // The machine's engine, whose Root store is the one the service trusts. The root is left out
+  // of revocation: it is trusted by being in that store.
   if (!::CertGetCertificateChain(HCCE_LOCAL_MACHINE, signer, /*time=*/nullptr, certificates, &para,
                                  CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT,
                                  /*reserved=*/nullptr, &built)) {
