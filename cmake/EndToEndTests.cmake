@@ -18,21 +18,8 @@ target_link_options(e2e_tests PRIVATE -static)
 add_dependencies(e2e_tests RemoteUpdater sample_msi sample_run sample_trust_root sample_apply_update
   test_publisher_packages planted_library)
 
-# The feeds that the service's downloads are tested with, served by the fault server.
-set(test_feeds ${CMAKE_BINARY_DIR}/feeds)
-set(test_feed_files ${test_feeds}/good/feed.json ${test_feeds}/other/feed.json
-                    ${test_feeds}/expired/feed.json ${test_feeds}/series/feed.json)
-add_custom_command(OUTPUT ${test_feed_files}
-  COMMAND ${CMAKE_SOURCE_DIR}/tests/feed_server/make_test_feeds ${CORVANTA_TEST_PUBLISHER_DIR}
-          ${CMAKE_BINARY_DIR}/sample/msi/CorvantaRemote-2.0.0.msi ${test_feeds}
-  DEPENDS ${CMAKE_SOURCE_DIR}/tests/feed_server/make_test_feeds ${CMAKE_SOURCE_DIR}/scripts/publish
-          ${CMAKE_SOURCE_DIR}/scripts/lib/feed.py ${CORVANTA_TEST_PUBLISHER_DIR}/publisher.p12
-  COMMENT "Publishing the test feeds"
-  VERBATIM)
-add_custom_target(test_feeds DEPENDS ${test_feed_files})
-add_dependencies(test_feeds sample_msi)
-add_dependencies(e2e_tests test_feeds)
-list(APPEND TEST_ENVIRONMENT "CORVANTA_TEST_FEEDS=${test_feeds}")
+# The feeds the service's downloads are tested with (road/package/test_publisher.cmake).
+add_dependencies(e2e_tests test_publisher_feeds)
 
 # A library that marks where it was loaded, planted beside the updater under
 # the names of system libraries.

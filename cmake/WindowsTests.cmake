@@ -47,13 +47,13 @@ list(APPEND TEST_ENVIRONMENT "FAULT_SERVER_PYTHON=${fault_server_python}"
      "FAULT_SERVER=${CMAKE_SOURCE_DIR}/tests/feed_server/fault_server.py")
 add_listed_gtests(windows_tests SUITE windows. RUN ${WINE_RUN} $<TARGET_FILE:windows_tests>)
 
-# The feed server of scripts/lib/feed_server.sh, fetched from over https by WinHTTP under Wine,
-# in a prefix that trusts its authority and in one that does not.
-add_executable(winhttp_get tests/windows/winhttp_get_main.cpp)
-target_compile_options(winhttp_get PRIVATE ${UPDATER_WARNINGS})
-target_link_libraries(winhttp_get PRIVATE winhttp)
-target_link_options(winhttp_get PRIVATE -static -municode)
+# The feed server of scripts/lib/feed_server.sh, fetched from over https by the service's own
+# client under Wine, in a prefix that trusts its authority and in one that does not.
+add_executable(feed_fetch tests/windows/feed_fetch_main.cpp)
+target_compile_options(feed_fetch PRIVATE ${UPDATER_WARNINGS})
+target_link_libraries(feed_fetch PRIVATE corvanta_road)
+target_link_options(feed_fetch PRIVATE -static -municode)
 add_test(NAME windows.FeedServer
-  COMMAND ${CMAKE_SOURCE_DIR}/tests/windows/check_feed_server $<TARGET_FILE:winhttp_get>
+  COMMAND ${CMAKE_SOURCE_DIR}/tests/windows/check_feed_server $<TARGET_FILE:feed_fetch>
           ${CMAKE_BINARY_DIR} ${WINE_TEMPLATE})
 set_tests_properties(windows.FeedServer PROPERTIES TIMEOUT 300)

@@ -125,24 +125,23 @@ list(APPEND signed_packages ${signed_updater})
 add_custom_target(test_publisher_packages ALL DEPENDS ${signed_packages} ${trusted_root})
 add_dependencies(test_publisher_packages sample_demo_msi)
 
-# Feeds of the version 2 package, published with scripts/publish as a release publishes one: by
-# the pinned publisher, by another publisher under the same root, and by one under a root that
-# no test trusts. The feed signature tests read feeds/<signer>/feed.json and its .p7s.
-set(signed_feeds "")
-set(published_package ${CMAKE_BINARY_DIR}/sample/msi/CorvantaRemote-2.0.0.msi)
-foreach(signer publisher other-publisher stranger)
-  set(feed_folder ${CORVANTA_TEST_PUBLISHER_DIR}/feeds/${signer})
-  add_custom_command(OUTPUT ${feed_folder}/feed.json.p7s
-    COMMAND ${CMAKE_COMMAND} -E rm -rf ${feed_folder}
-    COMMAND ${CMAKE_COMMAND} -E env
-            REMOTEUPDATER_SIGN_PKCS12=${CORVANTA_TEST_PUBLISHER_DIR}/${signer}.p12
-            REMOTEUPDATER_SIGN_PASSWORD=
-            ${PROJECT_SOURCE_DIR}/scripts/publish ${published_package} ${feed_folder}
-    DEPENDS ${published_package} ${CORVANTA_TEST_PUBLISHER_DIR}/${signer}.p12
-            ${PROJECT_SOURCE_DIR}/scripts/publish ${PROJECT_SOURCE_DIR}/scripts/lib/feed.py
-    COMMENT "Publishing a feed of the version 2 package as ${signer}"
-    VERBATIM)
-  list(APPEND signed_feeds ${feed_folder}/feed.json.p7s)
+# Feeds published with scripts/publish as a release publishes one, and a few that a machine
+# must refuse (tests/feed_server/make_test_feeds): the signature tests, the feed server's test
+# and the end-to-end tests read feeds/<name>/.
+set(test_feeds ${CORVANTA_TEST_PUBLISHER_DIR}/feeds)
+set(test_feed_files "")
+foreach(feed good other stranger expired series)
+  list(APPEND test_feed_files ${test_feeds}/${feed}/feed.json.p7s)
 endforeach()
-add_custom_target(test_publisher_feeds ALL DEPENDS ${signed_feeds})
-add_dependencies(test_publisher_feeds sample_demo_msi)
+set(sample_msi_dir ${CMAKE_BINARY_DIR}/sample/msi)
+add_custom_command(OUTPUT ${test_feed_files}
+  COMMAND ${PROJECT_SOURCE_DIR}/tests/feed_server/make_test_feeds ${CORVANTA_TEST_PUBLISHER_DIR}
+          ${sample_msi_dir}/CorvantaRemote-2.0.0.msi ${test_feeds}
+  DEPENDS ${PROJECT_SOURCE_DIR}/tests/feed_server/make_test_feeds
+          ${PROJECT_SOURCE_DIR}/scripts/publish ${PROJECT_SOURCE_DIR}/scripts/lib/feed.py
+          ${CORVANTA_TEST_PUBLISHER_DIR}/publisher.p12 ${sample_msi_dir}/CorvantaRemote-2.0.0.msi
+          ${sample_msi_dir}/CorvantaRemote-2.0.1.msi ${sample_msi_dir}/CorvantaRemote-3.0.0.msi
+  COMMENT "Publishing the test feeds"
+  VERBATIM)
+add_custom_target(test_publisher_feeds ALL DEPENDS ${test_feed_files})
+add_dependencies(test_publisher_feeds sample_msi)

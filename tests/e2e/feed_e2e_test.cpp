@@ -26,7 +26,7 @@ class FeedUpdate : public ProductUpdate {
   // with `faults`, and names it in the machine's policy, which turns updates on.
   void Serve(const std::wstring& feed, const std::string& faults) {
     server_ = std::make_unique<FaultServer>(faults, /*lifetime_s=*/180);
-    const std::wstring folder = WindowsPathFromEnvironment("CORVANTA_TEST_FEEDS") + L"\\" + feed;
+    const std::wstring folder = TestPublisherFile(L"feeds\\" + feed);
     WIN32_FIND_DATAW found = {};
     const HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
     for (bool more = find != INVALID_HANDLE_VALUE; more; more = ::FindNextFileW(find, &found)) {

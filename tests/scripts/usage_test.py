@@ -40,7 +40,7 @@ REFUSED = [
     ("scripts/wine-run", ["--sample"]),
     ("scripts/wine-run", ["--no-such-option", "template", "program.exe"]),
     ("tests/windows/check_signing", []),
-    ("tests/windows/check_feed_server", ["winhttp_get.exe", "build"]),
+    ("tests/windows/check_feed_server", ["feed_fetch.exe", "build"]),
 ]
 
 

@@ -86,8 +86,8 @@ bool TrustTestRoot() {
 
 TEST(RoadFeedSignature, PublishedFeedsCountOnlyFromThePinnedPublisherUnderATrustedRoot) {
   ASSERT_TRUE(TrustTestRoot());
-  const std::string feed = FeedFile(L"publisher", L"feed.json");
-  const std::string p7s = FeedFile(L"publisher", L"feed.json.p7s");
+  const std::string feed = FeedFile(L"good", L"feed.json");
+  const std::string p7s = FeedFile(L"good", L"feed.json.p7s");
   ASSERT_FALSE(feed.empty() || p7s.empty()) << "the build publishes the test feeds";
   // The thumbprint file holds 40 digits and a newline.
   const std::string other_publisher =
@@ -109,8 +109,8 @@ TEST(RoadFeedSignature, PublishedFeedsCountOnlyFromThePinnedPublisherUnderATrust
       {"no signature", feed, "", "the feed's signature cannot be read (error 0x80093102)"},
       {"the feed as its own signature", feed, feed,
        "the feed's signature cannot be read (error 0x8009310B)"},
-      {"another publisher under the same root", FeedFile(L"other-publisher", L"feed.json"),
-       FeedFile(L"other-publisher", L"feed.json.p7s"), other_publisher.c_str()},
+      {"another publisher under the same root", FeedFile(L"other", L"feed.json"),
+       FeedFile(L"other", L"feed.json.p7s"), other_publisher.c_str()},
       {"a publisher under an untrusted root", FeedFile(L"stranger", L"feed.json"),
        FeedFile(L"stranger", L"feed.json.p7s"),
        "the feed's signer's chain is not trusted: it does not end in a trusted root"},
