@@ -13,7 +13,7 @@ namespace road {
 inline constexpr DWORD kAnswerTimeoutMs = 60000;
 // How long the UI waits for a status answer, which the service gives at once: a service that
 // takes longer is shown as not answering until the next poll.
-inline constexpr DWORD kStatusTimeoutMs = 10000;
+inline constexpr DWORD kStatusTimeoutMs = 5000;
 
 // The start of every answer that the client makes up itself when the service gave none.
 inline constexpr char kNoAnswer[] = "no answer: ";

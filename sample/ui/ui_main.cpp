@@ -145,7 +145,7 @@ HWND CreateMainWindow(HINSTANCE instance, int show) {
   (void)::UpdateWindow(window);
   // Without the status thread nothing would ever enable "Apply update": it is offered then, and
   // the service decides.
-  if (!sample::StartNextUpdatePolling(window)) {
+  if (!sample::Hooks().AsksForStatus() || !sample::StartNextUpdatePolling(window)) {
     (void)::EnableWindow(::GetDlgItem(window, sample::kApplyUpdateCommand), /*enable=*/TRUE);
   }
   return window;
