@@ -18,9 +18,10 @@ namespace sample {
 
 namespace {
 
-// After "check-for-update" the status is asked for every second this many times, whatever it
-// says: the service answers before its check has begun.
-constexpr int kQuickPollsAfterCheck = 5;
+// At the window's start and after "check-for-update" the status is asked for every second this
+// many times, whatever it says: the program often starts right after an update, while the
+// service is still opening its pipe, and the service answers a check before it has begun.
+constexpr int kQuickPolls = 5;
 
 // What the UI thread and the status thread share. The thread holds a share of its own, so
 // that nothing it uses goes away before the process ends.
@@ -41,14 +42,14 @@ DWORD AskAndShow(StatusPoller& poller, int& quick_polls) {
   // Sent, not posted: the view lives on this thread's stack until the window has shown it.
   (void)::SendMessageW(poller.window, kShowNextUpdateMessage, /*wparam=*/0,
                        reinterpret_cast<LPARAM>(&view));
-  if (check) quick_polls = kQuickPollsAfterCheck;
+  if (check) quick_polls = kQuickPolls;
   if (quick_polls == 0) return view.poll_ms;
   --quick_polls;
   return road::kBusyStatusPollMs;
 }
 
 void PollStatus(const std::shared_ptr<StatusPoller>& poller) {
-  int quick_polls = 0;
+  int quick_polls = kQuickPolls;
   while (::IsWindow(poller->window) != FALSE) {
     // An update being applied has the pipe's one instance to itself; asked for meanwhile, the
     // service would also refuse it as busy.

@@ -14,8 +14,9 @@ namespace sample {
 inline constexpr UINT kShowNextUpdateMessage = WM_APP + 1;
 
 // Starts asking the service for the next update's status on a thread of its own: at once,
-// then as each view says (every second while it checks or downloads, rarely otherwise), and
-// not while an update is being applied, whose requests it would hold up. Each answer's view
+// every second for a few seconds, then as each view says (every second while it checks or
+// downloads, rarely otherwise), and not while an update is being applied, whose requests it
+// would hold up. Each answer's view
 // goes to `window` as kShowNextUpdateMessage. False when no thread can start. Called once, on
 // the UI thread.
 [[nodiscard]] bool StartNextUpdatePolling(HWND window) noexcept;

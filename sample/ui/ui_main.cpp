@@ -31,14 +31,14 @@ std::wstring Title() { return L"Corvanta Remote " + road::OwnVersion(); }
 // them; below, the next update's status line and the progress bar of its download; below
 // both, the update status.
 constexpr int kMargin = 10;
-constexpr int kButtonWidth = 120;
+constexpr int kButtonWidth = 140;
 constexpr int kTopRowHeight = 28;
 constexpr int kNextUpdateTop = 2 * kMargin + kTopRowHeight;
 constexpr int kNextUpdateHeight = 32;  // two lines, for a long reason
 constexpr int kProgressTop = kNextUpdateTop + kNextUpdateHeight + kMargin / 2;
 constexpr int kProgressHeight = 16;
 constexpr int kUpdateStatusTop = kProgressTop + kProgressHeight + kMargin;
-constexpr int kWindowWidth = 520;
+constexpr int kWindowWidth = 560;
 constexpr int kWindowHeight = 290;
 
 void Paint(HWND window) {
