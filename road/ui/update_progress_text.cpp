@@ -61,8 +61,10 @@ UpdateStatusView ViewOfProgress(const UpdateProgress& progress) {
     case UpdateProgress::Kind::kReady:
       view.may_apply = true;
       break;
-    case UpdateProgress::Kind::kUpToDate:
     case UpdateProgress::Kind::kRefused:
+      view.poll_ms = kUnsettledStatusPollMs;
+      break;
+    case UpdateProgress::Kind::kUpToDate:
       break;
   }
   view.may_check = true;
@@ -92,7 +94,7 @@ UpdateStatusView ViewOfStatusAnswer(const std::string& answer) {
   const std::optional<UpdateProgress> progress = ParseStatusAnswer(answer);
   if (progress) return ViewOfProgress(*progress);
   UpdateStatusView view;
-  view.poll_ms = kSilentStatusPollMs;
+  view.poll_ms = kUnsettledStatusPollMs;
   const Answer other = ParseAnswer(answer);
   if (other.kind == Answer::Kind::kRefused) {
     view.text = L"The update service refuses updates now: " + Printable(other.text);

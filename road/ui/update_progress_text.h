@@ -13,11 +13,12 @@
 namespace road {
 
 // How often the UI asks for the status: every second while the service reads the feed or
-// downloads, rarely while nothing moves, and in between while the service does not answer, so
-// that it notices soon when the service runs again.
+// downloads, rarely while nothing moves, and in between while the last check failed (the
+// service tries again on its own, after a back-off from 10 s) or the service does not answer,
+// so that the window catches up soon.
 inline constexpr DWORD kBusyStatusPollMs = 1000;
 inline constexpr DWORD kIdleStatusPollMs = 60000;
-inline constexpr DWORD kSilentStatusPollMs = 10000;
+inline constexpr DWORD kUnsettledStatusPollMs = 10000;
 
 // What the window shows of the next update.
 struct UpdateStatusView {

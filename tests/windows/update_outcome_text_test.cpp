@@ -162,7 +162,7 @@ TEST(UpdateOutcomeText, NextUpdateInTheUsersWordsWithWhatTheWindowOffers) {
       {"status ready-to-install 2.0\x01", L"Version 2.0? is ready to install.", false, 0, true,
        true, 60000},
       {"status refused: the feed has expired",
-       L"The last update check failed: the feed has expired", false, 0, true, false, 60000},
+       L"The last update check failed: the feed has expired", false, 0, true, false, 10000},
       // The service refuses every request, or has gone: nothing is offered.
       {"refused: the update folders are not the service's own\n",
        L"The update service refuses updates now: the update folders are not the service's own",
