@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "shared/unique_handles.h"
@@ -29,6 +30,8 @@ struct StatusPoller {
   HWND window = nullptr;
   UniqueHandle wake;  // auto-reset: set by a click, so that the thread asks at once
   std::atomic<bool> check_requested{false};
+  std::mutex latest_lock;
+  road::UpdateStatusView latest;  // the view of the last answer
 };
 
 std::shared_ptr<StatusPoller> g_poller;
@@ -39,9 +42,11 @@ DWORD AskAndShow(StatusPoller& poller, int& quick_polls) {
   const bool check = poller.check_requested.exchange(false);
   const std::string answer = check ? road::RequestUpdateCheck() : road::QueryUpdateProgress();
   const road::UpdateStatusView view = road::ViewOfStatusAnswer(answer);
-  // Sent, not posted: the view lives on this thread's stack until the window has shown it.
-  (void)::SendMessageW(poller.window, kShowNextUpdateMessage, /*wparam=*/0,
-                       reinterpret_cast<LPARAM>(&view));
+  {
+    const std::lock_guard<std::mutex> lock(poller.latest_lock);
+    poller.latest = view;
+  }
+  (void)::PostMessageW(poller.window, kShowNextUpdateMessage, /*wparam=*/0, /*lparam=*/0);
   if (check) quick_polls = kQuickPolls;
   if (quick_polls == 0) return view.poll_ms;
   --quick_polls;
@@ -51,8 +56,8 @@ DWORD AskAndShow(StatusPoller& poller, int& quick_polls) {
 void PollStatus(const std::shared_ptr<StatusPoller>& poller) {
   int quick_polls = kQuickPolls;
   while (::IsWindow(poller->window) != FALSE) {
-    // An update being applied has the pipe's one instance to itself; asked for meanwhile, the
-    // service would also refuse it as busy.
+    // An update being applied has the pipe's one instance to itself: each of its requests
+    // would otherwise wait for a status answer to be read.
     const DWORD wait_ms =
         UpdateBeingApplied() ? road::kBusyStatusPollMs : AskAndShow(*poller, quick_polls);
     (void)::WaitForSingleObject(poller->wake.get(), wait_ms);
@@ -81,7 +86,13 @@ void CheckForUpdatesClicked(HWND window) noexcept {
   (void)::SetEvent(g_poller->wake.get());
 }
 
-void ShowNextUpdate(HWND window, const road::UpdateStatusView& view) noexcept {
+void ShowNextUpdate(HWND window) {
+  if (!g_poller) return;
+  road::UpdateStatusView view;
+  {
+    const std::lock_guard<std::mutex> lock(g_poller->latest_lock);
+    view = g_poller->latest;
+  }
   (void)::SetWindowTextW(::GetDlgItem(window, kNextUpdateControl), view.text.c_str());
   const HWND progress = ::GetDlgItem(window, kDownloadProgressControl);
   (void)::SendMessageW(progress, PBM_SETPOS, static_cast<WPARAM>(view.percent), /*lparam=*/0);

@@ -9,8 +9,8 @@
 
 namespace sample {
 
-// The message with which the status thread hands the window a view to show: `lparam` points at
-// a road::UpdateStatusView, valid while the message is handled (it is sent, not posted).
+// The message with which the status thread tells the window that a new view waits. It carries
+// nothing: any process on the desktop may post it, and the window then shows the view it holds.
 inline constexpr UINT kShowNextUpdateMessage = WM_APP + 1;
 
 // Starts asking the service for the next update's status on a thread of its own: at once,
@@ -26,7 +26,8 @@ inline constexpr UINT kShowNextUpdateMessage = WM_APP + 1;
 // before the check began. Called on the UI thread.
 void CheckForUpdatesClicked(HWND window) noexcept;
 
-// Shows `view` in the window's status line, progress bar and buttons. Called on the UI thread.
-void ShowNextUpdate(HWND window, const road::UpdateStatusView& view) noexcept;
+// Shows the latest view in the window's status line, progress bar and buttons. Called on the
+// UI thread.
+void ShowNextUpdate(HWND window);
 
 }  // namespace sample

@@ -66,8 +66,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
       }
       return 0;
     case sample::kShowNextUpdateMessage:
-      // NOLINTNEXTLINE(performance-no-int-to-ptr): the status thread's view, sent
-      sample::ShowNextUpdate(window, *reinterpret_cast<const road::UpdateStatusView*>(lparam));
+      sample::ShowNextUpdate(window);
       return 0;
     case WM_DESTROY:
       ::PostQuitMessage(0);
