@@ -16,9 +16,8 @@ inline constexpr UINT kShowNextUpdateMessage = WM_APP + 1;
 // Starts asking the service for the next update's status on a thread of its own: at once,
 // every second for a few seconds, then as each view says (every second while it checks or
 // downloads, rarely otherwise), and not while an update is being applied, whose requests it
-// would hold up. Each answer's view
-// goes to `window` as kShowNextUpdateMessage. False when no thread can start. Called once, on
-// the UI thread.
+// would hold up. The view of each answer is kept for `window`, which kShowNextUpdateMessage
+// tells. False when no thread can start. Called once, on the UI thread.
 [[nodiscard]] bool StartNextUpdatePolling(HWND window) noexcept;
 
 // "Check for updates": disables the button and has the status thread send "check-for-update"
