@@ -117,4 +117,12 @@ std::string ExchangeWithService(const std::string& request, DWORD timeout_ms) {
   return ReadAnswer(pipe.get(), io_event.get(), time_left);
 }
 
+std::string QueryUpdateProgress(DWORD timeout_ms) {
+  return ExchangeWithService(StatusRequestLine(), timeout_ms);
+}
+
+std::string RequestUpdateCheck(DWORD timeout_ms) {
+  return ExchangeWithService(CheckRequestLine(), timeout_ms);
+}
+
 }  // namespace road

@@ -11,6 +11,9 @@ namespace road {
 // How long the UI waits for the pipe and for each answer. Staging copies and hashes a package,
 // which takes seconds on a slow disk, not minutes.
 inline constexpr DWORD kAnswerTimeoutMs = 60000;
+// How long the UI waits for a status answer, which the service gives at once: a service that
+// takes longer is shown as not answering until the next poll.
+inline constexpr DWORD kStatusTimeoutMs = 5000;
 
 // The start of every answer that the client makes up itself when the service gave none.
 inline constexpr char kNoAnswer[] = "no answer: ";
@@ -49,5 +52,13 @@ inline constexpr DWORD kUpdatePipeAccess = GENERIC_READ | FILE_WRITE_DATA;
 // identify the client, and do nothing in its name.
 [[nodiscard]] std::string ExchangeWithService(const std::string& request,
                                               DWORD timeout_ms = kAnswerTimeoutMs);
+
+// What the service knows of the next update: its answer to "status" (a status line, which
+// ParseStatusAnswer reads), or kNoAnswer and why, within `timeout_ms`.
+[[nodiscard]] std::string QueryUpdateProgress(DWORD timeout_ms = kStatusTimeoutMs);
+
+// Asks the service to look for an update now; it answers at once with what it knows, as to
+// QueryUpdateProgress, and checks in the background.
+[[nodiscard]] std::string RequestUpdateCheck(DWORD timeout_ms = kStatusTimeoutMs);
 
 }  // namespace road

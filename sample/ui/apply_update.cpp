@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 
 #include "contract/pipe_protocol.h"
@@ -27,6 +28,8 @@ constexpr DWORD kRecordPollMs = 500;
 
 // The thread of the update under way, if any; the UI thread alone touches it.
 UniqueHandle g_update_worker;
+// Whether it runs, for the other threads.
+std::atomic<bool> g_applying{false};
 
 void NoteInUiLog(const std::wstring& line) {
   const std::wstring path = road::UiLogPath();
@@ -101,26 +104,30 @@ void FollowStartedUpdate(const std::wstring& token, HANDLE watcher, HWND status)
 
 // The watcher is started before installer mode can be, so that installer mode cannot end this
 // program before someone waits to start the new one.
-DWORD WINAPI ApplyUpdate(void* status_control) {
-  const auto status = static_cast<HWND>(status_control);
+void ApplyUpdate(HWND status) {
   Show(status, road::kPreparingUpdateText);
   const road::Answer staged = Ask(road::ApplyRequestLine(), road::kUiAskedToStage);
   Show(status, road::AnswerText(staged));
-  if (staged.kind != road::Answer::Kind::kStaged) return 0;
+  if (staged.kind != road::Answer::Kind::kStaged) return;
   Hooks().BeforeWatcher();
   const ProcessHandles watcher = StartRelaunchWatcher(staged.token, status);
-  if (!watcher.process) return 0;
+  if (!watcher.process) return;
   const road::Answer started = Ask(road::StartRequestLine(staged.token), road::kUiAskedToStart);
   if (UpdateStarted(started, staged.token)) {
     Show(status, road::kUpdateStartedText);
     FollowStartedUpdate(staged.token, watcher.process.get(), status);
-    return 0;
+    return;
   }
   (void)::TerminateProcess(watcher.process.get(), 1);
   const road::Answer other_update{road::Answer::Kind::kNone, L"", "it started another update"};
   Show(status,
        road::AnswerText(started.kind == road::Answer::Kind::kStarted ? other_update : started));
   NoteInUiLog(L"Ended the relaunch watcher: the update did not start");
+}
+
+DWORD WINAPI ApplyUpdateThread(void* status_control) {
+  ApplyUpdate(static_cast<HWND>(status_control));
+  g_applying = false;
   return 0;
 }
 
@@ -131,15 +138,19 @@ void ApplyUpdateClicked(HWND status) {
     NoteInUiLog(L"An update is already being asked for");
     return;
   }
-  g_update_worker = OwnHandle(::CreateThread(/*security=*/nullptr, /*stack_size=*/0, ApplyUpdate,
-                                             /*parameter=*/status, /*flags=*/0,
+  g_applying = true;
+  g_update_worker = OwnHandle(::CreateThread(/*security=*/nullptr, /*stack_size=*/0,
+                                             ApplyUpdateThread, /*parameter=*/status, /*flags=*/0,
                                              /*thread_id=*/nullptr));
   if (!g_update_worker) {
     const DWORD error = ::GetLastError();
+    g_applying = false;
     Show(status, road::AnswerText({road::Answer::Kind::kNone, L"",
                                    "it could not be asked (error " + std::to_string(error) + ")"}));
     NoteInUiLog(L"Could not ask for the update (error " + std::to_wstring(error) + L")");
   }
 }
+
+bool UpdateBeingApplied() noexcept { return g_applying; }
 
 }  // namespace sample

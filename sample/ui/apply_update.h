@@ -27,4 +27,8 @@ namespace sample {
 // noted and does nothing more. Called on the UI thread.
 void ApplyUpdateClicked(HWND status);
 
+// Whether the worker of ApplyUpdateClicked still runs: an update is being asked for, or the
+// one this program started is being followed. From any thread.
+[[nodiscard]] bool UpdateBeingApplied() noexcept;
+
 }  // namespace sample

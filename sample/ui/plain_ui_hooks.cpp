@@ -11,6 +11,7 @@ class PlainUiHooks final : public UiHooks {
   void BeforeWindow() override {}
   void WindowShown(HWND /*window*/) override {}
   void BeforeWatcher() override {}
+  bool AsksForStatus() override { return true; }
 };
 
 }  // namespace

@@ -17,6 +17,9 @@ class UiHooks {
   // On the update's worker thread, between the service's "staged" answer and the start of
   // the relaunch watcher.
   virtual void BeforeWatcher() = 0;
+  // Whether the window asks the service for the next update's status, once, as it is made.
+  // False leaves the pipe to whoever else uses it, and "Apply update" enabled.
+  [[nodiscard]] virtual bool AsksForStatus() = 0;
 };
 
 // The hooks of this build.

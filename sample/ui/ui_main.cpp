@@ -3,15 +3,19 @@
 // program. Its "Apply update" button (kApplyUpdateCommand, which drivers post as a click)
 // updates the product on the update road (apply_update.h); its update status control
 // (kUpdateStatusControl) tells the user how that goes and, from the start, how the last update
-// ended.
+// ended. Above it, a status line and a progress bar tell what the service knows of the next
+// update, and "Check for updates" asks it to look now (next_update.h).
 
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include <string>
 
 #include "ui/apply_update.h"
 #include "ui/last_update.h"
 #include "ui/last_update_text.h"
+#include "ui/next_update.h"
 #include "ui/ui_hooks.h"
 #include "ui/ui_window.h"
 #include "win/own_image.h"
@@ -23,20 +27,26 @@ constexpr int kNoWindow = 3;
 
 std::wstring Title() { return L"Corvanta Remote " + road::OwnVersion(); }
 
-// Where the window's parts lie, in client pixels: the button at the top left, the title beside
-// it, the update status below both.
+// Where the window's parts lie, in client pixels: the buttons at the top left, the title beside
+// them; below, the next update's status line and the progress bar of its download; below
+// both, the update status.
 constexpr int kMargin = 10;
-constexpr int kButtonWidth = 120;
+constexpr int kButtonWidth = 140;
 constexpr int kTopRowHeight = 28;
-constexpr int kWindowWidth = 520;
-constexpr int kWindowHeight = 220;
+constexpr int kNextUpdateTop = 2 * kMargin + kTopRowHeight;
+constexpr int kNextUpdateHeight = 32;  // two lines, for a long reason
+constexpr int kProgressTop = kNextUpdateTop + kNextUpdateHeight + kMargin / 2;
+constexpr int kProgressHeight = 16;
+constexpr int kUpdateStatusTop = kProgressTop + kProgressHeight + kMargin;
+constexpr int kWindowWidth = 560;
+constexpr int kWindowHeight = 290;
 
 void Paint(HWND window) {
   PAINTSTRUCT paint;
   const HDC dc = ::BeginPaint(window, &paint);
   RECT area;
   (void)::GetClientRect(window, &area);
-  area.left = 2 * kMargin + kButtonWidth;
+  area.left = 3 * kMargin + 2 * kButtonWidth;
   area.top = kMargin;
   area.bottom = kMargin + kTopRowHeight;
   (void)::DrawTextW(dc, Title().c_str(), -1, &area, DT_LEFT | DT_VCENTER | DT_SINGLELINE);
@@ -51,7 +61,12 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
     case WM_COMMAND:
       if (LOWORD(wparam) == sample::kApplyUpdateCommand) {
         sample::ApplyUpdateClicked(::GetDlgItem(window, sample::kUpdateStatusControl));
+      } else if (LOWORD(wparam) == sample::kCheckForUpdatesCommand) {
+        sample::CheckForUpdatesClicked(window);
       }
+      return 0;
+    case sample::kShowNextUpdateMessage:
+      sample::ShowNextUpdate(window);
       return 0;
     case WM_DESTROY:
       ::PostQuitMessage(0);
@@ -77,21 +92,36 @@ std::wstring LastUpdateText() {
   return road::LastUpdateText(road::ReadLastUpdateFacts(), road::OwnVersion());
 }
 
-// The "Apply update" button and the update status control, which wraps long words (a log
-// path) like an edit control.
+// The buttons, disabled until the service has said what it offers; the next update's status
+// line and the hidden progress bar of its download; the update status control, which wraps
+// long words (a log path) like an edit control.
 void AddControls(HWND window) {
   RECT client;
   (void)::GetClientRect(window, &client);
-  AddChild(window, L"BUTTON", L"Apply update", BS_PUSHBUTTON,
+  const int right = client.right - kMargin;
+  AddChild(window, L"BUTTON", L"Apply update", BS_PUSHBUTTON | WS_DISABLED,
            {kMargin, kMargin, kMargin + kButtonWidth, kMargin + kTopRowHeight},
            sample::kApplyUpdateCommand);
+  AddChild(
+      window, L"BUTTON", L"Check for updates", BS_PUSHBUTTON | WS_DISABLED,
+      {2 * kMargin + kButtonWidth, kMargin, 2 * (kMargin + kButtonWidth), kMargin + kTopRowHeight},
+      sample::kCheckForUpdatesCommand);
+  AddChild(window, L"STATIC", L"", SS_LEFT | SS_EDITCONTROL | SS_NOPREFIX,
+           {kMargin, kNextUpdateTop, right, kNextUpdateTop + kNextUpdateHeight},
+           sample::kNextUpdateControl);
+  AddChild(window, PROGRESS_CLASSW, L"", /*style=*/0,
+           {kMargin, kProgressTop, right, kProgressTop + kProgressHeight},
+           sample::kDownloadProgressControl);
+  (void)::ShowWindow(::GetDlgItem(window, sample::kDownloadProgressControl), SW_HIDE);
   AddChild(window, L"STATIC", LastUpdateText(), SS_LEFT | SS_EDITCONTROL | SS_NOPREFIX,
-           {kMargin, 2 * kMargin + kTopRowHeight, client.right - kMargin, client.bottom - kMargin},
+           {kMargin, kUpdateStatusTop, right, client.bottom - kMargin},
            sample::kUpdateStatusControl);
 }
 
 // The main window with its controls, shown; null when it cannot be made.
 HWND CreateMainWindow(HINSTANCE instance, int show) {
+  const INITCOMMONCONTROLSEX progress_class = {sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
+  if (::InitCommonControlsEx(&progress_class) == FALSE) return nullptr;
   WNDCLASSEXW window_class = {};
   window_class.cbSize = sizeof(window_class);
   window_class.lpfnWndProc = WindowProc;
@@ -112,6 +142,11 @@ HWND CreateMainWindow(HINSTANCE instance, int show) {
   AddControls(window);
   (void)::ShowWindow(window, show);
   (void)::UpdateWindow(window);
+  // Without the status thread nothing would ever enable "Apply update": it is offered then, and
+  // the service decides.
+  if (!sample::Hooks().AsksForStatus() || !sample::StartNextUpdatePolling(window)) {
+    (void)::EnableWindow(::GetDlgItem(window, sample::kApplyUpdateCommand), /*enable=*/TRUE);
+  }
   return window;
 }
 

@@ -42,9 +42,9 @@ bool ClickApplyUpdate(DWORD pid, DWORD wait_ms) noexcept {
   }
 }
 
-std::wstring UpdateStatusText(DWORD pid) {
+std::wstring UpdateStatusText(DWORD pid, WORD control) {
   const HWND window = FindUiWindow(pid);
-  const HWND status = window != nullptr ? ::GetDlgItem(window, kUpdateStatusControl) : nullptr;
+  const HWND status = window != nullptr ? ::GetDlgItem(window, control) : nullptr;
   if (status == nullptr) return L"";
   wchar_t text[2048] = {};
   // Another process's control: GetWindowTextW reads the text the system keeps for it, without

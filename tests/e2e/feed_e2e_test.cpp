@@ -13,6 +13,7 @@
 #include "contract/road_paths.h"
 #include "e2e/product_update.h"
 #include "support/fault_server.h"
+#include "ui/ui_window.h"
 #include "ui/update_client.h"
 
 namespace {
@@ -192,6 +193,31 @@ TEST_F(FeedUpdate, VersionPrefixPassesOverALaterMajorVersion) {
   for (const std::string& request : fetched) {
     EXPECT_EQ(request.find("3.0.0"), std::string::npos) << request;
   }
+}
+
+// The window of a program that asks for the status: "Check for updates" has the service check
+// at once, the window follows the download, and "Apply update" is offered only once the
+// release is ready.
+TEST_F(FeedUpdate, WindowFollowsItsCheckAndOffersApplyOnlyWhenReady) {
+  sample::fixture::WriteDword(kUiKey, L"NoStatusPolls", 0);
+  const UniqueHandle ui = StartProgram(ProductExecutablePath());
+  ASSERT_TRUE(ui);
+  const DWORD pid = ::GetProcessId(ui.get());
+  const auto shown = [pid] { return sample::UpdateStatusText(pid, sample::kNextUpdateControl); };
+  const auto apply_offered = [pid] {
+    return ::IsWindowEnabled(::GetDlgItem(sample::FindUiWindow(pid), sample::kApplyUpdateCommand));
+  };
+  ASSERT_TRUE(WaitUntil([&] { return !shown().empty(); }, 10000));
+  EXPECT_FALSE(apply_offered()) << testing::PrintToString(shown());
+
+  Serve(L"good", "");
+  ASSERT_TRUE(::PostMessageW(sample::FindUiWindow(pid), WM_COMMAND,
+                             MAKEWPARAM(sample::kCheckForUpdatesCommand, BN_CLICKED),
+                             /*lparam=*/0));
+  EXPECT_TRUE(WaitUntil([&] { return shown() == L"Version 2.0.0 is ready to install."; }, 60000))
+      << testing::PrintToString(shown());
+  EXPECT_TRUE(apply_offered());
+  (void)::TerminateProcess(ui.get(), 0);
 }
 
 }  // namespace

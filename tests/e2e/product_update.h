@@ -155,6 +155,8 @@ class ProductUpdate : public ::testing::Test {
         << "the prepared machine must run version 1's service";
     first_service_host_ = ServiceHost();
     ASSERT_TRUE(ServiceServes(10000));
+    // The UI programs of the test leave the pipe to the test, unless it asks otherwise.
+    sample::fixture::WriteDword(kUiKey, L"NoStatusPolls", 1);
     old_ui_ = StartProgram(ProductExecutablePath());
     ASSERT_TRUE(old_ui_);
     old_ui_pid_ = ::GetProcessId(old_ui_.get());

@@ -1,5 +1,6 @@
 // What the UI program tells its user of an update: the words for each outcome the updater
-// writes in its record, and for each answer of the service that starts no update.
+// writes in its record, for each answer of the service that starts no update, and for what the
+// service knows of the next update, with the buttons the window then offers.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,6 +8,7 @@
 #include "contract/pipe_protocol.h"
 #include "ui/last_update_text.h"
 #include "ui/update_outcome_text.h"
+#include "ui/update_progress_text.h"
 
 namespace {
 
@@ -123,6 +125,61 @@ TEST(UpdateOutcomeText, UnfinishedUpdatesSayWhatToDo) {
   for (const auto& c : while_waiting) {
     EXPECT_EQ(road::StartedUpdateText(c.outcome, c.watcher_ended), c.shown)
         << testing::PrintToString(c.outcome) << " watcher ended " << c.watcher_ended;
+  }
+}
+
+// The status line for each answer to "status" as the service sends it (and for none), what the
+// window offers with it, and when it asks again.
+TEST(UpdateOutcomeText, NextUpdateInTheUsersWordsWithWhatTheWindowOffers) {
+  const std::wstring silent =
+      L"The update service does not answer. Updates cannot be checked or installed until it "
+      L"runs again.";
+  const struct {
+    std::string answer;
+    std::wstring shown;
+    bool downloading;
+    int percent;
+    bool may_check;
+    bool may_apply;
+    DWORD poll_ms;
+  } cases[] = {
+      {"status up-to-date\n", L"Corvanta Remote is up to date.", false, 0, true, false, 60000},
+      {"status checking\r\n", L"Checking for updates...", false, 0, false, false, 1000},
+      {"status downloading 12900000 of 41943040",
+       L"Downloading an update: 12.3 MB of 40.0 MB (30 %)", true, 30, false, false, 1000},
+      // Rounded down: never complete before the last byte.
+      {"status downloading 41943039 of 41943040",
+       L"Downloading an update: 39.9 MB of 40.0 MB (99 %)", true, 99, false, false, 1000},
+      {"status downloading 0 of 524288", L"Downloading an update: 0.0 KB of 512.0 KB (0 %)", true,
+       0, false, false, 1000},
+      {"status downloading 1610612736 of 2147483648",
+       L"Downloading an update: 1.5 GB of 2.0 GB (75 %)", true, 75, false, false, 1000},
+      {"status downloading 18446744073709551615 of 18446744073709551615",
+       L"Downloading an update: 17179869183.9 GB of 17179869183.9 GB (100 %)", true, 100, false,
+       false, 1000},
+      {"status ready-to-install 2.0.0\n", L"Version 2.0.0 is ready to install.", false, 0, true,
+       true, 60000},
+      {"status ready-to-install 2.0\x01", L"Version 2.0? is ready to install.", false, 0, true,
+       true, 60000},
+      {"status refused: the feed has expired",
+       L"The last update check failed: the feed has expired", false, 0, true, false, 10000},
+      // The service refuses every request, or has gone: nothing is offered.
+      {"refused: the update folders are not the service's own\n",
+       L"The update service refuses updates now: the update folders are not the service's own",
+       false, 0, false, false, 10000},
+      {"no answer: the update service cannot be reached (error 2)", silent, false, 0, false, false,
+       10000},
+      {"status downloading 5 of 4", silent, false, 0, false, false, 10000},
+      {"staged 01234567-89ab-cdef-0123-456789abcdef", silent, false, 0, false, false, 10000},
+  };
+  for (const auto& c : cases) {
+    const road::UpdateStatusView view = road::ViewOfStatusAnswer(c.answer);
+    EXPECT_EQ(view.text, c.shown) << c.answer;
+    EXPECT_EQ(view.downloading, c.downloading) << c.answer;
+    EXPECT_EQ(view.percent, c.percent) << c.answer;
+    EXPECT_EQ(view.may_check, c.may_check) << c.answer;
+    EXPECT_EQ(view.may_apply, c.may_apply) << c.answer;
+    EXPECT_EQ(view.poll_ms, c.poll_ms) << c.answer;
   }
 }
 
