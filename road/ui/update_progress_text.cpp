@@ -106,4 +106,35 @@ UpdateStatusView ViewOfStatusAnswer(const std::string& answer) {
   return view;
 }
 
+std::wstring PolicyText(const UpdatePolicy& policy) {
+  if (policy.mode == UpdateMode::kOff) return L"Updates are turned off by your administrator.";
+  std::wstring text;
+  if (!policy.version_prefix.empty()) {
+    text =
+        L"Your administrator holds updates to version " + Printable(policy.version_prefix) + L".";
+  }
+  if (policy.mode == UpdateMode::kAutomatic) {
+    if (!text.empty()) text += L" ";
+    text += L"Updates install automatically";
+    if (policy.window) {
+      text += L" between " + Printable(MinuteOfDayText(policy.window->start_minute)) + L" and " +
+              Printable(MinuteOfDayText(policy.window->end_minute));
+    }
+    text += L".";
+  }
+  return text;
+}
+
+UpdateStatusView ViewUnderPolicy(UpdateStatusView view, const UpdatePolicy& policy) {
+  const std::wstring words = PolicyText(policy);
+  if (policy.mode == UpdateMode::kOff) {
+    view.text = view.may_apply ? view.text + L"\r\n" + words : words;
+    view.may_check = false;
+    view.downloading = false;
+    return view;
+  }
+  if (!words.empty()) view.text += L"\r\n" + words;
+  return view;
+}
+
 }  // namespace road

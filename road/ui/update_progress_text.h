@@ -9,6 +9,7 @@
 #include <string>
 
 #include "contract/pipe_protocol.h"
+#include "service/update_policy.h"
 
 namespace road {
 
@@ -44,5 +45,19 @@ struct UpdateStatusView {
 // refuses every request, say, while its folders are not its own) and no answer at all (the
 // service stopped, or hung) say so and offer nothing.
 [[nodiscard]] UpdateStatusView ViewOfStatusAnswer(const std::string& answer);
+
+// What the administrator's policy says of updates, in the user's words; empty when it leaves
+// them to the user as by default:
+//   off         "Updates are turned off by your administrator."
+//   prefix      "Your administrator holds updates to version 2.0."
+//   automatic   "Updates install automatically." or, with a window,
+//               "Updates install automatically between 02:00 and 04:00."
+// A prefix and automatic updates give both sentences, in that order.
+[[nodiscard]] std::wstring PolicyText(const UpdatePolicy& policy);
+
+// `view` under `policy`: with updates turned off, the policy's words replace the status (a
+// package an administrator placed stays offered, the words below it) and no check is offered;
+// otherwise the policy's words, if any, follow the status on a line of their own.
+[[nodiscard]] UpdateStatusView ViewUnderPolicy(UpdateStatusView view, const UpdatePolicy& policy);
 
 }  // namespace road

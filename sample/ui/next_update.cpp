@@ -41,7 +41,9 @@ std::shared_ptr<StatusPoller> g_poller;
 DWORD AskAndShow(StatusPoller& poller, int& quick_polls) {
   const bool check = poller.check_requested.exchange(false);
   const std::string answer = check ? road::RequestUpdateCheck() : road::QueryUpdateProgress();
-  const road::UpdateStatusView view = road::ViewOfStatusAnswer(answer);
+  // The policy is read afresh each time: an administrator may change it while the window runs.
+  const road::UpdateStatusView view = road::ViewUnderPolicy(
+      road::ViewOfStatusAnswer(answer), road::JudgePolicyValues(road::ReadPolicyValues()).policy);
   {
     const std::lock_guard<std::mutex> lock(poller.latest_lock);
     poller.latest = view;

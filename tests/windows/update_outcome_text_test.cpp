@@ -3,6 +3,7 @@
 // service knows of the next update, with the buttons the window then offers.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "contract/pipe_protocol.h"
@@ -180,6 +181,50 @@ TEST(UpdateOutcomeText, NextUpdateInTheUsersWordsWithWhatTheWindowOffers) {
     EXPECT_EQ(view.may_check, c.may_check) << c.answer;
     EXPECT_EQ(view.may_apply, c.may_apply) << c.answer;
     EXPECT_EQ(view.poll_ms, c.poll_ms) << c.answer;
+  }
+}
+
+// What the administrator's policy adds to the window's words, and takes from what it offers.
+TEST(UpdateOutcomeText, NextUpdateUnderTheAdministratorsPolicy) {
+  using Mode = road::UpdateMode;
+  const struct {
+    Mode mode;
+    const char* prefix;
+    std::optional<road::ApplyWindow> window;
+    const char* answer;
+    std::wstring shown;
+    bool may_check;
+    bool may_apply;
+  } cases[] = {
+      {Mode::kDownload, "", std::nullopt, "status up-to-date", L"Corvanta Remote is up to date.",
+       true, false},
+      {Mode::kOff, "", std::nullopt, "status refused: updates are turned off by the administrator",
+       L"Updates are turned off by your administrator.", false, false},
+      {Mode::kOff, "", std::nullopt, "status ready-to-install 2.0.0",
+       L"Version 2.0.0 is ready to install.\r\nUpdates are turned off by your administrator.",
+       false, true},
+      {Mode::kDownload, "2.0", std::nullopt, "status up-to-date",
+       L"Corvanta Remote is up to date.\r\nYour administrator holds updates to version 2.0.", true,
+       false},
+      {Mode::kAutomatic, "", road::ApplyWindow{120, 240}, "status ready-to-install 2.0.0",
+       L"Version 2.0.0 is ready to install.\r\nUpdates install automatically between 02:00 and "
+       L"04:00.",
+       true, true},
+      {Mode::kAutomatic, "2", std::nullopt, "status checking",
+       L"Checking for updates...\r\nYour administrator holds updates to version 2. Updates "
+       L"install automatically.",
+       false, false},
+  };
+  for (const auto& c : cases) {
+    road::UpdatePolicy policy;
+    policy.mode = c.mode;
+    policy.version_prefix = c.prefix;
+    policy.window = c.window;
+    const road::UpdateStatusView view =
+        road::ViewUnderPolicy(road::ViewOfStatusAnswer(c.answer), policy);
+    EXPECT_EQ(view.text, c.shown) << c.answer;
+    EXPECT_EQ(view.may_check, c.may_check) << c.answer;
+    EXPECT_EQ(view.may_apply, c.may_apply) << c.answer;
   }
 }
 
