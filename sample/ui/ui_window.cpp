@@ -30,11 +30,15 @@ HWND FindUiWindow(DWORD pid) noexcept {
 }
 
 bool ClickApplyUpdate(DWORD pid, DWORD wait_ms) noexcept {
+  return ClickButton(pid, kApplyUpdateCommand, wait_ms);
+}
+
+bool ClickButton(DWORD pid, WORD command, DWORD wait_ms) noexcept {
   constexpr DWORD kPollMs = 50;
   for (DWORD waited = 0;; waited += kPollMs) {
     const HWND window = FindUiWindow(pid);
     if (window != nullptr) {
-      return ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(kApplyUpdateCommand, BN_CLICKED),
+      return ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(command, BN_CLICKED),
                             /*lparam=*/0) != FALSE;
     }
     if (waited >= wait_ms) return false;

@@ -23,8 +23,12 @@ inline constexpr WORD kDownloadProgressControl = 105;
 // The top-level window of the UI program running as process `pid`; null when there is none.
 [[nodiscard]] HWND FindUiWindow(DWORD pid) noexcept;
 
+// Clicks the button of `command` in the UI program running as `pid`, as a user would;
+// waits up to `wait_ms` for its window. False when it has none.
+[[nodiscard]] bool ClickButton(DWORD pid, WORD command, DWORD wait_ms) noexcept;
+
 // Asks the UI program running as `pid` to apply the pending update, as a click on its button
-// would; waits up to `wait_ms` for its window. False when it has none.
+// would (ClickButton).
 [[nodiscard]] bool ClickApplyUpdate(DWORD pid, DWORD wait_ms) noexcept;
 
 // The text of the control `control` (by default the update status control) of the UI program

@@ -211,9 +211,7 @@ TEST_F(FeedUpdate, WindowFollowsItsCheckAndOffersApplyOnlyWhenReady) {
   EXPECT_FALSE(apply_offered()) << testing::PrintToString(shown());
 
   Serve(L"good", "");
-  ASSERT_TRUE(::PostMessageW(sample::FindUiWindow(pid), WM_COMMAND,
-                             MAKEWPARAM(sample::kCheckForUpdatesCommand, BN_CLICKED),
-                             /*lparam=*/0));
+  ASSERT_TRUE(sample::ClickButton(pid, sample::kCheckForUpdatesCommand, 10000));
   EXPECT_TRUE(WaitUntil([&] { return shown() == L"Version 2.0.0 is ready to install."; }, 60000))
       << testing::PrintToString(shown());
   EXPECT_TRUE(apply_offered());

@@ -4,11 +4,15 @@
 // start installer mode.
 //
 // Usage:
-//   sample-apply-update.exe --ui-pid <pid> [--timeout-ms <ms>]
+//   sample-apply-update.exe --ui-pid <pid> [--timeout-ms <ms>] [--check-first]
 //   sample-apply-update.exe --where
 //
 // With --where it only prints where the road's files are, as the service finds them:
 // incoming=<Incoming folder>, staging=<Staging folder> and service-log=<the service's log>.
+//
+// With --check-first it first clicks "Check for updates" and follows the service's check of the
+// feed and its download, noting each status it answers, until a package is ready to install
+// (ready=<version> is printed; it ends with 1 if none is within the time-out).
 //
 // Follows the update until installer mode and the relaunch watcher have both ended, the
 // service refused, or the time-out (300000 ms by default) ran out, printing every change seen
@@ -45,8 +49,11 @@ namespace {
   return std::to_wstring(seen.pid) + L"|" + seen.version + L"|" + seen.image;
 }
 
-// Reads "--ui-pid <pid> [--timeout-ms <ms>]"; false on anything else.
-[[nodiscard]] bool ParseOptions(int argc, wchar_t** argv, DWORD& ui_pid, DWORD& timeout_ms) {
+// Reads "--ui-pid <pid> [--timeout-ms <ms>] [--check-first]"; false on anything else.
+[[nodiscard]] bool ParseOptions(int argc, wchar_t** argv, DWORD& ui_pid, DWORD& timeout_ms,
+                                bool& check_first) {
+  check_first = argc > 1 && std::wstring(argv[argc - 1]) == L"--check-first";
+  if (check_first) --argc;
   bool usage_ok = argc == 3 || argc == 5;
   for (int i = 1; usage_ok && i + 1 < argc; i += 2) {
     const std::wstring option = argv[i];
@@ -68,15 +75,27 @@ int wmain(int argc, wchar_t** argv) {
   }
   DWORD ui_pid = 0;
   DWORD timeout_ms = 300000;
-  if (!ParseOptions(argc, argv, ui_pid, timeout_ms)) {
+  bool check_first = false;
+  if (!ParseOptions(argc, argv, ui_pid, timeout_ms, check_first)) {
     std::fwprintf(stderr,
-                  L"usage: sample-apply-update.exe --ui-pid <pid> [--timeout-ms <ms>] | --where\n");
+                  L"usage: sample-apply-update.exe --ui-pid <pid> [--timeout-ms <ms>] "
+                  L"[--check-first] | --where\n");
     return 2;
   }
   apply_update::UpdateTimeline timeline;
   timeline.Look();  // the state before the click
   const std::wstring ui =
       std::wstring(updater_contract::kProductExecutableName) + L" pid " + std::to_wstring(ui_pid);
+  if (check_first) {
+    if (!sample::ClickButton(ui_pid, sample::kCheckForUpdatesCommand, 10000)) {
+      timeline.Note(L"user: no window of the UI program " + ui);
+      return 1;
+    }
+    timeline.Note(L"user: clicked Check for updates in " + ui);
+    const std::wstring ready = apply_update::FollowFeed(timeline, timeout_ms);
+    std::wprintf(L"ready=%ls\n", ready.c_str());
+    if (ready.empty()) return 1;
+  }
   if (!sample::ClickApplyUpdate(ui_pid, 10000)) {
     timeline.Note(L"user: no window of the UI program " + ui);
     return 1;

@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <optional>
+#include <string>
 
 #include "apply_update/updater_label.h"
 #include "contract/pipe_protocol.h"
 #include "contract/road_contract.h"
 #include "contract/road_paths.h"
+#include "ui/update_client.h"
 #include "win/text_conversion.h"
 
 namespace apply_update {
@@ -68,6 +70,23 @@ RoadOutcome FollowRoad(UpdateTimeline& timeline, DWORD timeout_ms) {
   }
   timeline.Look();  // an end that came after the last look
   return outcome;
+}
+
+std::wstring FollowFeed(UpdateTimeline& timeline, DWORD timeout_ms) {
+  const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
+  std::string last;
+  while (::GetTickCount64() < deadline) {
+    std::string answer = road::ExchangeWithService(road::StatusRequestLine());
+    while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r')) answer.pop_back();
+    if (answer != last) timeline.Note(L"service: " + road::WidenAscii(answer));
+    last = answer;
+    const std::optional<road::UpdateProgress> progress = road::ParseStatusAnswer(answer);
+    if (progress && progress->kind == road::UpdateProgress::Kind::kReady) {
+      return road::WidenAscii(progress->version);
+    }
+    ::Sleep(100);
+  }
+  return L"";
 }
 
 }  // namespace apply_update

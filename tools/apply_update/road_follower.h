@@ -19,4 +19,10 @@ struct RoadOutcome {
 // follows its staged updater and package.
 [[nodiscard]] RoadOutcome FollowRoad(UpdateTimeline& timeline, DWORD timeout_ms);
 
+// Follows the service's check of the feed that a click on "Check for updates" began: asks the
+// service for its status every 100 ms and notes each new answer ("service: status checking",
+// "service: status downloading ...") until a package is ready to install, which it returns
+// ("2.0.0"), or `timeout_ms` ran out (empty then).
+[[nodiscard]] std::wstring FollowFeed(UpdateTimeline& timeline, DWORD timeout_ms);
+
 }  // namespace apply_update
