@@ -1,5 +1,6 @@
 #include "contract/pipe_protocol.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <utility>
 
@@ -15,9 +16,8 @@ namespace {
 
 // `text` with every character outside printable ASCII replaced by '?'.
 [[nodiscard]] std::string PrintableLine(std::string text) {
-  for (char& c : text) {
-    if (c < 0x20 || c > 0x7e) c = '?';
-  }
+  std::replace_if(
+      text.begin(), text.end(), [](char c) { return c < 0x20 || c > 0x7e; }, '?');
   return text;
 }
 

@@ -33,9 +33,7 @@ class CheckBoard {
 
   // Held while Incoming is sorted or a package is taken from it: the checking thread and the
   // work of a request both do, and must not set aside or remove what the other is reading.
-  [[nodiscard]] std::unique_lock<std::mutex> LockIncoming() {
-    return std::unique_lock<std::mutex>(incoming_);
-  }
+  [[nodiscard]] std::mutex& IncomingMutex() noexcept { return incoming_; }
 
   // A client asked for a check now: wakes the checking thread. Asked while a check runs, the
   // next one follows it at once.

@@ -24,7 +24,7 @@ struct CheckSchedule {
   std::uint64_t first_delay_ms = 0;
   std::uint64_t first_spread_ms = 60'000;
   // Between checks that ended: the interval, plus or minus a random part of the spread.
-  std::uint64_t interval_ms = 4 * 3'600'000;
+  std::uint64_t interval_ms = 4ULL * 3'600'000;
   std::uint64_t spread_ms = 3'600'000;
   // After a check that failed on the network or the server.
   RetryBackoff backoff;
@@ -55,7 +55,7 @@ using AfterCheck = std::function<void(const CheckSettings&)>;
 
 // While a package waits to be applied automatically (outside the policy's window, or while a
 // user interface runs), the checking thread looks again this often.
-inline constexpr std::uint64_t kAutomaticApplyLookMs = 10 * 60'000;
+inline constexpr std::uint64_t kAutomaticApplyLookMs = 10ULL * 60'000;
 
 // Starts the thread that checks on `schedule` until `stop` is signalled, and whenever
 // `board` says a client asked; `after_check` (may be empty) follows each check. The thread keeps

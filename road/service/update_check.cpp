@@ -181,7 +181,7 @@ CheckResult CheckForUpdate(const CheckSettings& settings, CheckBoard& board, HAN
 }
 
 void SortIncoming(CheckBoard& board, const ServiceLog& log) {
-  const std::unique_lock<std::mutex> incoming = board.LockIncoming();
+  const std::lock_guard<std::mutex> incoming(board.IncomingMutex());
   const PendingPackage pending = FindPendingPackage(log);
   board.NoteReady(pending.version);
   if (pending.package.empty() && !pending.refusal.empty()) {

@@ -62,7 +62,7 @@ std::string StagePendingUpdate(const ClientSession& client, UpdateState& state,
   if (InstallerRuns(state)) return Refuse("an update is already running", log);
   if (client.user_sid.empty()) return Refuse("the client's account cannot be read", log);
   DropStagedUpdate(client, state, log);
-  const std::unique_lock<std::mutex> incoming = state.board->LockIncoming();
+  const std::lock_guard<std::mutex> incoming(state.board->IncomingMutex());
   const PendingPackage pending = FindPendingPackage(log);
   state.board->NoteReady(pending.version);
   if (pending.package.empty()) {
@@ -179,7 +179,7 @@ std::string ApplyPendingUpdateUnattended(UpdateState& state, const ServiceLog& l
   // The services' session, where no user interface runs, and LocalSystem, which owns the
   // watcher log that no watcher writes.
   const ClientSession service{/*known=*/true, /*id=*/0, L"S-1-5-18"};
-  const std::string staged = StagePendingUpdate(service, state, log);
+  std::string staged = StagePendingUpdate(service, state, log);
   const Answer answer = ParseAnswer(staged);
   if (answer.kind != Answer::Kind::kStaged) return staged;
   return StartStaged(answer.token, service, state, log);

@@ -41,8 +41,9 @@ class FeedUpdate : public ProductUpdate {
   }
 
   // Asks the service to check now, then asks for its status until it answers `expected`
-  // (without its line end) or `timeout_ms` pass; the last answer.
-  static std::string StatusOnceAnswered(const std::string& expected, DWORD timeout_ms) {
+  // (without its line end) or `timeout_ms` pass; the last answer. Every answer is kept in
+  // `answers_`.
+  std::string StatusOnceAnswered(const std::string& expected, DWORD timeout_ms) {
     const std::string asked = road::ExchangeWithService(road::CheckRequestLine());
     EXPECT_TRUE(road::ParseStatusAnswer(asked).has_value()) << asked;
     std::string answer;
@@ -52,12 +53,33 @@ class FeedUpdate : public ProductUpdate {
           while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r')) {
             answer.pop_back();
           }
+          answers_.push_back(answer);
           return answer.rfind(expected, 0) == 0;
         },
         timeout_ms);
     return answer;
   }
 
+  // What a user interface started now shows of the next update once it shows `expected`,
+  // waiting up to 20 s; it asks the service itself.
+  static std::wstring NextUpdateShownByANewUi(const std::wstring& expected) {
+    sample::fixture::WriteDword(kUiKey, L"NoStatusPolls", 0);
+    const UniqueHandle ui = StartProgram(ProductExecutablePath());
+    EXPECT_TRUE(ui);
+    if (!ui) return L"";
+    const DWORD pid = ::GetProcessId(ui.get());
+    std::wstring shown;
+    (void)WaitUntil(
+        [&] {
+          shown = sample::UpdateStatusText(pid, sample::kNextUpdateControl);
+          return shown == expected;
+        },
+        20000);
+    (void)::TerminateProcess(ui.get(), 0);
+    return shown;
+  }
+
+  std::vector<std::string> answers_;
   std::unique_ptr<FaultServer> server_;
 };
 
@@ -69,6 +91,9 @@ struct NetworkFault {
   // The requests of the package, as the server logged them: "<Range or -> <status>", the
   // resumed Range's number as "N".
   std::vector<std::string> package_requests;
+  // Whether the status is asked for while the download waits on the server: the pipe answers
+  // all the same.
+  bool answered_while_downloading;
 };
 
 class NetworkFaults : public FeedUpdate, public ::testing::WithParamInterface<NetworkFault> {
@@ -93,6 +118,11 @@ TEST_P(NetworkFaults, DownloadSurvivesAndTheClickInstallsIt) {
   EXPECT_EQ(StatusOnceAnswered("status ready-to-install 2.0.0", 60000),
             "status ready-to-install 2.0.0");
   EXPECT_EQ(PackageRequests(), GetParam().package_requests);
+  if (GetParam().answered_while_downloading) {
+    EXPECT_TRUE(std::any_of(answers_.begin(), answers_.end(), [](const std::string& answer) {
+      return answer.rfind("status downloading ", 0) == 0;
+    })) << testing::PrintToString(answers_);
+  }
   EXPECT_TRUE(FileExistsAt(road::IncomingFolder() + L"\\" + kReleasePackage + L".sha256"));
   UpdateRun run = Click(old_ui_pid_);
   Finish(run);
@@ -106,11 +136,12 @@ INSTANTIATE_TEST_SUITE_P(
         // cut half-way; the resume's Range answered with the whole body: started again
         NetworkFault{"CutAndRangeIgnored",
                      "--fault cut-once --fault ignore-range",
-                     {"- 200", "bytes=N- 200"}},
+                     {"- 200", "bytes=N- 200"},
+                     false},
         // half the body, then nothing: timed out, retried and resumed
-        NetworkFault{"Stalled", "--fault stall-once --stall 8", {"- 200", "bytes=N- 206"}},
+        NetworkFault{"Stalled", "--fault stall-once --stall 8", {"- 200", "bytes=N- 206"}, true},
         // the server busy: retried after its Retry-After
-        NetworkFault{"Busy", "--fault 503-once --retry-after 1", {"- 503", "- 200"}}),
+        NetworkFault{"Busy", "--fault 503-once --retry-after 1", {"- 503", "- 200"}, false}),
     [](const ::testing::TestParamInfo<NetworkFault>& info) {
       return std::string(info.param.name);
     });
@@ -133,8 +164,12 @@ TEST_P(Refusals, InstallNothingAndSayWhy) {
     sample::fixture::WriteString(road::kRoadKeyPath, L"FeedSerial", refusal.serial_seen);
   }
   Serve(refusal.feed, refusal.faults);
-  EXPECT_EQ(StatusOnceAnswered(refusal.status, 60000).substr(0, refusal.status.size()),
-            refusal.status);
+  const std::string answer = StatusOnceAnswered(refusal.status, 60000);
+  EXPECT_EQ(answer.substr(0, refusal.status.size()), refusal.status);
+  const std::string reason = answer.substr(std::string("status refused: ").size());
+  const std::wstring why =
+      L"The last update check failed: " + std::wstring(reason.begin(), reason.end());
+  EXPECT_EQ(NextUpdateShownByANewUi(why), why);
   EXPECT_FALSE(FileExistsAt(road::IncomingFolder() + L"\\" + kReleasePackage));
   EXPECT_FALSE(FileExistsAt(road::IncomingFolder() + L"\\" + kReleasePackage + L".sha256"));
   EXPECT_EQ(RunningVersion(), L"1.0.0");

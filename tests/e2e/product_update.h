@@ -160,7 +160,9 @@ class ProductUpdate : public ::testing::Test {
     old_ui_ = StartProgram(ProductExecutablePath());
     ASSERT_TRUE(old_ui_);
     old_ui_pid_ = ::GetProcessId(old_ui_.get());
-    ASSERT_EQ(LastLaunchPid(), old_ui_pid_);
+    // Under load Wine may call the program idle before it has run a line of its own.
+    ASSERT_TRUE(WaitUntil([this] { return LastLaunchPid() == old_ui_pid_; }, 20000))
+        << LastLaunchPid() << " is not " << old_ui_pid_;
     // For updates started directly: the updater in a folder of its own, so its log starts
     // empty, and the packages in another.
     updater_ = CopyInto(UpdaterExecutable(), MakeScratchFolder(L"Updater"));
