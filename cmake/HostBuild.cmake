@@ -51,6 +51,10 @@ add_test(NAME scripts.PublishFeed
 # values the service reads.
 add_test(NAME scripts.PolicyTemplate
   COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/scripts/policy_template_test.py)
+# Each slip of the road's mutation run still finds its text, so that a change of the code cannot
+# leave a slip behind unnoticed (the run itself is not part of the test command).
+add_test(NAME scripts.RoadSlipTexts
+  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/mutations/check_road_slips.py --texts)
 # scripts/setup-debian adds bookworm-backports from the machine's own mirror, in either format.
 add_test(NAME scripts.BackportsFromTheMachinesMirror
   COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/scripts/apt_sources_test.py)

@@ -86,7 +86,7 @@ TEST(RoadPolicy, EachValueTakenOrIgnoredWithOneNote) {
       {L"UpdateMode", Dword(0), "mode=0", ""},
       {L"UpdateMode", Dword(1), "", ""},
       {L"UpdateMode", Dword(2), "mode=2", ""},
-      {L"UpdateMode", Dword(7), "", "7 is not 0, 1 or 2; the default applies"},
+      {L"UpdateMode", Dword(3), "", "3 is not 0, 1 or 2; the default applies"},
       {L"UpdateMode", Sz(L"2"), "", "a REG_SZ, not a REG_DWORD; the default applies"},
       {L"UpdateMode",
        {REG_DWORD, {2, 0}, false},
