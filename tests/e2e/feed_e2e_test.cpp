@@ -142,9 +142,7 @@ INSTANTIATE_TEST_SUITE_P(
         NetworkFault{"Stalled", "--fault stall-once --stall 8", {"- 200", "bytes=N- 206"}, true},
         // the server busy: retried after its Retry-After
         NetworkFault{"Busy", "--fault 503-once --retry-after 1", {"- 503", "- 200"}, false}),
-    [](const ::testing::TestParamInfo<NetworkFault>& info) {
-      return std::string(info.param.name);
-    });
+    kRowName);
 
 // What must not be trusted installs nothing: the status says why, Incoming stays empty, and
 // version 1 runs on.
@@ -188,7 +186,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "status refused: feed expired at 2020-01-01T00:00:00Z; keeping what is "
                 "installed"},
         Refusal{"OtherPublisher", L"other", "", L"", "status refused: the feed is signed by "}),
-    [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
+    kRowName);
 
 // Turned off by the administrator: a check asked for asks the feed's server nothing.
 TEST_F(FeedUpdate, UpdatesTurnedOffAskTheFeedNothing) {

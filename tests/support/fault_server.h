@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/wine_helpers.h"
+#include "support/world_test.h"
 
 class FaultServer {
  public:
@@ -85,25 +86,9 @@ class FaultServer {
     EXPECT_TRUE(file && ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()),
                                     &written, nullptr));
   }
-  // The whole file; empty when it cannot be read.
-  static std::string ReadFileBytes(const std::wstring& path) {
-    const UniqueHandle file =
-        OwnHandle(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, 0, nullptr));
-    LARGE_INTEGER size = {};
-    if (!file || !::GetFileSizeEx(file.get(), &size)) return "";
-    std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
-    DWORD read = 0;
-    if (!bytes.empty() &&
-        !::ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr)) {
-      return "";
-    }
-    bytes.resize(read);
-    return bytes;
-  }
 
  private:
-  std::string ReadText(const wchar_t* file) const { return ReadFileBytes(folder_ + L"\\" + file); }
+  std::string ReadText(const wchar_t* file) const { return ReadWholeFile(folder_ + L"\\" + file); }
 
   std::wstring folder_;
   int port_ = 0;

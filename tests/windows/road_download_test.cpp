@@ -121,7 +121,7 @@ TEST(RoadDownload, SurvivesABadNetworkAndDeliversOnlyWhatChecksOut) {
     road::FetchOutcome outcome;
     std::string held;
     for (const FetchKind expected : c.calls) {
-      held = std::to_string(FaultServer::ReadFileBytes(partial).size());
+      held = std::to_string(ReadWholeFile(partial).size());
       outcome = road::DownloadRelease(
           server.Url(L"feed.json?channel=stable"), release, downloads,
           /*stop=*/nullptr, [&](std::uint64_t bytes) { progress.push_back(bytes); },
@@ -149,8 +149,8 @@ TEST(RoadDownload, SurvivesABadNetworkAndDeliversOnlyWhatChecksOut) {
       EXPECT_TRUE(delivered) << why;
       ASSERT_FALSE(progress.empty());
       EXPECT_EQ(progress.back(), kDownloadBytes);
-      EXPECT_TRUE(FaultServer::ReadFileBytes(delivery) == package);
-      EXPECT_EQ(FaultServer::ReadFileBytes(delivery + L".sha256"),
+      EXPECT_TRUE(ReadWholeFile(delivery) == package);
+      EXPECT_EQ(ReadWholeFile(delivery + L".sha256"),
                 release.sha256 + "  CorvantaRemote-2.0.0.msi\n");
     } else {
       EXPECT_FALSE(delivered);
@@ -181,7 +181,7 @@ TEST(RoadDownload, NothingDeliveredWithoutFoldersOrBeforeTheLastByte) {
   const std::wstring incoming = MakeScratchFolder(L"Incoming");
   EXPECT_FALSE(road::DeliverDownload(release, downloads, incoming, why));
   EXPECT_EQ(why, "the download is not complete");
-  EXPECT_EQ(FaultServer::ReadFileBytes(partial), "12345");
+  EXPECT_EQ(ReadWholeFile(partial), "12345");
   EXPECT_FALSE(FileExistsAt(incoming + L"\\CorvantaRemote-2.0.0.msi.sha256"));
 }
 
@@ -213,7 +213,7 @@ TEST(RoadDownload, AStopEndsAStalledBodyAndKeepsThePartial) {
   stopper.join();
   EXPECT_EQ(outcome.kind, FetchKind::kStopped) << outcome.why;
   EXPECT_GT(last, 0u);
-  EXPECT_EQ(FaultServer::ReadFileBytes(downloads + L"\\CorvantaRemote-2.0.0.partial").size(), last);
+  EXPECT_EQ(ReadWholeFile(downloads + L"\\CorvantaRemote-2.0.0.partial").size(), last);
 }
 
 TEST(RoadDownload, SmallDocumentsFetchedWholeOrRefused) {

@@ -5,14 +5,13 @@
 #include <wincrypt.h>
 #include <windows.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "common/root_store.h"
 #include "feed/feed_signature.h"
 #include "package/publisher_pins.h"
 #include "support/wine_helpers.h"
+#include "support/world_test.h"
 
 namespace {
 
@@ -67,13 +66,8 @@ TEST(RoadFeedSignature, EachRuleRefusesAlone) {
   }
 }
 
-std::string FileBytes(const std::wstring& path) {
-  std::ifstream file(Narrow(path), std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
 std::string FeedFile(const std::wstring& signer, const wchar_t* name) {
-  return FileBytes(TestPublisherFile(L"feeds\\" + signer + L"\\" + name));
+  return ReadWholeFile(TestPublisherFile(L"feeds\\" + signer + L"\\" + name));
 }
 
 // Adds the test root to the machine's Root store. Wine writes a store's changes to the registry
@@ -92,7 +86,7 @@ TEST(RoadFeedSignature, PublishedFeedsCountOnlyFromThePinnedPublisherUnderATrust
   // The thumbprint file holds 40 digits and a newline.
   const std::string other_publisher =
       "the feed is signed by Corvanta Remote other test publisher (" +
-      FileBytes(TestPublisherFile(L"other-publisher.thumbprint")).substr(0, 40) +
+      ReadWholeFile(TestPublisherFile(L"other-publisher.thumbprint")).substr(0, 40) +
       "), not a pinned publisher";
   std::string changed = feed;
   changed[changed.find("\"rollout\": 100") + 12] = '9';
