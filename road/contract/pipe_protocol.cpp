@@ -14,14 +14,12 @@ namespace {
   return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-// `text` with every character outside printable ASCII replaced by '?'.
-[[nodiscard]] std::string PrintableLine(std::string text) {
-  std::replace_if(
-      text.begin(), text.end(), [](char c) { return c < 0x20 || c > 0x7e; }, '?');
-  return text;
-}
-
 }  // namespace
+
+std::string WithoutLineEnd(std::string line) {
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  return line;
+}
 
 std::wstring UpdatePipeName(const std::wstring& guid) {
   return IsWellFormedToken(guid) ? kUpdatePipePrefix + guid : std::wstring();
@@ -53,15 +51,15 @@ std::string StatusAnswerText(const UpdateProgress& progress) {
       return text + kDownloadingWord + std::to_string(progress.bytes) + " of " +
              std::to_string(progress.total);
     case UpdateProgress::Kind::kReady:
-      return text + kReadyWord + PrintableLine(progress.version);
+      return text + kReadyWord + PrintableAscii(progress.version);
     case UpdateProgress::Kind::kRefused:
       break;
   }
-  return text + kRefusedAnswer + PrintableLine(progress.reason);
+  return text + kRefusedAnswer + PrintableAscii(progress.reason);
 }
 
 std::optional<UpdateProgress> ParseStatusAnswer(std::string line) {
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  line = WithoutLineEnd(std::move(line));
   if (!StartsWith(line, kStatusAnswer)) return std::nullopt;
   const std::string words = line.substr(std::string(kStatusAnswer).size());
   UpdateProgress progress;
@@ -105,7 +103,7 @@ Request ParseRequest(const std::string& line) {
 }
 
 Answer ParseAnswer(std::string line) {
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  line = WithoutLineEnd(std::move(line));
   for (const auto& [prefix, kind] : {std::pair{kStagedAnswer, Answer::Kind::kStaged},
                                      std::pair{kStartedAnswer, Answer::Kind::kStarted}}) {
     if (!StartsWith(line, prefix)) continue;

@@ -73,6 +73,9 @@ struct UpdateProgress {
 // a count that is no decimal number or more bytes than the total.
 [[nodiscard]] std::optional<UpdateProgress> ParseStatusAnswer(std::string line);
 
+// `line` without the "\n" or "\r\n" (or several) that end it.
+[[nodiscard]] std::string WithoutLineEnd(std::string line);
+
 // One request, as the service reads it (the line without its end).
 struct Request {
   enum class Kind { kApplyPending, kStart, kStatus, kCheck, kUnknown } kind = Kind::kUnknown;

@@ -13,6 +13,7 @@
 #include "package/signature.h"
 #include "package/trust_decision.h"
 #include "win/road_handles.h"
+#include "win/text_conversion.h"
 
 namespace road {
 
@@ -30,14 +31,6 @@ std::string FeedStatusNumber(unsigned long value) {
   char text[16] = {};
   (void)std::snprintf(text, sizeof(text), "0x%08lX", value);
   return text;
-}
-
-// The signer's name and thumbprint as they may stand in a log line: printable ASCII, every
-// other character '?'. Whoever had the certificate issued chose the name.
-std::string PrintableText(const std::wstring& text) {
-  std::string printable;
-  for (const wchar_t c : text) printable += c >= L' ' && c <= L'~' ? static_cast<char>(c) : '?';
-  return printable;
 }
 
 constexpr DWORD kSha256Bytes = 32;
@@ -245,8 +238,8 @@ FeedSignatureVerdict JudgeFeedSignature(const FeedSignatureFacts& facts) {
   if (!refusal.empty()) return {false, refusal, {}};
   if (!IsPinnedPublisher(facts.signer_thumbprint, ThisProductsPins().publisher_thumbprints)) {
     return {false,
-            "the feed is signed by " + PrintableText(facts.signer_name) + " (" +
-                PrintableText(facts.signer_thumbprint) + "), not a pinned publisher",
+            "the feed is signed by " + PrintableAscii(facts.signer_name) + " (" +
+                PrintableAscii(facts.signer_thumbprint) + "), not a pinned publisher",
             {}};
   }
   if ((facts.chain_errors & kChainRevocationUnknown) == 0) return {true, {}, {}};

@@ -27,6 +27,13 @@ void CheckBoard::Show(const UpdateProgress& progress) {
   progress_ = progress;
 }
 
+void CheckBoard::ShowRefused(const std::string& reason) {
+  UpdateProgress refused;
+  refused.kind = UpdateProgress::Kind::kRefused;
+  refused.reason = reason;
+  Show(refused);
+}
+
 void CheckBoard::ShowDownloaded(std::uint64_t bytes, std::uint64_t total) {
   UpdateProgress downloading;
   downloading.kind = UpdateProgress::Kind::kDownloading;

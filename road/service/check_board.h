@@ -26,6 +26,8 @@ class CheckBoard {
   [[nodiscard]] UpdateProgress Progress() const;
   // What the check is doing or found: checking, downloading, up to date or refused.
   void Show(const UpdateProgress& progress);
+  // The last check failed, for `reason`.
+  void ShowRefused(const std::string& reason);
   // A download under way: `bytes` of its `total`.
   void ShowDownloaded(std::uint64_t bytes, std::uint64_t total);
   // The version of the package that waits in Incoming; empty when none does.

@@ -66,10 +66,7 @@ void CheckOnSchedule(const CheckThreadArguments& arguments) {
     if (settings) {
       result = CheckForUpdate(*settings, *arguments.board, stop, arguments.log);
     } else {
-      UpdateProgress off;
-      off.kind = UpdateProgress::Kind::kRefused;
-      off.reason = kUpdatesOffReason;
-      arguments.board->Show(off);
+      arguments.board->ShowRefused(kUpdatesOffReason);
       // A package an administrator copied in is still offered.
       SortIncoming(*arguments.board, arguments.log);
     }
@@ -103,8 +100,6 @@ std::optional<CheckSettings> CheckSettingsFromPolicy(const ServiceLog& log) {
   if (policy.mode == UpdateMode::kOff) return std::nullopt;
   CheckSettings settings;
   settings.feed_url = policy.feed_url.empty() ? BuiltInFeedUrl() : policy.feed_url;
-  settings.channel = policy.channel;
-  settings.version_prefix = policy.version_prefix;
   settings.policy = policy;
   return settings;
 }

@@ -33,7 +33,7 @@ namespace {
   for (bool more = find != nullptr; more; more = ::FindNextFileW(find.get(), &data) != FALSE) {
     std::wstring package = data.cFileName;
     package.resize(package.size() - std::wcslen(kHashSuffix));
-    if (Exists(PathIn(incoming, package))) found.push_back(package);
+    if (IsCompleteDelivery(package)) found.push_back(package);
   }
   return found;
 }
@@ -74,6 +74,11 @@ std::optional<ProductVersion> SortOut(const std::wstring& package, std::string& 
 }
 
 }  // namespace
+
+bool IsCompleteDelivery(const std::wstring& package) {
+  const std::wstring path = PathIn(IncomingFolder(), package);
+  return !path.empty() && Exists(path) && Exists(path + kHashSuffix);
+}
 
 PendingPackage FindPendingPackage(const ServiceLog& log) {
   PendingPackage found;

@@ -16,6 +16,10 @@ struct PendingPackage {
   std::string refusal;
 };
 
+// Whether `package` (<name>.msi) is a complete delivery in Incoming: the package and its
+// <name>.msi.sha256 are both there.
+[[nodiscard]] bool IsCompleteDelivery(const std::wstring& package);
+
 // Sorts out every complete delivery in Incoming (<name>.msi with its <name>.msi.sha256) and
 // returns the one of the highest version that may update this product. Each is first checked
 // against its .sha256 file, before anything else opens it, then by the package check

@@ -14,7 +14,6 @@
 #include "package/product_version.h"
 #include "package/publisher_pins.h"
 #include "service/feed_memory.h"
-#include "service/package_hash.h"
 #include "service/pending_package.h"
 #include "win/text_conversion.h"
 
@@ -38,10 +37,7 @@ constexpr wchar_t kSignatureSuffix[] = L".p7s";
 
 // Shows and notes `reason` as the check's refusal; the repeats of one kind are counted together.
 void ShowRefusal(const std::string& reason, CheckBoard& board, const ServiceLog& log) {
-  UpdateProgress refused;
-  refused.kind = UpdateProgress::Kind::kRefused;
-  refused.reason = reason;
-  board.Show(refused);
+  board.ShowRefused(reason);
   log.NoteRepeatable(L"Update check: " + WidenAscii(reason.substr(0, reason.find(':'))),
                      L"Update check: " + WidenAscii(reason));
 }
@@ -96,8 +92,9 @@ std::optional<FeedFacts> GatherFeedFacts(const CheckSettings& settings, CheckBoa
     ShowRefusal("the installed version could not be read", board, log);
     return std::nullopt;
   }
-  return FeedFacts{settings.channel, ReadHighestFeedSerial(), UtcNow(),
-                   *version,         InstallIdentifier(),     settings.version_prefix};
+  const UpdatePolicy& policy = settings.policy;
+  return FeedFacts{policy.channel, ReadHighestFeedSerial(), UtcNow(),
+                   *version,       InstallIdentifier(),     policy.version_prefix};
 }
 
 // Downloads `release` and delivers it into Incoming.
@@ -120,13 +117,6 @@ CheckResult Download(const CheckSettings& settings, const FeedRelease& release, 
   log.Note(L"Delivered " + WidenAscii(version) + L" into Incoming");
   board.Show(UpdateProgress{});
   return {};
-}
-
-// Whether the package of `release` waits in Incoming already, complete.
-[[nodiscard]] bool IsDelivered(const FeedRelease& release) {
-  const std::wstring package = PathIn(IncomingFolder(), ReleasePackageName(release));
-  return ::GetFileAttributesW(package.c_str()) != INVALID_FILE_ATTRIBUTES &&
-         ::GetFileAttributesW((package + kHashSuffix).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 // The check itself, up to the delivery.
@@ -161,7 +151,8 @@ CheckResult Check(const CheckSettings& settings, CheckBoard& board, HANDLE stop,
     log.Note(L"Could not record the feed's serial " + std::to_wstring(parsed.document.serial));
   }
   if (verdict.outcome == FeedVerdict::Outcome::kOffer) {
-    if (!IsDelivered(verdict.release)) return Download(settings, verdict.release, board, stop, log);
+    if (!IsCompleteDelivery(ReleasePackageName(verdict.release)))
+      return Download(settings, verdict.release, board, stop, log);
     board.Show(UpdateProgress{});
     return {};
   }

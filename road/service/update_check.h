@@ -16,11 +16,10 @@ namespace road {
 
 // Where and what to look for, as the policy or the build says.
 struct CheckSettings {
-  std::wstring feed_url;       // feed.json's address; its signature is beside it, + ".p7s"
-  std::string channel;         // the channel whose releases count
-  std::string version_prefix;  // only releases whose version begins with these fields
-  FetchTimeouts timeouts;      // of the package's download
-  UpdatePolicy policy;         // the policy these came from
+  std::wstring feed_url;   // feed.json's address: the policy's or the built-in one; its
+                           // signature is beside it, + ".p7s"
+  FetchTimeouts timeouts;  // of the package's download
+  UpdatePolicy policy;     // its channel and version prefix decide which releases count
 };
 
 // How a check ended, for the schedule of the next one.

@@ -58,11 +58,8 @@ bool IsPrintableAsciiText(const std::wstring& text) {
 // `text` in double quotes for a note of one line: cut at kShownPolicyChars, and every character
 // but printable ASCII shown as '?'.
 std::string QuotedPolicyText(const std::wstring& text) {
-  std::string shown = "\"";
-  for (size_t i = 0; i < text.size() && i < kShownPolicyChars; ++i) {
-    shown += text[i] >= L' ' && text[i] <= L'~' ? static_cast<char>(text[i]) : '?';
-  }
-  return shown + (text.size() > kShownPolicyChars ? "...\"" : "\"");
+  return "\"" + PrintableAscii(std::wstring_view(text).substr(0, kShownPolicyChars)) +
+         (text.size() > kShownPolicyChars ? "...\"" : "\"");
 }
 
 // The text of a REG_SZ value up to its first NUL, whether or not the writer stored one.

@@ -2,6 +2,8 @@
 
 #include <optional>
 
+#include "win/text_conversion.h"
+
 namespace road {
 
 namespace {
@@ -40,11 +42,7 @@ int PercentOf(std::uint64_t bytes, std::uint64_t total) noexcept {
 
 // The service's words, printable ASCII as the contract has them; anything else becomes '?', so
 // that the status line stays one line whatever arrives.
-std::wstring Printable(const std::string& text) {
-  std::wstring shown;
-  for (const char c : text) shown += c >= 0x20 && c < 0x7f ? static_cast<wchar_t>(c) : L'?';
-  return shown;
-}
+std::wstring Printable(const std::string& text) { return WidenAscii(PrintableAscii(text)); }
 
 UpdateStatusView ViewOfProgress(const UpdateProgress& progress) {
   UpdateStatusView view;

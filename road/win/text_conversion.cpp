@@ -1,6 +1,7 @@
 #include "win/text_conversion.h"
 
 #include <cwchar>
+#include <type_traits>
 
 namespace road {
 
@@ -27,6 +28,25 @@ bool ParseDword(const wchar_t* text, DWORD& out) noexcept {
   out = static_cast<DWORD>(value);
   return true;
 }
+
+namespace {
+
+template <typename Text>
+std::string PrintableAsciiOf(Text text) {
+  std::string printable;
+  printable.reserve(text.size());
+  for (const auto c : text) {
+    const auto code = static_cast<std::make_unsigned_t<decltype(c)>>(c);
+    printable += code >= 0x20 && code <= 0x7e ? static_cast<char>(code) : '?';
+  }
+  return printable;
+}
+
+}  // namespace
+
+std::string PrintableAscii(std::string_view text) { return PrintableAsciiOf(text); }
+
+std::string PrintableAscii(std::wstring_view text) { return PrintableAsciiOf(text); }
 
 std::optional<std::uint64_t> ParseDecimal64(std::wstring_view text) noexcept {
   if (text.empty() || text.size() > 20) return std::nullopt;

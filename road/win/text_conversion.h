@@ -17,6 +17,11 @@ namespace road {
 // Wide text of ASCII bytes (hashes, requests already checked to be printable).
 [[nodiscard]] std::wstring WidenAscii(const std::string& text);
 
+// `text` as printable ASCII for one line of a log, an answer or a window: every other character,
+// a line end or a byte of a longer UTF-8 sequence alike, becomes '?'.
+[[nodiscard]] std::string PrintableAscii(std::string_view text);
+[[nodiscard]] std::string PrintableAscii(std::wstring_view text);
+
 // Parses a whole decimal number of at most 32 bits into `out`; false for anything else (no
 // sign, no spaces, nothing after the digits).
 [[nodiscard]] bool ParseDword(const wchar_t* text, DWORD& out) noexcept;

@@ -49,10 +49,7 @@ class FeedUpdate : public ProductUpdate {
     std::string answer;
     (void)WaitUntil(
         [&] {
-          answer = road::ExchangeWithService(road::StatusRequestLine());
-          while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r')) {
-            answer.pop_back();
-          }
+          answer = road::WithoutLineEnd(road::ExchangeWithService(road::StatusRequestLine()));
           answers_.push_back(answer);
           return answer.rfind(expected, 0) == 0;
         },
@@ -67,14 +64,8 @@ class FeedUpdate : public ProductUpdate {
     const UniqueHandle ui = StartProgram(ProductExecutablePath());
     EXPECT_TRUE(ui);
     if (!ui) return L"";
-    const DWORD pid = ::GetProcessId(ui.get());
-    std::wstring shown;
-    (void)WaitUntil(
-        [&] {
-          shown = sample::UpdateStatusText(pid, sample::kNextUpdateControl);
-          return shown == expected;
-        },
-        20000);
+    const std::wstring shown =
+        StatusTextOnceShown(::GetProcessId(ui.get()), expected, 20000, sample::kNextUpdateControl);
     (void)::TerminateProcess(ui.get(), 0);
     return shown;
   }

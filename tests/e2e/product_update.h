@@ -86,12 +86,15 @@ inline std::vector<DWORD> ProcessesNamed(const std::wstring& name, DWORD parent 
   return ids;
 }
 
-// What the update status control of the UI program `pid` shows once it shows `expected`,
-// waiting up to `timeout_ms` for it: the window sets the text from its worker thread.
+// What the control `control` (the update status control unless named) of the UI program `pid`
+// shows once it shows `expected`, waiting up to `timeout_ms` for it: the window sets the text
+// from its worker thread.
 inline std::wstring StatusTextOnceShown(DWORD pid, const std::wstring& expected,
-                                        DWORD timeout_ms = kAnswerTimeoutMs) {
+                                        DWORD timeout_ms = kAnswerTimeoutMs,
+                                        WORD control = sample::kUpdateStatusControl) {
   std::wstring shown;
-  WaitUntil([&] { return (shown = sample::UpdateStatusText(pid)) == expected; }, timeout_ms);
+  WaitUntil([&] { return (shown = sample::UpdateStatusText(pid, control)) == expected; },
+            timeout_ms);
   return shown;
 }
 

@@ -76,8 +76,8 @@ std::wstring FollowFeed(UpdateTimeline& timeline, DWORD timeout_ms) {
   const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
   std::string last;
   while (::GetTickCount64() < deadline) {
-    std::string answer = road::ExchangeWithService(road::StatusRequestLine());
-    while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r')) answer.pop_back();
+    const std::string answer =
+        road::WithoutLineEnd(road::ExchangeWithService(road::StatusRequestLine()));
     if (answer != last) timeline.Note(L"service: " + road::WidenAscii(answer));
     last = answer;
     const std::optional<road::UpdateProgress> progress = road::ParseStatusAnswer(answer);
