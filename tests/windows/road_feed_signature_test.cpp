@@ -7,15 +7,13 @@
 
 #include <string>
 
-#include "common/root_store.h"
 #include "feed/feed_signature.h"
 #include "package/publisher_pins.h"
+#include "support/windows_cases.h"
 #include "support/wine_helpers.h"
 #include "support/world_test.h"
 
 namespace {
-
-constexpr wchar_t kStrangerThumbprint[] = L"F6401C08FF2FF9E882C59853E826DF32A6AEF53F";
 
 // A feed signature's facts: those of a good one by the pinned publisher but for the fields a
 // row names.
@@ -30,8 +28,6 @@ struct FeedSignatureRow {
 };
 
 TEST(RoadFeedSignature, EachRuleRefusesAlone) {
-  constexpr DWORD kOffline =
-      CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
   constexpr char kNoRoot[] =
       "the feed's signer's chain is not trusted: it does not end in a trusted root";
   const FeedSignatureRow cases[] = {
@@ -68,14 +64,6 @@ TEST(RoadFeedSignature, EachRuleRefusesAlone) {
 
 std::string FeedFile(const std::wstring& signer, const wchar_t* name) {
   return ReadWholeFile(TestPublisherFile(L"feeds\\" + signer + L"\\" + name));
-}
-
-// Adds the test root to the machine's Root store. Wine writes a store's changes to the registry
-// only when it is closed, and its chain engine reads the Root store once in a process, at its
-// first check: the root is added, and the store closed, before any chain is built.
-bool TrustTestRoot() {
-  const road::UniqueCertStore store = tools::OpenMachineRootStore();
-  return store && tools::AddCertificateFile(store.get(), TestPublisherFile(L"root.der"));
 }
 
 TEST(RoadFeedSignature, PublishedFeedsCountOnlyFromThePinnedPublisherUnderATrustedRoot) {

@@ -14,7 +14,6 @@
 #include <utility>
 #include <vector>
 
-#include "common/root_store.h"
 #include "package/installed_version.h"
 #include "package/package_properties.h"
 #include "package/product_version.h"
@@ -22,7 +21,7 @@
 #include "package/signature.h"
 #include "package/trust_decision.h"
 #include "service/package_check.h"
-#include "support/wine_helpers.h"
+#include "support/windows_cases.h"
 
 namespace {
 
@@ -82,11 +81,9 @@ TEST(RoadPackageTrust, LaterVersionsByTheFirstThreeFieldsAsNumbers) {
 constexpr wchar_t kPinned[] = L"73AE22D78D89F8AB8369A0CC6E3D9402A7BDAB42";
 constexpr wchar_t kIncoming[] = L"A92D025073C096BF3B71B99446FD7D66BC88A4DA";
 constexpr wchar_t kPinnedLower[] = L"73ae22d78d89f8ab8369a0cc6e3d9402a7bdab42";
-constexpr wchar_t kOther[] = L"F6401C08FF2FF9E882C59853E826DF32A6AEF53F";
 // The product's UpgradeCode as wixl writes it into the package, and another product's.
 constexpr wchar_t kOurs[] = L"{77a23d80-ed3f-4739-86ae-f6c16c6e4ac1}";
 constexpr wchar_t kForeign[] = L"{0B0D6A52-4C55-4F4E-9A51-8F2F0D3E6C21}";
-constexpr DWORD kOffline = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
 
 // A package's facts: those of a good package of the product, signed by the pinned publisher
 // and not installed yet, but for the fields a row names.
@@ -110,6 +107,8 @@ TEST(RoadPackageTrust, EachRuleRefusesAlone) {
   constexpr char kRevocationRequired[] =
       "the package's certificate revocation status could not be checked, and the policy requires "
       "it";
+  constexpr DWORD kUntrustedRoot = CERT_TRUST_IS_UNTRUSTED_ROOT;
+  // clang-format off
   const TrustRow cases[] = {
       {"good, not installed"},
       {"the incoming key, newer than installed", "", 0, 0, kIncoming, road::kProductUpgradeCode,
@@ -122,20 +121,20 @@ TEST(RoadPackageTrust, EachRuleRefusesAlone) {
       {"unknown in the chain alone, where the policy requires the check", kRevocationRequired, 0,
        CERT_TRUST_REVOCATION_STATUS_UNKNOWN, kPinned, kOurs, L"2.0.0", L"1.0.0", false, true},
       {"offline and another publisher, where the policy requires the check", kRevocationRequired,
-       CERT_E_REVOCATION_FAILURE, kOffline, kOther, kOurs, L"2.0.0", L"1.0.0", false, true},
-      {"checked, where the policy requires the check", "", 0, 0, kPinned, kOurs, L"2.0.0", L"1.0.0",
-       false, true},
+       CERT_E_REVOCATION_FAILURE, kOffline, kStrangerThumbprint, kOurs, L"2.0.0", L"1.0.0", false,
+       true},
+      {"checked, where the policy requires the check", "", 0, 0, kPinned, kOurs, L"2.0.0",
+       L"1.0.0", false, true},
       {"revoked, where the policy requires the check", "package signer's certificate is revoked",
        CERT_E_REVOKED, CERT_TRUST_IS_REVOKED, kPinned, kOurs, L"2.0.0", L"1.0.0", false, true},
       {"unsigned", "package is not signed", TRUST_E_NOSIGNATURE, 0, L""},
       {"changed after signing", "package was changed after it was signed", TRUST_E_BAD_DIGEST},
       {"revoked", "package signer's certificate is revoked", CERT_E_REVOKED, CERT_TRUST_IS_REVOKED},
-      {"untrusted root, which Wine's WinVerifyTrust passes", kNoTrustedRoot, 0,
-       CERT_TRUST_IS_UNTRUSTED_ROOT},
+      {"untrusted root, which Wine's WinVerifyTrust passes", kNoTrustedRoot, 0, kUntrustedRoot},
       {"untrusted root, as Windows reports it", kNoTrustedRoot, CERT_E_UNTRUSTEDROOT,
-       CERT_TRUST_IS_UNTRUSTED_ROOT},
+       kUntrustedRoot},
       {"offline under an untrusted root", kNoTrustedRoot, CERT_E_REVOCATION_FAILURE,
-       kOffline | CERT_TRUST_IS_UNTRUSTED_ROOT},
+       kOffline | kUntrustedRoot},
       {"offline with a bad chain signature", "package signature is not valid (error 0x800B010E)",
        CERT_E_REVOCATION_FAILURE, kOffline | CERT_TRUST_IS_NOT_SIGNATURE_VALID},
       {"expired, without a time stamp", "package signature is not valid (error 0x800B0101)",
@@ -143,13 +142,13 @@ TEST(RoadPackageTrust, EachRuleRefusesAlone) {
       {"a chain fault WinVerifyTrust passed",
        "package signer's certificate chain is not valid (status 0x00000008)", 0,
        CERT_TRUST_IS_NOT_SIGNATURE_VALID},
-      {"another publisher", kNotOurPublisher, 0, 0, kOther},
+      {"another publisher", kNotOurPublisher, 0, 0, kStrangerThumbprint},
       {"no signer, against an empty pin place", kNotOurPublisher, 0, 0, L""},
       {"another product", "package is not of this product", 0, 0, kPinned, kForeign},
       {"the installed version", "package version 2.0.0 is not newer than installed 2.0.0", 0, 0,
        kPinned, kOurs, L"2.0.0", L"2.0.0"},
-      {"an older version", "package version 1.0.0 is not newer than installed 2.0.0", 0, 0, kPinned,
-       kOurs, L"1.0.0", L"2.0.0"},
+      {"an older version", "package version 1.0.0 is not newer than installed 2.0.0", 0, 0,
+       kPinned, kOurs, L"1.0.0", L"2.0.0"},
       {"newer in the fourth field only", "package version 2.0.0 is not newer than installed 2.0.0",
        0, 0, kPinned, kOurs, L"2.0.0.7", L"2.0.0"},
       {"no version, not installed", "package version is unreadable", 0, 0, kPinned, kOurs,
@@ -157,6 +156,7 @@ TEST(RoadPackageTrust, EachRuleRefusesAlone) {
       {"installed version not known", "installed version is unreadable", 0, 0, kPinned, kOurs,
        L"2.0.0", L""},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     road::PackageTrustFacts found;
@@ -233,12 +233,6 @@ TEST(RoadPackageTrust, SignatureCheckAsksForRevocationWithoutAWindow) {
   EXPECT_EQ(request.pFile, &file);
 }
 
-// Adds the certificate in the DER file `path` to the machine's Root store.
-bool TrustRoot(const std::wstring& path) {
-  const road::UniqueCertStore store = tools::OpenMachineRootStore();
-  return store && tools::AddCertificateFile(store.get(), path);
-}
-
 TEST(RoadPackageFiles, PropertiesOfTheSamplePackage) {
   road::PackageProperties found;
   ASSERT_TRUE(road::ReadPackageProperties(SamplePackage(L"CorvantaRemote-2.0.0.msi"), &found))
@@ -258,8 +252,7 @@ TEST(RoadPackageFiles, PropertiesOfTheSamplePackage) {
 // added later counts only in processes started afterwards. The root is therefore trusted
 // first, and the untrusted chain is one under a root of its own.
 TEST(RoadPackageFiles, SignaturesCountOnlyFromThePinnedPublisherUnderATrustedRoot) {
-  ASSERT_TRUE(TrustRoot(TestPublisherFile(L"root.der")))
-      << "the build makes " << Narrow(TestPublisherFile(L""));
+  ASSERT_TRUE(TrustTestRoot()) << "the build makes " << Narrow(TestPublisherFile(L""));
   const struct {
     const wchar_t* signer;  // the test publisher that signed the package; empty: unsigned
     const char* reason;     // empty: accepted
@@ -288,7 +281,7 @@ TEST(RoadPackageFiles, SignaturesCountOnlyFromThePinnedPublisherUnderATrustedRoo
 // the updater, signed by the pinned publisher, passes the signature and the pin and is refused
 // as no package of the product; with one byte of its code changed, by its signature.
 TEST(RoadPackageFiles, ChangedSignedFileIsRefusedByItsSignature) {
-  ASSERT_TRUE(TrustRoot(TestPublisherFile(L"root.der")));
+  ASSERT_TRUE(TrustTestRoot());
   const std::wstring signed_updater =
       CopyInto(TestPublisherFile(L"signed\\RemoteUpdater.exe"), MakeScratchFolder(L"Signed"));
   const std::wstring changed = CopyInto(signed_updater, MakeScratchFolder(L"Changed"));
