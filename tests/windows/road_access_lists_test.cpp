@@ -31,8 +31,7 @@ Grant GrantedTo(const wchar_t* sddl, WELL_KNOWN_SID_TYPE who) {
   const UniqueLocal<void> descriptor = road::DescriptorFromSddl(sddl);
   SECURITY_DESCRIPTOR_CONTROL control = 0;
   DWORD revision = 0;
-  BOOL present = FALSE;
-  BOOL defaulted = FALSE;
+  BOOL present = FALSE, defaulted = FALSE;
   PACL dacl = nullptr;
   Grant grant;
   if (!descriptor || !::GetSecurityDescriptorControl(descriptor.get(), &control, &revision) ||
@@ -59,8 +58,10 @@ Grant GrantedTo(const wchar_t* sddl, WELL_KNOWN_SID_TYPE who) {
 
 TEST(RoadAccessLists, EachTrusteeGetsOnlyItsRights) {
   const std::wstring watcher_log = road::WatcherLogSddl(L"S-1-5-21-1-2-3-1001");
-  constexpr ACCESS_MASK kNothing = 0;
+  constexpr ACCESS_MASK kNone = 0, kAll = FILE_ALL_ACCESS;
   constexpr ACCESS_MASK kChanges = DELETE | WRITE_DAC | WRITE_OWNER;
+  const wchar_t* const kServiceOnly = road::kServiceOnlyFolderSddl;
+  // clang-format off
   const struct {
     const char* what;
     const wchar_t* sddl;
@@ -68,43 +69,40 @@ TEST(RoadAccessLists, EachTrusteeGetsOnlyItsRights) {
     ACCESS_MASK granted;  // all of these
     ACCESS_MASK denied;   // none of these
   } cases[] = {
-      {"pipe", road::kPipeSddl, WinLocalSystemSid, FILE_ALL_ACCESS, kNothing},
-      {"pipe", road::kPipeSddl, WinBuiltinAdministratorsSid, FILE_ALL_ACCESS, kNothing},
+      {"pipe", road::kPipeSddl, WinLocalSystemSid, kAll, kNone},
+      {"pipe", road::kPipeSddl, WinBuiltinAdministratorsSid, kAll, kNone},
       // All that a client asks for: GENERIC_READ | FILE_WRITE_DATA.
       {"pipe", road::kPipeSddl, WinInteractiveSid, FILE_GENERIC_READ | FILE_WRITE_DATA,
        FILE_CREATE_PIPE_INSTANCE | kChanges},
-      {"pipe", road::kPipeSddl, WinWorldSid, kNothing, FILE_ALL_ACCESS},
-      {"pipe", road::kPipeSddl, WinNetworkSid, kNothing, FILE_ALL_ACCESS},
-      {"folders", road::kFolderSddl, WinLocalSystemSid, FILE_ALL_ACCESS, kNothing},
-      {"folders", road::kFolderSddl, WinBuiltinAdministratorsSid, FILE_ALL_ACCESS, kNothing},
+      {"pipe", road::kPipeSddl, WinWorldSid, kNone, kAll},
+      {"pipe", road::kPipeSddl, WinNetworkSid, kNone, kAll},
+      {"folders", road::kFolderSddl, WinLocalSystemSid, kAll, kNone},
+      {"folders", road::kFolderSddl, WinBuiltinAdministratorsSid, kAll, kNone},
       {"folders", road::kFolderSddl, WinBuiltinUsersSid,
        FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_DATA | FILE_EXECUTE,
        FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | FILE_WRITE_ATTRIBUTES |
            kChanges},
-      {"folders", road::kFolderSddl, WinWorldSid, kNothing, FILE_ALL_ACCESS},
-      {"Incoming, Logs, Quarantine", road::kServiceOnlyFolderSddl, WinLocalSystemSid,
-       FILE_ALL_ACCESS, kNothing},
-      {"Incoming, Logs, Quarantine", road::kServiceOnlyFolderSddl, WinBuiltinUsersSid, kNothing,
-       FILE_ALL_ACCESS},
-      {"service log", road::kServiceLogSddl, WinBuiltinAdministratorsSid, FILE_ALL_ACCESS,
-       kNothing},
-      {"service log", road::kServiceLogSddl, WinBuiltinUsersSid, kNothing, FILE_ALL_ACCESS},
-      {"service log", road::kServiceLogSddl, WinAuthenticatedUserSid, kNothing, FILE_ALL_ACCESS},
-      {"watcher log", watcher_log.c_str(), WinLocalSystemSid, FILE_ALL_ACCESS, kNothing},
+      {"folders", road::kFolderSddl, WinWorldSid, kNone, kAll},
+      {"Incoming, Logs, Quarantine", kServiceOnly, WinLocalSystemSid, kAll, kNone},
+      {"Incoming, Logs, Quarantine", kServiceOnly, WinBuiltinUsersSid, kNone, kAll},
+      {"service log", road::kServiceLogSddl, WinBuiltinAdministratorsSid, kAll, kNone},
+      {"service log", road::kServiceLogSddl, WinBuiltinUsersSid, kNone, kAll},
+      {"service log", road::kServiceLogSddl, WinAuthenticatedUserSid, kNone, kAll},
+      {"watcher log", watcher_log.c_str(), WinLocalSystemSid, kAll, kNone},
       // Its owner, and nobody else: owning it gives no right to change its list.
       {"watcher log", watcher_log.c_str(), WinCreatorOwnerRightsSid,
        FILE_READ_DATA | FILE_APPEND_DATA,
        FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA | kChanges},
-      {"watcher log", watcher_log.c_str(), WinBuiltinUsersSid, kNothing, FILE_ALL_ACCESS},
-      {"watcher log", watcher_log.c_str(), WinWorldSid, kNothing, FILE_ALL_ACCESS},
+      {"watcher log", watcher_log.c_str(), WinBuiltinUsersSid, kNone, kAll},
+      {"watcher log", watcher_log.c_str(), WinWorldSid, kNone, kAll},
       {"sealed watcher log", road::kSealedWatcherLogSddl, WinCreatorOwnerRightsSid, FILE_READ_DATA,
        FILE_APPEND_DATA | FILE_WRITE_DATA | kChanges},
-      {"sealed watcher log", road::kSealedWatcherLogSddl, WinBuiltinUsersSid, kNothing,
-       FILE_ALL_ACCESS},
-      {"staged package", road::kStagedPackageSddl, WinLocalSystemSid, FILE_ALL_ACCESS, kNothing},
-      {"staged package", road::kStagedPackageSddl, WinBuiltinUsersSid, kNothing, FILE_ALL_ACCESS},
-      {"staged package", road::kStagedPackageSddl, WinInteractiveSid, kNothing, FILE_ALL_ACCESS},
+      {"sealed watcher log", road::kSealedWatcherLogSddl, WinBuiltinUsersSid, kNone, kAll},
+      {"staged package", road::kStagedPackageSddl, WinLocalSystemSid, kAll, kNone},
+      {"staged package", road::kStagedPackageSddl, WinBuiltinUsersSid, kNone, kAll},
+      {"staged package", road::kStagedPackageSddl, WinInteractiveSid, kNone, kAll},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.what) + ", trustee type " + std::to_string(c.who));
     const Grant grant = GrantedTo(c.sddl, c.who);
@@ -112,9 +110,7 @@ TEST(RoadAccessLists, EachTrusteeGetsOnlyItsRights) {
     EXPECT_EQ(grant.rights & c.denied, 0u) << std::hex << grant.rights;
     EXPECT_TRUE(grant.is_protected) << "inherits from above";
     // What is made in a folder of the road carries its list; files have lists of their own.
-    if (c.sddl == road::kFolderSddl || c.sddl == road::kServiceOnlyFolderSddl) {
-      EXPECT_TRUE(grant.inherited);
-    }
+    if (c.sddl == road::kFolderSddl || c.sddl == kServiceOnly) EXPECT_TRUE(grant.inherited);
   }
 }
 

@@ -46,20 +46,12 @@ std::string PseudoPackageBytes() {
 }
 
 road::FeedRelease ReleaseOf(const std::wstring& sha_source) {
-  road::FeedRelease release;
-  release.version = *road::ParseProductVersion(L"2.0.0");
-  release.url = "CorvantaRemote-2.0.0.msi";
-  release.size = kDownloadBytes;
-  release.sha256 = road::Sha256OfFile(sha_source);
-  release.rollout = 100;
-  return release;
+  return {*road::ParseProductVersion(L"2.0.0"), "CorvantaRemote-2.0.0.msi", kDownloadBytes,
+          road::Sha256OfFile(sha_source), 100};
 }
 
-road::FetchTimeouts ShortReceive(int receive_ms) {
-  road::FetchTimeouts timeouts;
-  timeouts.receive_ms = receive_ms;
-  return timeouts;
-}
+// The default time-outs but for a receive of 3 s.
+constexpr road::FetchTimeouts kShortReceive{30'000, 30'000, 30'000, 3000};
 
 TEST(RoadDownload, SurvivesABadNetworkAndDeliversOnlyWhatChecksOut) {
   const std::string package = PseudoPackageBytes();
@@ -108,8 +100,7 @@ TEST(RoadDownload, SurvivesABadNetworkAndDeliversOnlyWhatChecksOut) {
       held = std::to_string(ReadWholeFile(partial).size());
       outcome = road::DownloadRelease(
           server.Url(L"feed.json?channel=stable"), release, downloads,
-          /*stop=*/nullptr, [&](std::uint64_t bytes) { progress.push_back(bytes); },
-          ShortReceive(3000));
+          /*stop=*/nullptr, [&](std::uint64_t bytes) { progress.push_back(bytes); }, kShortReceive);
       EXPECT_EQ(outcome.kind, expected) << outcome.why;
       // Only the 503 carries the wait its server asked for (--retry-after 1).
       const bool unavailable = outcome.why == "the server answered 503";
@@ -147,10 +138,8 @@ TEST(RoadDownload, SurvivesABadNetworkAndDeliversOnlyWhatChecksOut) {
 TEST(RoadDownload, NothingDeliveredWithoutFoldersOrBeforeTheLastByte) {
   // An empty folder, as the road's path functions give when they fail, would put the partial
   // and the delivery at the root of the current drive.
-  road::FeedRelease release;
-  release.version = *road::ParseProductVersion(L"2.0.0");
-  release.url = "https://updates.example.com/r2.msi";
-  release.size = 10;
+  const road::FeedRelease release{*road::ParseProductVersion(L"2.0.0"),
+                                  "https://updates.example.com/r2.msi", 10, "", 0};
   const road::FetchOutcome outcome =
       road::DownloadRelease(L"https://updates.example.com/feed.json", release, L"", nullptr, {});
   EXPECT_EQ(outcome.kind, kRetry);
@@ -192,7 +181,7 @@ TEST(RoadDownload, AStopEndsAStalledBodyAndKeepsThePartial) {
         last = bytes;
         ::SetEvent(flowing.get());
       },
-      ShortReceive(3000));
+      kShortReceive);
   ::SetEvent(flowing.get());
   stopper.join();
   EXPECT_EQ(outcome.kind, FetchKind::kStopped) << outcome.why;

@@ -19,8 +19,7 @@ namespace {
 // row names.
 struct FeedSignatureRow {
   const char* reason;  // empty: accepted
-  DWORD verify_error = 0;
-  DWORD chain = 0;
+  DWORD verify_error = 0, chain = 0;
   const wchar_t* signer = road::kTestPublisherThumbprint;
   const wchar_t* name = L"Corvanta Remote test publisher";
   DWORD signers = 1;
@@ -80,8 +79,7 @@ TEST(RoadFeedSignature, PublishedFeedsCountOnlyFromThePinnedPublisherUnderATrust
   changed[changed.find("\"rollout\": 100") + 12] = '9';
   const struct {
     const char* what;
-    std::string feed;
-    std::string p7s;
+    std::string feed, p7s;
     const char* reason;  // empty: accepted
   } cases[] = {
       {"as published", feed, p7s, ""},

@@ -95,7 +95,7 @@ struct TrustRow {
   const wchar_t* signer = kPinned;
   const wchar_t* upgrade_code = kOurs;
   const wchar_t* version = L"2.0.0";
-  const wchar_t* installed = nullptr;  // nullptr: not installed
+  std::optional<std::wstring> installed;  // nothing: not installed
   bool warned = false;
   bool revocation_required = false;  // the policy's RequireRevocationCheck
 };
@@ -159,12 +159,9 @@ TEST(RoadPackageTrust, EachRuleRefusesAlone) {
   // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    road::PackageTrustFacts found;
-    found.signature = {c.verdict, c.chain, c.signer, L"Corvanta"};
-    found.upgrade_code = c.upgrade_code;
-    found.product_version = c.version;
-    if (c.installed != nullptr) found.installed_version = c.installed;
-    found.revocation_check_required = c.revocation_required;
+    const road::SignatureFacts signature{c.verdict, c.chain, c.signer, L"Corvanta"};
+    const road::PackageTrustFacts found{signature, c.upgrade_code, c.version, c.installed,
+                                        c.revocation_required};
     const road::TrustDecision decision = road::DecidePackageTrust(found, pins);
     EXPECT_EQ(decision.accepted, c.reason[0] == '\0');
     EXPECT_EQ(decision.reason, c.reason);
@@ -174,25 +171,24 @@ TEST(RoadPackageTrust, EachRuleRefusesAlone) {
 
 // The Windows Installer's answers for one row: its related products, each a status and a
 // version (nullptr: the version cannot be read), then ERROR_NO_MORE_ITEMS.
-struct Answers {
-  std::vector<std::pair<UINT, const wchar_t*>> products;
-};
+using Answers = std::vector<std::pair<UINT, const wchar_t*>>;
 const Answers* g_answers = nullptr;
 
 UINT FakeEnumerate(const wchar_t* /*upgrade_code*/, DWORD index, wchar_t* product_code) {
-  if (index >= g_answers->products.size()) return ERROR_NO_MORE_ITEMS;
+  if (index >= g_answers->size()) return ERROR_NO_MORE_ITEMS;
   (void)wcscpy(product_code, std::to_wstring(index).c_str());
-  return g_answers->products[index].first;
+  return (*g_answers)[index].first;
 }
 
 bool FakeReadVersion(const wchar_t* product_code, std::wstring* version) {
-  const wchar_t* text = g_answers->products[std::stoul(product_code)].second;
+  const wchar_t* text = (*g_answers)[std::stoul(product_code)].second;
   if (text != nullptr) *version = text;
   return text != nullptr;
 }
 
 // A query that fails never reads as "not installed", which would let an older package in.
 TEST(RoadPackageTrust, InstalledVersionQueryErrorsAreNeverNotInstalled) {
+  // clang-format off
   const struct {
     const char* what;
     Answers answers;
@@ -200,18 +196,15 @@ TEST(RoadPackageTrust, InstalledVersionQueryErrorsAreNeverNotInstalled) {
     std::optional<std::wstring> installed;
   } cases[] = {
       {"nothing installed", {}, true, std::nullopt},
-      {"one product", {{{ERROR_SUCCESS, L"1.0.0"}}}, true, L"1.0.0"},
-      {"two, during an upgrade: the higher",
-       {{{ERROR_SUCCESS, L"1.0.0"}, {ERROR_SUCCESS, L"2.0.0"}}},
-       true,
-       L"2.0.0"},
-      {"the enumeration fails", {{{ERROR_BAD_CONFIGURATION, L"1.0.0"}}}, false, std::nullopt},
+      {"one product", {{ERROR_SUCCESS, L"1.0.0"}}, true, L"1.0.0"},
+      {"two, during an upgrade: the higher", {{ERROR_SUCCESS, L"1.0.0"}, {ERROR_SUCCESS, L"2.0.0"}},
+       true, L"2.0.0"},
+      {"the enumeration fails", {{ERROR_BAD_CONFIGURATION, L"1.0.0"}}, false, std::nullopt},
       {"it fails after a product",
-       {{{ERROR_SUCCESS, L"2.0.0"}, {ERROR_INSTALL_SERVICE_FAILURE, L""}}},
-       false,
-       std::nullopt},
-      {"a version cannot be read", {{{ERROR_SUCCESS, nullptr}}}, false, std::nullopt},
+       {{ERROR_SUCCESS, L"2.0.0"}, {ERROR_INSTALL_SERVICE_FAILURE, L""}}, false, std::nullopt},
+      {"a version cannot be read", {{ERROR_SUCCESS, nullptr}}, false, std::nullopt},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     g_answers = &c.answers;

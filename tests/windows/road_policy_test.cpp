@@ -62,7 +62,7 @@ TEST(RoadPolicy, EachValueTakenOrIgnoredWithOneNote) {
   const struct {
     const wchar_t* name;
     road::RawPolicyValue value;
-    const char* field;  // "name=value" changed from kDefaults, or empty
+    std::string field;  // "name=value" changed from kDefaults, or empty
     std::string note;   // after "Policy value <name> ignored: ", or empty
   } cases[] = {
       {L"FeedUrl", Sz(L"https://updates.corp.example/feed.json"),
@@ -114,13 +114,11 @@ TEST(RoadPolicy, EachValueTakenOrIgnoredWithOneNote) {
     SCOPED_TRACE(name + " " + c.field + c.note);
     const road::PolicyJudgement judged = road::JudgePolicyValues({{c.name, c.value}});
     Fields expected = kDefaults;
-    const std::string field = c.field;
-    if (!field.empty())
-      expected[field.substr(0, field.find('='))] = field.substr(field.find('=') + 1);
+    if (!c.field.empty())
+      expected[c.field.substr(0, c.field.find('='))] = c.field.substr(c.field.find('=') + 1);
     EXPECT_EQ(FieldsOf(judged.policy), expected);
-    const std::vector<std::string> notes =
-        c.note.empty() ? std::vector<std::string>{}
-                       : std::vector<std::string>{"Policy value " + name + " ignored: " + c.note};
+    std::vector<std::string> notes;
+    if (!c.note.empty()) notes.push_back("Policy value " + name + " ignored: " + c.note);
     EXPECT_EQ(judged.notes, notes);
   }
 }
@@ -144,19 +142,16 @@ TEST(RoadPolicy, ReadFromTheMachinesRegistry) {
                               /*security=*/nullptr, &raw_key, /*disposition=*/nullptr),
             ERROR_SUCCESS);
   const UniqueHKey key(raw_key);
-  const auto set = [&](const wchar_t* name, DWORD type, const void* data, size_t bytes) {
-    ASSERT_EQ(::RegSetValueExW(key.get(), name, /*reserved=*/0, type,
-                               static_cast<const BYTE*>(data), static_cast<DWORD>(bytes)),
+  const auto set = [&](const wchar_t* name, const road::RawPolicyValue& value) {
+    ASSERT_EQ(::RegSetValueExW(key.get(), name, /*reserved=*/0, value.type, value.bytes.data(),
+                               static_cast<DWORD>(value.bytes.size())),
               ERROR_SUCCESS);
   };
-  const std::wstring url = L"https://updates.corp.example/feed.json";
-  const std::wstring window(2048, L'0');
-  const DWORD automatic = 2;
-  set(L"FeedUrl", REG_SZ, url.c_str(), (url.size() + 1) * sizeof(wchar_t));
-  set(L"UpdateMode", REG_DWORD, &automatic, sizeof(automatic));
-  set(L"Channel", REG_DWORD, &automatic, sizeof(automatic));
-  set(L"ApplyWindow", REG_SZ, window.c_str(), (window.size() + 1) * sizeof(wchar_t));
-  set(L"Unrelated", REG_SZ, url.c_str(), (url.size() + 1) * sizeof(wchar_t));
+  set(L"FeedUrl", Sz(L"https://updates.corp.example/feed.json"));
+  set(L"UpdateMode", Dword(2));
+  set(L"Channel", Dword(2));
+  set(L"ApplyWindow", Sz(std::wstring(2048, L'0')));
+  set(L"Unrelated", Sz(L"https://updates.corp.example/feed.json"));
 
   const road::RawPolicyValues found = road::ReadPolicyValues();
   EXPECT_EQ(found.size(), 4u);  // not Unrelated
@@ -189,15 +184,10 @@ TEST(RoadPolicy, PrefixesHoldTheSameVersionsForTheFeedAndTheApply) {
     for (size_t v = 0; v < std::size(versions); ++v) {
       SCOPED_TRACE(testing::Message()
                    << "prefix " << policy.version_prefix << ", version " << Narrow(versions[v]));
-      road::FeedRelease release;
-      release.version = *road::ParseProductVersion(versions[v]);
-      release.rollout = 100;
+      const road::FeedRelease release{*road::ParseProductVersion(versions[v]), "", 0, "", 100};
       const road::FeedDocument feed{1, 4102444800, {{"stable", {release}}}};
-      road::FeedFacts facts;
-      facts.channel = "stable";
-      facts.now = 1;
-      facts.installed = *road::ParseProductVersion(L"1.0.0");
-      facts.version_prefix = policy.version_prefix;
+      const road::FeedFacts facts{
+          "stable", 0, 1, *road::ParseProductVersion(L"1.0.0"), "", policy.version_prefix};
       EXPECT_EQ(road::JudgeFeed(feed, facts).outcome == road::FeedVerdict::Outcome::kOffer,
                 within[p][v]);
       EXPECT_EQ(road::IsWithinVersionPrefix(release.version, policy.version_prefix), within[p][v]);
@@ -253,8 +243,7 @@ TEST(RoadPolicy, AutomaticApplyOnlyWhenThePolicyAndTheUsersAllow) {
     DWORD mode;
     const wchar_t* prefix;
     const char* clock;  // in the window 22:00-03:00, or not
-    bool ui_runs;
-    bool agreed;
+    bool ui_runs, agreed;
     const wchar_t* version;
     Outcome outcome;
     const char* reason;  // empty for kApplyNow
