@@ -45,9 +45,11 @@ std::string PseudoPackageBytes() {
   return bytes;
 }
 
-road::FeedRelease ReleaseOf(const std::wstring& sha_source) {
+// The release of `package`, whose hash is taken from a copy written to `downloads`.
+road::FeedRelease ReleaseOf(const std::string& package, const std::wstring& downloads) {
+  FaultServer::WriteFileBytes(downloads + L"\\source", package);
   return {*road::ParseProductVersion(L"2.0.0"), "CorvantaRemote-2.0.0.msi", kDownloadBytes,
-          road::Sha256OfFile(sha_source), 100};
+          road::Sha256OfFile(downloads + L"\\source"), 100};
 }
 
 // The default time-outs but for a receive of 3 s.
@@ -90,8 +92,7 @@ TEST(RoadDownload, SurvivesABadNetworkAndDeliversOnlyWhatChecksOut) {
     const std::wstring downloads = MakeScratchFolder(L"Downloads");
     const std::wstring incoming = MakeScratchFolder(L"Incoming");
     const std::wstring partial = downloads + L"\\CorvantaRemote-2.0.0.partial";
-    FaultServer::WriteFileBytes(downloads + L"\\source", package);
-    const road::FeedRelease release = ReleaseOf(downloads + L"\\source");
+    const road::FeedRelease release = ReleaseOf(package, downloads);
     if (c.partial != 0) FaultServer::WriteFileBytes(partial, package.substr(0, c.partial));
     std::vector<std::uint64_t> progress;
     road::FetchOutcome outcome;
@@ -162,7 +163,6 @@ TEST(RoadDownload, AStopEndsAStalledBodyAndKeepsThePartial) {
   const std::string package = PseudoPackageBytes();
   const PackageServer server("--fault stall-once --stall 20", package);
   const std::wstring downloads = MakeScratchFolder(L"Downloads");
-  FaultServer::WriteFileBytes(downloads + L"\\source", package);
   const UniqueHandle stop = OwnHandle(::CreateEventW(nullptr, /*manual_reset=*/TRUE,
                                                      /*initial_state=*/FALSE, nullptr));
   const UniqueHandle flowing = OwnHandle(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -176,7 +176,7 @@ TEST(RoadDownload, AStopEndsAStalledBodyAndKeepsThePartial) {
   });
   std::uint64_t last = 0;
   const road::FetchOutcome outcome = road::DownloadRelease(
-      server.Url(L"feed.json"), ReleaseOf(downloads + L"\\source"), downloads, stop.get(),
+      server.Url(L"feed.json"), ReleaseOf(package, downloads), downloads, stop.get(),
       [&](std::uint64_t bytes) {
         last = bytes;
         ::SetEvent(flowing.get());

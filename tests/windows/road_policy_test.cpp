@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <cstring>
 #include <iterator>
 #include <map>
 #include <string>
@@ -19,16 +18,13 @@
 namespace {
 
 road::RawPolicyValue Sz(const std::wstring& text, DWORD type = REG_SZ) {
-  road::RawPolicyValue value{type, {}, false};
-  value.bytes.resize((text.size() + 1) * sizeof(wchar_t));
-  std::memcpy(value.bytes.data(), text.c_str(), value.bytes.size());
-  return value;
+  const auto* bytes = reinterpret_cast<const BYTE*>(text.c_str());
+  return {type, {bytes, bytes + (text.size() + 1) * sizeof(wchar_t)}, false};
 }
 
 road::RawPolicyValue Dword(DWORD number) {
-  road::RawPolicyValue value{REG_DWORD, std::vector<BYTE>(sizeof(number)), false};
-  std::memcpy(value.bytes.data(), &number, sizeof(number));
-  return value;
+  const auto* bytes = reinterpret_cast<const BYTE*>(&number);
+  return {REG_DWORD, {bytes, bytes + sizeof(number)}, false};
 }
 
 using Fields = std::map<std::string, std::string>;
@@ -59,6 +55,7 @@ TEST(RoadPolicy, EachValueTakenOrIgnoredWithOneNote) {
   road::RawPolicyValue no_nul = Sz(L"beta");
   no_nul.bytes.resize(4 * sizeof(wchar_t));
   const std::wstring long_url = L"ftp://" + std::wstring(100, L'a');
+  // clang-format off
   const struct {
     const wchar_t* name;
     road::RawPolicyValue value;
@@ -67,8 +64,8 @@ TEST(RoadPolicy, EachValueTakenOrIgnoredWithOneNote) {
   } cases[] = {
       {L"FeedUrl", Sz(L"https://updates.corp.example/feed.json"),
        "feed=https://updates.corp.example/feed.json", ""},
-      {L"FeedUrl", Sz(L"http://127.0.0.1:8080/feed.json"), "feed=http://127.0.0.1:8080/feed.json",
-       ""},
+      {L"FeedUrl", Sz(L"http://127.0.0.1:8080/feed.json"),
+       "feed=http://127.0.0.1:8080/feed.json", ""},
       {L"FeedUrl", Sz(L""), "", ""},
       {L"FeedUrl", Sz(L"http://updates.corp.example/feed.json"), "",
        std::string("\"http://updates.corp.example/feed.json\"") + kUrlNote},
@@ -88,9 +85,7 @@ TEST(RoadPolicy, EachValueTakenOrIgnoredWithOneNote) {
       {L"UpdateMode", Dword(2), "mode=2", ""},
       {L"UpdateMode", Dword(3), "", "3 is not 0, 1 or 2; the default applies"},
       {L"UpdateMode", Sz(L"2"), "", "a REG_SZ, not a REG_DWORD; the default applies"},
-      {L"UpdateMode",
-       {REG_DWORD, {2, 0}, false},
-       "",
+      {L"UpdateMode", {REG_DWORD, {2, 0}, false}, "",
        "a REG_DWORD of 2 bytes; the default applies"},
       {L"TargetVersionPrefix", Sz(L"2.0."), "prefix=2.0", ""},
       {L"TargetVersionPrefix", Sz(L"2"), "prefix=2", ""},
@@ -109,6 +104,7 @@ TEST(RoadPolicy, EachValueTakenOrIgnoredWithOneNote) {
       {L"RequireRevocationCheck", Dword(0), "", ""},
       {L"RequireRevocationCheck", Dword(2), "", "2 is not 0 or 1; the default applies"},
   };
+  // clang-format on
   for (const auto& c : cases) {
     const std::string name = Narrow(c.name);
     SCOPED_TRACE(name + " " + c.field + c.note);

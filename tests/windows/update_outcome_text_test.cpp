@@ -112,10 +112,7 @@ TEST(UpdateOutcomeText, UnfinishedUpdatesSayWhatToDo) {
       {{L"", L"", L"T", true}, L""},
   };
   for (const auto& c : at_start) {
-    EXPECT_EQ(road::LastUpdateText(c.facts, L"2.0.0"), c.shown)
-        << testing::PrintToString(c.facts.started_token + L"|" + c.facts.outcome + L"|" +
-                                  c.facts.restored_token)
-        << " running " << c.facts.service_running;
+    EXPECT_EQ(road::LastUpdateText(c.facts, L"2.0.0"), c.shown) << "row " << &c - at_start;
   }
   const struct {
     std::wstring outcome;
