@@ -12,7 +12,6 @@
 #include "feed/feed_verdict.h"
 #include "service/apply_decision.h"
 #include "service/update_policy.h"
-#include "shared/unique_handles.h"
 #include "support/wine_helpers.h"
 
 namespace {
@@ -132,15 +131,10 @@ TEST(RoadPolicy, ReadFromTheMachinesRegistry) {
   EXPECT_TRUE(road::ReadPolicyValues().empty());
   EXPECT_EQ(FieldsOf(road::JudgePolicyValues(road::ReadPolicyValues()).policy), kDefaults);
 
-  HKEY raw_key = nullptr;
-  ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, /*reserved=*/0, /*class=*/nullptr,
-                              /*options=*/0, KEY_SET_VALUE | KEY_WOW64_64KEY,
-                              /*security=*/nullptr, &raw_key, /*disposition=*/nullptr),
-            ERROR_SUCCESS);
-  const UniqueHKey key(raw_key);
+  // The first value makes the key.
   const auto set = [&](const wchar_t* name, const road::RawPolicyValue& value) {
-    ASSERT_EQ(::RegSetValueExW(key.get(), name, /*reserved=*/0, value.type, value.bytes.data(),
-                               static_cast<DWORD>(value.bytes.size())),
+    ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kKey, name, value.type, value.bytes.data(),
+                                static_cast<DWORD>(value.bytes.size())),
               ERROR_SUCCESS);
   };
   set(L"FeedUrl", Sz(L"https://updates.corp.example/feed.json"));
