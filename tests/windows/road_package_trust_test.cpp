@@ -232,10 +232,7 @@ TEST(RoadPackageFiles, PropertiesOfTheSamplePackage) {
       << "the sample's packages are missing; CORVANTA_SAMPLE_DIR must name the sample build";
   EXPECT_EQ(found.product_version, L"2.0.0");
   EXPECT_EQ(found.product_code, L"{E84CF117-BD5D-4B54-9ADC-112B71764DE2}");
-  EXPECT_EQ(::CompareStringOrdinal(found.upgrade_code.c_str(), -1, road::kProductUpgradeCode, -1,
-                                   /*ignore_case=*/TRUE),
-            CSTR_EQUAL)
-      << Narrow(found.upgrade_code);
+  EXPECT_EQ(Upper(found.upgrade_code), Upper(road::kProductUpgradeCode));
   EXPECT_FALSE(road::ReadPackageProperties(SamplePackage(L"corrupt.msi"), &found));
   // Nothing of either package is left open.
   EXPECT_EQ(::MsiCloseAllHandles(), 0u);
@@ -246,24 +243,22 @@ TEST(RoadPackageFiles, PropertiesOfTheSamplePackage) {
 // first, and the untrusted chain is one under a root of its own.
 TEST(RoadPackageFiles, SignaturesCountOnlyFromThePinnedPublisherUnderATrustedRoot) {
   ASSERT_TRUE(TrustTestRoot()) << "the build makes " << Narrow(TestPublisherFile(L""));
+  // The sample's build signs its packages as the pinned publisher and keeps them unsigned too.
   const struct {
-    const wchar_t* signer;  // the test publisher that signed the package; empty: unsigned
-    const char* reason;     // empty: accepted
+    const char* signer;  // the test publisher that signed the package
+    std::wstring package;
+    const char* reason;  // empty: accepted
   } cases[] = {
-      {L"", "package is not signed"},
-      {L"publisher", ""},
-      {L"other-publisher", "package is not signed by the product's publisher"},
-      {L"stranger", "package signature does not chain to a trusted root"},
+      {"none", SamplePackage(L"unsigned\\CorvantaRemote-2.0.0.msi"), "package is not signed"},
+      {"publisher", SamplePackage(L"CorvantaRemote-2.0.0.msi"), ""},
+      {"other-publisher", TestPublisherFile(L"signed\\CorvantaRemote-2.0.0-other-publisher.msi"),
+       "package is not signed by the product's publisher"},
+      {"stranger", TestPublisherFile(L"signed\\CorvantaRemote-2.0.0-stranger.msi"),
+       "package signature does not chain to a trusted root"},
   };
   for (const auto& c : cases) {
-    const std::wstring signer = c.signer;
-    SCOPED_TRACE(signer.empty() ? "unsigned" : Narrow(signer));
-    // The sample's build signs its packages as the pinned publisher and keeps them unsigned too.
-    const road::PackageCheck check = road::CheckPackage(
-        signer.empty() ? SamplePackage(L"unsigned\\CorvantaRemote-2.0.0.msi")
-        : signer == L"publisher"
-            ? SamplePackage(L"CorvantaRemote-2.0.0.msi")
-            : TestPublisherFile(L"signed\\CorvantaRemote-2.0.0-" + signer + L".msi"));
+    SCOPED_TRACE(c.signer);
+    const road::PackageCheck check = road::CheckPackage(c.package);
     EXPECT_EQ(check.found.product_version, L"2.0.0");
     EXPECT_EQ(check.decision.reason, c.reason);
     EXPECT_EQ(check.decision.accepted, c.reason[0] == '\0');

@@ -194,12 +194,9 @@ road::ApplyDecision Decide(DWORD mode, const wchar_t* window, const wchar_t* pre
                                {L"ApplyWindow", Sz(window)},
                                {L"TargetVersionPrefix", Sz(prefix)}});
   EXPECT_TRUE(judged.notes.empty());
-  road::ApplyFacts facts;
-  facts.local_minute_of_day = std::stoul(clock.substr(0, 2)) * 60 + std::stoul(clock.substr(3));
-  facts.ui_runs = ui_runs;
-  facts.ui_user_agreed = agreed;
-  facts.ready_version = *road::ParseProductVersion(version);
-  return road::DecideAutomaticApply(judged.policy, facts);
+  const unsigned minute = std::stoul(clock.substr(0, 2)) * 60 + std::stoul(clock.substr(3));
+  return road::DecideAutomaticApply(judged.policy,
+                                    {minute, ui_runs, agreed, *road::ParseProductVersion(version)});
 }
 
 TEST(RoadPolicy, WindowsHoldTheirStartAndNotTheirEndAcrossMidnightToo) {
