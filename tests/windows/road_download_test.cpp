@@ -59,8 +59,8 @@ TEST(RoadDownload, SurvivesABadNetworkAndDeliversOnlyWhatChecksOut) {
   const std::string package = PseudoPackageBytes();
   const std::string get = "GET /CorvantaRemote-2.0.0.msi ";
   const std::string done = "";
-  const std::string resumed = get + "bytes=<held>- 206";
   const std::string mismatch = "the download's SHA-256 does not match the feed";
+  const std::string resumed = get + "bytes=<held>- 206";
   const struct {
     const char* fault;
     std::size_t partial;  // bytes of the package in Downloads before the first call

@@ -152,15 +152,14 @@ TEST(RoadFeed, VerdictOffersTheLatestNewerReleaseInThisMachinesSlice) {
                                 "machine-1", row.prefix};
     const road::FeedVerdict verdict = road::JudgeFeed(feed_with(row.rollout), facts);
     EXPECT_EQ(verdict.outcome, row.outcome) << row.offered_or_reason;
-    const bool offered = verdict.outcome == Outcome::kOffer;
-    EXPECT_EQ(offered ? road::VersionText(verdict.release.version) : verdict.reason,
+    EXPECT_EQ(verdict.outcome == Outcome::kOffer ? road::VersionText(verdict.release.version)
+                                                 : verdict.reason,
               row.offered_or_reason);
   }
 }
 
 TEST(RoadFeed, RolloutSliceIsStableAndDiffersAcrossReleases) {
   const road::ProductVersion v2 = Version(L"2.0.0");
-  const road::ProductVersion v21 = Version(L"2.1.0");
   EXPECT_EQ(road::RolloutBucket("machine-1", v2), road::RolloutBucket("machine-1", v2));
   EXPECT_EQ(road::RolloutBucket("machine-1", v2),
             road::RolloutBucket("machine-1", Version(L"2.0.0.5")));
@@ -170,7 +169,7 @@ TEST(RoadFeed, RolloutSliceIsStableAndDiffersAcrossReleases) {
     at_zero += road::IsInRollout(id, v2, 0);
     at_full += road::IsInRollout(id, v2, 100);
     at_ten += road::IsInRollout(id, v2, 10);
-    in_both += road::IsInRollout(id, v2, 10) && road::IsInRollout(id, v21, 10);
+    in_both += road::IsInRollout(id, v2, 10) && road::IsInRollout(id, Version(L"2.1.0"), 10);
   }
   EXPECT_EQ(at_zero, 0u);
   EXPECT_EQ(at_full, 1000u);
@@ -180,40 +179,13 @@ TEST(RoadFeed, RolloutSliceIsStableAndDiffersAcrossReleases) {
   EXPECT_LT(in_both, 40u);
 }
 
-TEST(RoadFeed, RetryWaitsGrowWithJitterUpToTheCap) {
-  const road::RetryBackoff backoff;  // 10 s, doubling, at most 1 h
-  const std::optional<std::uint64_t> none;
-  const struct {
-    unsigned failures;
-    double draw;
-    std::optional<std::uint64_t> retry_after_s;
-    std::uint64_t delay_ms;
-  } rows[] = {
-      {1, 0.0, none, 0},
-      {1, 0.5, none, 5000},
-      {3, 0.5, none, 20000},
-      {9, 0.5, none, 1280000},
-      {10, 0.5, none, 1800000},
-      {4000000000u, 0.5, none, 1800000},
-      {1, 1.5, none, 10000},
-      {1, -0.5, none, 0},
-      {1, std::nan(""), none, 0},
-      {2, 0.25, 30, 30000},
-      {2, 0.75, 5, 15000},
-      {1, 0.5, 86400, 3600000},
-      {1, 0.5, std::numeric_limits<std::uint64_t>::max(), 3600000},
-  };
-  for (const auto& row : rows) {
-    EXPECT_EQ(road::RetryDelayMs(backoff, row.failures, row.draw, row.retry_after_s), row.delay_ms)
-        << row.failures << " " << row.draw;
-  }
-}
-
-// The next check: within the interval's spread after a check that ended, on the back-off after
-// failures in a row, a server's Retry-After honoured within the back-off's cap.
+// The next check: within the interval's spread after a check that ended; after failures in a
+// row, on the back-off, which grows with jitter up to its cap and honours a server's
+// Retry-After within the cap.
 TEST(RoadFeed, TheNextCheckComesWithinItsSpreadOrAfterItsBackOff) {
   const road::CheckSchedule schedule;  // 4 h +- 1 h; back-off 10 s doubling, capped at 1 h
   using Kind = road::CheckResult::Kind;
+  const std::optional<std::uint64_t> none;
   const struct {
     Kind kind;
     std::optional<std::uint64_t> retry_after_s;
@@ -221,20 +193,35 @@ TEST(RoadFeed, TheNextCheckComesWithinItsSpreadOrAfterItsBackOff) {
     double draw;
     std::uint64_t delay_ms;
   } rows[] = {
-      {Kind::kDone, std::nullopt, 0, 0.0, 3 * 3600000},
-      {Kind::kDone, std::nullopt, 0, 0.5, 4 * 3600000},
-      {Kind::kDone, std::nullopt, 0, 1.0, 5 * 3600000},
-      {Kind::kDone, std::nullopt, 0, std::nan(""), 3 * 3600000},
-      {Kind::kRetry, std::nullopt, 1, 0.5, 5000},
-      {Kind::kRetry, std::nullopt, 3, 1.0, 40000},
+      {Kind::kDone, none, 0, 0.0, 3 * 3600000},
+      {Kind::kDone, none, 0, 0.5, 4 * 3600000},
+      {Kind::kDone, none, 0, 1.0, 5 * 3600000},
+      {Kind::kDone, none, 0, std::nan(""), 3 * 3600000},
+      {Kind::kRetry, none, 1, 0.0, 0},
+      {Kind::kRetry, none, 1, 0.5, 5000},
+      {Kind::kRetry, none, 3, 0.5, 20000},
+      {Kind::kRetry, none, 3, 1.0, 40000},
+      {Kind::kRetry, none, 9, 0.5, 1280000},
+      {Kind::kRetry, none, 10, 0.5, 1800000},
+      {Kind::kRetry, none, 4000000000u, 0.5, 1800000},
+      {Kind::kRetry, none, 1, 1.5, 10000},
+      {Kind::kRetry, none, 1, -0.5, 0},
+      {Kind::kRetry, none, 1, std::nan(""), 0},
+      {Kind::kRetry, 30, 2, 0.25, 30000},
+      {Kind::kRetry, 5, 2, 0.75, 15000},
       {Kind::kRetry, 120, 1, 0.0, 120000},
+      {Kind::kRetry, 86400, 1, 0.5, 3600000},
       {Kind::kRetry, 86400, 2, 0.0, 3600000},
+      {Kind::kRetry, std::numeric_limits<std::uint64_t>::max(), 1, 0.5, 3600000},
   };
   for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << row.failures << " failures, draw " << row.draw);
     EXPECT_EQ(
         road::NextCheckDelayMs(schedule, {row.kind, row.retry_after_s}, row.failures, row.draw),
-        row.delay_ms)
-        << row.failures << " " << row.draw;
+        row.delay_ms);
+    if (row.kind == Kind::kDone) continue;
+    EXPECT_EQ(road::RetryDelayMs(schedule.backoff, row.failures, row.draw, row.retry_after_s),
+              row.delay_ms);
   }
 }
 
