@@ -19,7 +19,8 @@ namespace {
 // row names.
 struct FeedSignatureRow {
   const char* reason;  // empty: accepted
-  DWORD verify_error = 0, chain = 0;
+  HRESULT verify_error = 0;
+  DWORD chain = 0;
   const wchar_t* signer = road::kTestPublisherThumbprint;
   const wchar_t* name = L"Corvanta Remote test publisher";
   DWORD signers = 1;
@@ -29,15 +30,14 @@ struct FeedSignatureRow {
 TEST(RoadFeedSignature, EachRuleRefusesAlone) {
   constexpr char kNoRoot[] =
       "the feed's signer's chain is not trusted: it does not end in a trusted root";
+  // clang-format off
   const FeedSignatureRow cases[] = {
       {""},
       {"", 0, kOffline, road::kTestPublisherThumbprint, L"", 1, true},
-      {"the feed's signature does not match it", static_cast<DWORD>(NTE_BAD_SIGNATURE)},
-      {"the feed's signature does not match it", static_cast<DWORD>(CRYPT_E_HASH_VALUE)},
-      {"the feed's signature cannot be read (error 0x80093102)",
-       static_cast<DWORD>(CRYPT_E_ASN1_EOD), 0, L"", L"", 0},
-      {"the feed's signature cannot be read (error 0x8009200E)",
-       static_cast<DWORD>(CRYPT_E_NO_SIGNER), 0, L"", L"", 0},
+      {"the feed's signature does not match it", NTE_BAD_SIGNATURE},
+      {"the feed's signature does not match it", CRYPT_E_HASH_VALUE},
+      {"the feed's signature cannot be read (error 0x80093102)", CRYPT_E_ASN1_EOD, 0, L"", L"", 0},
+      {"the feed's signature cannot be read (error 0x8009200E)", CRYPT_E_NO_SIGNER, 0, L"", L"", 0},
       {"the feed's signature has 2 signers, not one", 0, 0, road::kTestPublisherThumbprint, L"", 2},
       {"the feed's signer's certificate is revoked", 0, CERT_TRUST_IS_REVOKED},
       {kNoRoot, 0, CERT_TRUST_IS_UNTRUSTED_ROOT},
@@ -47,13 +47,14 @@ TEST(RoadFeedSignature, EachRuleRefusesAlone) {
       {"the feed's signer's chain is not trusted (status 0x01000050)", 0,
        kOffline | CERT_TRUST_IS_NOT_VALID_FOR_USAGE},
       {"the feed is signed by Mallory?Ltd? (F6401C08FF2FF9E882C59853E826DF32A6AEF53F), not a "
-       "pinned publisher",
-       0, 0, kStrangerThumbprint, L"Mallory\nLtd\u00e9"},
+       "pinned publisher", 0, 0, kStrangerThumbprint, L"Mallory\nLtd\u00e9"},
       {"the feed is signed by  (), not a pinned publisher", 0, 0, L"", L""},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.reason);
-    const road::FeedSignatureFacts facts{c.verify_error, c.signers, c.chain, c.signer, c.name};
+    const road::FeedSignatureFacts facts{static_cast<DWORD>(c.verify_error), c.signers, c.chain,
+                                         c.signer, c.name};
     const road::FeedSignatureVerdict verdict = road::JudgeFeedSignature(facts);
     EXPECT_EQ(verdict.reason, c.reason);
     EXPECT_EQ(verdict.accepted, c.reason[0] == '\0');

@@ -106,9 +106,7 @@ TEST(RoadFeed, DocumentsAcceptedOrRefusedWithTheirReason) {
 TEST(RoadFeed, VerdictOffersTheLatestNewerReleaseInThisMachinesSlice) {
   // The stable channel lists 1.5.0, 2.0.0, 2.1.0 (at `rollout`) and 2.10.0 (at 0 %).
   const auto feed_with = [](unsigned rollout) {
-    road::FeedDocument feed;
-    feed.serial = 7;
-    feed.expires = 1801353600;  // 2027-01-31T00:00:00Z
+    road::FeedDocument feed{7, 1801353600, {}};  // expires 2027-01-31T00:00:00Z
     for (const auto& [version, percent] :
          {std::pair{L"1.5.0", 100u}, {L"2.0.0", 100u}, {L"2.1.0", rollout}, {L"2.10.0", 0u}}) {
       feed.channels["stable"].push_back({Version(version), "https://u/", 1, kHash, percent});

@@ -213,10 +213,7 @@ TEST(UpdateOutcomeText, NextUpdateUnderTheAdministratorsPolicy) {
        false, false},
   };
   for (const auto& c : cases) {
-    road::UpdatePolicy policy;
-    policy.mode = c.mode;
-    policy.version_prefix = c.prefix;
-    policy.window = c.window;
+    const road::UpdatePolicy policy{L"", "stable", c.mode, c.prefix, c.window};
     const road::UpdateStatusView view =
         road::ViewUnderPolicy(road::ViewOfStatusAnswer(c.answer), policy);
     EXPECT_EQ(view.text, c.shown) << c.answer;
