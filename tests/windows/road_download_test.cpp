@@ -58,29 +58,28 @@ constexpr road::FetchTimeouts kShortReceive{30'000, 30'000, 30'000, 3000};
 TEST(RoadDownload, SurvivesABadNetworkAndDeliversOnlyWhatChecksOut) {
   const std::string package = PseudoPackageBytes();
   const std::string get = "GET /CorvantaRemote-2.0.0.msi ";
-  const std::string done = "";
   const std::string mismatch = "the download's SHA-256 does not match the feed";
   const std::string resumed = get + "bytes=<held>- 206";
+  // clang-format off
   const struct {
     const char* fault;
     std::size_t partial;  // bytes of the package in Downloads before the first call
     std::vector<FetchKind> calls;
-    std::string last_why;
+    std::string last_why;  // empty: delivered
     std::vector<std::string> requests;
-    // clang-format off
   } cases[] = {
       // <held>: the bytes the partial held before the last call, whose Range follows on.
-      {"", 0, {kDone}, done, {get + "- 200"}},
-      {"cut-once", 0, {kRetry, kDone}, done, {get + "- 200", resumed}},
-      {"stall-once --stall 8", 0, {kRetry, kDone}, done, {get + "- 200", resumed}},
-      {"503-once --retry-after 1", 0, {kRetry, kDone}, done, {get + "- 503", get + "- 200"}},
-      {"redirect-once --location /CorvantaRemote-2.0.0.msi?again", 0, {kDone}, done,
+      {"", 0, {kDone}, "", {get + "- 200"}},
+      {"cut-once", 0, {kRetry, kDone}, "", {get + "- 200", resumed}},
+      {"stall-once --stall 8", 0, {kRetry, kDone}, "", {get + "- 200", resumed}},
+      {"503-once --retry-after 1", 0, {kRetry, kDone}, "", {get + "- 503", get + "- 200"}},
+      {"redirect-once --location /CorvantaRemote-2.0.0.msi?again", 0, {kDone}, "",
        {get + "- 302", "GET /CorvantaRemote-2.0.0.msi?again - 200"}},
       {"redirect-once --location http://localhost/CorvantaRemote-2.0.0.msi", 0, {kRefused},
        "the server redirected to an address that is not allowed", {get + "- 302"}},
-      {"", 1000, {kDone}, done, {get + "bytes=1000- 206"}},
-      {"ignore-range", 1000, {kDone}, done, {get + "bytes=1000- 200"}},
-      {"shifted-range", 1000, {kDone}, done, {get + "bytes=1000- 206", get + "- 200"}},
+      {"", 1000, {kDone}, "", {get + "bytes=1000- 206"}},
+      {"ignore-range", 1000, {kDone}, "", {get + "bytes=1000- 200"}},
+      {"shifted-range", 1000, {kDone}, "", {get + "bytes=1000- 206", get + "- 200"}},
       {"wrong-bytes", 0, {kRefused}, mismatch, {get + "- 200"}},
       {"long-body", 0, {kRefused}, "the server sent more than the release's 3000000 bytes",
        {get + "- 200"}},
@@ -214,9 +213,9 @@ TEST(RoadDownload, SmallDocumentsFetchedWholeOrRefused) {
 
 TEST(RoadDownload, AddressesResolvedAndRedirectsJudged) {
   const std::string cdn = "https://cdn.example.com/f/feed.json";
+  // clang-format off
   const struct {
     std::string base, url, release, redirect;  // `url` as a release's and as a Location
-    // clang-format off
   } cases[] = {
       {"https://updates.example.com/remote/feed.json?c=1#x", "CorvantaRemote-2.0.0.msi",
        "https://updates.example.com/remote/CorvantaRemote-2.0.0.msi", ""},
