@@ -26,18 +26,12 @@ int wmain(int argc, wchar_t** argv) {
   std::string body;
   const road::FetchOutcome outcome =
       road::FetchSmall(argv[1], road::kMaxFeedBytes, /*stop=*/nullptr, body);
-  switch (outcome.kind) {
-    case road::FetchOutcome::Kind::kDone:
-      (void)std::printf("done\n");
-      (void)std::fwrite(body.data(), 1, body.size(), stdout);
-      return 0;
-    case road::FetchOutcome::Kind::kRetry:
-      (void)std::printf("retry: %s\n", outcome.why.c_str());
-      return 1;
-    case road::FetchOutcome::Kind::kRefused:
-    case road::FetchOutcome::Kind::kStopped:
-      break;
+  if (outcome.kind == road::FetchOutcome::Kind::kDone) {
+    (void)std::printf("done\n");
+    (void)std::fwrite(body.data(), 1, body.size(), stdout);
+    return 0;
   }
-  (void)std::printf("refused: %s\n", outcome.why.c_str());
+  const bool retry = outcome.kind == road::FetchOutcome::Kind::kRetry;
+  (void)std::printf("%s: %s\n", retry ? "retry" : "refused", outcome.why.c_str());
   return 1;
 }

@@ -18,8 +18,7 @@ class ProductCopiesOnWine : public WorldTest {
     ASSERT_TRUE(FileExistsAt(SampleProgram())) << "CORVANTA_SAMPLE_DIR must name the sample build";
     installed_ = InstallSampleProgram();
     elsewhere_ = CopyInto(SampleProgram(), MakeScratchFolder(L"elsewhere"));
-    ASSERT_FALSE(installed_.empty());
-    ASSERT_FALSE(elsewhere_.empty());
+    ASSERT_FALSE(installed_.empty() || elsewhere_.empty());
   }
 
   std::wstring installed_;

@@ -8,6 +8,7 @@
 #include <sddl.h>
 
 #include <string>
+#include <vector>
 
 #include "contract/access_lists.h"
 #include "contract/road_contract.h"
@@ -18,102 +19,103 @@
 
 namespace {
 
-// What an access list gives `who`: the rights its allow entries grant, with generic rights
-// mapped as for files, whether it is protected from the lists above, and whether every one of
-// its entries reaches the files and folders below.
-struct Grant {
-  ACCESS_MASK rights = 0;
+// `mask` with its generic rights mapped as for files.
+ACCESS_MASK MappedForFiles(ACCESS_MASK mask) {
+  GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
+                             FILE_ALL_ACCESS};
+  ::MapGenericMask(&mask, &mapping);
+  return mask;
+}
+
+// A trustee of an access list, with the rights it must hold and those it must not.
+struct Trustee {
+  WELL_KNOWN_SID_TYPE who;
+  ACCESS_MASK granted;  // all of these
+  ACCESS_MASK denied;   // none of these
+};
+
+// What an access list gives: the rights its allow entries grant each of `trustees`, and anyone
+// else, mapped as for files; whether it is protected from the lists above; and whether every
+// one of its entries reaches the files and folders below.
+struct Grants {
+  std::vector<ACCESS_MASK> rights;  // by trustee
+  ACCESS_MASK others = 0;
   bool is_protected = false;
   bool inherited = true;
 };
 
-Grant GrantedTo(const wchar_t* sddl, WELL_KNOWN_SID_TYPE who) {
+Grants GrantsOf(const wchar_t* sddl, const std::vector<Trustee>& trustees) {
   const UniqueLocal<void> descriptor = road::DescriptorFromSddl(sddl);
   SECURITY_DESCRIPTOR_CONTROL control = 0;
   DWORD revision = 0;
-  BOOL present = FALSE;
-  BOOL defaulted = FALSE;
+  BOOL present = FALSE, defaulted = FALSE;
   PACL dacl = nullptr;
-  Grant grant;
+  Grants grants{std::vector<ACCESS_MASK>(trustees.size())};
   if (!descriptor || !::GetSecurityDescriptorControl(descriptor.get(), &control, &revision) ||
       !::GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted) || !dacl) {
     ADD_FAILURE() << "not a descriptor with an access list: " << Narrow(sddl);
-    return grant;
+    return grants;
   }
-  grant.is_protected = (control & SE_DACL_PROTECTED) != 0;
-  GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
-                             FILE_ALL_ACCESS};
+  grants.is_protected = (control & SE_DACL_PROTECTED) != 0;
   constexpr BYTE kBelow = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
   for (DWORD i = 0; i < dacl->AceCount; ++i) {
     ACCESS_ALLOWED_ACE* allowed = nullptr;
     EXPECT_TRUE(::GetAce(dacl, i, reinterpret_cast<void**>(&allowed)));
     EXPECT_EQ(allowed->Header.AceType, ACCESS_ALLOWED_ACE_TYPE) << Narrow(sddl);
-    grant.inherited = grant.inherited && (allowed->Header.AceFlags & kBelow) == kBelow;
-    if (!::IsWellKnownSid(&allowed->SidStart, who)) continue;
-    ACCESS_MASK mask = allowed->Mask;
-    ::MapGenericMask(&mask, &mapping);
-    grant.rights |= mask;
+    grants.inherited = grants.inherited && (allowed->Header.AceFlags & kBelow) == kBelow;
+    std::size_t k = 0;
+    while (k < trustees.size() && !::IsWellKnownSid(&allowed->SidStart, trustees[k].who)) ++k;
+    (k < trustees.size() ? grants.rights[k] : grants.others) |= MappedForFiles(allowed->Mask);
   }
-  return grant;
+  return grants;
 }
 
+// Each list names its trustees, each with the rights it must hold and those it must not; an
+// entry for anyone else (everyone, users, the network...) fails.
 TEST(RoadAccessLists, EachTrusteeGetsOnlyItsRights) {
-  const std::wstring watcher_log = road::WatcherLogSddl(L"S-1-5-21-1-2-3-1001");
-  constexpr ACCESS_MASK kNothing = 0;
   constexpr ACCESS_MASK kChanges = DELETE | WRITE_DAC | WRITE_OWNER;
+  const Trustee kSystem{WinLocalSystemSid, FILE_ALL_ACCESS, 0};
+  const Trustee kAdmins{WinBuiltinAdministratorsSid, FILE_ALL_ACCESS, 0};
+  const std::wstring watcher_log = road::WatcherLogSddl(L"S-1-5-21-1-2-3-1001");
+  // clang-format off
   const struct {
     const char* what;
     const wchar_t* sddl;
-    WELL_KNOWN_SID_TYPE who;
-    ACCESS_MASK granted;  // all of these
-    ACCESS_MASK denied;   // none of these
-  } cases[] = {
-      {"pipe", road::kPipeSddl, WinLocalSystemSid, FILE_ALL_ACCESS, kNothing},
-      {"pipe", road::kPipeSddl, WinBuiltinAdministratorsSid, FILE_ALL_ACCESS, kNothing},
+    std::vector<Trustee> trustees;
+  } lists[] = {
       // All that a client asks for: GENERIC_READ | FILE_WRITE_DATA.
-      {"pipe", road::kPipeSddl, WinInteractiveSid, FILE_GENERIC_READ | FILE_WRITE_DATA,
-       FILE_CREATE_PIPE_INSTANCE | kChanges},
-      {"pipe", road::kPipeSddl, WinWorldSid, kNothing, FILE_ALL_ACCESS},
-      {"pipe", road::kPipeSddl, WinNetworkSid, kNothing, FILE_ALL_ACCESS},
-      {"folders", road::kFolderSddl, WinLocalSystemSid, FILE_ALL_ACCESS, kNothing},
-      {"folders", road::kFolderSddl, WinBuiltinAdministratorsSid, FILE_ALL_ACCESS, kNothing},
-      {"folders", road::kFolderSddl, WinBuiltinUsersSid,
+      {"pipe", road::kPipeSddl, {kSystem, kAdmins, {WinInteractiveSid,
+       FILE_GENERIC_READ | FILE_WRITE_DATA, FILE_CREATE_PIPE_INSTANCE | kChanges}}},
+      {"folders", road::kFolderSddl, {kSystem, kAdmins, {WinBuiltinUsersSid,
        FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_DATA | FILE_EXECUTE,
        FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | FILE_WRITE_ATTRIBUTES |
-           kChanges},
-      {"folders", road::kFolderSddl, WinWorldSid, kNothing, FILE_ALL_ACCESS},
-      {"Incoming, Logs, Quarantine", road::kServiceOnlyFolderSddl, WinLocalSystemSid,
-       FILE_ALL_ACCESS, kNothing},
-      {"Incoming, Logs, Quarantine", road::kServiceOnlyFolderSddl, WinBuiltinUsersSid, kNothing,
-       FILE_ALL_ACCESS},
-      {"service log", road::kServiceLogSddl, WinBuiltinAdministratorsSid, FILE_ALL_ACCESS,
-       kNothing},
-      {"service log", road::kServiceLogSddl, WinBuiltinUsersSid, kNothing, FILE_ALL_ACCESS},
-      {"service log", road::kServiceLogSddl, WinAuthenticatedUserSid, kNothing, FILE_ALL_ACCESS},
-      {"watcher log", watcher_log.c_str(), WinLocalSystemSid, FILE_ALL_ACCESS, kNothing},
+       kChanges}}},
+      {"Incoming, Logs, Quarantine", road::kServiceOnlyFolderSddl, {kSystem, kAdmins}},
+      {"service log", road::kServiceLogSddl, {kSystem, kAdmins}},
       // Its owner, and nobody else: owning it gives no right to change its list.
-      {"watcher log", watcher_log.c_str(), WinCreatorOwnerRightsSid,
+      {"watcher log", watcher_log.c_str(), {kSystem, kAdmins, {WinCreatorOwnerRightsSid,
        FILE_READ_DATA | FILE_APPEND_DATA,
-       FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA | kChanges},
-      {"watcher log", watcher_log.c_str(), WinBuiltinUsersSid, kNothing, FILE_ALL_ACCESS},
-      {"watcher log", watcher_log.c_str(), WinWorldSid, kNothing, FILE_ALL_ACCESS},
-      {"sealed watcher log", road::kSealedWatcherLogSddl, WinCreatorOwnerRightsSid, FILE_READ_DATA,
-       FILE_APPEND_DATA | FILE_WRITE_DATA | kChanges},
-      {"sealed watcher log", road::kSealedWatcherLogSddl, WinBuiltinUsersSid, kNothing,
-       FILE_ALL_ACCESS},
-      {"staged package", road::kStagedPackageSddl, WinLocalSystemSid, FILE_ALL_ACCESS, kNothing},
-      {"staged package", road::kStagedPackageSddl, WinBuiltinUsersSid, kNothing, FILE_ALL_ACCESS},
-      {"staged package", road::kStagedPackageSddl, WinInteractiveSid, kNothing, FILE_ALL_ACCESS},
+       FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA | kChanges}}},
+      {"sealed watcher log", road::kSealedWatcherLogSddl, {kSystem, kAdmins,
+       {WinCreatorOwnerRightsSid, FILE_READ_DATA, FILE_APPEND_DATA | FILE_WRITE_DATA | kChanges}}},
+      {"staged package", road::kStagedPackageSddl, {kSystem, kAdmins}},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.what) + ", trustee type " + std::to_string(c.who));
-    const Grant grant = GrantedTo(c.sddl, c.who);
-    EXPECT_EQ(grant.rights & c.granted, c.granted) << std::hex << grant.rights;
-    EXPECT_EQ(grant.rights & c.denied, 0u) << std::hex << grant.rights;
-    EXPECT_TRUE(grant.is_protected) << "inherits from above";
+  // clang-format on
+  for (const auto& list : lists) {
+    SCOPED_TRACE(list.what);
+    const Grants grants = GrantsOf(list.sddl, list.trustees);
+    EXPECT_EQ(grants.others, 0u) << "an entry for another trustee";
+    for (std::size_t k = 0; k < list.trustees.size(); ++k) {
+      const Trustee& trustee = list.trustees[k];
+      SCOPED_TRACE(testing::Message() << "trustee type " << trustee.who);
+      EXPECT_EQ(grants.rights[k] & trustee.granted, trustee.granted)
+          << std::hex << grants.rights[k];
+      EXPECT_EQ(grants.rights[k] & trustee.denied, 0u) << std::hex << grants.rights[k];
+    }
+    EXPECT_TRUE(grants.is_protected) << "inherits from above";
     // What is made in a folder of the road carries its list; files have lists of their own.
-    if (c.sddl == road::kFolderSddl || c.sddl == road::kServiceOnlyFolderSddl) {
-      EXPECT_TRUE(grant.inherited);
+    if (list.sddl == road::kFolderSddl || list.sddl == road::kServiceOnlyFolderSddl) {
+      EXPECT_TRUE(grants.inherited);
     }
   }
 }
@@ -121,12 +123,9 @@ TEST(RoadAccessLists, EachTrusteeGetsOnlyItsRights) {
 // The UI asks for no more than the pipe grants interactive users, and the service makes the
 // first and only instance of its pipe's name.
 TEST(RoadAccessLists, TheUiAsksForWhatThePipeGrantsAndNobodyAddsAnInstance) {
-  ACCESS_MASK asked = road::kUpdatePipeAccess;
-  GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
-                             FILE_ALL_ACCESS};
-  ::MapGenericMask(&asked, &mapping);
+  const ACCESS_MASK asked = MappedForFiles(road::kUpdatePipeAccess);
   EXPECT_EQ(asked & FILE_CREATE_PIPE_INSTANCE, 0u) << std::hex << asked;
-  const ACCESS_MASK granted = GrantedTo(road::kPipeSddl, WinInteractiveSid).rights;
+  const ACCESS_MASK granted = GrantsOf(road::kPipeSddl, {{WinInteractiveSid, 0, 0}}).rights[0];
   EXPECT_EQ(asked & ~granted, 0u) << std::hex << asked << " of " << granted;
   EXPECT_NE(road::kUpdatePipeOpenMode & FILE_FLAG_FIRST_PIPE_INSTANCE, 0u);
   EXPECT_EQ(road::kUpdatePipeInstances, 1u);

@@ -63,11 +63,8 @@ TEST(RoadCleanUp, DeliveriesAreOfferedRemovedOrSetAside) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    road::PackageCheck check;
-    check.found.product_version = c.version;
-    check.found.installed_version = c.installed;
-    check.decision.accepted = c.refusal == nullptr;
-    check.decision.reason = c.refusal != nullptr ? c.refusal : "";
+    const road::PackageCheck check{{{}, L"", c.version, c.installed},
+                                   {c.refusal == nullptr, c.refusal != nullptr ? c.refusal : ""}};
     const road::DeliveryVerdict verdict = road::JudgeDelivery(c.hash_matches, check);
     EXPECT_EQ(verdict.fate, c.fate);
     EXPECT_EQ(verdict.reason, c.reason);

@@ -7,21 +7,19 @@
 
 #include <string>
 
-#include "common/root_store.h"
 #include "feed/feed_signature.h"
 #include "package/publisher_pins.h"
+#include "support/windows_cases.h"
 #include "support/wine_helpers.h"
 #include "support/world_test.h"
 
 namespace {
 
-constexpr wchar_t kStrangerThumbprint[] = L"F6401C08FF2FF9E882C59853E826DF32A6AEF53F";
-
 // A feed signature's facts: those of a good one by the pinned publisher but for the fields a
 // row names.
 struct FeedSignatureRow {
   const char* reason;  // empty: accepted
-  DWORD verify_error = 0;
+  HRESULT verify_error = 0;
   DWORD chain = 0;
   const wchar_t* signer = road::kTestPublisherThumbprint;
   const wchar_t* name = L"Corvanta Remote test publisher";
@@ -30,19 +28,16 @@ struct FeedSignatureRow {
 };
 
 TEST(RoadFeedSignature, EachRuleRefusesAlone) {
-  constexpr DWORD kOffline =
-      CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
   constexpr char kNoRoot[] =
       "the feed's signer's chain is not trusted: it does not end in a trusted root";
+  // clang-format off
   const FeedSignatureRow cases[] = {
       {""},
       {"", 0, kOffline, road::kTestPublisherThumbprint, L"", 1, true},
-      {"the feed's signature does not match it", static_cast<DWORD>(NTE_BAD_SIGNATURE)},
-      {"the feed's signature does not match it", static_cast<DWORD>(CRYPT_E_HASH_VALUE)},
-      {"the feed's signature cannot be read (error 0x80093102)",
-       static_cast<DWORD>(CRYPT_E_ASN1_EOD), 0, L"", L"", 0},
-      {"the feed's signature cannot be read (error 0x8009200E)",
-       static_cast<DWORD>(CRYPT_E_NO_SIGNER), 0, L"", L"", 0},
+      {"the feed's signature does not match it", NTE_BAD_SIGNATURE},
+      {"the feed's signature does not match it", CRYPT_E_HASH_VALUE},
+      {"the feed's signature cannot be read (error 0x80093102)", CRYPT_E_ASN1_EOD, 0, L"", L"", 0},
+      {"the feed's signature cannot be read (error 0x8009200E)", CRYPT_E_NO_SIGNER, 0, L"", L"", 0},
       {"the feed's signature has 2 signers, not one", 0, 0, road::kTestPublisherThumbprint, L"", 2},
       {"the feed's signer's certificate is revoked", 0, CERT_TRUST_IS_REVOKED},
       {kNoRoot, 0, CERT_TRUST_IS_UNTRUSTED_ROOT},
@@ -52,13 +47,14 @@ TEST(RoadFeedSignature, EachRuleRefusesAlone) {
       {"the feed's signer's chain is not trusted (status 0x01000050)", 0,
        kOffline | CERT_TRUST_IS_NOT_VALID_FOR_USAGE},
       {"the feed is signed by Mallory?Ltd? (F6401C08FF2FF9E882C59853E826DF32A6AEF53F), not a "
-       "pinned publisher",
-       0, 0, kStrangerThumbprint, L"Mallory\nLtd\u00e9"},
+       "pinned publisher", 0, 0, kStrangerThumbprint, L"Mallory\nLtd\u00e9"},
       {"the feed is signed by  (), not a pinned publisher", 0, 0, L"", L""},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.reason);
-    const road::FeedSignatureFacts facts{c.verify_error, c.signers, c.chain, c.signer, c.name};
+    const road::FeedSignatureFacts facts{static_cast<DWORD>(c.verify_error), c.signers, c.chain,
+                                         c.signer, c.name};
     const road::FeedSignatureVerdict verdict = road::JudgeFeedSignature(facts);
     EXPECT_EQ(verdict.reason, c.reason);
     EXPECT_EQ(verdict.accepted, c.reason[0] == '\0');
@@ -68,14 +64,6 @@ TEST(RoadFeedSignature, EachRuleRefusesAlone) {
 
 std::string FeedFile(const std::wstring& signer, const wchar_t* name) {
   return ReadWholeFile(TestPublisherFile(L"feeds\\" + signer + L"\\" + name));
-}
-
-// Adds the test root to the machine's Root store. Wine writes a store's changes to the registry
-// only when it is closed, and its chain engine reads the Root store once in a process, at its
-// first check: the root is added, and the store closed, before any chain is built.
-bool TrustTestRoot() {
-  const road::UniqueCertStore store = tools::OpenMachineRootStore();
-  return store && tools::AddCertificateFile(store.get(), TestPublisherFile(L"root.der"));
 }
 
 TEST(RoadFeedSignature, PublishedFeedsCountOnlyFromThePinnedPublisherUnderATrustedRoot) {
@@ -92,8 +80,7 @@ TEST(RoadFeedSignature, PublishedFeedsCountOnlyFromThePinnedPublisherUnderATrust
   changed[changed.find("\"rollout\": 100") + 12] = '9';
   const struct {
     const char* what;
-    std::string feed;
-    std::string p7s;
+    std::string feed, p7s;
     const char* reason;  // empty: accepted
   } cases[] = {
       {"as published", feed, p7s, ""},

@@ -43,43 +43,36 @@ TEST(RoadFeed, DocumentsReadWhole) {
   EXPECT_EQ(release.size, 123456u);
   EXPECT_EQ(release.sha256, kHash);
   EXPECT_EQ(release.rollout, 100u);
-
-  const struct {
-    std::string from, to;
-  } accepted[] = {
-      {"\"serial\": 7", "\"serial\": 7, \"note\": {\"later\": [1]}"},
-      {"https://updates.example.com", "http://127.0.0.1:8080"},
-      {"https://updates.example.com/r2.msi", "CorvantaRemote-2.0.0.msi"},
-      {"2027-01-31T00:00:00Z", "2028-02-29T23:59:59Z"},
-      {"\"size\": 123456", "\"size\": 2147483647"},
-      {"\"rollout\": 100", "\"rollout\": 0"},
-      {"[" + kRelease + "]", "[], \"beta\": [" + kRelease + "]"},
-  };
-  for (const auto& row : accepted) {
-    const road::FeedParse edited = road::ParseFeedDocument(Edited(row.from, row.to));
-    EXPECT_TRUE(edited.accepted) << row.to << ": " << edited.refusal;
-  }
   const std::string upper(64, 'A');
   EXPECT_EQ(road::ParseFeedDocument(Edited(kHash, upper)).document.channels["stable"][0].sha256,
             kHash);
 }
 
-TEST(RoadFeed, DocumentsRefusedWithTheirReason) {
+// Each edit of kFeed accepted (an empty reason) or refused with its reason.
+TEST(RoadFeed, DocumentsAcceptedOrRefusedWithTheirReason) {
   const std::string head = R"({"serial": 1, "expires": "2027-01-31T00:00:00Z", "channels": )";
   // The same version as kRelease's, spelt with the revision the Windows Installer ignores.
   const std::string same_version = Edited("", kRelease).replace(13, 5, "2.0.0.5");
+  constexpr char kBadTime[] = "expires is not a UTC time such as 2027-01-31T00:00:00Z";
+  constexpr char kBadUrl[] =
+      "channels.stable[0].url is neither an https address nor a file name beside the feed";
   const struct {
     std::string from, to, reason;
-  } refused[] = {
+  } edits[] = {
+      {"\"serial\": 7", "\"serial\": 7, \"note\": {\"later\": [1]}", ""},
+      {"https://updates.example.com", "http://127.0.0.1:8080", ""},
+      {"https://updates.example.com/r2.msi", "CorvantaRemote-2.0.0.msi", ""},
+      {"2027-01-31T00:00:00Z", "2028-02-29T23:59:59Z", ""},
+      {"\"size\": 123456", "\"size\": 2147483647", ""},
+      {"\"rollout\": 100", "\"rollout\": 0", ""},
+      {"[" + kRelease + "]", "[], \"beta\": [" + kRelease + "]", ""},
       {"", "{\"serial\": 1", "the feed is not JSON (at byte 13)"},
       {"", "[]", "the feed is not an object"},
       {"\"serial\": 7, ", "", "serial is missing"},
       {"\"serial\": 7", "\"serial\": -7", "serial is not an unsigned integer"},
       {"\"serial\": 7", "\"serial\": \"7\"", "serial is not an unsigned integer"},
-      {"2027-01-31T00:00:00Z", "2027-02-29T00:00:00Z",
-       "expires is not a UTC time such as 2027-01-31T00:00:00Z"},
-      {"2027-01-31T00:00:00Z", "2027-01-31T00:00:00+01:00",
-       "expires is not a UTC time such as 2027-01-31T00:00:00Z"},
+      {"2027-01-31T00:00:00Z", "2027-02-29T00:00:00Z", kBadTime},
+      {"2027-01-31T00:00:00Z", "2027-01-31T00:00:00+01:00", kBadTime},
       {"", head + "[]}", "channels is not an object"},
       {"", head + "{\"beta\": {}}}", "channels.beta is not a list"},
       {"\"stable\"", "\"stable\\nbeta\"",
@@ -89,14 +82,10 @@ TEST(RoadFeed, DocumentsRefusedWithTheirReason) {
       {"\"2.0.0\"", "\"256.0.0\"", "channels.stable[0].version is not a product version"},
       {"\"stable\": [", "\"stable\": [" + same_version + ", ",
        "channels.stable[1].version 2.0.0 is listed twice"},
-      {"https://updates", "http://updates",
-       "channels.stable[0].url is neither an https address nor a file name beside the feed"},
-      {"https://updates.example.com", "http://127.0.0.1.example.com",
-       "channels.stable[0].url is neither an https address nor a file name beside the feed"},
-      {"r2.msi", "r 2.msi",
-       "channels.stable[0].url is neither an https address nor a file name beside the feed"},
-      {"https://updates.example.com/r2.msi", "../r2.msi",
-       "channels.stable[0].url is neither an https address nor a file name beside the feed"},
+      {"https://updates", "http://updates", kBadUrl},
+      {"https://updates.example.com", "http://127.0.0.1.example.com", kBadUrl},
+      {"r2.msi", "r 2.msi", kBadUrl},
+      {"https://updates.example.com/r2.msi", "../r2.msi", kBadUrl},
       {"123456", "0", "channels.stable[0].size is not within 1..2147483647"},
       {"123456", "2147483648", "channels.stable[0].size is not within 1..2147483647"},
       {"123456", "1.5", "channels.stable[0].size is not an unsigned integer"},
@@ -105,9 +94,9 @@ TEST(RoadFeed, DocumentsRefusedWithTheirReason) {
       {"\"rollout\": 100", "\"rollout\": 101", "channels.stable[0].rollout is not within 0..100"},
       {", \"rollout\": 100", "", "channels.stable[0].rollout is missing"},
   };
-  for (const auto& row : refused) {
+  for (const auto& row : edits) {
     const road::FeedParse parse = road::ParseFeedDocument(Edited(row.from, row.to));
-    EXPECT_FALSE(parse.accepted) << row.to;
+    EXPECT_EQ(parse.accepted, row.reason.empty()) << row.to;
     EXPECT_EQ(parse.refusal, row.reason) << row.to;
   }
   const std::string padded = kFeed + std::string(road::kMaxFeedBytes, ' ');
@@ -117,9 +106,7 @@ TEST(RoadFeed, DocumentsRefusedWithTheirReason) {
 TEST(RoadFeed, VerdictOffersTheLatestNewerReleaseInThisMachinesSlice) {
   // The stable channel lists 1.5.0, 2.0.0, 2.1.0 (at `rollout`) and 2.10.0 (at 0 %).
   const auto feed_with = [](unsigned rollout) {
-    road::FeedDocument feed;
-    feed.serial = 7;
-    feed.expires = 1801353600;  // 2027-01-31T00:00:00Z
+    road::FeedDocument feed{7, 1801353600, {}};  // expires 2027-01-31T00:00:00Z
     for (const auto& [version, percent] :
          {std::pair{L"1.5.0", 100u}, {L"2.0.0", 100u}, {L"2.1.0", rollout}, {L"2.10.0", 0u}}) {
       feed.channels["stable"].push_back({Version(version), "https://u/", 1, kHash, percent});
@@ -163,15 +150,14 @@ TEST(RoadFeed, VerdictOffersTheLatestNewerReleaseInThisMachinesSlice) {
                                 "machine-1", row.prefix};
     const road::FeedVerdict verdict = road::JudgeFeed(feed_with(row.rollout), facts);
     EXPECT_EQ(verdict.outcome, row.outcome) << row.offered_or_reason;
-    const bool offered = verdict.outcome == Outcome::kOffer;
-    EXPECT_EQ(offered ? road::VersionText(verdict.release.version) : verdict.reason,
+    EXPECT_EQ(verdict.outcome == Outcome::kOffer ? road::VersionText(verdict.release.version)
+                                                 : verdict.reason,
               row.offered_or_reason);
   }
 }
 
 TEST(RoadFeed, RolloutSliceIsStableAndDiffersAcrossReleases) {
   const road::ProductVersion v2 = Version(L"2.0.0");
-  const road::ProductVersion v21 = Version(L"2.1.0");
   EXPECT_EQ(road::RolloutBucket("machine-1", v2), road::RolloutBucket("machine-1", v2));
   EXPECT_EQ(road::RolloutBucket("machine-1", v2),
             road::RolloutBucket("machine-1", Version(L"2.0.0.5")));
@@ -181,7 +167,7 @@ TEST(RoadFeed, RolloutSliceIsStableAndDiffersAcrossReleases) {
     at_zero += road::IsInRollout(id, v2, 0);
     at_full += road::IsInRollout(id, v2, 100);
     at_ten += road::IsInRollout(id, v2, 10);
-    in_both += road::IsInRollout(id, v2, 10) && road::IsInRollout(id, v21, 10);
+    in_both += road::IsInRollout(id, v2, 10) && road::IsInRollout(id, Version(L"2.1.0"), 10);
   }
   EXPECT_EQ(at_zero, 0u);
   EXPECT_EQ(at_full, 1000u);
@@ -191,40 +177,13 @@ TEST(RoadFeed, RolloutSliceIsStableAndDiffersAcrossReleases) {
   EXPECT_LT(in_both, 40u);
 }
 
-TEST(RoadFeed, RetryWaitsGrowWithJitterUpToTheCap) {
-  const road::RetryBackoff backoff;  // 10 s, doubling, at most 1 h
-  const std::optional<std::uint64_t> none;
-  const struct {
-    unsigned failures;
-    double draw;
-    std::optional<std::uint64_t> retry_after_s;
-    std::uint64_t delay_ms;
-  } rows[] = {
-      {1, 0.0, none, 0},
-      {1, 0.5, none, 5000},
-      {3, 0.5, none, 20000},
-      {9, 0.5, none, 1280000},
-      {10, 0.5, none, 1800000},
-      {4000000000u, 0.5, none, 1800000},
-      {1, 1.5, none, 10000},
-      {1, -0.5, none, 0},
-      {1, std::nan(""), none, 0},
-      {2, 0.25, 30, 30000},
-      {2, 0.75, 5, 15000},
-      {1, 0.5, 86400, 3600000},
-      {1, 0.5, std::numeric_limits<std::uint64_t>::max(), 3600000},
-  };
-  for (const auto& row : rows) {
-    EXPECT_EQ(road::RetryDelayMs(backoff, row.failures, row.draw, row.retry_after_s), row.delay_ms)
-        << row.failures << " " << row.draw;
-  }
-}
-
-// The next check: within the interval's spread after a check that ended, on the back-off after
-// failures in a row, a server's Retry-After honoured within the back-off's cap.
+// The next check: within the interval's spread after a check that ended; after failures in a
+// row, on the back-off, which grows with jitter up to its cap and honours a server's
+// Retry-After within the cap.
 TEST(RoadFeed, TheNextCheckComesWithinItsSpreadOrAfterItsBackOff) {
   const road::CheckSchedule schedule;  // 4 h +- 1 h; back-off 10 s doubling, capped at 1 h
   using Kind = road::CheckResult::Kind;
+  const std::optional<std::uint64_t> none;
   const struct {
     Kind kind;
     std::optional<std::uint64_t> retry_after_s;
@@ -232,20 +191,35 @@ TEST(RoadFeed, TheNextCheckComesWithinItsSpreadOrAfterItsBackOff) {
     double draw;
     std::uint64_t delay_ms;
   } rows[] = {
-      {Kind::kDone, std::nullopt, 0, 0.0, 3 * 3600000},
-      {Kind::kDone, std::nullopt, 0, 0.5, 4 * 3600000},
-      {Kind::kDone, std::nullopt, 0, 1.0, 5 * 3600000},
-      {Kind::kDone, std::nullopt, 0, std::nan(""), 3 * 3600000},
-      {Kind::kRetry, std::nullopt, 1, 0.5, 5000},
-      {Kind::kRetry, std::nullopt, 3, 1.0, 40000},
+      {Kind::kDone, none, 0, 0.0, 3 * 3600000},
+      {Kind::kDone, none, 0, 0.5, 4 * 3600000},
+      {Kind::kDone, none, 0, 1.0, 5 * 3600000},
+      {Kind::kDone, none, 0, std::nan(""), 3 * 3600000},
+      {Kind::kRetry, none, 1, 0.0, 0},
+      {Kind::kRetry, none, 1, 0.5, 5000},
+      {Kind::kRetry, none, 3, 0.5, 20000},
+      {Kind::kRetry, none, 3, 1.0, 40000},
+      {Kind::kRetry, none, 9, 0.5, 1280000},
+      {Kind::kRetry, none, 10, 0.5, 1800000},
+      {Kind::kRetry, none, 4000000000u, 0.5, 1800000},
+      {Kind::kRetry, none, 1, 1.5, 10000},
+      {Kind::kRetry, none, 1, -0.5, 0},
+      {Kind::kRetry, none, 1, std::nan(""), 0},
+      {Kind::kRetry, 30, 2, 0.25, 30000},
+      {Kind::kRetry, 5, 2, 0.75, 15000},
       {Kind::kRetry, 120, 1, 0.0, 120000},
+      {Kind::kRetry, 86400, 1, 0.5, 3600000},
       {Kind::kRetry, 86400, 2, 0.0, 3600000},
+      {Kind::kRetry, std::numeric_limits<std::uint64_t>::max(), 1, 0.5, 3600000},
   };
   for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << row.failures << " failures, draw " << row.draw);
     EXPECT_EQ(
         road::NextCheckDelayMs(schedule, {row.kind, row.retry_after_s}, row.failures, row.draw),
-        row.delay_ms)
-        << row.failures << " " << row.draw;
+        row.delay_ms);
+    if (row.kind == Kind::kDone) continue;
+    EXPECT_EQ(road::RetryDelayMs(schedule.backoff, row.failures, row.draw, row.retry_after_s),
+              row.delay_ms);
   }
 }
 

@@ -32,6 +32,9 @@ UniqueLocal<void> Sid(const wchar_t* text) {
 
 TEST(RoadFolderRules, OnlyFoldersThatNoUserCanChangeAreTrusted) {
   constexpr DWORD kFolder = FILE_ATTRIBUTE_DIRECTORY;
+  const std::wstring ti = kTrustedInstaller;
+  constexpr wchar_t kUsersMay[] = L"S-1-5-32-545 may change it";
+  // clang-format off
   const struct {
     const char* what;
     DWORD attributes;
@@ -45,24 +48,21 @@ TEST(RoadFolderRules, OnlyFoldersThatNoUserCanChangeAreTrusted) {
       {"as Wine reads any folder back, service running as that user", kFolder, kWineReadBack, L"",
        road::JudgeFolder, kWineUser},
       {"owned by Administrators, entries inherited from a locked-down parent", kFolder,
-       L"O:BAD:AI(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;OICIIOID;GA;;;CO)"
-       L"(A;OICIID;0x1200a9;;;BU)",
+       L"O:BAD:AI(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;OICIIOID;GA;;;CO)(A;OICIID;0x1200a9;;;BU)",
        L""},
       {"a deny entry for users", kFolder, std::wstring(road::kFolderSddl) + L"(D;;FA;;;BU)", L""},
       {"owned by a user", kFolder, kWineReadBack, L"owned by S-1-5-21-0-0-0-1000"},
       {"a user may write", kFolder, L"O:SYD:P(A;;FA;;;SY)(A;;FW;;;S-1-5-21-1-2-3-1001)",
        L"S-1-5-21-1-2-3-1001 may change it"},
-      {"users may change the access list", kFolder, L"O:SYD:P(A;;FA;;;SY)(A;;WD;;;BU)",
-       L"S-1-5-32-545 may change it"},
+      {"users may change the access list", kFolder, L"O:SYD:P(A;;FA;;;SY)(A;;WD;;;BU)", kUsersMay},
       {"users may add folders, inherited as under %ProgramData%", kFolder,
-       L"O:SYD:AI(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;CIID;DCLCRPCR;;;BU)",
-       L"S-1-5-32-545 may change it"},
+       L"O:SYD:AI(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;CIID;DCLCRPCR;;;BU)", kUsersMay},
       {"what is made in it is users' to change", kFolder, L"O:SYD:P(A;;FA;;;SY)(A;OICIIO;GA;;;BU)",
-       L"S-1-5-32-545 may change it"},
+       kUsersMay},
       {"everyone may delete", kFolder, L"O:SYD:P(A;;FA;;;SY)(A;;SD;;;WD)",
        L"S-1-1-0 may change it"},
       {"users may delete what is in it", kFolder, L"O:SYD:P(A;;FA;;;SY)(A;;0x00120040;;;BU)",
-       L"S-1-5-32-545 may change it"},
+       kUsersMay},
       {"no access list", kFolder, L"O:SY", L"no access list"},
       {"a junction", kFolder | FILE_ATTRIBUTE_REPARSE_POINT, road::kFolderSddl, L"a reparse point"},
       {"a file", FILE_ATTRIBUTE_NORMAL, road::kFolderSddl, L"not a folder"},
@@ -73,22 +73,20 @@ TEST(RoadFolderRules, OnlyFoldersThatNoUserCanChangeAreTrusted) {
        L"an access entry of type 2"},
       // The service's own folder and the updater it stages from there.
       {"%ProgramFiles%\\Corvanta Remote as Windows makes it", kFolder,
-       L"O:SYD:AI(A;ID;FA;;;" + std::wstring(kTrustedInstaller) + L")(A;CIIOID;GA;;;" +
-           kTrustedInstaller +
-           L")(A;ID;FA;;;SY)(A;OICIIOID;GA;;;SY)(A;ID;FA;;;BA)(A;OICIIOID;GA;;;BA)"
-           L"(A;ID;0x1200a9;;;BU)(A;OICIIOID;GXGR;;;BU)(A;OICIIOID;GA;;;CO)(A;ID;0x1200a9;;;AC)",
-       L"", road::JudgeFile},
+       L"O:SYD:AI(A;ID;FA;;;" + ti + L")(A;CIIOID;GA;;;" + ti + L")(A;ID;FA;;;SY)"
+       L"(A;OICIIOID;GA;;;SY)(A;ID;FA;;;BA)(A;OICIIOID;GA;;;BA)(A;ID;0x1200a9;;;BU)"
+       L"(A;OICIIOID;GXGR;;;BU)(A;OICIIOID;GA;;;CO)(A;ID;0x1200a9;;;AC)", L"", road::JudgeFile},
       {"C:\\Corvanta, inheriting Authenticated Users' modify right from C:\\", kFolder,
        L"O:BAD:AI(A;OICIID;FA;;;BA)(A;OICIID;FA;;;SY)(A;OICIID;0x1200a9;;;BU)(A;ID;0x1301bf;;;AU)"
-       L"(A;OICIIOID;SDGXGWGR;;;AU)",
-       L"S-1-5-11 may change it", road::JudgeFile},
+       L"(A;OICIIOID;SDGXGWGR;;;AU)", L"S-1-5-11 may change it", road::JudgeFile},
       {"the updater as installed", FILE_ATTRIBUTE_ARCHIVE,
        L"O:BAD:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;0x1200a9;;;BU)", L"", road::JudgeFile},
       {"the updater, users may write it", FILE_ATTRIBUTE_ARCHIVE,
-       L"O:BAD:(A;;FA;;;SY)(A;;0x1201bf;;;BU)", L"S-1-5-32-545 may change it", road::JudgeFile},
+       L"O:BAD:(A;;FA;;;SY)(A;;0x1201bf;;;BU)", kUsersMay, road::JudgeFile},
       {"the updater is a link", FILE_ATTRIBUTE_REPARSE_POINT, road::kFolderSddl, L"a reparse point",
        road::JudgeFile},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const UniqueLocal<void> descriptor = road::DescriptorFromSddl(c.sddl.c_str());

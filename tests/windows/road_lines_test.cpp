@@ -20,7 +20,7 @@ namespace {
 TEST(RoadLines, OnlyWellFormedTokensAreTakenFromRequestsAndAnswers) {
   const std::string token = kWellFormedToken;
   const struct {
-    std::string token;  // sent after "start ", "staged " and "started "
+    std::string token;  // sent after "start ", "staged " and "started ", and named in a pipe's name
     bool taken;
   } cases[] = {
       {token, true},
@@ -40,6 +40,7 @@ TEST(RoadLines, OnlyWellFormedTokensAreTakenFromRequestsAndAnswers) {
     const road::Request request = road::ParseRequest(road::kStartRequest + c.token);
     EXPECT_EQ(request.kind == road::Request::Kind::kStart, c.taken);
     EXPECT_EQ(request.token, c.taken ? wide : L"");
+    EXPECT_EQ(road::IsUpdatePipeName(L"\\\\.\\pipe\\CorvantaRemoteUpdate-" + wide), c.taken);
     for (const auto& [prefix, kind] :
          {std::pair{road::kStagedAnswer, road::Answer::Kind::kStaged},
           std::pair{road::kStartedAnswer, road::Answer::Kind::kStarted}}) {
@@ -117,29 +118,20 @@ TEST(RoadLines, TheHashIsTakenOnlyFromTheStartOfTheFile) {
 }
 
 // The client opens only a published name that the service could have made: the literal
-// prefix and a GUID, and nothing that leads elsewhere.
+// prefix and a GUID (each token above), and nothing that leads elsewhere.
 TEST(RoadLines, OnlyAPipeNameOfTheServicesShapeIsOpened) {
   const std::wstring guid = L"0f8fad5b-d9cb-469f-a165-70867728950e";
-  const std::wstring prefix = L"\\\\.\\pipe\\CorvantaRemoteUpdate-";
-  const struct {
-    std::wstring name;
-    bool opened;
-  } cases[] = {
-      {prefix + guid, true},
-      {prefix + L"0F8FAD5B-D9CB-469F-A165-70867728950E", true},
-      {L"\\\\.\\pipe\\CorvantaRemoteUpdate", false},  // a fixed name, which anyone can take
-      {prefix, false},
-      {prefix + guid + L"x", false},
-      {L"\\\\attacker\\pipe\\CorvantaRemoteUpdate-" + guid, false},  // another machine's pipe
-      {L"\\\\?\\pipe\\CorvantaRemoteUpdate-" + guid, false},
-      {L"\\\\.\\PIPE\\CorvantaRemoteUpdate-" + guid, false},
-      {L"C:\\Users\\Public\\CorvantaRemoteUpdate-" + guid, false},
-      {L"", false},
+  const std::wstring refused[] = {
+      L"\\\\.\\pipe\\CorvantaRemoteUpdate",                 // a fixed name, which anyone can take
+      L"\\\\attacker\\pipe\\CorvantaRemoteUpdate-" + guid,  // another machine's pipe
+      L"\\\\?\\pipe\\CorvantaRemoteUpdate-" + guid,
+      L"\\\\.\\PIPE\\CorvantaRemoteUpdate-" + guid,
+      L"C:\\Users\\Public\\CorvantaRemoteUpdate-" + guid,
+      L"",
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(road::IsUpdatePipeName(c.name), c.opened) << Narrow(c.name);
-  }
-  EXPECT_EQ(road::UpdatePipeName(guid), prefix + guid);
+  for (const std::wstring& name : refused)
+    EXPECT_FALSE(road::IsUpdatePipeName(name)) << Narrow(name);
+  EXPECT_EQ(road::UpdatePipeName(guid), L"\\\\.\\pipe\\CorvantaRemoteUpdate-" + guid);
   EXPECT_EQ(road::UpdatePipeName(L"..\\x"), L"");
   EXPECT_TRUE(road::IsUpdatePipeName(road::UpdatePipeName(road::NewToken())));
 }

@@ -14,7 +14,6 @@
 #include <utility>
 #include <vector>
 
-#include "common/root_store.h"
 #include "package/installed_version.h"
 #include "package/package_properties.h"
 #include "package/product_version.h"
@@ -22,7 +21,7 @@
 #include "package/signature.h"
 #include "package/trust_decision.h"
 #include "service/package_check.h"
-#include "support/wine_helpers.h"
+#include "support/windows_cases.h"
 
 namespace {
 
@@ -82,11 +81,9 @@ TEST(RoadPackageTrust, LaterVersionsByTheFirstThreeFieldsAsNumbers) {
 constexpr wchar_t kPinned[] = L"73AE22D78D89F8AB8369A0CC6E3D9402A7BDAB42";
 constexpr wchar_t kIncoming[] = L"A92D025073C096BF3B71B99446FD7D66BC88A4DA";
 constexpr wchar_t kPinnedLower[] = L"73ae22d78d89f8ab8369a0cc6e3d9402a7bdab42";
-constexpr wchar_t kOther[] = L"F6401C08FF2FF9E882C59853E826DF32A6AEF53F";
 // The product's UpgradeCode as wixl writes it into the package, and another product's.
 constexpr wchar_t kOurs[] = L"{77a23d80-ed3f-4739-86ae-f6c16c6e4ac1}";
 constexpr wchar_t kForeign[] = L"{0B0D6A52-4C55-4F4E-9A51-8F2F0D3E6C21}";
-constexpr DWORD kOffline = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
 
 // A package's facts: those of a good package of the product, signed by the pinned publisher
 // and not installed yet, but for the fields a row names.
@@ -98,7 +95,7 @@ struct TrustRow {
   const wchar_t* signer = kPinned;
   const wchar_t* upgrade_code = kOurs;
   const wchar_t* version = L"2.0.0";
-  const wchar_t* installed = nullptr;  // nullptr: not installed
+  std::optional<std::wstring> installed;  // nothing: not installed
   bool warned = false;
   bool revocation_required = false;  // the policy's RequireRevocationCheck
 };
@@ -110,6 +107,8 @@ TEST(RoadPackageTrust, EachRuleRefusesAlone) {
   constexpr char kRevocationRequired[] =
       "the package's certificate revocation status could not be checked, and the policy requires "
       "it";
+  constexpr DWORD kUntrustedRoot = CERT_TRUST_IS_UNTRUSTED_ROOT;
+  // clang-format off
   const TrustRow cases[] = {
       {"good, not installed"},
       {"the incoming key, newer than installed", "", 0, 0, kIncoming, road::kProductUpgradeCode,
@@ -122,20 +121,20 @@ TEST(RoadPackageTrust, EachRuleRefusesAlone) {
       {"unknown in the chain alone, where the policy requires the check", kRevocationRequired, 0,
        CERT_TRUST_REVOCATION_STATUS_UNKNOWN, kPinned, kOurs, L"2.0.0", L"1.0.0", false, true},
       {"offline and another publisher, where the policy requires the check", kRevocationRequired,
-       CERT_E_REVOCATION_FAILURE, kOffline, kOther, kOurs, L"2.0.0", L"1.0.0", false, true},
-      {"checked, where the policy requires the check", "", 0, 0, kPinned, kOurs, L"2.0.0", L"1.0.0",
-       false, true},
+       CERT_E_REVOCATION_FAILURE, kOffline, kStrangerThumbprint, kOurs, L"2.0.0", L"1.0.0", false,
+       true},
+      {"checked, where the policy requires the check", "", 0, 0, kPinned, kOurs, L"2.0.0",
+       L"1.0.0", false, true},
       {"revoked, where the policy requires the check", "package signer's certificate is revoked",
        CERT_E_REVOKED, CERT_TRUST_IS_REVOKED, kPinned, kOurs, L"2.0.0", L"1.0.0", false, true},
       {"unsigned", "package is not signed", TRUST_E_NOSIGNATURE, 0, L""},
       {"changed after signing", "package was changed after it was signed", TRUST_E_BAD_DIGEST},
       {"revoked", "package signer's certificate is revoked", CERT_E_REVOKED, CERT_TRUST_IS_REVOKED},
-      {"untrusted root, which Wine's WinVerifyTrust passes", kNoTrustedRoot, 0,
-       CERT_TRUST_IS_UNTRUSTED_ROOT},
+      {"untrusted root, which Wine's WinVerifyTrust passes", kNoTrustedRoot, 0, kUntrustedRoot},
       {"untrusted root, as Windows reports it", kNoTrustedRoot, CERT_E_UNTRUSTEDROOT,
-       CERT_TRUST_IS_UNTRUSTED_ROOT},
+       kUntrustedRoot},
       {"offline under an untrusted root", kNoTrustedRoot, CERT_E_REVOCATION_FAILURE,
-       kOffline | CERT_TRUST_IS_UNTRUSTED_ROOT},
+       kOffline | kUntrustedRoot},
       {"offline with a bad chain signature", "package signature is not valid (error 0x800B010E)",
        CERT_E_REVOCATION_FAILURE, kOffline | CERT_TRUST_IS_NOT_SIGNATURE_VALID},
       {"expired, without a time stamp", "package signature is not valid (error 0x800B0101)",
@@ -143,13 +142,13 @@ TEST(RoadPackageTrust, EachRuleRefusesAlone) {
       {"a chain fault WinVerifyTrust passed",
        "package signer's certificate chain is not valid (status 0x00000008)", 0,
        CERT_TRUST_IS_NOT_SIGNATURE_VALID},
-      {"another publisher", kNotOurPublisher, 0, 0, kOther},
+      {"another publisher", kNotOurPublisher, 0, 0, kStrangerThumbprint},
       {"no signer, against an empty pin place", kNotOurPublisher, 0, 0, L""},
       {"another product", "package is not of this product", 0, 0, kPinned, kForeign},
       {"the installed version", "package version 2.0.0 is not newer than installed 2.0.0", 0, 0,
        kPinned, kOurs, L"2.0.0", L"2.0.0"},
-      {"an older version", "package version 1.0.0 is not newer than installed 2.0.0", 0, 0, kPinned,
-       kOurs, L"1.0.0", L"2.0.0"},
+      {"an older version", "package version 1.0.0 is not newer than installed 2.0.0", 0, 0,
+       kPinned, kOurs, L"1.0.0", L"2.0.0"},
       {"newer in the fourth field only", "package version 2.0.0 is not newer than installed 2.0.0",
        0, 0, kPinned, kOurs, L"2.0.0.7", L"2.0.0"},
       {"no version, not installed", "package version is unreadable", 0, 0, kPinned, kOurs,
@@ -157,14 +156,12 @@ TEST(RoadPackageTrust, EachRuleRefusesAlone) {
       {"installed version not known", "installed version is unreadable", 0, 0, kPinned, kOurs,
        L"2.0.0", L""},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    road::PackageTrustFacts found;
-    found.signature = {c.verdict, c.chain, c.signer, L"Corvanta"};
-    found.upgrade_code = c.upgrade_code;
-    found.product_version = c.version;
-    if (c.installed != nullptr) found.installed_version = c.installed;
-    found.revocation_check_required = c.revocation_required;
+    const road::SignatureFacts signature{c.verdict, c.chain, c.signer, L"Corvanta"};
+    const road::PackageTrustFacts found{signature, c.upgrade_code, c.version, c.installed,
+                                        c.revocation_required};
     const road::TrustDecision decision = road::DecidePackageTrust(found, pins);
     EXPECT_EQ(decision.accepted, c.reason[0] == '\0');
     EXPECT_EQ(decision.reason, c.reason);
@@ -174,25 +171,24 @@ TEST(RoadPackageTrust, EachRuleRefusesAlone) {
 
 // The Windows Installer's answers for one row: its related products, each a status and a
 // version (nullptr: the version cannot be read), then ERROR_NO_MORE_ITEMS.
-struct Answers {
-  std::vector<std::pair<UINT, const wchar_t*>> products;
-};
+using Answers = std::vector<std::pair<UINT, const wchar_t*>>;
 const Answers* g_answers = nullptr;
 
 UINT FakeEnumerate(const wchar_t* /*upgrade_code*/, DWORD index, wchar_t* product_code) {
-  if (index >= g_answers->products.size()) return ERROR_NO_MORE_ITEMS;
+  if (index >= g_answers->size()) return ERROR_NO_MORE_ITEMS;
   (void)wcscpy(product_code, std::to_wstring(index).c_str());
-  return g_answers->products[index].first;
+  return (*g_answers)[index].first;
 }
 
 bool FakeReadVersion(const wchar_t* product_code, std::wstring* version) {
-  const wchar_t* text = g_answers->products[std::stoul(product_code)].second;
+  const wchar_t* text = (*g_answers)[std::stoul(product_code)].second;
   if (text != nullptr) *version = text;
   return text != nullptr;
 }
 
 // A query that fails never reads as "not installed", which would let an older package in.
 TEST(RoadPackageTrust, InstalledVersionQueryErrorsAreNeverNotInstalled) {
+  // clang-format off
   const struct {
     const char* what;
     Answers answers;
@@ -200,18 +196,15 @@ TEST(RoadPackageTrust, InstalledVersionQueryErrorsAreNeverNotInstalled) {
     std::optional<std::wstring> installed;
   } cases[] = {
       {"nothing installed", {}, true, std::nullopt},
-      {"one product", {{{ERROR_SUCCESS, L"1.0.0"}}}, true, L"1.0.0"},
-      {"two, during an upgrade: the higher",
-       {{{ERROR_SUCCESS, L"1.0.0"}, {ERROR_SUCCESS, L"2.0.0"}}},
-       true,
-       L"2.0.0"},
-      {"the enumeration fails", {{{ERROR_BAD_CONFIGURATION, L"1.0.0"}}}, false, std::nullopt},
+      {"one product", {{ERROR_SUCCESS, L"1.0.0"}}, true, L"1.0.0"},
+      {"two, during an upgrade: the higher", {{ERROR_SUCCESS, L"1.0.0"}, {ERROR_SUCCESS, L"2.0.0"}},
+       true, L"2.0.0"},
+      {"the enumeration fails", {{ERROR_BAD_CONFIGURATION, L"1.0.0"}}, false, std::nullopt},
       {"it fails after a product",
-       {{{ERROR_SUCCESS, L"2.0.0"}, {ERROR_INSTALL_SERVICE_FAILURE, L""}}},
-       false,
-       std::nullopt},
-      {"a version cannot be read", {{{ERROR_SUCCESS, nullptr}}}, false, std::nullopt},
+       {{ERROR_SUCCESS, L"2.0.0"}, {ERROR_INSTALL_SERVICE_FAILURE, L""}}, false, std::nullopt},
+      {"a version cannot be read", {{ERROR_SUCCESS, nullptr}}, false, std::nullopt},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     g_answers = &c.answers;
@@ -233,22 +226,13 @@ TEST(RoadPackageTrust, SignatureCheckAsksForRevocationWithoutAWindow) {
   EXPECT_EQ(request.pFile, &file);
 }
 
-// Adds the certificate in the DER file `path` to the machine's Root store.
-bool TrustRoot(const std::wstring& path) {
-  const road::UniqueCertStore store = tools::OpenMachineRootStore();
-  return store && tools::AddCertificateFile(store.get(), path);
-}
-
 TEST(RoadPackageFiles, PropertiesOfTheSamplePackage) {
   road::PackageProperties found;
   ASSERT_TRUE(road::ReadPackageProperties(SamplePackage(L"CorvantaRemote-2.0.0.msi"), &found))
       << "the sample's packages are missing; CORVANTA_SAMPLE_DIR must name the sample build";
   EXPECT_EQ(found.product_version, L"2.0.0");
   EXPECT_EQ(found.product_code, L"{E84CF117-BD5D-4B54-9ADC-112B71764DE2}");
-  EXPECT_EQ(::CompareStringOrdinal(found.upgrade_code.c_str(), -1, road::kProductUpgradeCode, -1,
-                                   /*ignore_case=*/TRUE),
-            CSTR_EQUAL)
-      << Narrow(found.upgrade_code);
+  EXPECT_EQ(Upper(found.upgrade_code), Upper(road::kProductUpgradeCode));
   EXPECT_FALSE(road::ReadPackageProperties(SamplePackage(L"corrupt.msi"), &found));
   // Nothing of either package is left open.
   EXPECT_EQ(::MsiCloseAllHandles(), 0u);
@@ -258,26 +242,23 @@ TEST(RoadPackageFiles, PropertiesOfTheSamplePackage) {
 // added later counts only in processes started afterwards. The root is therefore trusted
 // first, and the untrusted chain is one under a root of its own.
 TEST(RoadPackageFiles, SignaturesCountOnlyFromThePinnedPublisherUnderATrustedRoot) {
-  ASSERT_TRUE(TrustRoot(TestPublisherFile(L"root.der")))
-      << "the build makes " << Narrow(TestPublisherFile(L""));
+  ASSERT_TRUE(TrustTestRoot()) << "the build makes " << Narrow(TestPublisherFile(L""));
+  // The sample's build signs its packages as the pinned publisher and keeps them unsigned too.
   const struct {
-    const wchar_t* signer;  // the test publisher that signed the package; empty: unsigned
-    const char* reason;     // empty: accepted
+    const char* signer;  // the test publisher that signed the package
+    std::wstring package;
+    const char* reason;  // empty: accepted
   } cases[] = {
-      {L"", "package is not signed"},
-      {L"publisher", ""},
-      {L"other-publisher", "package is not signed by the product's publisher"},
-      {L"stranger", "package signature does not chain to a trusted root"},
+      {"none", SamplePackage(L"unsigned\\CorvantaRemote-2.0.0.msi"), "package is not signed"},
+      {"publisher", SamplePackage(L"CorvantaRemote-2.0.0.msi"), ""},
+      {"other-publisher", TestPublisherFile(L"signed\\CorvantaRemote-2.0.0-other-publisher.msi"),
+       "package is not signed by the product's publisher"},
+      {"stranger", TestPublisherFile(L"signed\\CorvantaRemote-2.0.0-stranger.msi"),
+       "package signature does not chain to a trusted root"},
   };
   for (const auto& c : cases) {
-    const std::wstring signer = c.signer;
-    SCOPED_TRACE(signer.empty() ? "unsigned" : Narrow(signer));
-    // The sample's build signs its packages as the pinned publisher and keeps them unsigned too.
-    const road::PackageCheck check = road::CheckPackage(
-        signer.empty() ? SamplePackage(L"unsigned\\CorvantaRemote-2.0.0.msi")
-        : signer == L"publisher"
-            ? SamplePackage(L"CorvantaRemote-2.0.0.msi")
-            : TestPublisherFile(L"signed\\CorvantaRemote-2.0.0-" + signer + L".msi"));
+    SCOPED_TRACE(c.signer);
+    const road::PackageCheck check = road::CheckPackage(c.package);
     EXPECT_EQ(check.found.product_version, L"2.0.0");
     EXPECT_EQ(check.decision.reason, c.reason);
     EXPECT_EQ(check.decision.accepted, c.reason[0] == '\0');
@@ -288,7 +269,7 @@ TEST(RoadPackageFiles, SignaturesCountOnlyFromThePinnedPublisherUnderATrustedRoo
 // the updater, signed by the pinned publisher, passes the signature and the pin and is refused
 // as no package of the product; with one byte of its code changed, by its signature.
 TEST(RoadPackageFiles, ChangedSignedFileIsRefusedByItsSignature) {
-  ASSERT_TRUE(TrustRoot(TestPublisherFile(L"root.der")));
+  ASSERT_TRUE(TrustTestRoot());
   const std::wstring signed_updater =
       CopyInto(TestPublisherFile(L"signed\\RemoteUpdater.exe"), MakeScratchFolder(L"Signed"));
   const std::wstring changed = CopyInto(signed_updater, MakeScratchFolder(L"Changed"));

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <cstring>
 #include <iterator>
 #include <map>
 #include <string>
@@ -13,22 +12,18 @@
 #include "feed/feed_verdict.h"
 #include "service/apply_decision.h"
 #include "service/update_policy.h"
-#include "shared/unique_handles.h"
 #include "support/wine_helpers.h"
 
 namespace {
 
 road::RawPolicyValue Sz(const std::wstring& text, DWORD type = REG_SZ) {
-  road::RawPolicyValue value{type, {}, false};
-  value.bytes.resize((text.size() + 1) * sizeof(wchar_t));
-  std::memcpy(value.bytes.data(), text.c_str(), value.bytes.size());
-  return value;
+  const auto* bytes = reinterpret_cast<const BYTE*>(text.c_str());
+  return {type, {bytes, bytes + (text.size() + 1) * sizeof(wchar_t)}, false};
 }
 
 road::RawPolicyValue Dword(DWORD number) {
-  road::RawPolicyValue value{REG_DWORD, std::vector<BYTE>(sizeof(number)), false};
-  std::memcpy(value.bytes.data(), &number, sizeof(number));
-  return value;
+  const auto* bytes = reinterpret_cast<const BYTE*>(&number);
+  return {REG_DWORD, {bytes, bytes + sizeof(number)}, false};
 }
 
 using Fields = std::map<std::string, std::string>;
@@ -59,16 +54,17 @@ TEST(RoadPolicy, EachValueTakenOrIgnoredWithOneNote) {
   road::RawPolicyValue no_nul = Sz(L"beta");
   no_nul.bytes.resize(4 * sizeof(wchar_t));
   const std::wstring long_url = L"ftp://" + std::wstring(100, L'a');
+  // clang-format off
   const struct {
     const wchar_t* name;
     road::RawPolicyValue value;
-    const char* field;  // "name=value" changed from kDefaults, or empty
+    std::string field;  // "name=value" changed from kDefaults, or empty
     std::string note;   // after "Policy value <name> ignored: ", or empty
   } cases[] = {
       {L"FeedUrl", Sz(L"https://updates.corp.example/feed.json"),
        "feed=https://updates.corp.example/feed.json", ""},
-      {L"FeedUrl", Sz(L"http://127.0.0.1:8080/feed.json"), "feed=http://127.0.0.1:8080/feed.json",
-       ""},
+      {L"FeedUrl", Sz(L"http://127.0.0.1:8080/feed.json"),
+       "feed=http://127.0.0.1:8080/feed.json", ""},
       {L"FeedUrl", Sz(L""), "", ""},
       {L"FeedUrl", Sz(L"http://updates.corp.example/feed.json"), "",
        std::string("\"http://updates.corp.example/feed.json\"") + kUrlNote},
@@ -88,9 +84,7 @@ TEST(RoadPolicy, EachValueTakenOrIgnoredWithOneNote) {
       {L"UpdateMode", Dword(2), "mode=2", ""},
       {L"UpdateMode", Dword(3), "", "3 is not 0, 1 or 2; the default applies"},
       {L"UpdateMode", Sz(L"2"), "", "a REG_SZ, not a REG_DWORD; the default applies"},
-      {L"UpdateMode",
-       {REG_DWORD, {2, 0}, false},
-       "",
+      {L"UpdateMode", {REG_DWORD, {2, 0}, false}, "",
        "a REG_DWORD of 2 bytes; the default applies"},
       {L"TargetVersionPrefix", Sz(L"2.0."), "prefix=2.0", ""},
       {L"TargetVersionPrefix", Sz(L"2"), "prefix=2", ""},
@@ -109,18 +103,17 @@ TEST(RoadPolicy, EachValueTakenOrIgnoredWithOneNote) {
       {L"RequireRevocationCheck", Dword(0), "", ""},
       {L"RequireRevocationCheck", Dword(2), "", "2 is not 0 or 1; the default applies"},
   };
+  // clang-format on
   for (const auto& c : cases) {
     const std::string name = Narrow(c.name);
     SCOPED_TRACE(name + " " + c.field + c.note);
     const road::PolicyJudgement judged = road::JudgePolicyValues({{c.name, c.value}});
     Fields expected = kDefaults;
-    const std::string field = c.field;
-    if (!field.empty())
-      expected[field.substr(0, field.find('='))] = field.substr(field.find('=') + 1);
+    if (!c.field.empty())
+      expected[c.field.substr(0, c.field.find('='))] = c.field.substr(c.field.find('=') + 1);
     EXPECT_EQ(FieldsOf(judged.policy), expected);
-    const std::vector<std::string> notes =
-        c.note.empty() ? std::vector<std::string>{}
-                       : std::vector<std::string>{"Policy value " + name + " ignored: " + c.note};
+    std::vector<std::string> notes;
+    if (!c.note.empty()) notes.push_back("Policy value " + name + " ignored: " + c.note);
     EXPECT_EQ(judged.notes, notes);
   }
 }
@@ -138,25 +131,17 @@ TEST(RoadPolicy, ReadFromTheMachinesRegistry) {
   EXPECT_TRUE(road::ReadPolicyValues().empty());
   EXPECT_EQ(FieldsOf(road::JudgePolicyValues(road::ReadPolicyValues()).policy), kDefaults);
 
-  HKEY raw_key = nullptr;
-  ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, /*reserved=*/0, /*class=*/nullptr,
-                              /*options=*/0, KEY_SET_VALUE | KEY_WOW64_64KEY,
-                              /*security=*/nullptr, &raw_key, /*disposition=*/nullptr),
-            ERROR_SUCCESS);
-  const UniqueHKey key(raw_key);
-  const auto set = [&](const wchar_t* name, DWORD type, const void* data, size_t bytes) {
-    ASSERT_EQ(::RegSetValueExW(key.get(), name, /*reserved=*/0, type,
-                               static_cast<const BYTE*>(data), static_cast<DWORD>(bytes)),
+  // The first value makes the key.
+  const auto set = [&](const wchar_t* name, const road::RawPolicyValue& value) {
+    ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kKey, name, value.type, value.bytes.data(),
+                                static_cast<DWORD>(value.bytes.size())),
               ERROR_SUCCESS);
   };
-  const std::wstring url = L"https://updates.corp.example/feed.json";
-  const std::wstring window(2048, L'0');
-  const DWORD automatic = 2;
-  set(L"FeedUrl", REG_SZ, url.c_str(), (url.size() + 1) * sizeof(wchar_t));
-  set(L"UpdateMode", REG_DWORD, &automatic, sizeof(automatic));
-  set(L"Channel", REG_DWORD, &automatic, sizeof(automatic));
-  set(L"ApplyWindow", REG_SZ, window.c_str(), (window.size() + 1) * sizeof(wchar_t));
-  set(L"Unrelated", REG_SZ, url.c_str(), (url.size() + 1) * sizeof(wchar_t));
+  set(L"FeedUrl", Sz(L"https://updates.corp.example/feed.json"));
+  set(L"UpdateMode", Dword(2));
+  set(L"Channel", Dword(2));
+  set(L"ApplyWindow", Sz(std::wstring(2048, L'0')));
+  set(L"Unrelated", Sz(L"https://updates.corp.example/feed.json"));
 
   const road::RawPolicyValues found = road::ReadPolicyValues();
   EXPECT_EQ(found.size(), 4u);  // not Unrelated
@@ -189,15 +174,10 @@ TEST(RoadPolicy, PrefixesHoldTheSameVersionsForTheFeedAndTheApply) {
     for (size_t v = 0; v < std::size(versions); ++v) {
       SCOPED_TRACE(testing::Message()
                    << "prefix " << policy.version_prefix << ", version " << Narrow(versions[v]));
-      road::FeedRelease release;
-      release.version = *road::ParseProductVersion(versions[v]);
-      release.rollout = 100;
+      const road::FeedRelease release{*road::ParseProductVersion(versions[v]), "", 0, "", 100};
       const road::FeedDocument feed{1, 4102444800, {{"stable", {release}}}};
-      road::FeedFacts facts;
-      facts.channel = "stable";
-      facts.now = 1;
-      facts.installed = *road::ParseProductVersion(L"1.0.0");
-      facts.version_prefix = policy.version_prefix;
+      const road::FeedFacts facts{
+          "stable", 0, 1, *road::ParseProductVersion(L"1.0.0"), "", policy.version_prefix};
       EXPECT_EQ(road::JudgeFeed(feed, facts).outcome == road::FeedVerdict::Outcome::kOffer,
                 within[p][v]);
       EXPECT_EQ(road::IsWithinVersionPrefix(release.version, policy.version_prefix), within[p][v]);
@@ -214,12 +194,9 @@ road::ApplyDecision Decide(DWORD mode, const wchar_t* window, const wchar_t* pre
                                {L"ApplyWindow", Sz(window)},
                                {L"TargetVersionPrefix", Sz(prefix)}});
   EXPECT_TRUE(judged.notes.empty());
-  road::ApplyFacts facts;
-  facts.local_minute_of_day = std::stoul(clock.substr(0, 2)) * 60 + std::stoul(clock.substr(3));
-  facts.ui_runs = ui_runs;
-  facts.ui_user_agreed = agreed;
-  facts.ready_version = *road::ParseProductVersion(version);
-  return road::DecideAutomaticApply(judged.policy, facts);
+  const unsigned minute = std::stoul(clock.substr(0, 2)) * 60 + std::stoul(clock.substr(3));
+  return road::DecideAutomaticApply(judged.policy,
+                                    {minute, ui_runs, agreed, *road::ParseProductVersion(version)});
 }
 
 TEST(RoadPolicy, WindowsHoldTheirStartAndNotTheirEndAcrossMidnightToo) {
@@ -253,8 +230,7 @@ TEST(RoadPolicy, AutomaticApplyOnlyWhenThePolicyAndTheUsersAllow) {
     DWORD mode;
     const wchar_t* prefix;
     const char* clock;  // in the window 22:00-03:00, or not
-    bool ui_runs;
-    bool agreed;
+    bool ui_runs, agreed;
     const wchar_t* version;
     Outcome outcome;
     const char* reason;  // empty for kApplyNow

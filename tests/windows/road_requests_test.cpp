@@ -22,11 +22,9 @@ namespace {
 
 // The folders of the service's log, and `more` below them, made as a test's process may make
 // them.
-void MakeServiceLogFolders(std::initializer_list<std::wstring> more = {}) {
-  for (const std::wstring& folder : {road::PathIn(road::ProgramDataFolder(), L"Corvanta"),
-                                     road::UpdatesFolder(), road::LogsFolder()}) {
-    (void)::CreateDirectoryW(folder.c_str(), nullptr);
-  }
+void MakeServiceLogFolders(std::vector<std::wstring> more = {}) {
+  more.insert(more.begin(), {road::PathIn(road::ProgramDataFolder(), L"Corvanta"),
+                             road::UpdatesFolder(), road::LogsFolder()});
   for (const std::wstring& folder : more) (void)::CreateDirectoryW(folder.c_str(), nullptr);
 }
 
@@ -59,8 +57,7 @@ TEST(RoadRequests, OnlyAClientOfTheStagingSessionMayStartTheUpdate) {
   const std::wstring unsigned_copy = road::StagingFolder(road::WidenAscii(other_token));
   MakeServiceLogFolders({road::StagingRoot(), unsigned_copy});
   ASSERT_FALSE(
-      CopyInto(SampleFolder() + L"\\msi\\unsigned\\CorvantaRemote-2.0.0.msi", unsigned_copy)
-          .empty());
+      CopyInto(SamplePackage(L"unsigned\\CorvantaRemote-2.0.0.msi"), unsigned_copy).empty());
   for (const auto& c : cases) {
     SCOPED_TRACE(c.request);
     road::UpdateState state;

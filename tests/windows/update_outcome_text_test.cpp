@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <tuple>
 
 #include "contract/pipe_protocol.h"
 #include "ui/last_update_text.h"
@@ -12,6 +13,12 @@
 #include "ui/update_progress_text.h"
 
 namespace {
+
+// A view's fields, to compare and print at once.
+auto ViewFields(const road::UpdateStatusView& view) {
+  return std::tie(view.text, view.downloading, view.percent, view.may_check, view.may_apply,
+                  view.poll_ms);
+}
 
 // The outcomes as the updater writes them, held literally: the UI must read what it writes.
 const std::wstring kWithLog = L"; log: C:\\ProgramData\\Corvanta\\Updates\\Staging\\t\\v2.msi.log";
@@ -22,24 +29,22 @@ constexpr wchar_t kRestartFailed[] =
 constexpr wchar_t kRestart[] = L"Restart Windows to finish the update";
 
 TEST(UpdateOutcomeText, EachOutcomeOfTheRecordInTheUsersWords) {
+  // clang-format off
   const struct {
-    std::wstring outcome;
-    std::wstring shown;
+    std::wstring outcome, shown;
   } cases[] = {
       {L"completed", L"The last update completed: version 2.0.0 is running"},
       {L"failed:Windows restart required" + kWithLog,
        std::wstring(L"The last update is installed but not finished. ") + kRestart},
       {L"failed:MSI exit 1618" + kWithLog,
-       L"The last update was not installed: another program was being installed. Try again "
-       L"later"},
+       L"The last update was not installed: another program was being installed. Try again later"},
       {L"failed:MSI exit 1603" + kWithLog, L"The last update failed (MSI exit 1603)." + kLogLines},
       {L"failed:MSI exit 16180" + kWithLog,
        L"The last update failed (MSI exit 16180)." + kLogLines},
       {L"failed:Windows Installer did not finish" + kWithLog,
        L"The last update failed (Windows Installer did not finish)." + kLogLines},
-      {std::wstring(L"failed:Application did not exit before installation"),
-       L"The last update failed (Application did not exit before installation). Try again "
-       L"later"},
+      {L"failed:Application did not exit before installation",
+       L"The last update failed (Application did not exit before installation). Try again later"},
       {L"failed:", L"The last update failed (). Try again later"},
       {kRestartFailed + std::wstring(L"completed"),
        std::wstring(L"The update service did not start again after the last update. ") + kRestart},
@@ -50,6 +55,7 @@ TEST(UpdateOutcomeText, EachOutcomeOfTheRecordInTheUsersWords) {
       {L"completed ", L""},
       {L"Failed:MSI exit 1603", L""},
   };
+  // clang-format on
   for (const auto& c : cases) {
     EXPECT_EQ(road::UpdateOutcomeText(c.outcome, L"2.0.0"), c.shown)
         << testing::PrintToString(c.outcome);
@@ -106,10 +112,7 @@ TEST(UpdateOutcomeText, UnfinishedUpdatesSayWhatToDo) {
       {{L"", L"", L"T", true}, L""},
   };
   for (const auto& c : at_start) {
-    EXPECT_EQ(road::LastUpdateText(c.facts, L"2.0.0"), c.shown)
-        << testing::PrintToString(c.facts.started_token + L"|" + c.facts.outcome + L"|" +
-                                  c.facts.restored_token)
-        << " running " << c.facts.service_running;
+    EXPECT_EQ(road::LastUpdateText(c.facts, L"2.0.0"), c.shown) << "row " << &c - at_start;
   }
   const struct {
     std::wstring outcome;
@@ -132,55 +135,50 @@ TEST(UpdateOutcomeText, UnfinishedUpdatesSayWhatToDo) {
 // The status line for each answer to "status" as the service sends it (and for none), what the
 // window offers with it, and when it asks again.
 TEST(UpdateOutcomeText, NextUpdateInTheUsersWordsWithWhatTheWindowOffers) {
-  const std::wstring silent =
+  const road::UpdateStatusView silent{
       L"The update service does not answer. Updates cannot be checked or installed until it "
-      L"runs again.";
+      L"runs again.",
+      false,
+      0,
+      false,
+      false,
+      10000};
+  // clang-format off
   const struct {
     std::string answer;
-    std::wstring shown;
-    bool downloading;
-    int percent;
-    bool may_check;
-    bool may_apply;
-    DWORD poll_ms;
+    road::UpdateStatusView view;  // text, downloading, percent, may check, may apply, poll ms
   } cases[] = {
-      {"status up-to-date\n", L"Corvanta Remote is up to date.", false, 0, true, false, 60000},
-      {"status checking\r\n", L"Checking for updates...", false, 0, false, false, 1000},
+      {"status up-to-date\n", {L"Corvanta Remote is up to date.", false, 0, true, false, 60000}},
+      {"status checking\r\n", {L"Checking for updates...", false, 0, false, false, 1000}},
       {"status downloading 12900000 of 41943040",
-       L"Downloading an update: 12.3 MB of 40.0 MB (30 %)", true, 30, false, false, 1000},
+       {L"Downloading an update: 12.3 MB of 40.0 MB (30 %)", true, 30, false, false, 1000}},
       // Rounded down: never complete before the last byte.
       {"status downloading 41943039 of 41943040",
-       L"Downloading an update: 39.9 MB of 40.0 MB (99 %)", true, 99, false, false, 1000},
-      {"status downloading 0 of 524288", L"Downloading an update: 0.0 KB of 512.0 KB (0 %)", true,
-       0, false, false, 1000},
+       {L"Downloading an update: 39.9 MB of 40.0 MB (99 %)", true, 99, false, false, 1000}},
+      {"status downloading 0 of 524288",
+       {L"Downloading an update: 0.0 KB of 512.0 KB (0 %)", true, 0, false, false, 1000}},
       {"status downloading 1610612736 of 2147483648",
-       L"Downloading an update: 1.5 GB of 2.0 GB (75 %)", true, 75, false, false, 1000},
+       {L"Downloading an update: 1.5 GB of 2.0 GB (75 %)", true, 75, false, false, 1000}},
       {"status downloading 18446744073709551615 of 18446744073709551615",
-       L"Downloading an update: 17179869183.9 GB of 17179869183.9 GB (100 %)", true, 100, false,
-       false, 1000},
-      {"status ready-to-install 2.0.0\n", L"Version 2.0.0 is ready to install.", false, 0, true,
-       true, 60000},
-      {"status ready-to-install 2.0\x01", L"Version 2.0? is ready to install.", false, 0, true,
-       true, 60000},
+       {L"Downloading an update: 17179869183.9 GB of 17179869183.9 GB (100 %)", true, 100, false,
+        false, 1000}},
+      {"status ready-to-install 2.0.0\n",
+       {L"Version 2.0.0 is ready to install.", false, 0, true, true, 60000}},
+      {"status ready-to-install 2.0\x01",
+       {L"Version 2.0? is ready to install.", false, 0, true, true, 60000}},
       {"status refused: the feed has expired",
-       L"The last update check failed: the feed has expired", false, 0, true, false, 10000},
+       {L"The last update check failed: the feed has expired", false, 0, true, false, 10000}},
       // The service refuses every request, or has gone: nothing is offered.
       {"refused: the update folders are not the service's own\n",
-       L"The update service refuses updates now: the update folders are not the service's own",
-       false, 0, false, false, 10000},
-      {"no answer: the update service cannot be reached (error 2)", silent, false, 0, false, false,
-       10000},
-      {"status downloading 5 of 4", silent, false, 0, false, false, 10000},
-      {"staged 01234567-89ab-cdef-0123-456789abcdef", silent, false, 0, false, false, 10000},
+       {L"The update service refuses updates now: the update folders are not the service's own",
+        false, 0, false, false, 10000}},
+      {"no answer: the update service cannot be reached (error 2)", silent},
+      {"status downloading 5 of 4", silent},
+      {"staged 01234567-89ab-cdef-0123-456789abcdef", silent},
   };
+  // clang-format on
   for (const auto& c : cases) {
-    const road::UpdateStatusView view = road::ViewOfStatusAnswer(c.answer);
-    EXPECT_EQ(view.text, c.shown) << c.answer;
-    EXPECT_EQ(view.downloading, c.downloading) << c.answer;
-    EXPECT_EQ(view.percent, c.percent) << c.answer;
-    EXPECT_EQ(view.may_check, c.may_check) << c.answer;
-    EXPECT_EQ(view.may_apply, c.may_apply) << c.answer;
-    EXPECT_EQ(view.poll_ms, c.poll_ms) << c.answer;
+    EXPECT_EQ(ViewFields(road::ViewOfStatusAnswer(c.answer)), ViewFields(c.view)) << c.answer;
   }
 }
 
@@ -193,8 +191,7 @@ TEST(UpdateOutcomeText, NextUpdateUnderTheAdministratorsPolicy) {
     std::optional<road::ApplyWindow> window;
     const char* answer;
     std::wstring shown;
-    bool may_check;
-    bool may_apply;
+    bool may_check, may_apply;
   } cases[] = {
       {Mode::kDownload, "", std::nullopt, "status up-to-date", L"Corvanta Remote is up to date.",
        true, false},
@@ -216,10 +213,7 @@ TEST(UpdateOutcomeText, NextUpdateUnderTheAdministratorsPolicy) {
        false, false},
   };
   for (const auto& c : cases) {
-    road::UpdatePolicy policy;
-    policy.mode = c.mode;
-    policy.version_prefix = c.prefix;
-    policy.window = c.window;
+    const road::UpdatePolicy policy{L"", "stable", c.mode, c.prefix, c.window};
     const road::UpdateStatusView view =
         road::ViewUnderPolicy(road::ViewOfStatusAnswer(c.answer), policy);
     EXPECT_EQ(view.text, c.shown) << c.answer;

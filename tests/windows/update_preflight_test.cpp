@@ -10,56 +10,50 @@ namespace {
 using Installer = road::UpdateFacts::Installer;
 constexpr ULONGLONG kMegabyte = 1024 * 1024;
 constexpr ULONGLONG kPackage = 50 * kMegabyte;
+constexpr ULONGLONG kRoom = 5 * kPackage;  // the free space an update of kPackage needs
 
-constexpr char kBusy[] =
+constexpr char kBusyText[] =
     "another program is being installed or removed on this computer; try again when it has "
     "finished";
+constexpr Installer kFree = Installer::kFree, kBusy = Installer::kBusy;
 
 TEST(UpdatePreflight, RefusesWhatWouldStopTheProductForNothingAndSaysWhy) {
+  // clang-format off
   const struct {
     const char* what;
     road::UpdateFacts facts;  // installer, client session, copies known, copy sessions,
                               // drive, space known, free bytes, package bytes
     const char* refusal;      // empty: allowed
   } cases[] = {
-      {"nothing in the way",
-       {Installer::kFree, 1, true, {}, "C:", true, 5 * kPackage, kPackage},
+      {"nothing in the way", {kFree, 1, true, {}, "C:", true, kRoom, kPackage}, ""},
+      {"copies only in the client's session", {kFree, 1, true, {1, 1}, "C:", true, kRoom, kPackage},
        ""},
-      {"copies only in the client's session",
-       {Installer::kFree, 1, true, {1, 1}, "C:", true, 5 * kPackage, kPackage},
-       ""},
-      {"another installation runs",
-       {Installer::kBusy, 1, true, {1}, "C:", true, 5 * kPackage, kPackage},
-       kBusy},
+      {"another installation runs", {kBusy, 1, true, {1}, "C:", true, kRoom, kPackage}, kBusyText},
       {"the installer's state unknown",
-       {Installer::kUnknown, 1, true, {}, "C:", true, 5 * kPackage, kPackage},
+       {Installer::kUnknown, 1, true, {}, "C:", true, kRoom, kPackage},
        "it could not be checked whether another program is being installed; try again later"},
-      {"two copies in one other session",
-       {Installer::kFree, 1, true, {2, 1, 2}, "C:", true, 5 * kPackage, kPackage},
+      {"two copies in one other session", {kFree, 1, true, {2, 1, 2}, "C:", true, kRoom, kPackage},
        "Corvanta Remote is also open in 1 other user's session on this computer, and the "
        "update would close it there; ask them to close it, then try again"},
       {"copies in two other sessions, none in the client's",
-       {Installer::kFree, 1, true, {3, 2}, "C:", true, 5 * kPackage, kPackage},
+       {kFree, 1, true, {3, 2}, "C:", true, kRoom, kPackage},
        "Corvanta Remote is also open in 2 other users' sessions on this computer, and the "
        "update would close it there; ask them to close it, then try again"},
-      {"the copies unknown",
-       {Installer::kFree, 1, false, {}, "C:", true, 5 * kPackage, kPackage},
+      {"the copies unknown", {kFree, 1, false, {}, "C:", true, kRoom, kPackage},
        "the running copies of Corvanta Remote could not be checked; try again later"},
       {"a byte short of five times the package",
-       {Installer::kFree, 1, true, {}, "D:", true, 5 * kPackage - 1, kPackage},
+       {kFree, 1, true, {}, "D:", true, kRoom - 1, kPackage},
        "drive D: has 249 MB free and the update needs 250 MB; free some space on it, then try "
        "again"},
-      {"the space unknown",
-       {Installer::kFree, 1, true, {}, "C:", false, 0, 0},
+      {"the space unknown", {kFree, 1, true, {}, "C:", false, 0, 0},
        "the free space on the system drive could not be checked; try again later"},
       {"all in the way: the busy installer is named",
-       {Installer::kBusy, 1, false, {2}, "C:", true, 0, kPackage},
-       kBusy},
-      {"a full drive, a package of any size",
-       {Installer::kFree, 1, true, {}, "C:", true, 0, ~0ull},
-       "drive C: has 0 MB free and the update needs 87960930222080 MB; free some space "
-       "on it, then try again"},
+       {kBusy, 1, false, {2}, "C:", true, 0, kPackage}, kBusyText},
+      {"a full drive, a package of any size", {kFree, 1, true, {}, "C:", true, 0, ~0ull},
+       "drive C: has 0 MB free and the update needs 87960930222080 MB; free some space on it, then "
+       "try again"},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const road::UpdateVerdict verdict = road::DecideWhetherUpdateMayRun(c.facts);
