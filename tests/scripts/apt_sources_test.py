@@ -7,7 +7,9 @@ import sys
 import tempfile
 from pathlib import Path
 
-LIBRARY = Path(__file__).resolve().parents[2] / "scripts" / "lib" / "apt_sources.sh"
+from testing import ROOT, report
+
+LIBRARY = ROOT / "scripts" / "lib" / "apt_sources.sh"
 OWN = "sources.list.d/bookworm-backports.list"
 
 ONE_LINE = """\
@@ -76,14 +78,10 @@ def backports_line(files):
 
 
 def main():
-    failures = 0
-    for files, code, line in CASES:
-        found = backports_line(files)
-        if found != (code, line):
-            failures += 1
-            print(f"FAIL  {sorted(files)}: {found}, expected {(code, line)}")
-    print(f"{len(CASES) - failures} of {len(CASES)} apt folders gave the expected source")
-    return 1 if failures else 0
+    failures = [f"FAIL  {sorted(files)}: {found}, expected {(code, line)}"
+                for files, code, line in CASES if (found := backports_line(files)) != (code, line)]
+    return report(failures, f"{len(CASES) - len(failures)} of {len(CASES)} apt folders gave the "
+                  "expected source")
 
 
 if __name__ == "__main__":

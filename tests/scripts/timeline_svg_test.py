@@ -4,12 +4,12 @@ process's bar lies in its lane and both marks are drawn; a note line it does not
 anywhere, changes nothing; and updaters found only in the process list (started by another
 program than the launcher) still land in the installer and watcher lanes."""
 import re
-import subprocess
 import sys
 import tempfile
 from pathlib import Path
 
-ROOT = Path(__file__).resolve().parents[2]
+from testing import ROOT, report, run_script
+
 LANE_ROWS = {"service": 0, "old": 1, "installer": 2, "msiexec": 3, "watcher": 4, "new": 5}
 TOP, LANE_HEIGHT = 46, 34  # as scripts/timeline-svg lays the lanes out
 
@@ -18,8 +18,7 @@ def draw(text):
     with tempfile.TemporaryDirectory() as folder:
         timeline, picture = Path(folder, "timeline.out"), Path(folder, "timeline.svg")
         timeline.write_text(text)
-        subprocess.run([str(ROOT / "scripts/timeline-svg"), str(timeline), str(picture)],
-                       check=True)
+        run_script("scripts/timeline-svg", timeline, picture, check=True)
         return picture.read_text()
 
 
@@ -68,9 +67,7 @@ def main():
                               "by RemoteUpdater.exe pid", line))
     failures += misplaced(draw("".join(renamed)), expected, "found in the process list: ")
 
-    for failure in failures:
-        print(failure)
-    return 1 if failures else 0
+    return report(failures)
 
 
 if __name__ == "__main__":
