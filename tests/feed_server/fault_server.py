@@ -55,6 +55,10 @@ class FaultState:
             self.fired.add(fault)
             return True
 
+    def first_to_fire(self, *faults):
+        """The first of the "-once" `faults` that fires now, or None."""
+        return next((fault for fault in faults if self.fire_once(fault)), None)
+
     def log(self, line):
         with self.lock:
             print(line, file=sys.stderr, flush=True)
@@ -93,9 +97,8 @@ class Handler(BaseHTTPRequestHandler):
         pass  # each request is logged once, by log_request below
 
     def log_request(self, code="-", size="-"):
-        state = self.server.state
         header = self.headers.get("Range", "-") if self.headers else "-"
-        state.log(f"{self.command} {self.path} {header} {code}")
+        self.server.state.log(f"{self.command} {self.path} {header} {code}")
 
     def do_HEAD(self):
         self.serve(send_body=False)
@@ -142,16 +145,13 @@ class Handler(BaseHTTPRequestHandler):
         headers = {"Content-Length": str(len(body)), "Content-Type": "application/octet-stream"}
         if status == 206:
             headers["Content-Range"] = f"bytes {shown_start}-{shown_start + end - start}/{size}"
-        self.send_response(status)
-        for key, value in headers.items():
-            self.send_header(key, value)
-        self.end_headers()
+        self.send_head(status, headers)
         if send_body:
             self.send_body(bytes(body), package)
 
     def send_body(self, body, package):
         state = self.server.state
-        cut = package and send_half_only(state)
+        cut = package and state.first_to_fire("cut-once", "stall-once")
         if not cut:
             self.wfile.write(body)
             return
@@ -166,19 +166,13 @@ class Handler(BaseHTTPRequestHandler):
             pass
 
     def answer_empty(self, status, headers=None):
+        self.send_head(status, {**(headers or {}), "Content-Length": "0"})
+
+    def send_head(self, status, headers):
         self.send_response(status)
-        for key, value in (headers or {}).items():
+        for key, value in headers.items():
             self.send_header(key, value)
-        self.send_header("Content-Length", "0")
         self.end_headers()
-
-
-def send_half_only(state):
-    """The fault that cuts this body short, if one fires now."""
-    for fault in ("cut-once", "stall-once"):
-        if state.fire_once(fault):
-            return fault
-    return None
 
 
 def parse_arguments():
