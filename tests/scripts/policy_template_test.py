@@ -8,9 +8,9 @@ import shutil
 import subprocess
 import sys
 import xml.etree.ElementTree as ElementTree
-from pathlib import Path
 
-ROOT = Path(__file__).resolve().parents[2]
+from testing import ROOT, report
+
 ADMX = ROOT / "docs/policy/corvanta-remote.admx"
 ADML = ROOT / "docs/policy/en-US/corvanta-remote.adml"
 HEADER = ROOT / "road/service/update_policy.h"
@@ -114,13 +114,12 @@ def policy_faults(admx, key, values, modes, limit):
 
 def resource_faults(admx, adml):
     """References between the two files that do not resolve, and texts that nothing uses."""
-    strings = {s.get("id") for s in adml.iter(NS + "string")}
     presentations = {p.get("id"): p for p in adml.iter(NS + "presentation")}
-    faults = [f"string {s} is not in the ADML" for s in references(admx, "string") - strings]
-    faults += [f"string {s} is not used" for s in strings - references(admx, "string")]
-    used = references(admx, "presentation")
-    faults += [f"presentation {p} is not in the ADML" for p in used - set(presentations)]
-    faults += [f"presentation {p} is not used" for p in set(presentations) - used]
+    faults = []
+    for kind in ("string", "presentation"):
+        defined, used = {e.get("id") for e in adml.iter(NS + kind)}, references(admx, kind)
+        faults += [f"{kind} {ident} is not in the ADML" for ident in used - defined]
+        faults += [f"{kind} {ident} is not used" for ident in defined - used]
     for policy in admx.iter(NS + "policy"):
         match = re.fullmatch(r"\$\(presentation\.(\w+)\)", policy.get("presentation", ""))
         elements = {e.get("id") for e in policy.iter() if e.get("id") is not None}
@@ -143,8 +142,7 @@ def main():
     try:
         admx, adml = ElementTree.parse(ADMX).getroot(), ElementTree.parse(ADML).getroot()
     except ElementTree.ParseError as error:
-        print("\n".join(failures + [f"Python's XML parser refuses the template: {error}"]))
-        return 1
+        return report(failures + [f"Python's XML parser refuses the template: {error}"])
     for root in (admx, adml):
         failures += [f"{root.tag}: {a} is missing" for a in ("revision", "schemaVersion")
                      if a not in root.attrib]
@@ -156,10 +154,7 @@ def main():
     guide = (ROOT / "docs/integration.md").read_text()
     failures += [f"docs/integration.md does not list `{v}`" for v in values
                  if f"`{v}`" not in guide]
-    for failure in failures:
-        print(failure)
-    print(f"{len(values)} policy values checked: {len(failures)} faults")
-    return 1 if failures else 0
+    return report(failures, f"{len(values)} policy values checked: {len(failures)} faults")
 
 
 if __name__ == "__main__":
