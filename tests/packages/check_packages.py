@@ -115,12 +115,9 @@ def main():
         return 1
     failures = 0
     for package in packages:
-        faults = package_faults(msiinfo, package)
+        faults = [f"FAIL  {package.name}: {fault}" for fault in package_faults(msiinfo, package)]
         failures += bool(faults)
-        for fault in faults:
-            print(f"FAIL  {package.name}: {fault}")
-        if not faults:
-            print(f"ok    {package.name}")
+        print("\n".join(faults) or f"ok    {package.name}")
     print(f"{len(packages)} package(s) read, {failures} breaking a packaging rule")
     return 1 if failures else 0
 

@@ -114,9 +114,7 @@ class Image:
         for at in range(0, len(self.data) - 32, 4):
             attributes, name, handle, table, names, bound, unload, stamp = struct.unpack_from(
                 "<8I", self.data, at)
-            if attributes != 1 or bound or unload or stamp:
-                continue
-            if not (name and handle and table and names):
+            if attributes != 1 or bound or unload or stamp or 0 in (name, handle, table, names):
                 continue
             try:
                 if self.cstring(name).lower().endswith(".dll"):
