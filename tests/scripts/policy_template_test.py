@@ -64,26 +64,22 @@ def references(root, kind):
 
 def written_values(policy):
     """(value name, registry type, numbers written) for each value the policy writes."""
-    written = []
-    if "valueName" in policy.attrib:
-        numbers = {int(d.get("value")) for d in policy.iter(NS + "decimal")}
-        written.append((policy.get("valueName"), "REG_DWORD", numbers))
-    for element in policy.iter():
-        tag = element.tag.replace(NS, "")
-        if tag == "text":
-            kind = "REG_EXPAND_SZ" if element.get("expandable") == "true" else "REG_SZ"
-            written.append((element.get("valueName"), kind, set()))
-        elif tag == "enum":
-            numbers = {int(d.get("value")) for d in element.iter(NS + "decimal")}
-            written.append((element.get("valueName"), "REG_DWORD", numbers))
-    return written
+    def dword(element):
+        numbers = {int(d.get("value")) for d in element.iter(NS + "decimal")}
+        return element.get("valueName"), "REG_DWORD", numbers
+
+    written = [dword(policy)] if "valueName" in policy.attrib else []
+    written += [dword(enum) for enum in policy.iter(NS + "enum")]
+    kinds = {"true": "REG_EXPAND_SZ"}
+    return written + [(text.get("valueName"), kinds.get(text.get("expandable"), "REG_SZ"), set())
+                      for text in policy.iter(NS + "text")]
 
 
 def policy_faults(admx, key, values, modes, limit):
     """Where the template's policies differ from what the service reads."""
     faults = []
-    categories = {c.get("name") for c in admx.iter(NS + "category")}
-    supported = {d.get("name") for d in admx.iter(NS + "definition")}
+    defined = {"parentCategory": {c.get("name") for c in admx.iter(NS + "category")},
+               "supportedOn": {d.get("name") for d in admx.iter(NS + "definition")}}
     written = {}
     for policy in admx.iter(NS + "policy"):
         name = policy.get("name")
@@ -92,12 +88,10 @@ def policy_faults(admx, key, values, modes, limit):
             faults.append(f"{name}: key {policy.get('key')!r} is not {key!r}")
         if policy.get("class") != "Machine":
             faults.append(f"{name}: class {policy.get('class')!r} is not Machine")
-        parent = policy.find(NS + "parentCategory")
-        if parent is not None and parent.get("ref") not in categories:
-            faults.append(f"{name}: category {parent.get('ref')!r} is not defined")
-        support = policy.find(NS + "supportedOn")
-        if support is not None and support.get("ref") not in supported:
-            faults.append(f"{name}: supportedOn {support.get('ref')!r} is not defined")
+        for tag, names in defined.items():
+            ref = policy.find(NS + tag)
+            if ref is not None and ref.get("ref") not in names:
+                faults.append(f"{name}: {tag} {ref.get('ref')!r} is not defined")
         for value, kind, numbers in written_values(policy):
             written[value] = kind
             allowed = modes if value == "UpdateMode" else {0, 1}
