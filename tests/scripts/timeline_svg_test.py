@@ -55,17 +55,15 @@ def main():
             failures.append(f"notes before line {at + 1} change the picture")
 
     # The updaters as the process list names them, started by the service and the old UI.
-    renamed = []
-    for line in lines:
-        line = re.sub(r"started: installer mode pid (\d+), command line .*",
-                      r"started: RemoteUpdater.exe pid \1 by CorvantaRemoteService.exe pid 1, "
-                      r"C:\\ProgramData\\RemoteUpdater.exe", line)
-        line = re.sub(r"started: relaunch watcher pid (\d+), command line .*",
-                      r"started: RemoteUpdater.exe pid \1 by Corvanta Remote.exe pid 2, "
-                      r"C:\\ProgramData\\RemoteUpdater.exe", line)
-        renamed.append(re.sub(r"by (installer mode|relaunch watcher) pid",
-                              "by RemoteUpdater.exe pid", line))
-    failures += misplaced(draw("".join(renamed)), expected, "found in the process list: ")
+    renamed = re.sub(r"started: installer mode pid (\d+), command line .*",
+                     r"started: RemoteUpdater.exe pid \1 by CorvantaRemoteService.exe pid 1, "
+                     r"C:\\ProgramData\\RemoteUpdater.exe", "".join(lines))
+    renamed = re.sub(r"started: relaunch watcher pid (\d+), command line .*",
+                     r"started: RemoteUpdater.exe pid \1 by Corvanta Remote.exe pid 2, "
+                     r"C:\\ProgramData\\RemoteUpdater.exe", renamed)
+    renamed = re.sub(r"by (installer mode|relaunch watcher) pid", "by RemoteUpdater.exe pid",
+                     renamed)
+    failures += misplaced(draw(renamed), expected, "found in the process list: ")
 
     return report(failures)
 
