@@ -178,23 +178,18 @@ class Handler(BaseHTTPRequestHandler):
 def parse_arguments():
     parser = argparse.ArgumentParser(
         description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("folder", help="the folder whose files are served")
-    parser.add_argument("--port", type=int, default=0, help="0 (default) picks a free port")
-    parser.add_argument("--port-file", help="written with the port once listening")
-    parser.add_argument("--log", help="file to which each request is appended as one line")
-    parser.add_argument("--fault", action="append", default=[], choices=FAULTS)
-    parser.add_argument("--fault-glob", default="*.msi",
-                        help="which files the faults touch (default: *.msi)")
-    parser.add_argument("--lifetime", type=float, default=60.0,
-                        help="seconds after which the server ends (default: 60)")
-    parser.add_argument("--stall", type=float, default=10.0,
-                        help="seconds stall-once sends nothing (default: 10)")
-    parser.add_argument("--retry-after", type=int, default=1,
-                        help="the Retry-After of 503-once, in seconds (default: 1)")
-    parser.add_argument("--location",
-                        help="where redirect-once sends the client (default: the same path)")
-    parser.add_argument("--extra", type=int, default=1024,
-                        help="the bytes long-body adds (default: 1024)")
+    add = parser.add_argument
+    add("folder", help="the folder whose files are served")
+    add("--port", type=int, default=0, help="0 (default) picks a free port")
+    add("--port-file", help="written with the port once listening")
+    add("--log", help="file to which each request is appended as one line")
+    add("--fault", action="append", default=[], choices=FAULTS)
+    add("--fault-glob", default="*.msi", help="the files the faults touch (default: *.msi)")
+    add("--lifetime", type=float, default=60.0, help="seconds the server runs (default: 60)")
+    add("--stall", type=float, default=10.0, help="seconds stall-once stalls (default: 10)")
+    add("--retry-after", type=int, default=1, help="503-once's Retry-After (default: 1)")
+    add("--location", help="redirect-once's Location (default: the same path)")
+    add("--extra", type=int, default=1024, help="bytes long-body adds (default: 1024)")
     options = parser.parse_args()
     if not os.path.isdir(options.folder):
         parser.error(f"not a folder: {options.folder}")
