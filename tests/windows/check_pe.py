@@ -88,9 +88,8 @@ class Image:
 
     def imports(self):
         """Returns {dll: [function]} for the libraries imported at load time."""
-        rva, _ = self.directories[1]
         result = {}
-        at = self.offset(rva)
+        at = self.offset(self.directories[1][0])
         while True:
             lookup, _, _, name, thunks = struct.unpack_from("<IIIII", self.data, at)
             if name == 0:
@@ -134,8 +133,7 @@ class Image:
 
     def resources(self):
         """Returns {(type, id): bytes} for the resources in the image."""
-        base_rva, _ = self.directories[2]
-        base = self.offset(base_rva)
+        base = self.offset(self.directories[2][0])
         found = {}
 
         def entries(directory):
