@@ -5,8 +5,6 @@ anywhere, changes nothing; and updaters found only in the process list (started 
 program than the launcher) still land in the installer and watcher lanes."""
 import re
 import sys
-import tempfile
-from pathlib import Path
 
 from testing import ROOT, report, run_script
 
@@ -15,11 +13,8 @@ TOP, LANE_HEIGHT = 46, 34  # as scripts/timeline-svg lays the lanes out
 
 
 def draw(text):
-    with tempfile.TemporaryDirectory() as folder:
-        timeline, picture = Path(folder, "timeline.out"), Path(folder, "timeline.svg")
-        timeline.write_text(text)
-        run_script("scripts/timeline-svg", timeline, picture, check=True)
-        return picture.read_text()
+    return run_script("scripts/timeline-svg", "/dev/stdin", "/dev/stdout", input=text,
+                      check=True).stdout
 
 
 def misplaced(svg, expected, label):
