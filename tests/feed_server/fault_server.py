@@ -39,21 +39,21 @@ FAULTS = ("cut-once", "stall-once", "503-once", "redirect-once", "ignore-range",
 
 
 class FaultState:
-    """The faults of this run, and which of the "-once" ones have fired."""
+    """The faults of this run, and which of the "-once" ones have yet to fire."""
 
     def __init__(self, options):
         self.options = options
         self.faults = set(options.fault)
-        self.fired = set()
+        self.unfired = set(options.fault)
         self.lock = threading.Lock()
         self.deadline = time.monotonic() + options.lifetime
 
     def fire_once(self, fault):
+        """Whether `fault` fires now: asked for, and not fired before."""
         with self.lock:
-            if fault not in self.faults or fault in self.fired:
-                return False
-            self.fired.add(fault)
-            return True
+            fires = fault in self.unfired
+            self.unfired.discard(fault)
+            return fires
 
     def first_to_fire(self, *faults):
         """The first of the "-once" `faults` that fires now, or None."""
@@ -152,10 +152,9 @@ class Handler(BaseHTTPRequestHandler):
     def send_body(self, body, package):
         state = self.server.state
         cut = package and state.first_to_fire("cut-once", "stall-once")
+        self.wfile.write(body[:len(body) // 2] if cut else body)
         if not cut:
-            self.wfile.write(body)
             return
-        self.wfile.write(body[:len(body) // 2])
         self.wfile.flush()
         if cut == "stall-once":
             time.sleep(max(0.0, min(state.options.stall, state.deadline - time.monotonic())))

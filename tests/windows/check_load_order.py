@@ -33,7 +33,6 @@ CALL = re.compile(r"^([0-9a-f]+):[0-9a-f]+:Call ([\w.]+)\.(\w+)\((.*)")
 LOADING_CALLS = re.compile(r"LoadLibrary\w*|LoadPackagedLibrary|LdrLoadDll|CryptAcquireContext\w*"
                            r"|Co[A-Z]\w*|OleInitialize")
 TOKEN = "{6c1c5f2a-4b8e-4d07-9a55-load0order01}"
-SERVICE_PROGRAM = "CorvantaRemoteService.exe"
 
 
 def allowed_before_lock(program, system32):
@@ -66,11 +65,10 @@ def before_lock(trace_path, exe_name):
                 loaded.append(match[2])
                 continue
             match = CALL.match(line)
-            if not match:
-                continue
-            if match[3] == "SetDefaultDllDirectories":
+            if match and match[3] == "SetDefaultDllDirectories":
                 return loaded, calls, match[4].split(")", 1)[0]
-            calls.append(f"{match[2]}.{match[3]}")
+            if match:
+                calls.append(f"{match[2]}.{match[3]}")
     return loaded, calls, None
 
 
@@ -149,7 +147,7 @@ def main():
         # its lock made. It imports shell32 at load time, whose user32 loads imm32 by name as it
         # starts: a known DLL, which Windows takes from System32 alone.
         service = os.path.join(prefix, "drive_c", "Program Files", "Corvanta Remote",
-                               SERVICE_PROGRAM)
+                               "CorvantaRemoteService.exe")
         status = traced_run("the service", environment, [service],
                             os.path.join(work, "service.trace"),
                             allowed_before_lock(service, system32), KNOWN_DLLS)
