@@ -71,14 +71,10 @@ def removal_fault(sequence_rows):
 
 def system_program_faults(custom_action_rows):
     """One line for each custom action that runs a program as LocalSystem."""
-    faults = []
-    for row in custom_action_rows:
-        kind = int(row["Type"])
-        if (kind & 0x3F in PROGRAM_TYPES and kind & IN_SCRIPT and kind & NO_IMPERSONATION):
-            faults.append(f"custom action {row['Action']} (type {kind}) runs "
-                          f"{row['Source']} {row['Target']}".rstrip() +
-                          " as LocalSystem: a repair opens its window on the user's desktop")
-    return faults
+    return [f"custom action {row['Action']} (type {kind}) runs {row['Source']} {row['Target']}"
+            .rstrip() + " as LocalSystem: a repair opens its window on the user's desktop"
+            for row in custom_action_rows if (kind := int(row["Type"])) & 0x3F in PROGRAM_TYPES
+            and kind & IN_SCRIPT and kind & NO_IMPERSONATION]
 
 
 def service_start_faults(service_rows):
