@@ -47,11 +47,10 @@ def caught(build, path, text, slipped, tests):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("build", nargs="?", default=str(ROOT / "build/windows"))
-    parser.add_argument("--only", default="",
-                        help="apply only the slips in files whose path holds this text")
-    parser.add_argument("--texts", action="store_true",
-                        help="only check that each slip's text stands once in its file")
+    add = parser.add_argument
+    add("build", nargs="?", default=str(ROOT / "build/windows"))
+    add("--only", default="", help="apply only the slips in files whose path holds this text")
+    add("--texts", action="store_true", help="only check that each slip's text is once in its file")
     arguments = parser.parse_args()
     misplaced = misplaced_texts()
     if misplaced or arguments.texts:

@@ -11,6 +11,8 @@ from testing import ROOT, report
 
 LIBRARY = ROOT / "scripts" / "lib" / "apt_sources.sh"
 OWN = "sources.list.d/bookworm-backports.list"
+FROM_MIRROR = ("deb [signed-by=/usr/share/keyrings/mirror.gpg] http://mirror.example/debian "
+               "bookworm-backports main")
 
 ONE_LINE = """\
 # deb cdrom:[Debian GNU/Linux 12]/ bookworm main
@@ -44,9 +46,7 @@ Signed-By:
 
 # (files of the apt folder, exit code, line written)
 CASES = [
-    ({"sources.list": ONE_LINE}, 0,
-     "deb [signed-by=/usr/share/keyrings/mirror.gpg] http://mirror.example/debian "
-     "bookworm-backports main"),
+    ({"sources.list": ONE_LINE}, 0, FROM_MIRROR),
     ({"sources.list.d/debian.sources": DEB822}, 0,
      "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] "
      "https://mirror.example/debian bookworm-backports main"),
@@ -58,8 +58,7 @@ CASES = [
       "sources.list.d/extra.list": "deb http://mirror.example/debian bookworm-backports main\n"},
      0, ""),
     ({"sources.list": ONE_LINE, OWN: "deb http://old.example/debian bookworm-backports main\n"},
-     0, "deb [signed-by=/usr/share/keyrings/mirror.gpg] http://mirror.example/debian "
-        "bookworm-backports main"),
+     0, FROM_MIRROR),
     ({"sources.list": "deb http://mirror.example/debian-security bookworm-security main\n"},
      1, ""),
 ]
