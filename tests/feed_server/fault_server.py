@@ -39,21 +39,25 @@ FAULTS = ("cut-once", "stall-once", "503-once", "redirect-once", "ignore-range",
 
 
 class FaultState:
-    """The faults of this run, and which of the "-once" ones have fired."""
+    """The faults of this run, and which of the "-once" ones have yet to fire."""
 
     def __init__(self, options):
         self.options = options
         self.faults = set(options.fault)
-        self.fired = set()
+        self.unfired = set(options.fault)
         self.lock = threading.Lock()
         self.deadline = time.monotonic() + options.lifetime
 
     def fire_once(self, fault):
+        """Whether `fault` fires now: asked for, and not fired before."""
         with self.lock:
-            if fault not in self.faults or fault in self.fired:
-                return False
-            self.fired.add(fault)
-            return True
+            fires = fault in self.unfired
+            self.unfired.discard(fault)
+            return fires
+
+    def first_to_fire(self, *faults):
+        """The first of the "-once" `faults` that fires now, or None."""
+        return next((fault for fault in faults if self.fire_once(fault)), None)
 
     def log(self, line):
         with self.lock:
@@ -93,9 +97,8 @@ class Handler(BaseHTTPRequestHandler):
         pass  # each request is logged once, by log_request below
 
     def log_request(self, code="-", size="-"):
-        state = self.server.state
         header = self.headers.get("Range", "-") if self.headers else "-"
-        state.log(f"{self.command} {self.path} {header} {code}")
+        self.server.state.log(f"{self.command} {self.path} {header} {code}")
 
     def do_HEAD(self):
         self.serve(send_body=False)
@@ -142,20 +145,16 @@ class Handler(BaseHTTPRequestHandler):
         headers = {"Content-Length": str(len(body)), "Content-Type": "application/octet-stream"}
         if status == 206:
             headers["Content-Range"] = f"bytes {shown_start}-{shown_start + end - start}/{size}"
-        self.send_response(status)
-        for key, value in headers.items():
-            self.send_header(key, value)
-        self.end_headers()
+        self.send_head(status, headers)
         if send_body:
             self.send_body(bytes(body), package)
 
     def send_body(self, body, package):
         state = self.server.state
-        cut = package and send_half_only(state)
+        cut = package and state.first_to_fire("cut-once", "stall-once")
+        self.wfile.write(body[:len(body) // 2] if cut else body)
         if not cut:
-            self.wfile.write(body)
             return
-        self.wfile.write(body[:len(body) // 2])
         self.wfile.flush()
         if cut == "stall-once":
             time.sleep(max(0.0, min(state.options.stall, state.deadline - time.monotonic())))
@@ -166,41 +165,30 @@ class Handler(BaseHTTPRequestHandler):
             pass
 
     def answer_empty(self, status, headers=None):
+        self.send_head(status, {**(headers or {}), "Content-Length": "0"})
+
+    def send_head(self, status, headers):
         self.send_response(status)
-        for key, value in (headers or {}).items():
+        for key, value in headers.items():
             self.send_header(key, value)
-        self.send_header("Content-Length", "0")
         self.end_headers()
-
-
-def send_half_only(state):
-    """The fault that cuts this body short, if one fires now."""
-    for fault in ("cut-once", "stall-once"):
-        if state.fire_once(fault):
-            return fault
-    return None
 
 
 def parse_arguments():
     parser = argparse.ArgumentParser(
         description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("folder", help="the folder whose files are served")
-    parser.add_argument("--port", type=int, default=0, help="0 (default) picks a free port")
-    parser.add_argument("--port-file", help="written with the port once listening")
-    parser.add_argument("--log", help="file to which each request is appended as one line")
-    parser.add_argument("--fault", action="append", default=[], choices=FAULTS)
-    parser.add_argument("--fault-glob", default="*.msi",
-                        help="which files the faults touch (default: *.msi)")
-    parser.add_argument("--lifetime", type=float, default=60.0,
-                        help="seconds after which the server ends (default: 60)")
-    parser.add_argument("--stall", type=float, default=10.0,
-                        help="seconds stall-once sends nothing (default: 10)")
-    parser.add_argument("--retry-after", type=int, default=1,
-                        help="the Retry-After of 503-once, in seconds (default: 1)")
-    parser.add_argument("--location",
-                        help="where redirect-once sends the client (default: the same path)")
-    parser.add_argument("--extra", type=int, default=1024,
-                        help="the bytes long-body adds (default: 1024)")
+    add = parser.add_argument
+    add("folder", help="the folder whose files are served")
+    add("--port", type=int, default=0, help="0 (default) picks a free port")
+    add("--port-file", help="written with the port once listening")
+    add("--log", help="file to which each request is appended as one line")
+    add("--fault", action="append", default=[], choices=FAULTS)
+    add("--fault-glob", default="*.msi", help="the files the faults touch (default: *.msi)")
+    add("--lifetime", type=float, default=60.0, help="seconds the server runs (default: 60)")
+    add("--stall", type=float, default=10.0, help="seconds stall-once stalls (default: 10)")
+    add("--retry-after", type=int, default=1, help="503-once's Retry-After (default: 1)")
+    add("--location", help="redirect-once's Location (default: the same path)")
+    add("--extra", type=int, default=1024, help="bytes long-body adds (default: 1024)")
     options = parser.parse_args()
     if not os.path.isdir(options.folder):
         parser.error(f"not a folder: {options.folder}")

@@ -71,14 +71,10 @@ def removal_fault(sequence_rows):
 
 def system_program_faults(custom_action_rows):
     """One line for each custom action that runs a program as LocalSystem."""
-    faults = []
-    for row in custom_action_rows:
-        kind = int(row["Type"])
-        if (kind & 0x3F in PROGRAM_TYPES and kind & IN_SCRIPT and kind & NO_IMPERSONATION):
-            faults.append(f"custom action {row['Action']} (type {kind}) runs "
-                          f"{row['Source']} {row['Target']}".rstrip() +
-                          " as LocalSystem: a repair opens its window on the user's desktop")
-    return faults
+    return [f"custom action {row['Action']} (type {kind}) runs {row['Source']} {row['Target']}"
+            .rstrip() + " as LocalSystem: a repair opens its window on the user's desktop"
+            for row in custom_action_rows if (kind := int(row["Type"])) & 0x3F in PROGRAM_TYPES
+            and kind & IN_SCRIPT and kind & NO_IMPERSONATION]
 
 
 def service_start_faults(service_rows):
@@ -115,12 +111,9 @@ def main():
         return 1
     failures = 0
     for package in packages:
-        faults = package_faults(msiinfo, package)
+        faults = [f"FAIL  {package.name}: {fault}" for fault in package_faults(msiinfo, package)]
         failures += bool(faults)
-        for fault in faults:
-            print(f"FAIL  {package.name}: {fault}")
-        if not faults:
-            print(f"ok    {package.name}")
+        print("\n".join(faults) or f"ok    {package.name}")
     print(f"{len(packages)} package(s) read, {failures} breaking a packaging rule")
     return 1 if failures else 0
 

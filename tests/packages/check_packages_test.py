@@ -19,34 +19,35 @@ def service(start_type):
     return {"Name": "Corvanta Remote", "StartType": str(start_type)}
 
 
+# (rule, the rows of its table, what it finds)
+CASES = [
+    (removal_fault, sequence(("InstallInitialize", 1500), ("RemoveExistingProducts", 1501),
+                             ("ProcessComponents", 1600)), None),
+    (removal_fault, sequence(("RemoveExistingProducts", 1401), ("InstallInitialize", 1500)),
+     "RemoveExistingProducts at 1401 runs before InstallInitialize at 1500, "
+     "outside the transaction"),
+    # The sample's own actions: a DLL run as LocalSystem, a program run as the user.
+    (system_program_faults,
+     [custom_action("StartServiceAfterRepair", 3137, "ServiceActions", "StartRemoteService"),
+      custom_action("LaunchTrayApp", 2258, "UiExe", "")], []),
+    # The package before: sc.exe through a property, deferred, no impersonation.
+    (system_program_faults,
+     [custom_action("StartServiceAfterRepair", 3186, "SCEXE", 'start "Corvanta Remote"')],
+     ['custom action StartServiceAfterRepair (type 3186) runs SCEXE start "Corvanta '
+      "Remote\" as LocalSystem: a repair opens its window on the user's desktop"]),
+    (service_start_faults, [service(2)], []),
+    (service_start_faults, [service(3)],
+     ["service Corvanta Remote has StartType 3, not 2 (auto start): "
+      "it stays stopped after a restart"]),
+    (service_start_faults, [], ["installs no service"]),
+]
+
+
 class PackagingRules(unittest.TestCase):
-    def test_removal_inside_the_transaction(self):
-        self.assertIsNone(removal_fault(sequence(
-            ("InstallInitialize", 1500), ("RemoveExistingProducts", 1501),
-            ("ProcessComponents", 1600))))
-        self.assertEqual(
-            removal_fault(sequence(("RemoveExistingProducts", 1401), ("InstallInitialize", 1500))),
-            "RemoveExistingProducts at 1401 runs before InstallInitialize at 1500, "
-            "outside the transaction")
-
-    def test_no_program_runs_as_local_system(self):
-        # The sample's own actions: a DLL run as LocalSystem, a program run as the user.
-        self.assertEqual(system_program_faults([
-            custom_action("StartServiceAfterRepair", 3137, "ServiceActions", "StartRemoteService"),
-            custom_action("LaunchTrayApp", 2258, "UiExe", "")]), [])
-        # The package before: sc.exe through a property, deferred, no impersonation.
-        self.assertEqual(
-            system_program_faults([custom_action("StartServiceAfterRepair", 3186, "SCEXE",
-                                                 'start "Corvanta Remote"')]),
-            ['custom action StartServiceAfterRepair (type 3186) runs SCEXE start "Corvanta '
-             "Remote\" as LocalSystem: a repair opens its window on the user's desktop"])
-
-    def test_service_starts_with_windows(self):
-        self.assertEqual(service_start_faults([service(2)]), [])
-        self.assertEqual(service_start_faults([service(3)]),
-                         ["service Corvanta Remote has StartType 3, not 2 (auto start): "
-                          "it stays stopped after a restart"])
-        self.assertEqual(service_start_faults([]), ["installs no service"])
+    def test_rules(self):
+        for rule, rows, found in CASES:
+            with self.subTest(rule.__name__, rows=rows):
+                self.assertEqual(rule(rows), found)
 
 
 if __name__ == "__main__":

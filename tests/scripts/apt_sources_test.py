@@ -7,8 +7,12 @@ import sys
 import tempfile
 from pathlib import Path
 
-LIBRARY = Path(__file__).resolve().parents[2] / "scripts" / "lib" / "apt_sources.sh"
+from testing import ROOT, report
+
+LIBRARY = ROOT / "scripts" / "lib" / "apt_sources.sh"
 OWN = "sources.list.d/bookworm-backports.list"
+FROM_MIRROR = ("deb [signed-by=/usr/share/keyrings/mirror.gpg] http://mirror.example/debian "
+               "bookworm-backports main")
 
 ONE_LINE = """\
 # deb cdrom:[Debian GNU/Linux 12]/ bookworm main
@@ -42,9 +46,7 @@ Signed-By:
 
 # (files of the apt folder, exit code, line written)
 CASES = [
-    ({"sources.list": ONE_LINE}, 0,
-     "deb [signed-by=/usr/share/keyrings/mirror.gpg] http://mirror.example/debian "
-     "bookworm-backports main"),
+    ({"sources.list": ONE_LINE}, 0, FROM_MIRROR),
     ({"sources.list.d/debian.sources": DEB822}, 0,
      "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] "
      "https://mirror.example/debian bookworm-backports main"),
@@ -56,8 +58,7 @@ CASES = [
       "sources.list.d/extra.list": "deb http://mirror.example/debian bookworm-backports main\n"},
      0, ""),
     ({"sources.list": ONE_LINE, OWN: "deb http://old.example/debian bookworm-backports main\n"},
-     0, "deb [signed-by=/usr/share/keyrings/mirror.gpg] http://mirror.example/debian "
-        "bookworm-backports main"),
+     0, FROM_MIRROR),
     ({"sources.list": "deb http://mirror.example/debian-security bookworm-security main\n"},
      1, ""),
 ]
@@ -76,14 +77,10 @@ def backports_line(files):
 
 
 def main():
-    failures = 0
-    for files, code, line in CASES:
-        found = backports_line(files)
-        if found != (code, line):
-            failures += 1
-            print(f"FAIL  {sorted(files)}: {found}, expected {(code, line)}")
-    print(f"{len(CASES) - failures} of {len(CASES)} apt folders gave the expected source")
-    return 1 if failures else 0
+    failures = [f"FAIL  {sorted(files)}: {found}, expected {(code, line)}"
+                for files, code, line in CASES if (found := backports_line(files)) != (code, line)]
+    return report(failures, f"{len(CASES) - len(failures)} of {len(CASES)} apt folders gave the "
+                  "expected source")
 
 
 if __name__ == "__main__":

@@ -2,13 +2,11 @@
 """Checks scripts/fleet-figures against figures worked out by hand for two fleets, row by row
 as the Markdown tables print them, that its picture is well-formed SVG with a line for each
 series, and that docs/fleet.md and docs/fleet.svg hold what it makes with its defaults."""
-import subprocess
 import sys
-import tempfile
 import xml.etree.ElementTree as ElementTree
-from pathlib import Path
 
-ROOT = Path(__file__).resolve().parents[2]
+from testing import ROOT, report, run_script
+
 SVG = "{http://www.w3.org/2000/svg}"
 
 # (arguments, rows the output must hold, lines drawn: two for the checks, one per stage)
@@ -35,42 +33,40 @@ CASES = [
 ]
 
 
+def figures(*arguments):
+    """scripts/fleet-figures run with `arguments`: the tables on stdout, and the picture drawn
+    on stderr, where nothing else goes unless it fails."""
+    return run_script("scripts/fleet-figures", *arguments, "--svg", "/dev/stderr")
+
+
 def committed_figures():
     """A line for each of docs/fleet.svg and the tables of docs/fleet.md that the script's
     defaults no longer make."""
-    with tempfile.TemporaryDirectory() as folder:
-        picture = Path(folder, "fleet.svg")
-        tables = subprocess.run([str(ROOT / "scripts/fleet-figures"), "--svg", str(picture)],
-                                capture_output=True, text=True, check=True).stdout
-        stale = [] if tables in (ROOT / "docs/fleet.md").read_text() else ["docs/fleet.md"]
-        if picture.read_text() != (ROOT / "docs/fleet.svg").read_text():
-            stale.append("docs/fleet.svg")
+    result = figures()
+    result.check_returncode()
+    stale = [] if result.stdout in (ROOT / "docs/fleet.md").read_text() else ["docs/fleet.md"]
+    stale += [] if result.stderr == (ROOT / "docs/fleet.svg").read_text() else ["docs/fleet.svg"]
     return [f"{name} is not what scripts/fleet-figures makes: make it again" for name in stale]
 
 
 def main():
     failures = committed_figures()
     for arguments, rows, lines in CASES:
-        with tempfile.TemporaryDirectory() as folder:
-            picture = Path(folder, "fleet.svg")
-            result = subprocess.run([str(ROOT / "scripts/fleet-figures"), *arguments,
-                                     "--svg", str(picture)], capture_output=True, text=True)
-            name = " ".join(arguments)
-            if result.returncode != 0:
-                failures.append(f"{name}: exit {result.returncode}, {result.stderr!r}")
-                continue
-            printed = result.stdout.splitlines()
-            failures += [f"{name}: no row {row!r}" for row in rows if row not in printed]
-            try:
-                drawn = len(ElementTree.parse(picture).getroot().findall(f"{SVG}polyline"))
-            except ElementTree.ParseError as error:
-                failures.append(f"{name}: the picture is not well-formed XML: {error}")
-                continue
-            if drawn != lines:
-                failures.append(f"{name}: {drawn} lines drawn, not {lines}")
-    for failure in failures:
-        print(failure)
-    return 1 if failures else 0
+        result = figures(*arguments)
+        name = " ".join(arguments)
+        if result.returncode != 0:
+            failures.append(f"{name}: exit {result.returncode}, {result.stderr!r}")
+            continue
+        printed = result.stdout.splitlines()
+        failures += [f"{name}: no row {row!r}" for row in rows if row not in printed]
+        try:
+            drawn = len(ElementTree.fromstring(result.stderr).findall(f"{SVG}polyline"))
+        except ElementTree.ParseError as error:
+            failures.append(f"{name}: the picture is not well-formed XML: {error}")
+            continue
+        if drawn != lines:
+            failures.append(f"{name}: {drawn} lines drawn, not {lines}")
+    return report(failures)
 
 
 if __name__ == "__main__":

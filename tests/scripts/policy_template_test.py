@@ -8,9 +8,9 @@ import shutil
 import subprocess
 import sys
 import xml.etree.ElementTree as ElementTree
-from pathlib import Path
 
-ROOT = Path(__file__).resolve().parents[2]
+from testing import ROOT, report
+
 ADMX = ROOT / "docs/policy/corvanta-remote.admx"
 ADML = ROOT / "docs/policy/en-US/corvanta-remote.adml"
 HEADER = ROOT / "road/service/update_policy.h"
@@ -64,26 +64,22 @@ def references(root, kind):
 
 def written_values(policy):
     """(value name, registry type, numbers written) for each value the policy writes."""
-    written = []
-    if "valueName" in policy.attrib:
-        numbers = {int(d.get("value")) for d in policy.iter(NS + "decimal")}
-        written.append((policy.get("valueName"), "REG_DWORD", numbers))
-    for element in policy.iter():
-        tag = element.tag.replace(NS, "")
-        if tag == "text":
-            kind = "REG_EXPAND_SZ" if element.get("expandable") == "true" else "REG_SZ"
-            written.append((element.get("valueName"), kind, set()))
-        elif tag == "enum":
-            numbers = {int(d.get("value")) for d in element.iter(NS + "decimal")}
-            written.append((element.get("valueName"), "REG_DWORD", numbers))
-    return written
+    def dword(element):
+        numbers = {int(d.get("value")) for d in element.iter(NS + "decimal")}
+        return element.get("valueName"), "REG_DWORD", numbers
+
+    written = [dword(policy)] if "valueName" in policy.attrib else []
+    written += [dword(enum) for enum in policy.iter(NS + "enum")]
+    kinds = {"true": "REG_EXPAND_SZ"}
+    return written + [(text.get("valueName"), kinds.get(text.get("expandable"), "REG_SZ"), set())
+                      for text in policy.iter(NS + "text")]
 
 
 def policy_faults(admx, key, values, modes, limit):
     """Where the template's policies differ from what the service reads."""
     faults = []
-    categories = {c.get("name") for c in admx.iter(NS + "category")}
-    supported = {d.get("name") for d in admx.iter(NS + "definition")}
+    defined = {"parentCategory": {c.get("name") for c in admx.iter(NS + "category")},
+               "supportedOn": {d.get("name") for d in admx.iter(NS + "definition")}}
     written = {}
     for policy in admx.iter(NS + "policy"):
         name = policy.get("name")
@@ -92,12 +88,10 @@ def policy_faults(admx, key, values, modes, limit):
             faults.append(f"{name}: key {policy.get('key')!r} is not {key!r}")
         if policy.get("class") != "Machine":
             faults.append(f"{name}: class {policy.get('class')!r} is not Machine")
-        parent = policy.find(NS + "parentCategory")
-        if parent is not None and parent.get("ref") not in categories:
-            faults.append(f"{name}: category {parent.get('ref')!r} is not defined")
-        support = policy.find(NS + "supportedOn")
-        if support is not None and support.get("ref") not in supported:
-            faults.append(f"{name}: supportedOn {support.get('ref')!r} is not defined")
+        for tag, names in defined.items():
+            ref = policy.find(NS + tag)
+            if ref is not None and ref.get("ref") not in names:
+                faults.append(f"{name}: {tag} {ref.get('ref')!r} is not defined")
         for value, kind, numbers in written_values(policy):
             written[value] = kind
             allowed = modes if value == "UpdateMode" else {0, 1}
@@ -114,13 +108,12 @@ def policy_faults(admx, key, values, modes, limit):
 
 def resource_faults(admx, adml):
     """References between the two files that do not resolve, and texts that nothing uses."""
-    strings = {s.get("id") for s in adml.iter(NS + "string")}
     presentations = {p.get("id"): p for p in adml.iter(NS + "presentation")}
-    faults = [f"string {s} is not in the ADML" for s in references(admx, "string") - strings]
-    faults += [f"string {s} is not used" for s in strings - references(admx, "string")]
-    used = references(admx, "presentation")
-    faults += [f"presentation {p} is not in the ADML" for p in used - set(presentations)]
-    faults += [f"presentation {p} is not used" for p in set(presentations) - used]
+    faults = []
+    for kind in ("string", "presentation"):
+        defined, used = {e.get("id") for e in adml.iter(NS + kind)}, references(admx, kind)
+        faults += [f"{kind} {ident} is not in the ADML" for ident in used - defined]
+        faults += [f"{kind} {ident} is not used" for ident in defined - used]
     for policy in admx.iter(NS + "policy"):
         match = re.fullmatch(r"\$\(presentation\.(\w+)\)", policy.get("presentation", ""))
         elements = {e.get("id") for e in policy.iter() if e.get("id") is not None}
@@ -143,8 +136,7 @@ def main():
     try:
         admx, adml = ElementTree.parse(ADMX).getroot(), ElementTree.parse(ADML).getroot()
     except ElementTree.ParseError as error:
-        print("\n".join(failures + [f"Python's XML parser refuses the template: {error}"]))
-        return 1
+        return report(failures + [f"Python's XML parser refuses the template: {error}"])
     for root in (admx, adml):
         failures += [f"{root.tag}: {a} is missing" for a in ("revision", "schemaVersion")
                      if a not in root.attrib]
@@ -156,10 +148,7 @@ def main():
     guide = (ROOT / "docs/integration.md").read_text()
     failures += [f"docs/integration.md does not list `{v}`" for v in values
                  if f"`{v}`" not in guide]
-    for failure in failures:
-        print(failure)
-    print(f"{len(values)} policy values checked: {len(failures)} faults")
-    return 1 if failures else 0
+    return report(failures, f"{len(values)} policy values checked: {len(failures)} faults")
 
 
 if __name__ == "__main__":

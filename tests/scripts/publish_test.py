@@ -5,13 +5,12 @@ import json
 import os
 import shutil
 import subprocess
-import sys
 import tempfile
 import unittest
 from pathlib import Path
 
-ROOT = Path(__file__).resolve().parents[2]
-PUBLISH = str(ROOT / "scripts/publish")
+from testing import ROOT, run_script
+
 KEYS = None  # the throwaway publishers, made once for the class
 PACKAGE = """<?xml version="1.0"?>
 <Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
@@ -28,8 +27,8 @@ PACKAGE = """<?xml version="1.0"?>
 def run(*arguments, signer="publisher"):
     environment = dict(os.environ, REMOTEUPDATER_SIGN_PKCS12=str(KEYS / f"{signer}.p12"),
                        REMOTEUPDATER_SIGN_PASSWORD="")
-    return subprocess.run([PUBLISH, *arguments], env=environment, stdin=subprocess.DEVNULL,
-                          capture_output=True, text=True, timeout=120)
+    return run_script("scripts/publish", *arguments, env=environment, stdin=subprocess.DEVNULL,
+                      timeout=120)
 
 
 def thumbprint(signer):
@@ -49,8 +48,8 @@ class Publish(unittest.TestCase):
             subprocess.run(["wixl", "-a", "x64", "-o", cls.work / f"CorvantaRemote-{version}.msi",
                             source], check=True)
         cls.feed = cls.work / "feed"
-        cls.published = [run(str(cls.work / "CorvantaRemote-2.0.0.msi"), str(cls.feed)),
-                         run(str(cls.work / "CorvantaRemote-2.1.0.msi"), str(cls.feed),
+        cls.published = [run(cls.work / "CorvantaRemote-2.0.0.msi", cls.feed),
+                         run(cls.work / "CorvantaRemote-2.1.0.msi", cls.feed,
                              "--rollout", "25", "--url-base", "https://updates.example.com/r/")]
 
     @classmethod
@@ -58,7 +57,7 @@ class Publish(unittest.TestCase):
         shutil.rmtree(cls.work)
 
     def verify(self, folder, signer="publisher"):
-        return run("--verify", str(folder), str(KEYS / "root.pem"), thumbprint(signer).lower())
+        return run("--verify", folder, KEYS / "root.pem", thumbprint(signer).lower())
 
     def test_publishes_two_releases_that_verify(self):
         for published in self.published:
@@ -83,11 +82,11 @@ class Publish(unittest.TestCase):
     def test_republishing_a_version_replaces_it(self):
         folder = self.copy()
         # Another key does not sign over the feed unless told to.
-        foreign = run(str(folder / "CorvantaRemote-2.1.0.msi"), str(folder), signer="stranger")
+        foreign = run(folder / "CorvantaRemote-2.1.0.msi", folder, signer="stranger")
         self.assertEqual(foreign.returncode, 1)
         self.assertIn(f"publish: feed.json in {folder} is signed by {thumbprint('publisher')}, "
                       f"not by this key ({thumbprint('stranger')})", foreign.stderr)
-        halted = run(str(folder / "CorvantaRemote-2.1.0.msi"), str(folder), "--rollout", "0")
+        halted = run(folder / "CorvantaRemote-2.1.0.msi", folder, "--rollout", "0")
         self.assertEqual(halted.returncode, 0, halted.stderr)
         feed = json.loads((folder / "feed.json").read_text())
         self.assertEqual(feed["serial"], 3)
@@ -103,14 +102,12 @@ class Publish(unittest.TestCase):
             (folder / "feed.json").write_bytes(text.replace(b'"serial": 2', b'"serial": 3'))
 
         def change_package(folder):
-            with open(folder / "CorvantaRemote-2.0.0.msi", "r+b") as package:
-                package.seek(100)
-                byte = package.read(1)
-                package.seek(100)
-                package.write(bytes([byte[0] ^ 1]))
+            package = bytearray((folder / "CorvantaRemote-2.0.0.msi").read_bytes())
+            package[100] ^= 1
+            (folder / "CorvantaRemote-2.0.0.msi").write_bytes(package)
 
         def sign_as_stranger(folder):
-            run(str(folder / "CorvantaRemote-2.0.0.msi"), str(folder), "--adopt", signer="stranger")
+            run(folder / "CorvantaRemote-2.0.0.msi", folder, "--adopt", signer="stranger")
 
         rows = [
             ("feed.json changed after signing", change_byte, "publisher",
@@ -133,31 +130,27 @@ class Publish(unittest.TestCase):
                 self.assertIn(expected, verified.stdout)
 
     def test_refuses_what_a_machine_refuses(self):
-        release = ('{"version": "2.0.0", "url": "CorvantaRemote-2.0.0.msi", "size": 8192, '
-                   '"sha256": "' + "ab" * 32 + '", "rollout": 100}')
+        feed = ('{"serial": 1, "expires": "2099-01-01T00:00:00Z", "channels": {"stable": [{'
+                 '"version": "2.0.0", "url": "CorvantaRemote-2.0.0.msi", "size": 8192, '
+                 '"sha256": "' + "ab" * 32 + '", "rollout": 100}]}}')
+        # (text of the well-formed feed, what it becomes, the refusal)
         rows = [
-            ('{"serial": 1.0, "expires": "2099-01-01T00:00:00Z", "channels": {}}',
+            ('"serial": 1,', '"serial": 1.0,',
              "FAILED: feed.json: serial 1.0 is not an unsigned 64-bit integer"),
-            ('{"serial": 1, "expires": "2001-01-01T00:00:00Z", "channels": {}}',
+            ("2099-", "2001-",
              "FAILED: feed.json: expired at 2001-01-01T00:00:00Z: machines refuse a frozen feed"),
-            ('{"serial": 1, "serial": 9, "expires": "2099-01-01T00:00:00Z", "channels": {}}',
+            ('"serial": 1,', '"serial": 1, "serial": 9,',
              "FAILED: feed.json: the key 'serial' appears twice in one object"),
-            ('{"serial": 1, "expires": "2099-01-01T00:00:00Z", "channels": {"stable": ['
-             + release.replace("2.0.0", "256.0.0", 1) + "]}}",
-             "FAILED: feed.json: channel stable, release 1: version '256.0.0' exceeds "
-             "255.255.65535"),
-            ('{"serial": 1, "expires": "2099-01-01T00:00:00Z", "channels": {"stable": ['
-             + release.replace("CorvantaRemote", "../CorvantaRemote") + "]}}",
-             "FAILED: feed.json: channel stable, release 1: url '../CorvantaRemote-2.0.0.msi' "
-             "is neither https:// nor a plain file name"),
+            ('"2.0.0"', '"256.0.0"', "FAILED: feed.json: channel stable, release 1: version "
+             "'256.0.0' exceeds 255.255.65535"),
+            ('"CorvantaRemote', '"../CorvantaRemote', "FAILED: feed.json: channel stable, release "
+             "1: url '../CorvantaRemote-2.0.0.msi' is neither https:// nor a plain file name"),
         ]
-        for document, expected in rows:
+        for text, changed, expected in rows:
             with self.subTest(expected):
                 folder = self.copy()
-                (folder / "feed.json").write_text(document)
-                checked = subprocess.run(
-                    [sys.executable, ROOT / "scripts/lib/feed.py", "check", folder],
-                    capture_output=True, text=True, timeout=60)
+                (folder / "feed.json").write_text(feed.replace(text, changed, 1))
+                checked = run_script("scripts/lib/feed.py", "check", folder, timeout=60)
                 self.assertEqual((checked.returncode, checked.stdout), (1, expected + "\n"))
 
     def copy(self):

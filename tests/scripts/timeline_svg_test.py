@@ -4,23 +4,17 @@ process's bar lies in its lane and both marks are drawn; a note line it does not
 anywhere, changes nothing; and updaters found only in the process list (started by another
 program than the launcher) still land in the installer and watcher lanes."""
 import re
-import subprocess
 import sys
-import tempfile
-from pathlib import Path
 
-ROOT = Path(__file__).resolve().parents[2]
+from testing import ROOT, report, run_script
+
 LANE_ROWS = {"service": 0, "old": 1, "installer": 2, "msiexec": 3, "watcher": 4, "new": 5}
 TOP, LANE_HEIGHT = 46, 34  # as scripts/timeline-svg lays the lanes out
 
 
 def draw(text):
-    with tempfile.TemporaryDirectory() as folder:
-        timeline, picture = Path(folder, "timeline.out"), Path(folder, "timeline.svg")
-        timeline.write_text(text)
-        subprocess.run([str(ROOT / "scripts/timeline-svg"), str(timeline), str(picture)],
-                       check=True)
-        return picture.read_text()
+    return run_script("scripts/timeline-svg", "/dev/stdin", "/dev/stdout", input=text,
+                      check=True).stdout
 
 
 def misplaced(svg, expected, label):
@@ -56,21 +50,17 @@ def main():
             failures.append(f"notes before line {at + 1} change the picture")
 
     # The updaters as the process list names them, started by the service and the old UI.
-    renamed = []
-    for line in lines:
-        line = re.sub(r"started: installer mode pid (\d+), command line .*",
-                      r"started: RemoteUpdater.exe pid \1 by CorvantaRemoteService.exe pid 1, "
-                      r"C:\\ProgramData\\RemoteUpdater.exe", line)
-        line = re.sub(r"started: relaunch watcher pid (\d+), command line .*",
-                      r"started: RemoteUpdater.exe pid \1 by Corvanta Remote.exe pid 2, "
-                      r"C:\\ProgramData\\RemoteUpdater.exe", line)
-        renamed.append(re.sub(r"by (installer mode|relaunch watcher) pid",
-                              "by RemoteUpdater.exe pid", line))
-    failures += misplaced(draw("".join(renamed)), expected, "found in the process list: ")
+    renamed = re.sub(r"started: installer mode pid (\d+), command line .*",
+                     r"started: RemoteUpdater.exe pid \1 by CorvantaRemoteService.exe pid 1, "
+                     r"C:\\ProgramData\\RemoteUpdater.exe", "".join(lines))
+    renamed = re.sub(r"started: relaunch watcher pid (\d+), command line .*",
+                     r"started: RemoteUpdater.exe pid \1 by Corvanta Remote.exe pid 2, "
+                     r"C:\\ProgramData\\RemoteUpdater.exe", renamed)
+    renamed = re.sub(r"by (installer mode|relaunch watcher) pid", "by RemoteUpdater.exe pid",
+                     renamed)
+    failures += misplaced(draw(renamed), expected, "found in the process list: ")
 
-    for failure in failures:
-        print(failure)
-    return 1 if failures else 0
+    return report(failures)
 
 
 if __name__ == "__main__":

@@ -5,48 +5,36 @@ import os
 import signal
 import subprocess
 import sys
-from pathlib import Path
 
-ROOT = Path(__file__).resolve().parents[2]
+from testing import ROOT, report
 
-# (script, arguments): each must be refused.
-REFUSED = [
-    ("scripts/bench", ["--no-such-option"]),
-    ("scripts/bench", ["--rounds", "abc"]),
-    ("scripts/bench", ["--rounds", "0"]),
-    ("scripts/check-reproducible", []),
-    ("scripts/check-reproducible", ["--no-such-option", "RemoteUpdater.exe"]),
-    ("scripts/demo", ["--no-such-option"]),
-    ("scripts/demo", ["build/one", "build/two"]),
-    ("scripts/fleet-figures", ["--no-such-option"]),
-    ("scripts/fleet-figures", ["--machines", "abc"]),
-    ("scripts/fleet-figures", ["--stages", "50,10"]),
-    ("scripts/fuzz", ["abc"]),
-    ("scripts/fuzz", ["0"]),
-    ("scripts/fuzz", ["--no-such-option"]),
-    ("scripts/publish", ["CorvantaRemote-2.0.0.msi"]),
-    ("scripts/publish", ["CorvantaRemote-2.0.0.msi", "feed", "--rollout", "101"]),
-    ("scripts/publish", ["--verify", "feed", "roots.pem"]),
-    ("scripts/sample-prefix", ["--with-ui", "template", "prefix"]),
-    ("scripts/screenshots", ["a", "b", "c"]),
-    ("scripts/setup-debian", ["--no-such-option"]),
-    ("scripts/sign", []),
-    ("scripts/sign", ["--no-such-option"]),
-    ("scripts/sign", ["--verify", "RemoteUpdater.exe"]),
-    ("scripts/static-analysis", ["--no-such-option"]),
-    ("scripts/test", ["--no-such-option"]),
-    ("scripts/timeline-svg", ["timeline.out"]),
-    ("scripts/wine-prefix-template", []),
-    ("scripts/wine-run", ["--sample"]),
-    ("scripts/wine-run", ["--no-such-option", "template", "program.exe"]),
-    ("tests/windows/check_signing", []),
-    ("tests/windows/check_feed_server", ["feed_fetch.exe", "build"]),
-]
+# Each script, and the command lines it must refuse (arguments split at spaces).
+REFUSED = {
+    "scripts/bench": ["--no-such-option", "--rounds abc", "--rounds 0"],
+    "scripts/check-reproducible": ["", "--no-such-option RemoteUpdater.exe"],
+    "scripts/demo": ["--no-such-option", "build/one build/two"],
+    "scripts/fleet-figures": ["--no-such-option", "--machines abc", "--stages 50,10"],
+    "scripts/fuzz": ["abc", "0", "--no-such-option"],
+    "scripts/publish": ["CorvantaRemote-2.0.0.msi", "CorvantaRemote-2.0.0.msi feed --rollout 101",
+                        "--verify feed roots.pem"],
+    "scripts/sample-prefix": ["--with-ui template prefix"],
+    "scripts/screenshots": ["a b c"],
+    "scripts/setup-debian": ["--no-such-option"],
+    "scripts/sign": ["", "--no-such-option", "--verify RemoteUpdater.exe"],
+    "scripts/static-analysis": ["--no-such-option"],
+    "scripts/test": ["--no-such-option"],
+    "scripts/timeline-svg": ["timeline.out"],
+    "scripts/wine-prefix-template": [""],
+    "scripts/wine-run": ["--sample", "--no-such-option template program.exe"],
+    "tests/windows/check_signing": [""],
+    "tests/windows/check_feed_server": ["feed_fetch.exe build"],
+}
 
 
 def main():
+    commands = [(script, line.split()) for script, lines in REFUSED.items() for line in lines]
     failures = []
-    for script, arguments in REFUSED:
+    for script, arguments in commands:
         command = " ".join([script, *arguments])
         # A script that does not refuse would start its work: stop it, and what it started.
         process = subprocess.Popen([str(ROOT / script), *arguments], cwd=ROOT,
@@ -57,14 +45,12 @@ def main():
         except subprocess.TimeoutExpired:
             os.killpg(process.pid, signal.SIGKILL)
             process.communicate()
-            failures.append(f"{command}: still running after 60 s")
+            failures.append(f"FAIL  {command}: still running after 60 s")
             continue
         if process.returncode != 2 or "usage: " not in err:
-            failures.append(f"{command}: exit {process.returncode}, stderr {err!r}")
-    for failure in failures:
-        print("FAIL ", failure)
-    print(f"{len(REFUSED) - len(failures)} of {len(REFUSED)} refused with their usage line")
-    return 1 if failures else 0
+            failures.append(f"FAIL  {command}: exit {process.returncode}, stderr {err!r}")
+    return report(failures, f"{len(commands) - len(failures)} of {len(commands)} refused with "
+                  "their usage line")
 
 
 if __name__ == "__main__":

@@ -33,7 +33,6 @@ CALL = re.compile(r"^([0-9a-f]+):[0-9a-f]+:Call ([\w.]+)\.(\w+)\((.*)")
 LOADING_CALLS = re.compile(r"LoadLibrary\w*|LoadPackagedLibrary|LdrLoadDll|CryptAcquireContext\w*"
                            r"|Co[A-Z]\w*|OleInitialize")
 TOKEN = "{6c1c5f2a-4b8e-4d07-9a55-load0order01}"
-SERVICE_PROGRAM = "CorvantaRemoteService.exe"
 
 
 def allowed_before_lock(program, system32):
@@ -66,11 +65,10 @@ def before_lock(trace_path, exe_name):
                 loaded.append(match[2])
                 continue
             match = CALL.match(line)
-            if not match:
-                continue
-            if match[3] == "SetDefaultDllDirectories":
+            if match and match[3] == "SetDefaultDllDirectories":
                 return loaded, calls, match[4].split(")", 1)[0]
-            calls.append(f"{match[2]}.{match[3]}")
+            if match:
+                calls.append(f"{match[2]}.{match[3]}")
     return loaded, calls, None
 
 
@@ -79,10 +77,16 @@ def before_lock(trace_path, exe_name):
 KNOWN_DLLS = {"imm32.dll"}
 
 
-def check_trace(label, trace_path, exe_name, allowed, known_dlls=frozenset()):
-    """`known_dlls`: libraries that may load by name before the lock, since Windows takes them
+def traced_run(label, environment, arguments, trace_path, allowed, known_dlls=frozenset()):
+    """Runs `arguments` under Wine with a relay and load trace into `trace_path`, checks what the
+    program loads and calls before it locks the library search, and returns its exit status.
+    `known_dlls`: libraries that may load by name before the lock, since Windows takes them
     from System32 alone."""
-    loaded, calls, lock = before_lock(trace_path, exe_name)
+    traced = dict(environment, WINEDEBUG="+pid,+relay,+loaddll")
+    with open(trace_path, "w") as trace:
+        status = subprocess.run(["wine", *arguments], env=traced, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=trace).returncode
+    loaded, calls, lock = before_lock(trace_path, os.path.basename(arguments[0]))
     allowed = allowed | known_dlls
     check(lock == "00000800",
           f"{label}: locks the search to System32: SetDefaultDllDirectories({lock})")
@@ -96,13 +100,7 @@ def check_trace(label, trace_path, exe_name, allowed, known_dlls=frozenset()):
                       and not (known_dlls and call == "ntdll.LdrLoadDll")})
     check(not loading, f"{label}: nothing before the lock loads a library or starts COM"
           + "".join(": " + ", ".join(loading) for _ in loading[:1]))
-
-
-def wine(environment, arguments, trace_path):
-    traced = dict(environment, WINEDEBUG="+pid,+relay,+loaddll")
-    with open(trace_path, "w") as trace:
-        return subprocess.run(["wine", *arguments], env=traced, stdin=subprocess.DEVNULL,
-                              stdout=subprocess.DEVNULL, stderr=trace).returncode
+    return status
 
 
 def main():
@@ -124,18 +122,17 @@ def main():
         folder = os.path.join(prefix, "drive_c", "Staging")
         os.makedirs(folder)
         copy = shutil.copy(exe, folder)
-        exe_name = os.path.basename(copy)
         system32 = os.path.join(prefix, "drive_c", "windows", "system32")
         allowed = allowed_before_lock(copy, system32)
 
-        empty_trace = os.path.join(work, "empty.trace")
-        status = wine(environment, [copy], empty_trace)
+        status = traced_run("empty command line", environment, [copy],
+                            os.path.join(work, "empty.trace"), allowed)
         check(status == 1, f"an empty command line ends with 1: {status}")
-        check_trace("empty command line", empty_trace, exe_name, allowed)
 
-        install_trace = os.path.join(work, "install.trace")
-        status = wine(environment, [copy, contract_text("kInstallSwitch"),
-                                    "C:\\packages\\CorvantaRemote-2.0.0.msi", TOKEN], install_trace)
+        status = traced_run("installer mode", environment,
+                            [copy, contract_text("kInstallSwitch"),
+                             "C:\\packages\\CorvantaRemote-2.0.0.msi", TOKEN],
+                            os.path.join(work, "install.trace"), allowed)
         status_key = "HKLM\\" + contract_text("kStatusKeyPath")
         record = subprocess.run(
             ["wine", "reg", "query", status_key, "/v", contract_text("kStatusValueName")],
@@ -143,7 +140,6 @@ def main():
         completed = TOKEN + contract_text("kRecordSeparator") + contract_text("kCompletedOutcome")
         check(status == 0 and completed in record,
               f"installer mode completes the update: exit {status}, {record.split()[-1:]}")
-        check_trace("installer mode", install_trace, exe_name, allowed)
 
         # The service runs as LocalSystem from the product's folder, beside which nothing of
         # bcrypt, crypt32, msi, winhttp or wintrust may load: its wmain locks the search before
@@ -151,12 +147,11 @@ def main():
         # its lock made. It imports shell32 at load time, whose user32 loads imm32 by name as it
         # starts: a known DLL, which Windows takes from System32 alone.
         service = os.path.join(prefix, "drive_c", "Program Files", "Corvanta Remote",
-                               SERVICE_PROGRAM)
-        service_allowed = allowed_before_lock(service, system32)
-        service_trace = os.path.join(work, "service.trace")
-        status = wine(environment, [service], service_trace)
+                               "CorvantaRemoteService.exe")
+        status = traced_run("the service", environment, [service],
+                            os.path.join(work, "service.trace"),
+                            allowed_before_lock(service, system32), KNOWN_DLLS)
         check(status == 1, f"the service outside the service manager ends with 1: {status}")
-        check_trace("the service", service_trace, SERVICE_PROGRAM, service_allowed, KNOWN_DLLS)
     finally:
         subprocess.run(["wineserver", "-k"], env=environment, stderr=subprocess.DEVNULL)
         subprocess.run(["wineserver", "-w"], env=environment, stderr=subprocess.DEVNULL)

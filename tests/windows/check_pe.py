@@ -75,28 +75,22 @@ class Image:
         start = self.offset(rva)
         return self.data[start:self.data.index(b"\0", start)].decode("ascii")
 
+    def rows(self, layout, at):
+        """The rows of `layout` from file offset `at`, up to the first that is all zero."""
+        while any(row := struct.unpack_from(layout, self.data, at)):
+            yield row
+            at += struct.calcsize(layout)
+
     def functions(self, names_rva):
-        functions = []
-        entry = self.offset(names_rva)
-        while True:
-            value = struct.unpack_from("<Q", self.data, entry)[0]
-            if value == 0:
-                return functions
-            if not value & (1 << 63):
-                functions.append(self.cstring((value & 0x7FFFFFFF) + 2))
-            entry += 8
+        """The names a lookup table lists, leaving out the imports by ordinal."""
+        return [self.cstring((value & 0x7FFFFFFF) + 2)
+                for (value,) in self.rows("<Q", self.offset(names_rva)) if not value & (1 << 63)]
 
     def imports(self):
         """Returns {dll: [function]} for the libraries imported at load time."""
-        rva, _ = self.directories[1]
-        result = {}
-        at = self.offset(rva)
-        while True:
-            lookup, _, _, name, thunks = struct.unpack_from("<IIIII", self.data, at)
-            if name == 0:
-                return result
-            result[self.cstring(name).lower()] = self.functions(lookup or thunks)
-            at += 20
+        descriptors = self.rows("<IIIII", self.offset(self.directories[1][0]))
+        return {self.cstring(name).lower(): self.functions(lookup or thunks)
+                for lookup, _, _, name, thunks in descriptors}
 
     def delay_import_descriptors(self):
         """Yields the file offsets of the descriptors the delay-import directory
@@ -114,9 +108,7 @@ class Image:
         for at in range(0, len(self.data) - 32, 4):
             attributes, name, handle, table, names, bound, unload, stamp = struct.unpack_from(
                 "<8I", self.data, at)
-            if attributes != 1 or bound or unload or stamp:
-                continue
-            if not (name and handle and table and names):
+            if attributes != 1 or bound or unload or stamp or 0 in (name, handle, table, names):
                 continue
             try:
                 if self.cstring(name).lower().endswith(".dll"):
@@ -136,8 +128,7 @@ class Image:
 
     def resources(self):
         """Returns {(type, id): bytes} for the resources in the image."""
-        base_rva, _ = self.directories[2]
-        base = self.offset(base_rva)
+        base = self.offset(self.directories[2][0])
         found = {}
 
         def entries(directory):
