@@ -108,24 +108,24 @@ class LogFollower {
   // it; empty when none came.
   std::string WaitForLine(const std::string& prefix, DWORD timeout_ms = kAnswerTimeoutMs) const {
     std::string rest;
-    WaitUntil([&] { return FindLine(prefix, rest); }, timeout_ms);
+    WaitUntil(
+        [&] {
+          const std::string text = ReadWholeFile(path_);
+          for (size_t at = start_, end; (end = text.find("\r\n", at)) != std::string::npos;
+               at = end + 2) {
+            if (text.compare(at, prefix.size(), prefix) != 0) continue;
+            rest = text.substr(at + prefix.size(), end - at - prefix.size());
+            return true;
+          }
+          return false;
+        },
+        timeout_ms);
     return rest;
   }
   // Everything written since this follower was made.
   std::string NewText() const { return ReadWholeFile(path_).substr(start_); }
 
  private:
-  bool FindLine(const std::string& prefix, std::string& rest) const {
-    const std::string text = ReadWholeFile(path_);
-    for (size_t at = start_, end; (end = text.find("\r\n", at)) != std::string::npos;
-         at = end + 2) {
-      if (text.compare(at, prefix.size(), prefix) != 0) continue;
-      rest = text.substr(at + prefix.size(), end - at - prefix.size());
-      return true;
-    }
-    return false;
-  }
-
   std::wstring path_;
   size_t start_;
 };
@@ -268,8 +268,8 @@ class ProductUpdate : public ::testing::Test {
         road::StagingFolder(update.token) + L"\\" + road::kUpdaterFileName;
     EXPECT_EQ(update.installer_parent, service_host);
     EXPECT_EQ(update.watcher_parent, ui_pid);
-    EXPECT_EQ(Lower(update.installer_image), Lower(staged_updater));
-    EXPECT_EQ(Lower(update.watcher_image), Lower(staged_updater));
+    EXPECT_EQ(Upper(update.installer_image), Upper(staged_updater));
+    EXPECT_EQ(Upper(update.watcher_image), Upper(staged_updater));
     // The housekeeping thread of the service that runs now removes the older ones.
     EXPECT_TRUE(WaitUntil(
         [] { return road::ListStagingFolders().size() <= road::kStagingFoldersKept; }, 10000));
@@ -302,8 +302,8 @@ class ProductUpdate : public ::testing::Test {
     EXPECT_EQ(launched.size(), 1u) << run.watcher_log;
     if (launched.size() != 1) return 0;
     const std::wstring product = ProductExecutablePath();
-    EXPECT_EQ(Lower(LastLaunchLine()),
-              Lower(sample::fixture::LaunchRecordLine(
+    EXPECT_EQ(Upper(LastLaunchLine()),
+              Upper(sample::fixture::LaunchRecordLine(
                   {launched[0], version, product, FolderOf(product), L"\"" + product + L"\""})));
     EXPECT_FALSE(ProcessHasEnded(launched[0]));
     EXPECT_EQ(sample::UpdateStatusText(launched[0]), shown);
