@@ -92,10 +92,9 @@ TEST_F(PackageTrust, BadDeliveriesAreSetAsideAndTheHighestGoodOneInstalled) {
         << kOtherHash;
   }
   PlacePending(L"CorvantaRemote-2.0.1.msi");
-  PlacePending(L"CorvantaRemote-2.0.0.msi");
 
-  UpdateRun update = Click(old_ui_pid_);
-  Finish(update);
+  // Written last, and yet not the one installed.
+  const UpdateRun update = ApplyOnTheRoad(L"CorvantaRemote-2.0.0.msi", old_ui_pid_);
 
   ExpectCompleted(update, L"2.0.1");
   EXPECT_FALSE(FileExistsAt(foreign));

@@ -249,11 +249,9 @@ TEST_F(UpdateRoad, NewUpdateCompletesAfterInstallerModeWasKilled) {
 // Installer mode gives the service's start its 30 s.
 TEST_F(UpdateRoad, ServiceThatFailsItsRestartAfterAGoodInstallationRunsAgain) {
   sample::fixture::WriteDword(kServiceKey, L"FailStarts", 1);
-  PlacePending(L"CorvantaRemote-2.0.0.msi");
   const LogFollower service_log(road::ServiceLogPath());
 
-  UpdateRun update = Click(old_ui_pid_);
-  Finish(update);
+  const UpdateRun update = ApplyOnTheRoad(L"CorvantaRemote-2.0.0.msi", old_ui_pid_);
 
   EXPECT_EQ(
       update.record,
@@ -284,10 +282,8 @@ TEST_F(UpdateRoad, FailurePublishedWhileTheUiWaitsIsShownAtOnce) {
   sample::fixture::WriteDword(kServiceKey, L"RefuseStop", 1);
   ASSERT_TRUE(StopTheService());
   ASSERT_TRUE(ServiceServes());
-  PlacePending(L"CorvantaRemote-2.0.0.msi");
 
-  UpdateRun update = Click(old_ui_pid_);
-  Finish(update);
+  const UpdateRun update = ApplyOnTheRoad(L"CorvantaRemote-2.0.0.msi", old_ui_pid_);
 
   ExpectOutcome(update, 1, L"failed:Service did not exit before installation");
   const std::wstring failed =
