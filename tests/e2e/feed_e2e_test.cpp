@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr wchar_t kPolicyKey[] = L"SOFTWARE\\Policies\\Corvanta\\Remote\\Update";
 constexpr wchar_t kReleasePackage[] = L"CorvantaRemote-2.0.0.msi";
 
 class FeedUpdate : public ProductUpdate {
@@ -30,25 +29,7 @@ class FeedUpdate : public ProductUpdate {
     const std::wstring folder = TestPublisherFile(L"feeds\\" + feed);
     for (const std::wstring& name : FilesIn(folder))
       server_->PlaceCopy(name, folder + L"\\" + name);
-    sample::fixture::WriteString(kPolicyKey, L"FeedUrl", server_->Url(L"feed.json"));
-    sample::fixture::WriteDword(kPolicyKey, L"UpdateMode", 1);
-  }
-
-  // Asks the service to check now, then asks for its status until it answers `expected`
-  // (without its line end) or `timeout_ms` pass; the last answer. Every answer is kept in
-  // `answers_`.
-  std::string StatusOnceAnswered(const std::string& expected, DWORD timeout_ms) {
-    const std::string asked = road::ExchangeWithService(road::CheckRequestLine());
-    EXPECT_TRUE(road::ParseStatusAnswer(asked).has_value()) << asked;
-    std::string answer;
-    (void)WaitUntil(
-        [&] {
-          answer = road::WithoutLineEnd(road::ExchangeWithService(road::StatusRequestLine()));
-          answers_.push_back(answer);
-          return answer.rfind(expected, 0) == 0;
-        },
-        timeout_ms);
-    return answer;
+    NameFeed(server_->Url(L"feed.json"));
   }
 
   // A user interface started now that asks the service for the next update's status itself.
@@ -57,7 +38,6 @@ class FeedUpdate : public ProductUpdate {
     return StartProgram(ProductExecutablePath());
   }
 
-  std::vector<std::string> answers_;
   std::unique_ptr<FaultServer> server_;
 };
 
@@ -104,8 +84,7 @@ TEST_P(NetworkFaults, DownloadSurvivesAndTheClickInstallsIt) {
   EXPECT_TRUE(FileExistsAt(road::IncomingFolder() + L"\\" + kReleasePackage + L".sha256"));
   UpdateRun run = Click(old_ui_pid_);
   Finish(run);
-  ExpectRanOnTheRoad(run, old_ui_pid_, first_service_host_);
-  ExpectCompleted(run, L"2.0.0");
+  ExpectCompletedOnTheRoad(run, L"2.0.0", old_ui_pid_, first_service_host_);
 }
 
 INSTANTIATE_TEST_SUITE_P(

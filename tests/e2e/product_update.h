@@ -28,6 +28,7 @@
 
 inline constexpr DWORD kModeTimeoutMs = 180000;
 inline constexpr DWORD kAnswerTimeoutMs = 30000;
+inline constexpr wchar_t kPolicyKey[] = L"SOFTWARE\\Policies\\Corvanta\\Remote\\Update";
 
 // The service's answer that refuses a request for `reason`.
 inline std::string Refused(const std::string& reason) {
@@ -198,6 +199,29 @@ class ProductUpdate : public ::testing::Test {
     ASSERT_FALSE(CopyInto(built + road::kHashSuffix, road::IncomingFolder()).empty());
   }
 
+  // Names `url` as the feed in the machine's policy, which turns updates on.
+  static void NameFeed(const std::wstring& url) {
+    sample::fixture::WriteString(kPolicyKey, L"FeedUrl", url);
+    sample::fixture::WriteDword(kPolicyKey, L"UpdateMode", 1);
+  }
+
+  // Asks the service to check now, then asks for its status until it answers `expected`
+  // (without its line end) or `timeout_ms` pass; the last answer. Every answer is kept in
+  // `answers_`.
+  std::string StatusOnceAnswered(const std::string& expected, DWORD timeout_ms) {
+    const std::string asked = road::ExchangeWithService(road::CheckRequestLine());
+    EXPECT_TRUE(road::ParseStatusAnswer(asked).has_value()) << asked;
+    std::string answer;
+    (void)WaitUntil(
+        [&] {
+          answer = road::WithoutLineEnd(road::ExchangeWithService(road::StatusRequestLine()));
+          answers_.push_back(answer);
+          return answer.rfind(expected, 0) == 0;
+        },
+        timeout_ms);
+    return answer;
+  }
+
   // Starts installer mode on `package` and the relaunch watcher of `watched_pid` (the old UI
   // unless given) side by side with one token, and follows both to their ends.
   UpdateRun RunUpdate(const std::wstring& package, std::optional<DWORD> watched_pid = {}) {
@@ -280,6 +304,19 @@ class ProductUpdate : public ::testing::Test {
         WaitUntil([] { return ProcessesNamed(L"CorvantaRemoteGuardian.exe").empty(); }, 10000));
   }
 
+  // What a completed update on the road leaves besides: the installer's log beside the staged
+  // package, which was consumed, and the product running again as `version`.
+  void ExpectCompletedOnTheRoad(const UpdateRun& update, const std::wstring& version, DWORD ui_pid,
+                                DWORD service_host) const {
+    ExpectRanOnTheRoad(update, ui_pid, service_host);
+    if (HasFatalFailure()) return;
+    const std::wstring package = L"CorvantaRemote-" + version + L".msi";
+    EXPECT_TRUE(FileExistsAt(road::StagingFolder(update.token) + L"\\" + package +
+                             updater_contract::kLogSuffix));
+    EXPECT_FALSE(FileExistsAt(road::IncomingFolder() + L"\\" + package));
+    ExpectCompleted(update, version, ui_pid);
+  }
+
   // What every update that reached the installer leaves: the service runs again as
   // `version`, the UI program `old_ui_pid` was ended, and the product runs again from its
   // installed location with its folder as working directory and its quoted path as command
@@ -337,6 +374,7 @@ class ProductUpdate : public ::testing::Test {
     EXPECT_TRUE(WaitUntil([] { return road::ListStagingFolders().empty(); }, 10000));
   }
 
+  std::vector<std::string> answers_;
   DWORD first_service_host_ = 0;
   std::wstring updater_;
   std::wstring packages_;
