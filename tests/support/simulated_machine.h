@@ -135,10 +135,8 @@ inline std::vector<DWORD> ArrangeMachine(const Machine& machine) {
   winsim::SetSystemDirectory(machine.system_directory);
   const std::vector<DWORD> copies = ArrangeProcesses(machine);
   if (machine.package) winsim::SetFile(*machine.package, "package bytes");
-  winsim::LaunchScript installer;
-  installer.exit_after_ms = machine.installer_takes_ms;
-  installer.exit_code = machine.installer_exit;
-  winsim::ScriptLaunches(machine.system_directory + L"\\msiexec.exe", {installer});
+  winsim::ScriptLaunches(machine.system_directory + L"\\msiexec.exe",
+                         {{machine.installer_takes_ms, machine.installer_exit}});
   ArrangeRecord(machine.record);
   winsim::ScriptLaunches(kInstalledProduct, machine.product_launches);
   for (const Fault& fault : machine.faults)
