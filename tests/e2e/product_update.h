@@ -56,24 +56,25 @@ inline std::string Refused(const std::string& reason) {
 
 // Copies the planted library (tests/e2e/planted_library.c) into `folder` as each of `names`
 // with ".dll" appended.
-template <size_t N>
-void PlantLibraries(const std::wstring& folder, const wchar_t* const (&names)[N]) {
+inline void PlantLibraries(const std::wstring& folder,
+                           std::initializer_list<const wchar_t*> names) {
   const std::wstring planted = WindowsPathFromEnvironment("PLANTED_LIBRARY");
   for (const wchar_t* name : names) {
     ASSERT_FALSE(CopyInto(planted, folder, std::wstring(name) + L".dll").empty())
         << "PLANTED_LIBRARY must name the planted library";
   }
 }
-// The names of those copies that a process has loaded: each leaves "<name>.dll.loaded" beside
-// itself.
-template <size_t N>
-std::vector<std::wstring> LoadedLibraries(const std::wstring& folder,
-                                          const wchar_t* const (&names)[N]) {
-  std::vector<std::wstring> loaded;
-  for (const wchar_t* name : names) {
-    if (FileExistsAt(folder + L"\\" + name + L".dll.loaded")) loaded.emplace_back(name);
+// The marks in `folder` of the planted copies that any process has loaded: each leaves
+// "<name>.dll.loaded" beside itself.
+inline std::vector<std::wstring> LoadMarks(const std::wstring& folder) {
+  const std::wstring mark = L".dll.loaded";
+  std::vector<std::wstring> marks;
+  for (const std::wstring& name : FilesIn(folder)) {
+    if (name.size() > mark.size() &&
+        name.compare(name.size() - mark.size(), mark.size(), mark) == 0)
+      marks.push_back(name);
   }
-  return loaded;
+  return marks;
 }
 
 // Ids of the running processes of `name` whose parent is `parent` (any when 0).

@@ -409,16 +409,17 @@ TEST_F(UpdateRoad, RepairOfThePackageLeavesTheServiceRunning) {
 // they are never loaded, neither at the service's start nor when it hashes and judges a
 // package, nor when it asks a feed's server (here a port where nobody listens).
 TEST_F(UpdateRoad, LibrariesPlantedBesideTheServiceAreNeverLoaded) {
-  const wchar_t* const planted_names[] = {L"bcrypt", L"crypt32", L"msi", L"winhttp", L"wintrust"};
   const std::wstring folder = FolderOf(ProductExecutablePath());
-  RestartServiceAfter([&] { PlantLibraries(folder, planted_names); });
+  RestartServiceAfter([&] {
+    PlantLibraries(folder, {L"bcrypt", L"crypt32", L"msi", L"winhttp", L"wintrust"});
+  });
   NameFeed(L"http://127.0.0.1:9/feed.json");
   const std::string unfetched = "status refused: the feed could not be fetched";
   EXPECT_EQ(StatusOnceAnswered(unfetched, 30000).substr(0, unfetched.size()), unfetched);
   PlacePending(L"CorvantaRemote-2.0.0.msi");
   EXPECT_EQ(road::ParseAnswer(road::ExchangeWithService(road::ApplyRequestLine())).kind,
             road::Answer::Kind::kStaged);
-  EXPECT_EQ(LoadedLibraries(folder, planted_names), std::vector<std::wstring>{});
+  EXPECT_EQ(LoadMarks(folder), std::vector<std::wstring>{});
 }
 
 // The pipe waits out its bound on a request whose work never ends.
