@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr wchar_t kPolicyKey[] = L"SOFTWARE\\Policies\\Corvanta\\Remote\\Update";
 constexpr wchar_t kReleasePackage[] = L"CorvantaRemote-2.0.0.msi";
 
 class FeedUpdate : public ProductUpdate {
@@ -28,49 +27,17 @@ class FeedUpdate : public ProductUpdate {
   void Serve(const std::wstring& feed, const std::string& faults) {
     server_ = std::make_unique<FaultServer>(faults, /*lifetime_s=*/180);
     const std::wstring folder = TestPublisherFile(L"feeds\\" + feed);
-    WIN32_FIND_DATAW found = {};
-    const HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
-    for (bool more = find != INVALID_HANDLE_VALUE; more; more = ::FindNextFileW(find, &found)) {
-      if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        server_->PlaceCopy(found.cFileName, folder + L"\\" + found.cFileName);
-      }
-    }
-    if (find != INVALID_HANDLE_VALUE) ::FindClose(find);
-    sample::fixture::WriteString(kPolicyKey, L"FeedUrl", server_->Url(L"feed.json"));
-    sample::fixture::WriteDword(kPolicyKey, L"UpdateMode", 1);
+    for (const std::wstring& name : FilesIn(folder))
+      server_->PlaceCopy(name, folder + L"\\" + name);
+    NameFeed(server_->Url(L"feed.json"));
   }
 
-  // Asks the service to check now, then asks for its status until it answers `expected`
-  // (without its line end) or `timeout_ms` pass; the last answer. Every answer is kept in
-  // `answers_`.
-  std::string StatusOnceAnswered(const std::string& expected, DWORD timeout_ms) {
-    const std::string asked = road::ExchangeWithService(road::CheckRequestLine());
-    EXPECT_TRUE(road::ParseStatusAnswer(asked).has_value()) << asked;
-    std::string answer;
-    (void)WaitUntil(
-        [&] {
-          answer = road::WithoutLineEnd(road::ExchangeWithService(road::StatusRequestLine()));
-          answers_.push_back(answer);
-          return answer.rfind(expected, 0) == 0;
-        },
-        timeout_ms);
-    return answer;
-  }
-
-  // What a user interface started now shows of the next update once it shows `expected`,
-  // waiting up to 20 s; it asks the service itself.
-  static std::wstring NextUpdateShownByANewUi(const std::wstring& expected) {
+  // A user interface started now that asks the service for the next update's status itself.
+  static UniqueHandle StartUiThatAsks() {
     sample::fixture::WriteDword(kUiKey, L"NoStatusPolls", 0);
-    const UniqueHandle ui = StartProgram(ProductExecutablePath());
-    EXPECT_TRUE(ui);
-    if (!ui) return L"";
-    const std::wstring shown =
-        StatusTextOnceShown(::GetProcessId(ui.get()), expected, 20000, sample::kNextUpdateControl);
-    (void)::TerminateProcess(ui.get(), 0);
-    return shown;
+    return StartProgram(ProductExecutablePath());
   }
 
-  std::vector<std::string> answers_;
   std::unique_ptr<FaultServer> server_;
 };
 
@@ -117,8 +84,7 @@ TEST_P(NetworkFaults, DownloadSurvivesAndTheClickInstallsIt) {
   EXPECT_TRUE(FileExistsAt(road::IncomingFolder() + L"\\" + kReleasePackage + L".sha256"));
   UpdateRun run = Click(old_ui_pid_);
   Finish(run);
-  ExpectRanOnTheRoad(run, old_ui_pid_, first_service_host_);
-  ExpectCompleted(run, L"2.0.0");
+  ExpectCompletedOnTheRoad(run, L"2.0.0", old_ui_pid_, first_service_host_);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -158,7 +124,11 @@ TEST_P(Refusals, InstallNothingAndSayWhy) {
   const std::string reason = answer.substr(std::string("status refused: ").size());
   const std::wstring why =
       L"The last update check failed: " + std::wstring(reason.begin(), reason.end());
-  EXPECT_EQ(NextUpdateShownByANewUi(why), why);
+  const UniqueHandle ui = StartUiThatAsks();
+  ASSERT_TRUE(ui);
+  EXPECT_EQ(StatusTextOnceShown(::GetProcessId(ui.get()), why, 20000, sample::kNextUpdateControl),
+            why);
+  (void)::TerminateProcess(ui.get(), 0);
   EXPECT_FALSE(FileExistsAt(road::IncomingFolder() + L"\\" + kReleasePackage));
   EXPECT_FALSE(FileExistsAt(road::IncomingFolder() + L"\\" + kReleasePackage + L".sha256"));
   EXPECT_EQ(RunningVersion(), L"1.0.0");
@@ -223,8 +193,7 @@ TEST_F(FeedUpdate, VersionPrefixPassesOverALaterMajorVersion) {
 // at once, the window follows the download, and "Apply update" is offered only once the
 // release is ready.
 TEST_F(FeedUpdate, WindowFollowsItsCheckAndOffersApplyOnlyWhenReady) {
-  sample::fixture::WriteDword(kUiKey, L"NoStatusPolls", 0);
-  const UniqueHandle ui = StartProgram(ProductExecutablePath());
+  const UniqueHandle ui = StartUiThatAsks();
   ASSERT_TRUE(ui);
   const DWORD pid = ::GetProcessId(ui.get());
   const auto shown = [pid] { return sample::UpdateStatusText(pid, sample::kNextUpdateControl); };

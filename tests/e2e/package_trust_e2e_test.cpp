@@ -21,7 +21,6 @@ const std::string kNoHash;
 const std::string kOtherHash(64, '0');
 
 TEST_F(PackageTrust, PackagesThatFailARuleAreRefusedBeforeAnythingStops) {
-  const std::wstring built = SampleFolder() + L"\\msi\\";
   const std::wstring signed_by = TestPublisherFile(L"signed\\CorvantaRemote-2.0.0-");
   const struct {
     const char* name;
@@ -30,7 +29,7 @@ TEST_F(PackageTrust, PackagesThatFailARuleAreRefusedBeforeAnythingStops) {
     const char* logged;  // in the service's log: the check's verdict, or what it did instead
     const std::string* hash_file = nullptr;  // the .sha256 file's text; nothing: the package's hash
   } cases[] = {
-      {"unsigned", built + L"unsigned\\CorvantaRemote-2.0.0.msi", "package is not signed",
+      {"unsigned", SamplePackage(L"unsigned\\CorvantaRemote-2.0.0.msi"), "package is not signed",
        "signer (none) ((none)), package version 2.0.0, installed 1.0.0; refused: package is not "
        "signed"},
       {"another publisher under the trusted root", signed_by + L"other-publisher.msi",
@@ -39,15 +38,15 @@ TEST_F(PackageTrust, PackagesThatFailARuleAreRefusedBeforeAnythingStops) {
       {"a publisher under an untrusted root", signed_by + L"stranger.msi",
        "package signature does not chain to a trusted root",
        "installed 1.0.0; refused: package signature does not chain to a trusted root"},
-      {"another product's UpgradeCode", built + L"CorvantaRemote-2.0.0-foreign.msi",
+      {"another product's UpgradeCode", SamplePackage(L"CorvantaRemote-2.0.0-foreign.msi"),
        "package is not of this product",
        "installed 1.0.0; refused: package is not of this product"},
-      {"a .sha256 file that holds no hash", built + L"CorvantaRemote-2.0.0.msi",
+      {"a .sha256 file that holds no hash", SamplePackage(L"CorvantaRemote-2.0.0.msi"),
        "package hash mismatch", "Package hash mismatch: expected (none)", &kNoHash},
-      {"a .sha256 file of other bytes", built + L"CorvantaRemote-2.0.0.msi",
+      {"a .sha256 file of other bytes", SamplePackage(L"CorvantaRemote-2.0.0.msi"),
        "package hash mismatch", "Package hash mismatch: expected 0000000000", &kOtherHash},
       // Never offered: it leaves Incoming as soon as the service looks for a package.
-      {"the installed version", built + L"CorvantaRemote-1.0.0.msi", "no pending package",
+      {"the installed version", SamplePackage(L"CorvantaRemote-1.0.0.msi"), "no pending package",
        "Removed CorvantaRemote-next.msi from Incoming: its version 1.0.0"},
   };
   const std::wstring delivered = road::PathIn(road::IncomingFolder(), L"CorvantaRemote-next.msi");
@@ -74,9 +73,8 @@ TEST_F(PackageTrust, PackagesThatFailARuleAreRefusedBeforeAnythingStops) {
 // administrator with its reason (the 5 newest kept), and of the good ones the highest version
 // is installed, not the one written last.
 TEST_F(PackageTrust, BadDeliveriesAreSetAsideAndTheHighestGoodOneInstalled) {
-  const std::wstring built = SampleFolder() + L"\\msi\\";
   const std::wstring foreign = road::PathIn(road::IncomingFolder(), L"CorvantaRemote-zz.msi");
-  PlaceDelivery(built + L"CorvantaRemote-2.0.0-foreign.msi", L"CorvantaRemote-zz.msi");
+  PlaceDelivery(SamplePackage(L"CorvantaRemote-2.0.0-foreign.msi"), L"CorvantaRemote-zz.msi");
   FILETIME future = {};
   ::GetSystemTimeAsFileTime(&future);
   future.dwHighDateTime += 100;  // some years ahead
@@ -87,15 +85,14 @@ TEST_F(PackageTrust, BadDeliveriesAreSetAsideAndTheHighestGoodOneInstalled) {
   }
   for (int n = 1; n <= 5; ++n) {
     const std::wstring name = L"CorvantaRemote-bad" + std::to_wstring(n) + L".msi";
-    PlaceDelivery(built + L"CorvantaRemote-2.0.0.msi", name);
+    PlaceDelivery(SamplePackage(L"CorvantaRemote-2.0.0.msi"), name);
     std::ofstream(Narrow(road::PathIn(road::IncomingFolder(), name) + road::kHashSuffix))
         << kOtherHash;
   }
   PlacePending(L"CorvantaRemote-2.0.1.msi");
-  PlacePending(L"CorvantaRemote-2.0.0.msi");
 
-  UpdateRun update = Click(old_ui_pid_);
-  Finish(update);
+  // Written last, and yet not the one installed.
+  const UpdateRun update = ApplyOnTheRoad(L"CorvantaRemote-2.0.0.msi", old_ui_pid_);
 
   ExpectCompleted(update, L"2.0.1");
   EXPECT_FALSE(FileExistsAt(foreign));

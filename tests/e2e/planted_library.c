@@ -11,8 +11,8 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   const DWORD length = GetModuleFileNameW(instance, mark, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return TRUE;
   lstrcatW(mark, L".loaded");
-  HANDLE file = CreateFileW(mark, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                            NULL);
+  HANDLE file =
+      CreateFileW(mark, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   return TRUE;
 }

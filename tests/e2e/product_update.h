@@ -28,6 +28,7 @@
 
 inline constexpr DWORD kModeTimeoutMs = 180000;
 inline constexpr DWORD kAnswerTimeoutMs = 30000;
+inline constexpr wchar_t kPolicyKey[] = L"SOFTWARE\\Policies\\Corvanta\\Remote\\Update";
 
 // The service's answer that refuses a request for `reason`.
 inline std::string Refused(const std::string& reason) {
@@ -55,24 +56,25 @@ inline std::string Refused(const std::string& reason) {
 
 // Copies the planted library (tests/e2e/planted_library.c) into `folder` as each of `names`
 // with ".dll" appended.
-template <size_t N>
-void PlantLibraries(const std::wstring& folder, const wchar_t* const (&names)[N]) {
+inline void PlantLibraries(const std::wstring& folder,
+                           std::initializer_list<const wchar_t*> names) {
   const std::wstring planted = WindowsPathFromEnvironment("PLANTED_LIBRARY");
   for (const wchar_t* name : names) {
     ASSERT_FALSE(CopyInto(planted, folder, std::wstring(name) + L".dll").empty())
         << "PLANTED_LIBRARY must name the planted library";
   }
 }
-// The names of those copies that a process has loaded: each leaves "<name>.dll.loaded" beside
-// itself.
-template <size_t N>
-std::vector<std::wstring> LoadedLibraries(const std::wstring& folder,
-                                          const wchar_t* const (&names)[N]) {
-  std::vector<std::wstring> loaded;
-  for (const wchar_t* name : names) {
-    if (FileExistsAt(folder + L"\\" + name + L".dll.loaded")) loaded.emplace_back(name);
+// The marks in `folder` of the planted copies that any process has loaded: each leaves
+// "<name>.dll.loaded" beside itself.
+inline std::vector<std::wstring> LoadMarks(const std::wstring& folder) {
+  const std::wstring mark = L".dll.loaded";
+  std::vector<std::wstring> marks;
+  for (const std::wstring& name : FilesIn(folder)) {
+    if (name.size() > mark.size() &&
+        name.compare(name.size() - mark.size(), mark.size(), mark) == 0)
+      marks.push_back(name);
   }
-  return loaded;
+  return marks;
 }
 
 // Ids of the running processes of `name` whose parent is `parent` (any when 0).
@@ -108,24 +110,24 @@ class LogFollower {
   // it; empty when none came.
   std::string WaitForLine(const std::string& prefix, DWORD timeout_ms = kAnswerTimeoutMs) const {
     std::string rest;
-    WaitUntil([&] { return FindLine(prefix, rest); }, timeout_ms);
+    WaitUntil(
+        [&] {
+          const std::string text = ReadWholeFile(path_);
+          for (size_t at = start_, end; (end = text.find("\r\n", at)) != std::string::npos;
+               at = end + 2) {
+            if (text.compare(at, prefix.size(), prefix) != 0) continue;
+            rest = text.substr(at + prefix.size(), end - at - prefix.size());
+            return true;
+          }
+          return false;
+        },
+        timeout_ms);
     return rest;
   }
   // Everything written since this follower was made.
   std::string NewText() const { return ReadWholeFile(path_).substr(start_); }
 
  private:
-  bool FindLine(const std::string& prefix, std::string& rest) const {
-    const std::string text = ReadWholeFile(path_);
-    for (size_t at = start_, end; (end = text.find("\r\n", at)) != std::string::npos;
-         at = end + 2) {
-      if (text.compare(at, prefix.size(), prefix) != 0) continue;
-      rest = text.substr(at + prefix.size(), end - at - prefix.size());
-      return true;
-    }
-    return false;
-  }
-
   std::wstring path_;
   size_t start_;
 };
@@ -198,6 +200,29 @@ class ProductUpdate : public ::testing::Test {
     ASSERT_FALSE(CopyInto(built + road::kHashSuffix, road::IncomingFolder()).empty());
   }
 
+  // Names `url` as the feed in the machine's policy, which turns updates on.
+  static void NameFeed(const std::wstring& url) {
+    sample::fixture::WriteString(kPolicyKey, L"FeedUrl", url);
+    sample::fixture::WriteDword(kPolicyKey, L"UpdateMode", 1);
+  }
+
+  // Asks the service to check now, then asks for its status until it answers `expected`
+  // (without its line end) or `timeout_ms` pass; the last answer. Every answer is kept in
+  // `answers_`.
+  std::string StatusOnceAnswered(const std::string& expected, DWORD timeout_ms) {
+    const std::string asked = road::ExchangeWithService(road::CheckRequestLine());
+    EXPECT_TRUE(road::ParseStatusAnswer(asked).has_value()) << asked;
+    std::string answer;
+    (void)WaitUntil(
+        [&] {
+          answer = road::WithoutLineEnd(road::ExchangeWithService(road::StatusRequestLine()));
+          answers_.push_back(answer);
+          return answer.rfind(expected, 0) == 0;
+        },
+        timeout_ms);
+    return answer;
+  }
+
   // Starts installer mode on `package` and the relaunch watcher of `watched_pid` (the old UI
   // unless given) side by side with one token, and follows both to their ends.
   UpdateRun RunUpdate(const std::wstring& package, std::optional<DWORD> watched_pid = {}) {
@@ -268,8 +293,8 @@ class ProductUpdate : public ::testing::Test {
         road::StagingFolder(update.token) + L"\\" + road::kUpdaterFileName;
     EXPECT_EQ(update.installer_parent, service_host);
     EXPECT_EQ(update.watcher_parent, ui_pid);
-    EXPECT_EQ(Lower(update.installer_image), Lower(staged_updater));
-    EXPECT_EQ(Lower(update.watcher_image), Lower(staged_updater));
+    EXPECT_EQ(Upper(update.installer_image), Upper(staged_updater));
+    EXPECT_EQ(Upper(update.watcher_image), Upper(staged_updater));
     // The housekeeping thread of the service that runs now removes the older ones.
     EXPECT_TRUE(WaitUntil(
         [] { return road::ListStagingFolders().size() <= road::kStagingFoldersKept; }, 10000));
@@ -278,6 +303,19 @@ class ProductUpdate : public ::testing::Test {
     // The update's guardian ends once it has seen the service run.
     EXPECT_TRUE(
         WaitUntil([] { return ProcessesNamed(L"CorvantaRemoteGuardian.exe").empty(); }, 10000));
+  }
+
+  // What a completed update on the road leaves besides: the installer's log beside the staged
+  // package, which was consumed, and the product running again as `version`.
+  void ExpectCompletedOnTheRoad(const UpdateRun& update, const std::wstring& version, DWORD ui_pid,
+                                DWORD service_host) const {
+    ExpectRanOnTheRoad(update, ui_pid, service_host);
+    if (HasFatalFailure()) return;
+    const std::wstring package = L"CorvantaRemote-" + version + L".msi";
+    EXPECT_TRUE(FileExistsAt(road::StagingFolder(update.token) + L"\\" + package +
+                             updater_contract::kLogSuffix));
+    EXPECT_FALSE(FileExistsAt(road::IncomingFolder() + L"\\" + package));
+    ExpectCompleted(update, version, ui_pid);
   }
 
   // What every update that reached the installer leaves: the service runs again as
@@ -302,8 +340,8 @@ class ProductUpdate : public ::testing::Test {
     EXPECT_EQ(launched.size(), 1u) << run.watcher_log;
     if (launched.size() != 1) return 0;
     const std::wstring product = ProductExecutablePath();
-    EXPECT_EQ(Lower(LastLaunchLine()),
-              Lower(sample::fixture::LaunchRecordLine(
+    EXPECT_EQ(Upper(LastLaunchLine()),
+              Upper(sample::fixture::LaunchRecordLine(
                   {launched[0], version, product, FolderOf(product), L"\"" + product + L"\""})));
     EXPECT_FALSE(ProcessHasEnded(launched[0]));
     EXPECT_EQ(sample::UpdateStatusText(launched[0]), shown);
@@ -337,6 +375,7 @@ class ProductUpdate : public ::testing::Test {
     EXPECT_TRUE(WaitUntil([] { return road::ListStagingFolders().empty(); }, 10000));
   }
 
+  std::vector<std::string> answers_;
   DWORD first_service_host_ = 0;
   std::wstring updater_;
   std::wstring packages_;

@@ -38,8 +38,7 @@ class UpdateOutcomes : public ProductUpdate,
 TEST_P(UpdateOutcomes, ProductRunsAgainAndTellsTheOutcome) {
   const auto& [driver, end] = GetParam();
   const UniqueHandle other_copy =
-      StartProgram(CopyInto(ProductExecutablePath(), MakeScratchFolder(L"Elsewhere"),
-                            updater_contract::kProductExecutableName));
+      StartProgram(CopyInto(ProductExecutablePath(), MakeScratchFolder(L"Elsewhere")));
   ASSERT_TRUE(other_copy);
 
   const UpdateRun update = driver == Driver::kDirect ? RunUpdate(Package(end.package))
@@ -48,8 +47,8 @@ TEST_P(UpdateOutcomes, ProductRunsAgainAndTellsTheOutcome) {
   if (driver == Driver::kRoad) {
     ExpectRanOnTheRoad(update, old_ui_pid_, first_service_host_);
     // A delivery that was installed is not offered again.
-    const std::wstring delivered = road::IncomingFolder() + L"\\" + end.package;
-    if (end.reason == nullptr) EXPECT_FALSE(FileExistsAt(delivered));
+    if (end.reason == nullptr)
+      EXPECT_FALSE(FileExistsAt(road::IncomingFolder() + L"\\" + end.package));
   }
   const std::wstring log = update.package + L".log";
   if (end.reason == nullptr) {
@@ -98,15 +97,13 @@ INSTANTIATE_TEST_SUITE_P(Directly, UpdateOutcomes,
 TEST_F(UpdateEndToEnd, LibrariesPlantedBesideTheUpdaterAreNeverLoaded) {
   // System libraries that are not known DLLs: Windows looks for them in the program's own
   // folder first, and shcore comes in with shell32.
-  const wchar_t* const planted_names[] = {L"shcore",    L"version", L"uxtheme",
-                                          L"dwmapi",    L"propsys", L"userenv",
-                                          L"cryptbase", L"winmm",   L"msi"};
   const std::wstring folder = FolderOf(updater_);
-  PlantLibraries(folder, planted_names);
+  PlantLibraries(folder, {L"shcore", L"version", L"uxtheme", L"dwmapi", L"propsys", L"userenv",
+                          L"cryptbase", L"winmm", L"msi"});
 
   EXPECT_EQ(RunToExit(updater_, L""), 1u);
   ExpectCompleted(RunUpdate(Package(L"CorvantaRemote-2.0.0.msi")), L"2.0.0");
-  EXPECT_EQ(LoadedLibraries(folder, planted_names), std::vector<std::wstring>{});
+  EXPECT_EQ(LoadMarks(folder), std::vector<std::wstring>{});
 }
 
 TEST_F(UpdateEndToEnd, EarlierUpdatesRecordIsNotTakenForThisOne) {
@@ -140,9 +137,7 @@ TEST_F(UpdateEndToEnd, PackageThatFailsLateIsReportedWithTheInstallersLog) {
   EXPECT_TRUE(FileExistsAt(log));
   // Wine's part: the product's folder is gone with both versions (ERROR_DIRECTORY).
   std::string expected_log = WatcherLine(updater_contract::kWatcherWaiting);
-  for (int attempt = 0; attempt < 20; ++attempt) {
-    expected_log += WatcherLine(updater_contract::kWatcherCreateFailed + std::string("267"));
-  }
+  for (int attempt = 0; attempt < 20; ++attempt) expected_log += CreateFailedLine(267);
   EXPECT_EQ(update.watcher_log, expected_log);
 }
 

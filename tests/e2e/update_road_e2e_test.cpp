@@ -36,19 +36,6 @@ std::wstring SeriesPackage(int n) { return L"CorvantaRemote-2.0." + std::to_wstr
 
 class UpdateRoad : public ProductUpdate {
  protected:
-  // What a completed update on the road leaves besides: the installer's log beside the staged
-  // package, which was consumed, and the product running again as `version`.
-  void ExpectCompletedOnTheRoad(const UpdateRun& update, const std::wstring& version, DWORD ui_pid,
-                                DWORD service_host) const {
-    ExpectRanOnTheRoad(update, ui_pid, service_host);
-    if (HasFatalFailure()) return;
-    const std::wstring package = L"CorvantaRemote-" + version + L".msi";
-    EXPECT_TRUE(FileExistsAt(road::StagingFolder(update.token) + L"\\" + package +
-                             updater_contract::kLogSuffix));
-    EXPECT_FALSE(FileExistsAt(road::IncomingFolder() + L"\\" + package));
-    ExpectCompleted(update, version, ui_pid);
-  }
-
   // Places version 2.0.<n> of the series, clicks in the UI that runs now and follows the
   // update to its end, which must be a completed one.
   UpdateRun ApplySeriesVersion(int n) {
@@ -249,11 +236,9 @@ TEST_F(UpdateRoad, NewUpdateCompletesAfterInstallerModeWasKilled) {
 // Installer mode gives the service's start its 30 s.
 TEST_F(UpdateRoad, ServiceThatFailsItsRestartAfterAGoodInstallationRunsAgain) {
   sample::fixture::WriteDword(kServiceKey, L"FailStarts", 1);
-  PlacePending(L"CorvantaRemote-2.0.0.msi");
   const LogFollower service_log(road::ServiceLogPath());
 
-  UpdateRun update = Click(old_ui_pid_);
-  Finish(update);
+  const UpdateRun update = ApplyOnTheRoad(L"CorvantaRemote-2.0.0.msi", old_ui_pid_);
 
   EXPECT_EQ(
       update.record,
@@ -284,10 +269,8 @@ TEST_F(UpdateRoad, FailurePublishedWhileTheUiWaitsIsShownAtOnce) {
   sample::fixture::WriteDword(kServiceKey, L"RefuseStop", 1);
   ASSERT_TRUE(StopTheService());
   ASSERT_TRUE(ServiceServes());
-  PlacePending(L"CorvantaRemote-2.0.0.msi");
 
-  UpdateRun update = Click(old_ui_pid_);
-  Finish(update);
+  const UpdateRun update = ApplyOnTheRoad(L"CorvantaRemote-2.0.0.msi", old_ui_pid_);
 
   ExpectOutcome(update, 1, L"failed:Service did not exit before installation");
   const std::wstring failed =
@@ -426,23 +409,17 @@ TEST_F(UpdateRoad, RepairOfThePackageLeavesTheServiceRunning) {
 // they are never loaded, neither at the service's start nor when it hashes and judges a
 // package, nor when it asks a feed's server (here a port where nobody listens).
 TEST_F(UpdateRoad, LibrariesPlantedBesideTheServiceAreNeverLoaded) {
-  const wchar_t* const planted_names[] = {L"bcrypt", L"crypt32", L"msi", L"winhttp", L"wintrust"};
   const std::wstring folder = FolderOf(ProductExecutablePath());
-  RestartServiceAfter([&] { PlantLibraries(folder, planted_names); });
-  const wchar_t policy[] = L"SOFTWARE\\Policies\\Corvanta\\Remote\\Update";
-  sample::fixture::WriteString(policy, L"FeedUrl", L"http://127.0.0.1:9/feed.json");
-  sample::fixture::WriteDword(policy, L"UpdateMode", 1);
-  (void)road::ExchangeWithService(road::CheckRequestLine());
-  EXPECT_TRUE(WaitUntil(
-      [] {
-        return road::ExchangeWithService(road::StatusRequestLine())
-                   .rfind("status refused: the feed could not be fetched", 0) == 0;
-      },
-      30000));
+  RestartServiceAfter([&] {
+    PlantLibraries(folder, {L"bcrypt", L"crypt32", L"msi", L"winhttp", L"wintrust"});
+  });
+  NameFeed(L"http://127.0.0.1:9/feed.json");
+  const std::string unfetched = "status refused: the feed could not be fetched";
+  EXPECT_EQ(StatusOnceAnswered(unfetched, 30000).substr(0, unfetched.size()), unfetched);
   PlacePending(L"CorvantaRemote-2.0.0.msi");
   EXPECT_EQ(road::ParseAnswer(road::ExchangeWithService(road::ApplyRequestLine())).kind,
             road::Answer::Kind::kStaged);
-  EXPECT_EQ(LoadedLibraries(folder, planted_names), std::vector<std::wstring>{});
+  EXPECT_EQ(LoadMarks(folder), std::vector<std::wstring>{});
 }
 
 // The pipe waits out its bound on a request whose work never ends.

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -31,15 +32,11 @@ class FaultServer {
     const std::string command = "python3 " + std::string(script ? script : "") + " " + unix_folder +
                                 " --port-file " + unix_folder + "/port --log " + unix_folder +
                                 "/log --lifetime " + std::to_string(lifetime_s) + " " + arguments;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    std::wstring line(command.begin(), command.end());
     // Wine starts a Unix program without a process handle: the port file is the sign of life.
-    EXPECT_TRUE(::CreateProcessW(python.c_str(), line.data(), nullptr, nullptr, /*inherit=*/FALSE,
-                                 /*flags=*/0, nullptr, nullptr, &startup, &info))
-        << ::GetLastError();
-    const UniqueHandle process(info.hProcess), thread(info.hThread);
+    DWORD error = 0;
+    (void)road::StartProcess(python.c_str(), std::wstring(command.begin(), command.end()),
+                             /*folder=*/nullptr, error);
+    EXPECT_EQ(error, DWORD{ERROR_SUCCESS});
     EXPECT_TRUE(WaitUntil([&] { return !ReadText(L"port").empty(); }, 20'000));
     port_ = std::atoi(ReadText(L"port").c_str());
   }
@@ -47,12 +44,8 @@ class FaultServer {
   FaultServer& operator=(const FaultServer&) = delete;
   ~FaultServer() {
     ::DeleteFileW((folder_ + L"\\port").c_str());
-    WIN32_FIND_DATAW data = {};
-    const HANDLE find = ::FindFirstFileW((folder_ + L"\\*").c_str(), &data);
-    for (bool more = find != INVALID_HANDLE_VALUE; more; more = ::FindNextFileW(find, &data)) {
-      ::DeleteFileW((folder_ + L"\\" + data.cFileName).c_str());
-    }
-    if (find != INVALID_HANDLE_VALUE) ::FindClose(find);
+    for (const std::wstring& name : FilesIn(folder_))
+      ::DeleteFileW((folder_ + L"\\" + name).c_str());
     ::RemoveDirectoryW(folder_.c_str());
   }
 
@@ -70,12 +63,8 @@ class FaultServer {
   // The server's log: one line a request, "GET <path> <Range or -> <status>".
   std::vector<std::string> Requests() const {
     std::vector<std::string> lines;
-    const std::string text = ReadText(L"log");
-    for (std::size_t at = 0; at < text.size();) {
-      const std::size_t end = text.find('\n', at);
-      lines.push_back(text.substr(at, end - at));
-      at = end == std::string::npos ? text.size() : end + 1;
-    }
+    std::istringstream text(ReadText(L"log"));
+    for (std::string line; std::getline(text, line);) lines.push_back(line);
     return lines;
   }
 

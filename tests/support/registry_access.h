@@ -4,10 +4,8 @@
 
 #include <windows.h>
 
-#include <cstring>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "shared/unique_handles.h"
 #include "support/world_test.h"
@@ -30,19 +28,19 @@ inline UniqueHKey OpenStatusKey() {
 
 inline std::optional<RawValue> ReadRawStatus() {
   const UniqueHKey key = OpenStatusKey();
-  if (!key) return std::nullopt;
   RawValue value;
   DWORD size = 0;
-  LSTATUS status =
-      ::RegQueryValueExW(key.get(), kStatusValueName, nullptr, &value.type, nullptr, &size);
-  std::vector<BYTE> data(size);
-  if (status == ERROR_SUCCESS) {
-    status =
-        ::RegQueryValueExW(key.get(), kStatusValueName, nullptr, &value.type, data.data(), &size);
+  if (!key || ::RegQueryValueExW(key.get(), kStatusValueName, nullptr, &value.type, nullptr,
+                                 &size) != ERROR_SUCCESS) {
+    return std::nullopt;
   }
-  if (status != ERROR_SUCCESS) return std::nullopt;
+  // Room for an odd last byte; only whole characters are kept.
+  value.text.resize((size + sizeof(wchar_t) - 1) / sizeof(wchar_t));
+  if (::RegQueryValueExW(key.get(), kStatusValueName, nullptr, &value.type,
+                         reinterpret_cast<BYTE*>(value.text.data()), &size) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
   value.text.resize(size / sizeof(wchar_t));
-  std::memcpy(value.text.data(), data.data(), value.text.size() * sizeof(wchar_t));
   return value;
 }
 

@@ -65,14 +65,11 @@ inline void CheckWorld(std::vector<std::string>& broken) {
 
 // The number after "name=" in a journal entry's detail, if there is one.
 inline std::optional<DWORD> DetailNumber(const std::wstring& detail, const wchar_t* name) {
-  const size_t length = std::wcslen(name);
-  for (size_t at = detail.find(name); at != std::wstring::npos; at = detail.find(name, at + 1)) {
-    const bool whole =
-        (at == 0 || detail[at - 1] == L' ') && detail.compare(at + length, 1, L"=") == 0;
-    if (whole)
-      return static_cast<DWORD>(std::wcstoul(detail.c_str() + at + length + 1, nullptr, 0));
-  }
-  return std::nullopt;
+  const std::wstring key = L" " + std::wstring(name) + L"=";
+  const std::wstring spaced = L" " + detail;
+  const size_t at = spaced.find(key);
+  if (at == std::wstring::npos) return std::nullopt;
+  return static_cast<DWORD>(std::wcstoul(spaced.c_str() + at + key.size(), nullptr, 0));
 }
 
 // The ids that a snapshot listed under the product's file name: the only

@@ -122,10 +122,5 @@ inline std::vector<DWORD> LaunchedIds(const std::string& log) {
   return ids;
 }
 
-inline std::wstring Lower(std::wstring text) {
-  for (wchar_t& c : text) c = static_cast<wchar_t>(towlower(c));
-  return text;
-}
-
 using sample::fixture::LastLaunchLine;
 using sample::fixture::LastLaunchPid;

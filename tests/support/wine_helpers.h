@@ -8,10 +8,12 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "shared/unique_handles.h"
 #include "support/world_test.h"
 #include "win/process_start.h"
+#include "win/road_handles.h"
 
 // A well-formed update token, as the service makes them.
 inline constexpr char kWellFormedToken[] = "0f8fad5b-d9cb-469f-a165-70867728950e";
@@ -112,6 +114,18 @@ inline std::optional<DWORD> RunToExit(const std::wstring& application,
 
 inline bool FileExistsAt(const std::wstring& path) {
   return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The names of the files in `folder`, its folders left out.
+inline std::vector<std::wstring> FilesIn(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW found = {};
+  const road::UniqueFind find = road::FindFirst(folder + L"\\*", found);
+  for (bool more = find != nullptr; more; more = ::FindNextFileW(find.get(), &found)) {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+      names.emplace_back(found.cFileName);
+  }
+  return names;
 }
 
 // What `command` run by the system's cmd.exe writes to its output; nothing when it does not end
