@@ -14,10 +14,8 @@ set(WINDOWS_TEST_SOURCES
   tests/windows/road_lines_test.cpp
   tests/windows/road_package_trust_test.cpp
   tests/windows/road_policy_test.cpp
-  tests/windows/road_repeated_lines_test.cpp
   tests/windows/road_requests_test.cpp
   tests/windows/status_record_reg_query_test.cpp
-  tests/windows/update_facts_wine_test.cpp
   tests/windows/update_outcome_text_test.cpp
   tests/windows/update_preflight_test.cpp
   tests/windows/wine_layout_test.cpp)

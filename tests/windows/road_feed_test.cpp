@@ -12,6 +12,7 @@
 #include "feed/retry_backoff.h"
 #include "feed/rollout_slice.h"
 #include "service/check_schedule.h"
+#include "support/windows_cases.h"
 
 namespace {
 
@@ -29,8 +30,6 @@ std::string Edited(const std::string& from, const std::string& to) {
   std::string text = kFeed;
   return text.replace(text.find(from), from.size(), to);
 }
-
-road::ProductVersion Version(const wchar_t* text) { return *road::ParseProductVersion(text); }
 
 TEST(RoadFeed, DocumentsReadWhole) {
   const road::FeedParse parse = road::ParseFeedDocument(kFeed);

@@ -69,10 +69,7 @@ TEST(RoadPackageTrust, LaterVersionsByTheFirstThreeFieldsAsNumbers) {
       {L"3.0.0", L"2.255.65535", true}, {L"2.0.0.9", L"2.0.0.1", false},
   };
   for (const auto& c : cases) {
-    const auto candidate = road::ParseProductVersion(c.candidate);
-    const auto installed = road::ParseProductVersion(c.installed);
-    ASSERT_TRUE(candidate && installed);
-    EXPECT_EQ(road::IsLaterVersion(*candidate, *installed), c.later)
+    EXPECT_EQ(road::IsLaterVersion(Version(c.candidate), Version(c.installed)), c.later)
         << Narrow(c.candidate) << " over " << Narrow(c.installed);
   }
 }
