@@ -1,13 +1,17 @@
 // The update status record, set up and inspected through the registry API;
 // the same cases run against the simulated registry and Wine's real one, but
-// for the one only the simulation can provoke. The reader's rules for a token
-// are named here once, in OutcomeForTokenTest.
+// for the one only the simulation can provoke and the one only Wine's reg tool
+// shows. The reader's rules for a token are named here once, in
+// OutcomeForTokenTest.
 #include "shared/update_status.h"
 
 #include <string>
 #include <tuple>
 
 #include "support/registry_access.h"
+#if defined(_WIN32)
+#include "support/wine_helpers.h"
+#endif
 
 namespace {
 
@@ -45,17 +49,33 @@ TEST_F(UpdateStatusTest, ReadsBackWhatWasWritten) {
   }
 }
 
-TEST_F(UpdateStatusTest, NoKeyReadsEmptyAndDoesNotCreateIt) {
+// A key is not made by reading, and a key without the value reads as no record too.
+TEST_F(UpdateStatusTest, NoKeyOrNoValueReadsEmptyAndCreatesNothing) {
   EXPECT_EQ(ReadUpdateStatus(), L"");
   EXPECT_FALSE(StatusKeyExists());
-}
-
-TEST_F(UpdateStatusTest, KeyWithoutValueReadsEmpty) {
   (void)CreateStatusKey();
   EXPECT_EQ(ReadUpdateStatus(), L"");
 }
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+// The record as an administrator sees it: written by the updater's own writer, shown by the
+// system's reg tool.
+TEST_F(UpdateStatusTest, RegQueryShowsTokenBarAndOutcome) {
+  const std::wstring outcome = L"failed:MSI exit 1603; log: C:\\Update Packages\\u.msi.log";
+  WriteUpdateStatus(L"7d1c-upd", outcome);
+
+  const std::optional<std::string> shown =
+      CommandOutput(std::wstring(L"reg query \"HKLM\\") + updater_contract::kStatusKeyPath +
+                    L"\" /v " + updater_contract::kStatusValueName);
+
+  ASSERT_TRUE(shown.has_value());
+  const size_t line = shown->find(Narrow(updater_contract::kStatusValueName));
+  ASSERT_NE(line, std::string::npos) << *shown;
+  const std::string rest = shown->substr(line, shown->find('\n', line) - line);
+  EXPECT_NE(rest.find("REG_SZ"), std::string::npos) << rest;
+  EXPECT_NE(rest.find(Narrow(L"7d1c-upd|" + outcome)), std::string::npos) << rest;
+}
+#else
 // A record growing between the two reads of one poll. What failing registry calls do to the
 // record is the failure sweep's and the fuzz target's.
 TEST_F(UpdateStatusTest, LongRecordThatGrowsAgainBetweenReadsIsNoOutcomeYet) {

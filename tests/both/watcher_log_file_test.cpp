@@ -51,12 +51,6 @@ class WatcherLogFileTest : public WorldTest {
   std::wstring log_;
 };
 
-TEST_F(WatcherLogFileTest, FirstLineCreatesTheFileBesideTheExecutable) {
-  AppendWatcherLogLine("first line");
-
-  EXPECT_EQ(ReadWholeFile(log_), "first line\r\n");
-}
-
 TEST_F(WatcherLogFileTest, LinesFollowEarlierContentInCallOrder) {
   WriteWhole(log_, "earlier run\r\n");
 
@@ -67,7 +61,8 @@ TEST_F(WatcherLogFileTest, LinesFollowEarlierContentInCallOrder) {
   EXPECT_EQ(ReadWholeFile(log_), "earlier run\r\nsecond run: 4242\r\n\r\nits last line\r\n");
 }
 
-TEST_F(WatcherLogFileTest, BytesOfTheMessageAreWrittenUnchanged) {
+// The first line creates the file beside the executable.
+TEST_F(WatcherLogFileTest, FirstLineCreatesTheFileWithTheMessagesBytesUnchanged) {
   std::string message;
   for (int byte = 1; byte < 256; ++byte) message += static_cast<char>(byte);
 

@@ -42,7 +42,6 @@ constexpr Attempt kStillRunning{true, STILL_ACTIVE};
 constexpr Attempt Exited(DWORD code) { return {true, code}; }
 constexpr Attempt NotStarted(DWORD error) { return {false, error}; }
 using Attempts = std::vector<Attempt>;
-Attempts Times20(Attempt attempt) { return Attempts(20, attempt); }
 
 // How a run ends before any launch: the lines logged after the first.
 enum class Ending { kLaunch, kGiveUpAtLimit, kFailedWhileOldUiRuns, kNoProductPath };
@@ -167,12 +166,12 @@ INSTANTIATE_TEST_SUITE_P(
                   Launched({ExitsAfter(0, 3), Runs()}, {{"CreateProcessW", 1, kDenied}}),
                   E::kLaunch, 0, 2000, Attempts{NotStarted(kDenied), Exited(3), kStillRunning}},
         WatchCase{"ExitsWithThreeEveryTime", Launched({ExitsAfter(300, 3)}), E::kLaunch, 1,
-                  20 * 1300, Times20(Exited(3))},
+                  20 * 1300, Attempts(20, Exited(3))},
         WatchCase{"CannotStartEveryTime",
                   Launched({}, {{"CreateProcessW", 0, ERROR_FILE_NOT_FOUND}}), E::kLaunch, 1,
-                  20 * 1000, Times20(NotStarted(ERROR_FILE_NOT_FOUND))},
+                  20 * 1000, Attempts(20, NotStarted(ERROR_FILE_NOT_FOUND))},
         WatchCase{"ExitCodeNeverReadable", Launched({}, {{"GetExitCodeProcess", 0, kDenied}}),
-                  E::kLaunch, 1, 20 * 1000, Times20(kStillRunning)}),
+                  E::kLaunch, 1, 20 * 1000, Attempts(20, kStillRunning)}),
     kRowName);
 
 // The product starts from its folder, ProgramFiles and the folder's name

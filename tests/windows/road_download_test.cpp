@@ -6,7 +6,6 @@
 
 #include <winhttp.h>
 
-#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
