@@ -136,15 +136,14 @@ TEST_P(LostLogTest, WatcherRunsItsCourseWithoutALog) {
   EXPECT_FALSE(winsim::FileExists(kUpdaterLog));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Causes, LostLogTest,
-    ::testing::Values(LostLogCase{"ModulePathUnavailable",
-                                  {{"GetModuleFileNameW", 0, ERROR_NOT_ENOUGH_MEMORY}},
-                                  L"",
-                                  false},
-                      LostLogCase{"FolderNotWritable", {}, L"C:\\Updater", false},
-                      LostLogCase{"HeldWithoutSharingByAnotherProcess", {}, L"", true}),
-    kRowName);
+// clang-format off
+const LostLogCase kCauses[] = {
+    {"ModulePathUnavailable", {{"GetModuleFileNameW", 0, ERROR_NOT_ENOUGH_MEMORY}}, L"", false},
+    {"FolderNotWritable", {}, L"C:\\Updater", false},
+    {"HeldWithoutSharingByAnotherProcess", {}, L"", true},
+};
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(Causes, LostLogTest, ::testing::ValuesIn(kCauses), kRowName);
 #endif
 
 }  // namespace
