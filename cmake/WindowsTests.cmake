@@ -8,9 +8,7 @@ set(WINDOWS_TEST_SOURCES
   tests/windows/road_access_lists_test.cpp
   tests/windows/road_clean_up_test.cpp
   tests/windows/road_download_test.cpp
-  tests/windows/road_feed_signature_test.cpp
   tests/windows/road_feed_test.cpp
-  tests/windows/road_folder_rules_test.cpp
   tests/windows/road_lines_test.cpp
   tests/windows/road_package_trust_test.cpp
   tests/windows/road_policy_test.cpp

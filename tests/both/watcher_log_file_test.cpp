@@ -15,12 +15,6 @@
 
 namespace {
 
-std::wstring LogBesideThisExecutable() {
-  std::vector<wchar_t> path(32768, L'\0');
-  const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-  return std::wstring(path.data(), length) + updater_contract::kLogSuffix;
-}
-
 UniqueHandle OpenFile(const std::wstring& path, DWORD access, DWORD share, DWORD disposition) {
   return OwnHandle(::CreateFileW(path.c_str(), access, share, nullptr, disposition,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -41,7 +35,10 @@ class WatcherLogFileTest : public WorldTest {
  protected:
   void SetUp() override {
     WorldTest::SetUp();
-    log_ = LogBesideThisExecutable();
+    std::vector<wchar_t> path(32768, L'\0');
+    const DWORD length =
+        ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    log_ = std::wstring(path.data(), length) + updater_contract::kLogSuffix;  // beside this program
     ::DeleteFileW(log_.c_str());
   }
   void TearDown() override {

@@ -8,11 +8,10 @@
 
 #include <fstream>
 #include <string>
-#include <vector>
 
 #include "service/update_facts.h"
 #include "service/update_preflight.h"
-#include "support/sample_product.h"
+#include "support/wine_helpers.h"
 
 namespace {
 
@@ -100,25 +99,6 @@ TEST(UpdateFactsOnWine, InstallerIsBusyWhileItsMutexIsHeldAndFreeOnceClosed) {
   EXPECT_EQ(facts.system_drive, "C:");
   EXPECT_EQ(facts.package_bytes, 4096u);
   EXPECT_GT(facts.free_bytes, 0u);
-}
-
-// Wine runs every process in one session: copies in other sessions are judged on data only.
-TEST(UpdateFactsOnWine, InstalledUiCopiesAreFoundWithTheirSessionAndOthersAreNot) {
-  ASSERT_TRUE(FileExistsAt(SampleProgram())) << "CORVANTA_SAMPLE_DIR must name the sample build";
-  const UniqueHandle installed = StartProgram(InstallSampleProgram());
-  const UniqueHandle elsewhere =
-      StartProgram(CopyInto(SampleProgram(), MakeScratchFolder(L"elsewhere")));
-  ASSERT_TRUE(installed && elsewhere);
-
-  const road::UpdateFacts facts = road::GatherUpdateFacts(OwnSession(), PackageOfSize(1));
-  EXPECT_TRUE(facts.ui_copies_known);
-  EXPECT_EQ(facts.ui_copy_sessions, std::vector<ULONG>{OwnSession()});
-  EXPECT_TRUE(road::DecideWhetherUpdateMayRun(facts).allowed);
-
-  for (HANDLE process : {installed.get(), elsewhere.get()}) {
-    ::TerminateProcess(process, 1);
-    ::WaitForSingleObject(process, 5000);
-  }
 }
 
 }  // namespace
