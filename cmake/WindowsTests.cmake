@@ -12,7 +12,6 @@ set(WINDOWS_TEST_SOURCES
   tests/windows/road_lines_test.cpp
   tests/windows/road_package_trust_test.cpp
   tests/windows/road_policy_test.cpp
-  tests/windows/road_requests_test.cpp
   tests/windows/update_outcome_text_test.cpp
   tests/windows/update_preflight_test.cpp
   tests/windows/wine_layout_test.cpp)

@@ -118,8 +118,7 @@ TEST_F(InstallerModeTest, InstallerStartsOnceServiceAndProductAreDown) {
     std::optional<std::wstring> record = L"not read";
     bool package_present = false;
   } at_install;
-  winsim::LaunchScript installer;
-  installer.exit_after_ms = 1000;
+  winsim::LaunchScript installer{.exit_after_ms = 1000};
   installer.on_start = [&] {
     at_install = {winsim::ServiceState(updater_contract::kServiceName), winsim::IsRunning(product),
                   PublishedRecord(), winsim::FileExists(kPackage)};
