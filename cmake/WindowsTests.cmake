@@ -1,10 +1,8 @@
 # windows_tests.exe: the updater's functions against Wine's real Win32, with the tests
 # shared with the host build (tests/both/), one ctest entry and one Wine prefix per suite.
 set(WINDOWS_TEST_SOURCES
-  tests/windows/guardian_decision_test.cpp
-  tests/windows/product_processes_wine_test.cpp
+  tests/windows/installer_mode_wine_test.cpp
   tests/windows/relaunch_watcher_wine_test.cpp
-  tests/windows/remote_service_wine_test.cpp
   tests/windows/road_access_lists_test.cpp
   tests/windows/road_clean_up_test.cpp
   tests/windows/road_download_test.cpp

@@ -70,30 +70,20 @@ TEST(UpdatePreflight, RefusesWhatWouldStopTheProductForNothingAndSaysWhy) {
   }
 }
 
-ULONG OwnSession() {
-  ULONG session = 0;
-  EXPECT_TRUE(::ProcessIdToSessionId(::GetCurrentProcessId(), &session));
-  return session;
-}
-
-// A package of `bytes` bytes in a scratch folder; returns its path.
-std::wstring PackageOfSize(DWORD bytes) {
-  const std::wstring path = MakeScratchFolder(L"preflight") + L"\\product.msi";
-  std::ofstream(Narrow(path), std::ios::binary) << std::string(bytes, 'x');
-  return path;
-}
-
 TEST(UpdateFactsOnWine, InstallerIsBusyWhileItsMutexIsHeldAndFreeOnceClosed) {
-  const std::wstring package = PackageOfSize(4096);
+  ULONG session = 0;
+  ASSERT_TRUE(::ProcessIdToSessionId(::GetCurrentProcessId(), &session));
+  const std::wstring package = MakeScratchFolder(L"preflight") + L"\\product.msi";
+  std::ofstream(Narrow(package), std::ios::binary) << std::string(4096, 'x');
   {
     const UniqueHandle mutex =
         OwnHandle(::CreateMutexW(nullptr, /*initial_owner=*/TRUE, road::kInstallerMutexName));
     ASSERT_TRUE(mutex) << ::GetLastError();
-    const road::UpdateFacts facts = road::GatherUpdateFacts(OwnSession(), package);
+    const road::UpdateFacts facts = road::GatherUpdateFacts(session, package);
     EXPECT_EQ(facts.installer, kBusy);
     EXPECT_EQ(road::DecideWhetherUpdateMayRun(facts).reason, kBusyText);
   }
-  const road::UpdateFacts facts = road::GatherUpdateFacts(OwnSession(), package);
+  const road::UpdateFacts facts = road::GatherUpdateFacts(session, package);
   EXPECT_EQ(facts.installer, kFree);
   EXPECT_TRUE(facts.space_known);
   EXPECT_EQ(facts.system_drive, "C:");
