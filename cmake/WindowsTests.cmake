@@ -1,8 +1,6 @@
 # windows_tests.exe: the updater's functions against Wine's real Win32, with the tests
 # shared with the host build (tests/both/), one ctest entry and one Wine prefix per suite.
 set(WINDOWS_TEST_SOURCES
-  tests/windows/installer_mode_wine_test.cpp
-  tests/windows/relaunch_watcher_wine_test.cpp
   tests/windows/road_access_lists_test.cpp
   tests/windows/road_clean_up_test.cpp
   tests/windows/road_download_test.cpp
@@ -12,7 +10,7 @@ set(WINDOWS_TEST_SOURCES
   tests/windows/road_policy_test.cpp
   tests/windows/update_outcome_text_test.cpp
   tests/windows/update_preflight_test.cpp
-  tests/windows/wine_layout_test.cpp)
+  tests/windows/updater_wine_test.cpp)
 list(APPEND WINDOWS_TEST_SOURCES ${BOTH_TIERS_TEST_SOURCES})
 add_executable(windows_tests ${WINDOWS_TEST_SOURCES})
 target_include_directories(windows_tests PRIVATE tests)

@@ -1,5 +1,6 @@
-// Installer mode's two stops through Wine's real Win32: the product's service, and the
-// product's running copies.
+// The updater's own steps through Wine's real Win32: installer mode's two stops, of the
+// product's service and of its running copies, and the relaunch watcher's second start; and
+// the address layout of every program a Wine program starts.
 //
 // Stopping and restarting the product's service through Wine's real Service Control Manager,
 // where it answers otherwise than in a whole update: a service already stopped, one whose stop
@@ -13,6 +14,18 @@
 // (as in every whole update, tests/e2e). What the service finds before an update counts the
 // same copies, each with its session; Wine runs every process in one session, so copies in
 // other sessions are judged on data only (update_preflight_test.cpp).
+//
+// RemoteUpdater.exe as the relaunch watcher under Wine, where a whole update does not take it:
+// the product's first start ends at once with code 3, a real process exit that the watcher
+// meets with a second start. The watcher's waits and the product's start as a whole update
+// makes it are run end to end (tests/e2e).
+//
+// Every program in a test prefix runs with the kernel's address randomization off
+// (fixed_address_layout in scripts/lib/common.sh): with it on, now and then a Wine program's
+// heap starts where Wine maps Windows' shared user data, and the program ends before it starts.
+#include <windows.h>
+
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -21,6 +34,8 @@
 #include "service/update_facts.h"
 #include "service/update_preflight.h"
 #include "shared/product_processes.h"
+#include "shared/unique_handles.h"
+#include "shared/update_status.h"
 #include "support/sample_product.h"
 #include "support/world_test.h"
 
@@ -118,6 +133,79 @@ TEST_F(ProductCopiesOnWine, InstalledCopiesAreFoundAndEndInAnyLetterCaseAndOther
   EXPECT_TRUE(IsStillRunning(other.get()));
   ::TerminateProcess(other.get(), 1);
   ::WaitForSingleObject(other.get(), 5000);
+}
+
+constexpr wchar_t kToken[] = L"upd-wine-1";
+
+class RelaunchWatcherOnWine : public WorldTest {
+ protected:
+  void SetUp() override {
+    WorldTest::SetUp();
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kUiKey);
+    folder_ = MakeScratchFolder(L"relaunch");
+    updater_ = CopyInto(UpdaterExecutable(), folder_);
+    ASSERT_FALSE(updater_.empty()) << "REMOTEUPDATER_EXE must name RemoteUpdater.exe";
+    // Wine gives every new process the ProgramFiles of its registry, not the one it inherits,
+    // so the product goes where that points: the Program Files folder of this suite's prefix.
+    product_ = InstallSampleProgram(SampleFolder() + L"\\v2\\Corvanta Remote.exe");
+    ASSERT_FALSE(product_.empty()) << "CORVANTA_SAMPLE_DIR must name the sample build";
+  }
+
+  void TearDown() override {
+    for (DWORD pid : LaunchedIds(Log())) {
+      const UniqueHandle process =
+          OwnHandle(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+      if (process) ::TerminateProcess(process.get(), 0);
+    }
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kUiKey);
+    WorldTest::TearDown();
+  }
+
+  std::string Log() const { return ReadWholeFile(updater_ + updater_contract::kLogSuffix); }
+
+  // The sample's trace line for a start of the product as the watcher starts it: from its
+  // folder, with its quoted path as the command line.
+  std::string ProductTraceLine(DWORD pid) const {
+    return std::to_string(pid) + "|2.0.0|" + Narrow(product_) + "|" + Narrow(FolderOf(product_)) +
+           "|\"" + Narrow(product_) + "\"\n";
+  }
+
+  std::wstring folder_;
+  std::wstring updater_;
+  std::wstring product_;
+};
+
+TEST_F(RelaunchWatcherOnWine, ProgramThatExitsWithThreeIsStartedAgain) {
+  // The sample's first start ends at once with code 3, the next one runs.
+  sample::fixture::WriteDword(kUiKey, L"FailLaunches", 1);
+  sample::fixture::WriteDword(kUiKey, L"FailExitCode", 3);
+  WriteUpdateStatus(kToken, updater_contract::kCompletedOutcome);
+  // The trace setting reaches the watcher through the environment it inherits, and from it
+  // the programs it starts.
+  const std::wstring trace = folder_ + L"\\launches.txt";
+  ::SetEnvironmentVariableW(L"CORVANTA_SAMPLE_TRACE", trace.c_str());
+  const ProcessHandles watcher = StartWithArguments(
+      updater_, std::wstring(L" ") + updater_contract::kRelaunchSwitch + L" 0 " + kToken);
+  ::SetEnvironmentVariableW(L"CORVANTA_SAMPLE_TRACE", nullptr);
+  ASSERT_TRUE(watcher.process);
+
+  EXPECT_EQ(ExitCodeWithin(watcher.process.get(), 60000), 0u);
+  const std::vector<DWORD> launched = LaunchedIds(Log());
+  ASSERT_EQ(launched.size(), 2u) << Log();
+  EXPECT_EQ(Log(), WatcherLine(updater_contract::kWatcherWaiting) + LaunchLine(launched[0], 3) +
+                       LaunchLine(launched[1], 259));
+  EXPECT_EQ(ReadWholeFile(trace), ProductTraceLine(launched[0]) + ProductTraceLine(launched[1]));
+}
+
+// A program that a Wine program starts, as msiexec is started by the updater, reads its own
+// Linux personality through drive Z:.
+TEST(WineAddressLayout, ProgramsStartedUnderWineRunWithoutAddressRandomization) {
+  const std::optional<std::string> personality = CommandOutput(L"type Z:\\proc\\self\\personality");
+
+  ASSERT_TRUE(personality.has_value());
+  const unsigned long kAddrNoRandomize = 0x0040000;
+  EXPECT_NE(std::strtoul(personality->c_str(), nullptr, 16) & kAddrNoRandomize, 0u)
+      << "personality: " << *personality;
 }
 
 }  // namespace
