@@ -159,8 +159,7 @@ TEST(ReadOutcomeTest, TakesEachOutcomeApart) {
     std::wstring outcome;
     UpdateOutcome kind;
     bool service_stayed_down;
-    std::wstring reason;
-    std::wstring log_path;
+    std::wstring reason, log_path;
   } rows[] = {
       {L"completed", UpdateOutcome::kCompleted, false, L"", L""},
       {L"completed; log: x", kNone, false, L"", L""},

@@ -86,8 +86,7 @@ INSTANTIATE_TEST_SUITE_P(Situations, StopProductProcessesTest, ::testing::Values
 // equal the product's, with only ASCII letters folded.
 struct MatchCase {
   const char* name;
-  std::wstring program_files;
-  std::wstring image_path;
+  std::wstring program_files, image_path;
   bool ended;
   std::wstring exe_name = kProductExecutableName;
 };

@@ -59,8 +59,7 @@ TEST(RoadPackageTrust, VersionsReadAsTheWindowsInstallerReadsThem) {
 
 TEST(RoadPackageTrust, LaterVersionsByTheFirstThreeFieldsAsNumbers) {
   const struct {
-    const wchar_t* candidate;
-    const wchar_t* installed;
+    const wchar_t *candidate, *installed;
     bool later;
   } cases[] = {
       {L"2.0.0", L"1.0.0", true},       {L"1.0.0", L"2.0.0", false},

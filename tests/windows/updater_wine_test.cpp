@@ -99,8 +99,7 @@ class ProductCopiesOnWine : public WorldTest {
     ASSERT_FALSE(installed_.empty() || elsewhere_.empty());
   }
 
-  std::wstring installed_;
-  std::wstring elsewhere_;
+  std::wstring installed_, elsewhere_;
 };
 
 TEST_F(ProductCopiesOnWine, NothingRunningIsNoFailure) {
@@ -170,9 +169,7 @@ class RelaunchWatcherOnWine : public WorldTest {
            "|\"" + Narrow(product_) + "\"\n";
   }
 
-  std::wstring folder_;
-  std::wstring updater_;
-  std::wstring product_;
+  std::wstring folder_, updater_, product_;
 };
 
 TEST_F(RelaunchWatcherOnWine, ProgramThatExitsWithThreeIsStartedAgain) {
