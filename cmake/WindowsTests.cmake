@@ -1,26 +1,16 @@
 # windows_tests.exe: the updater's functions against Wine's real Win32, with the tests
 # shared with the host build (tests/both/), one ctest entry and one Wine prefix per suite.
 set(WINDOWS_TEST_SOURCES
-  tests/windows/guardian_decision_test.cpp
-  tests/windows/product_processes_wine_test.cpp
-  tests/windows/relaunch_watcher_wine_test.cpp
-  tests/windows/remote_service_wine_test.cpp
   tests/windows/road_access_lists_test.cpp
   tests/windows/road_clean_up_test.cpp
   tests/windows/road_download_test.cpp
-  tests/windows/road_feed_signature_test.cpp
   tests/windows/road_feed_test.cpp
-  tests/windows/road_folder_rules_test.cpp
   tests/windows/road_lines_test.cpp
   tests/windows/road_package_trust_test.cpp
   tests/windows/road_policy_test.cpp
-  tests/windows/road_repeated_lines_test.cpp
-  tests/windows/road_requests_test.cpp
-  tests/windows/status_record_reg_query_test.cpp
-  tests/windows/update_facts_wine_test.cpp
   tests/windows/update_outcome_text_test.cpp
   tests/windows/update_preflight_test.cpp
-  tests/windows/wine_layout_test.cpp)
+  tests/windows/updater_wine_test.cpp)
 list(APPEND WINDOWS_TEST_SOURCES ${BOTH_TIERS_TEST_SOURCES})
 add_executable(windows_tests ${WINDOWS_TEST_SOURCES})
 target_include_directories(windows_tests PRIVATE tests)

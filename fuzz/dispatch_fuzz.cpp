@@ -55,9 +55,8 @@ Machine MachineOf(uint8_t choice, const Arguments& arguments) {
   if (installer_choice < 3) machine.installer_exit = kInstallerExitCodes[installer_choice];
   const std::wstring outcome =
       (choice & 32u) ? std::wstring(updater_contract::kCompletedOutcome) : FailedOutcome(L"x");
-  const uint64_t record_at_ms = (choice & 64u) ? 3000 : 0;
   if (arguments.mode == Mode::kRelaunch) {
-    machine.record = {{record_at_ms, StatusRecordText(arguments.token, outcome)}};
+    machine.record = {{(choice & 64u) ? 3000u : 0u, StatusRecordText(arguments.token, outcome)}};
   }
   if (choice & 128u) machine.old_ui_exits_at_ms = 2000;
   return machine;

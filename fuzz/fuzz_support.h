@@ -26,13 +26,8 @@ inline std::wstring WideTextOf(const uint8_t* data, size_t size) {
       whole = (data[at + i] & 0xC0u) == 0x80u;
       unit = (unit << 6) | (data[at + i] & 0x3Fu);
     }
-    if (!whole) {
-      text.push_back(static_cast<wchar_t>(lead));
-      ++at;
-      continue;
-    }
-    text.push_back(static_cast<wchar_t>(unit));
-    at += length;
+    text.push_back(static_cast<wchar_t>(whole ? unit : lead));
+    at += whole ? length : 1;
   }
   return text;
 }

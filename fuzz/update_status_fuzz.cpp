@@ -57,14 +57,16 @@ std::wstring StoreValue(size_t kind, const uint8_t* data, size_t size) {
 }
 
 // Splits the text at its first line break; NULs are dropped, since neither a
-// command-line token nor an outcome can hold one.
-void WriteRecord(const uint8_t* data, size_t size, std::wstring& token, std::wstring& outcome) {
+// command-line token nor an outcome can hold one. Returns the record the reader must see.
+std::wstring WriteRecord(const uint8_t* data, size_t size, std::wstring& token,
+                         std::wstring& outcome) {
   std::wstring text = WideTextOf(data, size);
   text.erase(std::remove(text.begin(), text.end(), L'\0'), text.end());
   const size_t split = std::min(text.find(L'\n'), text.size());
   token = text.substr(0, split);
   outcome = text.substr(std::min(split + 1, text.size()));
   WriteUpdateStatus(token, outcome);
+  return StatusRecordText(token, outcome);
 }
 
 }  // namespace
@@ -74,15 +76,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   winsim::Reset();
   const size_t kind = data[0] % std::size(kStoredTypes);
   const bool faulty = InjectFault(data[1]);
-  std::wstring token;
-  std::wstring outcome;
-  std::wstring expected;
-  if (kind == kWrittenRecord) {
-    WriteRecord(data + 2, size - 2, token, outcome);
-    expected = StatusRecordText(token, outcome);
-  } else {
-    expected = StoreValue(kind, data + 2, size - 2);
-  }
+  std::wstring token, outcome;
+  const std::wstring expected = kind == kWrittenRecord
+                                    ? WriteRecord(data + 2, size - 2, token, outcome)
+                                    : StoreValue(kind, data + 2, size - 2);
 
   const std::wstring read = ReadUpdateStatus();
   RequireHealthyWorld();

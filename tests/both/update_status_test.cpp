@@ -1,13 +1,17 @@
 // The update status record, set up and inspected through the registry API;
 // the same cases run against the simulated registry and Wine's real one, but
-// for the one only the simulation can provoke. The reader's rules for a token
-// are named here once, in OutcomeForTokenTest.
+// for the one only the simulation can provoke and the one only Wine's reg tool
+// shows. The reader's rules for a token are named here once, in
+// OutcomeForTokenTest.
 #include "shared/update_status.h"
 
 #include <string>
 #include <tuple>
 
 #include "support/registry_access.h"
+#if defined(_WIN32)
+#include "support/wine_helpers.h"
+#endif
 
 namespace {
 
@@ -45,17 +49,33 @@ TEST_F(UpdateStatusTest, ReadsBackWhatWasWritten) {
   }
 }
 
-TEST_F(UpdateStatusTest, NoKeyReadsEmptyAndDoesNotCreateIt) {
+// A key is not made by reading, and a key without the value reads as no record too.
+TEST_F(UpdateStatusTest, NoKeyOrNoValueReadsEmptyAndCreatesNothing) {
   EXPECT_EQ(ReadUpdateStatus(), L"");
   EXPECT_FALSE(StatusKeyExists());
-}
-
-TEST_F(UpdateStatusTest, KeyWithoutValueReadsEmpty) {
   (void)CreateStatusKey();
   EXPECT_EQ(ReadUpdateStatus(), L"");
 }
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+// The record as an administrator sees it: written by the updater's own writer, shown by the
+// system's reg tool.
+TEST_F(UpdateStatusTest, RegQueryShowsTokenBarAndOutcome) {
+  const std::wstring outcome = L"failed:MSI exit 1603; log: C:\\Update Packages\\u.msi.log";
+  WriteUpdateStatus(L"7d1c-upd", outcome);
+
+  const std::optional<std::string> shown =
+      CommandOutput(std::wstring(L"reg query \"HKLM\\") + updater_contract::kStatusKeyPath +
+                    L"\" /v " + updater_contract::kStatusValueName);
+
+  ASSERT_TRUE(shown.has_value());
+  const size_t line = shown->find(Narrow(updater_contract::kStatusValueName));
+  ASSERT_NE(line, std::string::npos) << *shown;
+  const std::string rest = shown->substr(line, shown->find('\n', line) - line);
+  EXPECT_NE(rest.find("REG_SZ"), std::string::npos) << rest;
+  EXPECT_NE(rest.find(Narrow(L"7d1c-upd|" + outcome)), std::string::npos) << rest;
+}
+#else
 // A record growing between the two reads of one poll. What failing registry calls do to the
 // record is the failure sweep's and the fuzz target's.
 TEST_F(UpdateStatusTest, LongRecordThatGrowsAgainBetweenReadsIsNoOutcomeYet) {
@@ -69,78 +89,69 @@ TEST_F(UpdateStatusTest, LongRecordThatGrowsAgainBetweenReadsIsNoOutcomeYet) {
 #endif
 
 // Values stored by someone else: what the reader makes of their raw bytes.
-struct RawRecordCase {
-  const char* name;
-  std::wstring text;
-  size_t units;  // code units of `text` stored
-  DWORD type;
-  std::wstring read;
-};
-
-class RawRecordTest : public UpdateStatusTest,
-                      public ::testing::WithParamInterface<RawRecordCase> {};
-
-TEST_P(RawRecordTest, ReadsUpToTheFirstNulOrTheEndOfAStringValue) {
-  WriteRawStatus(GetParam().text, GetParam().units, GetParam().type);
-  EXPECT_EQ(ReadUpdateStatus(), GetParam().read);
-}
-
-const std::wstring kLong = StatusRecordText(std::wstring(3000, L'k'), kCompletedOutcome);
-const std::wstring kFull(2048, L'x');
-INSTANTIATE_TEST_SUITE_P(
-    Values, RawRecordTest,
-    ::testing::Values(
-        RawRecordCase{"AnotherType", kRecord, kRecord.size() + 1, REG_EXPAND_SZ, L""},
-        RawRecordCase{"LongOfAnotherType", kLong, kLong.size() + 1, REG_EXPAND_SZ, L""},
-        RawRecordCase{"WithoutTerminator", kRecord, kRecord.size(), REG_SZ, kRecord},
-        RawRecordCase{"FillingTheUsualBufferWithoutTerminator", kFull, kFull.size(), REG_SZ, kFull},
-        RawRecordCase{"InnerNul", kRecord + L'\0' + L"trailing junk", kRecord.size() + 15, REG_SZ,
-                      kRecord},
-        RawRecordCase{"EmptyWithoutAByte", L"", 0, REG_SZ, L""},
-        RawRecordCase{"JustTheTerminator", L"", 1, REG_SZ, L""}),
-    kRowName);
-
-struct OutcomeCase {
-  std::wstring record;
-  std::wstring token;
-  UpdateOutcome expected;
-};
-
-class OutcomeForTokenTest : public ::testing::TestWithParam<OutcomeCase> {};
-
-TEST_P(OutcomeForTokenTest, AppliesTheReadersRules) {
-  EXPECT_EQ(OutcomeForToken(GetParam().record, GetParam().token), GetParam().expected)
-      << ::testing::PrintToString(GetParam().record) << " for "
-      << ::testing::PrintToString(GetParam().token);
+TEST_F(UpdateStatusTest, RawValuesReadUpToTheFirstNulOrTheEndOfAStringValue) {
+  const std::wstring long_record = StatusRecordText(std::wstring(3000, L'k'), kCompletedOutcome);
+  const std::wstring full(2048, L'x');
+  // clang-format off
+  const struct {
+    const char* name;
+    std::wstring text;
+    size_t units;  // code units of `text` stored
+    DWORD type;
+    std::wstring read;
+  } rows[] = {
+      {"another type", kRecord, kRecord.size() + 1, REG_EXPAND_SZ, L""},
+      {"long, of another type", long_record, long_record.size() + 1, REG_EXPAND_SZ, L""},
+      {"without terminator", kRecord, kRecord.size(), REG_SZ, kRecord},
+      {"filling the usual buffer without terminator", full, full.size(), REG_SZ, full},
+      {"inner NUL", kRecord + L'\0' + L"trailing junk", kRecord.size() + 15, REG_SZ, kRecord},
+      {"empty, without a byte", L"", 0, REG_SZ, L""},
+      {"just the terminator", L"", 1, REG_SZ, L""},
+  };
+  // clang-format on
+  for (const auto& row : rows) {
+    WriteRawStatus(row.text, row.units, row.type);
+    EXPECT_EQ(ReadUpdateStatus(), row.read) << row.name;
+  }
 }
 
 const std::wstring kCompleted = kCompletedOutcome;
 const std::wstring kFailed = updater_contract::kFailedKeyword;
 constexpr UpdateOutcome kNone = UpdateOutcome::kNone;
-INSTANTIATE_TEST_SUITE_P(
-    Records, OutcomeForTokenTest,
-    ::testing::Values(
-        OutcomeCase{StatusRecordText(L"T", kCompleted), L"T", UpdateOutcome::kCompleted},
-        OutcomeCase{StatusRecordText(L"T", kCompleted + L" "), L"T", kNone},
-        OutcomeCase{StatusRecordText(L"T", kCompleted + L"X"), L"T", kNone},
-        OutcomeCase{StatusRecordText(L"T", L"COMPLETED"), L"T", kNone},
-        OutcomeCase{StatusRecordText(L"t", kCompleted), L"T", kNone},
-        OutcomeCase{StatusRecordText(L"T", kFailed), L"T", UpdateOutcome::kFailed},
-        OutcomeCase{
-            StatusRecordText(L"T", FailedWithLogText(L"MSI exit 1603", L"D:\\pkg\\update.msi")),
-            L"T", UpdateOutcome::kFailed},
-        OutcomeCase{StatusRecordText(L"T", RestartFailedOutcome(kCompleted)), L"T",
-                    UpdateOutcome::kFailed},
-        OutcomeCase{StatusRecordText(L"T", kFailed.substr(0, kFailed.size() - 1)), L"T", kNone},
-        OutcomeCase{StatusRecordText(L"T", L"Failed:x"), L"T", kNone},
-        OutcomeCase{StatusRecordText(L"OTHER", kCompleted), L"T", kNone},
-        OutcomeCase{StatusRecordText(L"OTHER", kFailed + L"x"), L"T", kNone},
-        OutcomeCase{StatusRecordText(L"TT", kCompleted), L"T", kNone},
-        OutcomeCase{L"", L"T", kNone}, OutcomeCase{L"", L"", kNone},
-        OutcomeCase{StatusRecordText(L"", kCompleted), L"", UpdateOutcome::kCompleted},
-        OutcomeCase{StatusRecordText(L"", kFailed + L"x"), L"", UpdateOutcome::kFailed},
-        OutcomeCase{StatusRecordText(L"a|b", kCompleted), L"a|b", UpdateOutcome::kCompleted},
-        OutcomeCase{StatusRecordText(L"a|b", kCompleted), L"a", kNone}));
+
+TEST(OutcomeForTokenTest, AppliesTheReadersRules) {
+  const std::wstring msi_failure = FailedWithLogText(L"MSI exit 1603", L"D:\\pkg\\update.msi");
+  // clang-format off
+  const struct {
+    std::wstring record, token;
+    UpdateOutcome expected;
+  } rows[] = {
+      {StatusRecordText(L"T", kCompleted), L"T", UpdateOutcome::kCompleted},
+      {StatusRecordText(L"T", kCompleted + L" "), L"T", kNone},
+      {StatusRecordText(L"T", kCompleted + L"X"), L"T", kNone},
+      {StatusRecordText(L"T", L"COMPLETED"), L"T", kNone},
+      {StatusRecordText(L"t", kCompleted), L"T", kNone},
+      {StatusRecordText(L"T", kFailed), L"T", UpdateOutcome::kFailed},
+      {StatusRecordText(L"T", msi_failure), L"T", UpdateOutcome::kFailed},
+      {StatusRecordText(L"T", RestartFailedOutcome(kCompleted)), L"T", UpdateOutcome::kFailed},
+      {StatusRecordText(L"T", kFailed.substr(0, kFailed.size() - 1)), L"T", kNone},
+      {StatusRecordText(L"T", L"Failed:x"), L"T", kNone},
+      {StatusRecordText(L"OTHER", kCompleted), L"T", kNone},
+      {StatusRecordText(L"OTHER", kFailed + L"x"), L"T", kNone},
+      {StatusRecordText(L"TT", kCompleted), L"T", kNone},
+      {L"", L"T", kNone},
+      {L"", L"", kNone},
+      {StatusRecordText(L"", kCompleted), L"", UpdateOutcome::kCompleted},
+      {StatusRecordText(L"", kFailed + L"x"), L"", UpdateOutcome::kFailed},
+      {StatusRecordText(L"a|b", kCompleted), L"a|b", UpdateOutcome::kCompleted},
+      {StatusRecordText(L"a|b", kCompleted), L"a", kNone},
+  };
+  // clang-format on
+  for (const auto& row : rows) {
+    EXPECT_EQ(OutcomeForToken(row.record, row.token), row.expected)
+        << ::testing::PrintToString(row.record) << " for " << ::testing::PrintToString(row.token);
+  }
+}
 
 // Outcome texts as the product's words take them apart, written out as the record holds them.
 TEST(ReadOutcomeTest, TakesEachOutcomeApart) {
@@ -148,8 +159,7 @@ TEST(ReadOutcomeTest, TakesEachOutcomeApart) {
     std::wstring outcome;
     UpdateOutcome kind;
     bool service_stayed_down;
-    std::wstring reason;
-    std::wstring log_path;
+    std::wstring reason, log_path;
   } rows[] = {
       {L"completed", UpdateOutcome::kCompleted, false, L"", L""},
       {L"completed; log: x", kNone, false, L"", L""},

@@ -15,12 +15,6 @@
 
 namespace {
 
-std::wstring LogBesideThisExecutable() {
-  std::vector<wchar_t> path(32768, L'\0');
-  const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-  return std::wstring(path.data(), length) + updater_contract::kLogSuffix;
-}
-
 UniqueHandle OpenFile(const std::wstring& path, DWORD access, DWORD share, DWORD disposition) {
   return OwnHandle(::CreateFileW(path.c_str(), access, share, nullptr, disposition,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -41,7 +35,10 @@ class WatcherLogFileTest : public WorldTest {
  protected:
   void SetUp() override {
     WorldTest::SetUp();
-    log_ = LogBesideThisExecutable();
+    std::vector<wchar_t> path(32768, L'\0');
+    const DWORD length =
+        ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    log_ = std::wstring(path.data(), length) + updater_contract::kLogSuffix;  // beside this program
     ::DeleteFileW(log_.c_str());
   }
   void TearDown() override {
@@ -50,12 +47,6 @@ class WatcherLogFileTest : public WorldTest {
   }
   std::wstring log_;
 };
-
-TEST_F(WatcherLogFileTest, FirstLineCreatesTheFileBesideTheExecutable) {
-  AppendWatcherLogLine("first line");
-
-  EXPECT_EQ(ReadWholeFile(log_), "first line\r\n");
-}
 
 TEST_F(WatcherLogFileTest, LinesFollowEarlierContentInCallOrder) {
   WriteWhole(log_, "earlier run\r\n");
@@ -67,7 +58,8 @@ TEST_F(WatcherLogFileTest, LinesFollowEarlierContentInCallOrder) {
   EXPECT_EQ(ReadWholeFile(log_), "earlier run\r\nsecond run: 4242\r\n\r\nits last line\r\n");
 }
 
-TEST_F(WatcherLogFileTest, BytesOfTheMessageAreWrittenUnchanged) {
+// The first line creates the file beside the executable.
+TEST_F(WatcherLogFileTest, FirstLineCreatesTheFileWithTheMessagesBytesUnchanged) {
   std::string message;
   for (int byte = 1; byte < 256; ++byte) message += static_cast<char>(byte);
 
@@ -141,15 +133,14 @@ TEST_P(LostLogTest, WatcherRunsItsCourseWithoutALog) {
   EXPECT_FALSE(winsim::FileExists(kUpdaterLog));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Causes, LostLogTest,
-    ::testing::Values(LostLogCase{"ModulePathUnavailable",
-                                  {{"GetModuleFileNameW", 0, ERROR_NOT_ENOUGH_MEMORY}},
-                                  L"",
-                                  false},
-                      LostLogCase{"FolderNotWritable", {}, L"C:\\Updater", false},
-                      LostLogCase{"HeldWithoutSharingByAnotherProcess", {}, L"", true}),
-    kRowName);
+// clang-format off
+const LostLogCase kCauses[] = {
+    {"ModulePathUnavailable", {{"GetModuleFileNameW", 0, ERROR_NOT_ENOUGH_MEMORY}}, L"", false},
+    {"FolderNotWritable", {}, L"C:\\Updater", false},
+    {"HeldWithoutSharingByAnotherProcess", {}, L"", true},
+};
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(Causes, LostLogTest, ::testing::ValuesIn(kCauses), kRowName);
 #endif
 
 }  // namespace

@@ -1,5 +1,6 @@
-// What the package and the feed signature tests share: the chain status of a signer whose
-// revocation could not be checked, a publisher no pin names, and the test root trusted.
+// What the package, feed, policy and download tests share: the chain status of a signer whose
+// revocation could not be checked, a publisher no pin names, the test root trusted, and a
+// version read from its text.
 #pragma once
 
 #include <windows.h>
@@ -7,6 +8,7 @@
 #include <wincrypt.h>
 
 #include "common/root_store.h"
+#include "package/product_version.h"
 #include "support/wine_helpers.h"
 
 // The chain status when the revocation server cannot be reached.
@@ -21,4 +23,9 @@ inline constexpr wchar_t kStrangerThumbprint[] = L"F6401C08FF2FF9E882C59853E826D
 inline bool TrustTestRoot() {
   const road::UniqueCertStore store = tools::OpenMachineRootStore();
   return store && tools::AddCertificateFile(store.get(), TestPublisherFile(L"root.der"));
+}
+
+// The version `text` names; a text that names none throws, which fails the test.
+inline road::ProductVersion Version(const wchar_t* text) {
+  return road::ParseProductVersion(text).value();
 }

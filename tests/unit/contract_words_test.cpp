@@ -15,8 +15,7 @@ using namespace updater_contract;
 
 struct Word {
   const char* name;
-  std::wstring in_header;
-  std::wstring spelt;
+  std::wstring in_header, spelt;
 };
 
 std::wstring Wide(const char* text) { return std::wstring(text, text + std::strlen(text)); }

@@ -42,9 +42,9 @@ TEST_P(InstallerModeRunTest, PublishesOneOutcomeAndKeepsThePackageUnlessComplete
   const int result = RunInstallerMode(run.msi_path, L"tok-42");
 
   const bool completed = run.outcome == kCompletedOutcome;
-  EXPECT_EQ(PublishedRecord(), StatusRecordText(L"tok-42", restart_fails
-                                                              ? RestartFailedOutcome(run.outcome)
-                                                              : run.outcome));
+  EXPECT_EQ(
+      PublishedRecord(),
+      StatusRecordText(L"tok-42", restart_fails ? RestartFailedOutcome(run.outcome) : run.outcome));
   EXPECT_EQ(InstallerRan(), run.installer_ran);
   EXPECT_EQ(winsim::FileExists(run.msi_path), !completed);
   EXPECT_EQ(result, completed && !restart_fails ? 0 : 1);
@@ -59,55 +59,50 @@ Machine SystemDirectory(size_t length) {
   return {.system_directory = L"C:\\" + std::wstring(length - 3, L'w')};
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Outcomes, InstallerModeRunTest,
-    ::testing::Combine(
-        ::testing::Values(
-            RunCase{"ServiceDoesNotStop", {.service = winsim::ServiceSpec{.ignores_stop = true}},
-                    FailedOutcome(L"Service did not exit before installation"), false},
-            RunCase{"ProductCopyDoesNotExit", {.product_copies = {kNever}},
-                    FailedOutcome(L"Application did not exit before installation"), false},
-            RunCase{"ProductCopyCannotBeTerminated",
-                    {.product_copies = {kNever},
-                     .faults = {{"TerminateProcess", 1, ERROR_ACCESS_DENIED}}},
-                    L"failed:Could not stop the running application", false},
-            RunCase{"ProgramFilesUnset", {.program_files = std::nullopt},
-                    FailedOutcome(L"Product installation path is unavailable"), false},
-            RunCase{"SystemDirectoryUnavailable",
-                    Failing({"GetSystemDirectoryW", 1, ERROR_ACCESS_DENIED}),
-                    kSystemDirectoryUnavailable, false},
-            RunCase{"SystemDirectoryLongerThanTheBuffer", SystemDirectory(260),
-                    kSystemDirectoryUnavailable, false},
-            RunCase{"LongestSystemDirectoryThatFits", SystemDirectory(259), kCompletedOutcome,
-                    true},
-            RunCase{"InstallerCannotStart", Failing({"CreateProcessW", 1, ERROR_FILE_NOT_FOUND}),
-                    kInstallerCouldNotStart, false},
-            RunCase{"PackagePathWithAQuote", {}, kInstallerCouldNotStart, false,
-                    L"D:\\pkg\\up\"date.msi"},
-            RunCase{"PackagePathEndingInABackslash", {}, kInstallerCouldNotStart, false,
-                    L"D:\\pkg\\"},
-            // The service's host ends as the service stops, unawaited: the
-            // installer's is the first wait.
-            RunCase{"InstallerWaitFails", Failing({"WaitForSingleObject", 1, ERROR_INVALID_HANDLE}),
-                    kInstallerDidNotFinish, true},
-            RunCase{"InstallerExitCodeUnreadable",
-                    Failing({"GetExitCodeProcess", 0, ERROR_ACCESS_DENIED}), kInstallerDidNotFinish,
-                    true},
-            RunCase{"RestartRequired", InstallerExits(3010),
-                    FailedWithLogText(L"Windows restart required", kPackage), true},
-            RunCase{"RestartInitiatedIsJustAnExitCode", InstallerExits(1641), MsiExit(1641), true},
-            RunCase{"FatalError", InstallerExits(1603), MsiExit(1603), true},
-            RunCase{"ExitCodeWithTopBitSet", InstallerExits(0x80000000u), MsiExit(0x80000000u),
-                    true},
-            RunCase{"LargestExitCode", InstallerExits(0xFFFFFFFFu), MsiExit(0xFFFFFFFFu), true},
-            RunCase{"Completed", {}, kCompletedOutcome, true},
-            RunCase{"InstallerIsAwaitedWithoutATimeLimit", {.installer_takes_ms = 3 * 3600 * 1000},
-                    kCompletedOutcome, true}),
-        ::testing::Bool()),
-    [](const auto& info) {
-      return std::string(std::get<0>(info.param).name) +
-             (std::get<1>(info.param) ? "_ServiceStaysDown" : "_ServiceComesBack");
-    });
+// clang-format off
+const RunCase kRuns[] = {
+    {"ServiceDoesNotStop", {.service = winsim::ServiceSpec{.ignores_stop = true}},
+     FailedOutcome(L"Service did not exit before installation"), false},
+    {"ProductCopyDoesNotExit", {.product_copies = {kNever}},
+     FailedOutcome(L"Application did not exit before installation"), false},
+    {"ProductCopyCannotBeTerminated",
+     {.product_copies = {kNever}, .faults = {{"TerminateProcess", 1, ERROR_ACCESS_DENIED}}},
+     L"failed:Could not stop the running application", false},
+    {"ProgramFilesUnset", {.program_files = std::nullopt},
+     FailedOutcome(L"Product installation path is unavailable"), false},
+    {"SystemDirectoryUnavailable", Failing({"GetSystemDirectoryW", 1, ERROR_ACCESS_DENIED}),
+     kSystemDirectoryUnavailable, false},
+    {"SystemDirectoryLongerThanTheBuffer", SystemDirectory(260), kSystemDirectoryUnavailable,
+     false},
+    {"LongestSystemDirectoryThatFits", SystemDirectory(259), kCompletedOutcome, true},
+    {"InstallerCannotStart", Failing({"CreateProcessW", 1, ERROR_FILE_NOT_FOUND}),
+     kInstallerCouldNotStart, false},
+    {"PackagePathWithAQuote", {}, kInstallerCouldNotStart, false, L"D:\\pkg\\up\"date.msi"},
+    {"PackagePathEndingInABackslash", {}, kInstallerCouldNotStart, false, L"D:\\pkg\\"},
+    // The service's host ends as the service stops, unawaited: the
+    // installer's is the first wait.
+    {"InstallerWaitFails", Failing({"WaitForSingleObject", 1, ERROR_INVALID_HANDLE}),
+     kInstallerDidNotFinish, true},
+    {"InstallerExitCodeUnreadable", Failing({"GetExitCodeProcess", 0, ERROR_ACCESS_DENIED}),
+     kInstallerDidNotFinish, true},
+    {"RestartRequired", InstallerExits(3010),
+     FailedWithLogText(L"Windows restart required", kPackage), true},
+    {"RestartInitiatedIsJustAnExitCode", InstallerExits(1641), MsiExit(1641), true},
+    {"FatalError", InstallerExits(1603), MsiExit(1603), true},
+    {"ExitCodeWithTopBitSet", InstallerExits(0x80000000u), MsiExit(0x80000000u), true},
+    {"LargestExitCode", InstallerExits(0xFFFFFFFFu), MsiExit(0xFFFFFFFFu), true},
+    {"Completed", {}, kCompletedOutcome, true},
+    {"InstallerIsAwaitedWithoutATimeLimit", {.installer_takes_ms = 3 * 3600 * 1000},
+     kCompletedOutcome, true},
+};
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(Outcomes, InstallerModeRunTest,
+                         ::testing::Combine(::testing::ValuesIn(kRuns), ::testing::Bool()),
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param).name) +
+                                  (std::get<1>(info.param) ? "_ServiceStaysDown"
+                                                           : "_ServiceComesBack");
+                         });
 
 // The product copy is ended only once the service has stopped, and msiexec
 // starts only when both are gone, before any outcome is visible.
@@ -123,8 +118,7 @@ TEST_F(InstallerModeTest, InstallerStartsOnceServiceAndProductAreDown) {
     std::optional<std::wstring> record = L"not read";
     bool package_present = false;
   } at_install;
-  winsim::LaunchScript installer;
-  installer.exit_after_ms = 1000;
+  winsim::LaunchScript installer{.exit_after_ms = 1000};
   installer.on_start = [&] {
     at_install = {winsim::ServiceState(updater_contract::kServiceName), winsim::IsRunning(product),
                   PublishedRecord(), winsim::FileExists(kPackage)};

@@ -48,48 +48,45 @@ Machine TwoCopies(Fault fault) {
 constexpr DWORD kDenied = ERROR_ACCESS_DENIED;
 const std::wstring kUnreadableList = L"Could not read the product process list";
 const std::wstring kNotStopped = L"Could not stop the running application";
-INSTANTIATE_TEST_SUITE_P(
-    Situations, StopProductProcessesTest,
-    ::testing::Values(
-        StopCase{"NoCopyRuns", {.other_program = true}, L"", {}},
-        StopCase{"EmptyProcessList", {.service = std::nullopt}, L"", {}},
-        // The second is ended only after the first has exited.
-        StopCase{"TwoCopiesEndOneAfterTheOther", {.product_copies = {700, 300}}, L"",
-                 {false, false}, 1000},
-        StopCase{"CopyEndingJustWithinTheWait", {.product_copies = {9990}}, L"", {false}, 9990},
-        StopCase{"CopyStillRunningAfterTenSecondsStopsTheLaterOnes",
-                 {.product_copies = {kNever, 0}}, kDidNotExit, {true, true}, 10000},
-        StopCase{"CopyEndedBetweenSnapshotAndOpenIsSkipped",
-                 TwoCopies({"OpenProcess", 1, ERROR_INVALID_PARAMETER}), L"", {true, false}},
-        StopCase{"ProgramFilesUnset", {.program_files = std::nullopt, .product_copies = {0}},
-                 L"Product installation path is unavailable", {true}},
-        StopCase{"SnapshotFails",
-                 TwoCopies({"CreateToolhelp32Snapshot", 1, ERROR_NOT_ENOUGH_MEMORY}),
-                 L"Could not enumerate product processes", {true, true}},
-        StopCase{"FirstEntryUnreadable", TwoCopies({"Process32FirstW", 1, ERROR_BAD_LENGTH}),
-                 kUnreadableList, {true, true}},
-        StopCase{"LaterEntryUnreadable", TwoCopies({"Process32NextW", 1, ERROR_BAD_LENGTH}),
-                 kUnreadableList, {true, true}},
-        StopCase{"LaterCandidateAccessDenied", TwoCopies({"OpenProcess", 2, kDenied}),
-                 L"Could not inspect a product process", {true, true}},
-        StopCase{"LaterCandidatePathUnreadable",
-                 TwoCopies({"QueryFullProcessImageNameW", 2, kDenied}),
-                 L"Could not read a product process path", {true, true}},
-        StopCase{"LaterCopyRefusesTermination", TwoCopies({"TerminateProcess", 2, kDenied}),
-                 kNotStopped, {false, true}},
-        StopCase{"FirstCopyRefusesTermination", TwoCopies({"TerminateProcess", 1, kDenied}),
-                 kNotStopped, {true, true}},
-        StopCase{"WaitForFirstCopyFails",
-                 TwoCopies({"WaitForSingleObject", 1, ERROR_INVALID_HANDLE}), kDidNotExit,
-                 {false, true}}),
-    kRowName);
+// clang-format off
+const StopCase kStops[] = {
+    {"NoCopyRuns", {.other_program = true}, L"", {}},
+    {"EmptyProcessList", {.service = std::nullopt}, L"", {}},
+    // The second is ended only after the first has exited.
+    {"TwoCopiesEndOneAfterTheOther", {.product_copies = {700, 300}}, L"", {false, false}, 1000},
+    {"CopyEndingJustWithinTheWait", {.product_copies = {9990}}, L"", {false}, 9990},
+    {"CopyStillRunningAfterTenSecondsStopsTheLaterOnes", {.product_copies = {kNever, 0}},
+     kDidNotExit, {true, true}, 10000},
+    {"CopyEndedBetweenSnapshotAndOpenIsSkipped",
+     TwoCopies({"OpenProcess", 1, ERROR_INVALID_PARAMETER}), L"", {true, false}},
+    {"ProgramFilesUnset", {.program_files = std::nullopt, .product_copies = {0}},
+     L"Product installation path is unavailable", {true}},
+    {"SnapshotFails", TwoCopies({"CreateToolhelp32Snapshot", 1, ERROR_NOT_ENOUGH_MEMORY}),
+     L"Could not enumerate product processes", {true, true}},
+    {"FirstEntryUnreadable", TwoCopies({"Process32FirstW", 1, ERROR_BAD_LENGTH}), kUnreadableList,
+     {true, true}},
+    {"LaterEntryUnreadable", TwoCopies({"Process32NextW", 1, ERROR_BAD_LENGTH}), kUnreadableList,
+     {true, true}},
+    {"LaterCandidateAccessDenied", TwoCopies({"OpenProcess", 2, kDenied}),
+     L"Could not inspect a product process", {true, true}},
+    {"LaterCandidatePathUnreadable", TwoCopies({"QueryFullProcessImageNameW", 2, kDenied}),
+     L"Could not read a product process path", {true, true}},
+    {"LaterCopyRefusesTermination", TwoCopies({"TerminateProcess", 2, kDenied}), kNotStopped,
+     {false, true}},
+    {"FirstCopyRefusesTermination", TwoCopies({"TerminateProcess", 1, kDenied}), kNotStopped,
+     {true, true}},
+    {"WaitForFirstCopyFails", TwoCopies({"WaitForSingleObject", 1, ERROR_INVALID_HANDLE}),
+     kDidNotExit, {false, true}},
+};
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(Situations, StopProductProcessesTest, ::testing::ValuesIn(kStops),
+                         kRowName);
 
 // Which processes count as the product: file name and image path must both
 // equal the product's, with only ASCII letters folded.
 struct MatchCase {
   const char* name;
-  std::wstring program_files;
-  std::wstring image_path;
+  std::wstring program_files, image_path;
   bool ended;
   std::wstring exe_name = kProductExecutableName;
 };
@@ -107,34 +104,31 @@ TEST_P(ProductMatchTest, EndsOnlyCopiesOfTheInstalledExecutable) {
   EXPECT_EQ(winsim::IsRunning(copy), !GetParam().ended);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Names, ProductMatchTest,
-    ::testing::Values(
-        MatchCase{"Installed", kProgramFiles, kInstalledProduct, true},
-        MatchCase{"PathInCapitals", kProgramFiles, Upper(kInstalledProduct), true},
-        MatchCase{"NameInCapitals", kProgramFiles, kInstalledProduct, true,
-                  Upper(kProductExecutableName)},
-        MatchCase{"VariableInOtherCase", L"c:\\program files", kInstalledProduct, true},
-        MatchCase{"OtherFolder", kProgramFiles, ProductPathBelow(L"C:\\Program Files (x86)"),
-                  false},
-        MatchCase{"AnotherFolderEntirely", kProgramFiles,
-                  L"D:\\Tools\\" + std::wstring(kProductExecutableName), false},
-        MatchCase{"OtherFileNameSamePath", kProgramFiles, kInstalledProduct, false,
-                  L"2" + std::wstring(kProductExecutableName)},
-        MatchCase{"ShortNameIsNotExpanded", kProgramFiles,
-                  L"C:\\PROGRA~1\\CORVAN~1\\" + std::wstring(kProductExecutableName), false},
-        MatchCase{"TrailingBackslashDoublesTheSeparator", kProgramFiles + L"\\", kInstalledProduct,
-                  false},
-        // Only ASCII letters fold: U+00C9 and U+00E9 stay different.
-        MatchCase{"NonAsciiLettersDoNotFold", L"C:\\Programm\u00e9",
-                  ProductPathBelow(L"C:\\PROGRAMM\u00c9"), false},
-        MatchCase{"NonAsciiLettersMatchWhenEqual", L"C:\\Programm\u00e9",
-                  ProductPathBelow(L"C:\\PROGRAMM\u00e9"), true},
-        // The ends of the alphabet fold; '@' and '[' just outside it do not.
-        MatchCase{"FirstAndLastLettersFold", L"C:\\Az", ProductPathBelow(L"c:\\aZ"), true},
-        MatchCase{"NeighboursOfTheCapitalsDoNotFold", L"C:\\@[", ProductPathBelow(L"C:\\`{"),
-                  false}),
-    kRowName);
+// clang-format off
+const MatchCase kMatches[] = {
+    {"Installed", kProgramFiles, kInstalledProduct, true},
+    {"PathInCapitals", kProgramFiles, Upper(kInstalledProduct), true},
+    {"NameInCapitals", kProgramFiles, kInstalledProduct, true, Upper(kProductExecutableName)},
+    {"VariableInOtherCase", L"c:\\program files", kInstalledProduct, true},
+    {"OtherFolder", kProgramFiles, ProductPathBelow(L"C:\\Program Files (x86)"), false},
+    {"AnotherFolderEntirely", kProgramFiles, L"D:\\Tools\\" + std::wstring(kProductExecutableName),
+     false},
+    {"OtherFileNameSamePath", kProgramFiles, kInstalledProduct, false,
+     L"2" + std::wstring(kProductExecutableName)},
+    {"ShortNameIsNotExpanded", kProgramFiles,
+     L"C:\\PROGRA~1\\CORVAN~1\\" + std::wstring(kProductExecutableName), false},
+    {"TrailingBackslashDoublesTheSeparator", kProgramFiles + L"\\", kInstalledProduct, false},
+    // Only ASCII letters fold: U+00C9 and U+00E9 stay different.
+    {"NonAsciiLettersDoNotFold", L"C:\\Programm\u00e9", ProductPathBelow(L"C:\\PROGRAMM\u00c9"),
+     false},
+    {"NonAsciiLettersMatchWhenEqual", L"C:\\Programm\u00e9",
+     ProductPathBelow(L"C:\\PROGRAMM\u00e9"), true},
+    // The ends of the alphabet fold; '@' and '[' just outside it do not.
+    {"FirstAndLastLettersFold", L"C:\\Az", ProductPathBelow(L"c:\\aZ"), true},
+    {"NeighboursOfTheCapitalsDoNotFold", L"C:\\@[", ProductPathBelow(L"C:\\`{"), false},
+};
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(Names, ProductMatchTest, ::testing::ValuesIn(kMatches), kRowName);
 
 TEST_F(ProductProcessesTest, TerminateFailsButProcessAlreadyEnded) {
   ArrangeMachine({});

@@ -42,7 +42,6 @@ constexpr Attempt kStillRunning{true, STILL_ACTIVE};
 constexpr Attempt Exited(DWORD code) { return {true, code}; }
 constexpr Attempt NotStarted(DWORD error) { return {false, error}; }
 using Attempts = std::vector<Attempt>;
-Attempts Times20(Attempt attempt) { return Attempts(20, attempt); }
 
 // How a run ends before any launch: the lines logged after the first.
 enum class Ending { kLaunch, kGiveUpAtLimit, kFailedWhileOldUiRuns, kNoProductPath };
@@ -103,77 +102,70 @@ const std::vector<RecordWrite> kOverwritten = {
     {0, kCompletion}, {5000, StatusRecordText(L"upd-0002", kCompletedOutcome)}};
 const Machine kDone = Watched(std::nullopt, kCompleted);
 const Attempts kOnce = {kStillRunning};
-INSTANTIATE_TEST_SUITE_P(
-    Rows, RelaunchWatcherTest,
-    ::testing::Values(
-        // No outcome for this token: the watcher waits out its limit.
-        WatchCase{"NoRecordOldUiRuns", Watched(kNever, {}), E::kGiveUpAtLimit, 1, kLimitMs},
-        WatchCase{"NoRecordOldUiEnded", Watched(0, {}), E::kGiveUpAtLimit, 1, kLimitMs},
-        WatchCase{"OtherTokensFailureWhileOldUiRuns", Watched(kNever, kOtherFailure),
-                  E::kGiveUpAtLimit, 1, kLimitMs},
-        WatchCase{"CompletionWhileOldUiRunsOn", Watched(kNever, kCompleted), E::kGiveUpAtLimit, 1,
-                  kLimitMs},
-        // This token's outcome with the old UI gone: launch, 0 only after completion.
-        WatchCase{"CompletionAfterOldUiEnded", Watched(0, kCompleted), E::kLaunch, 0, 0},
-        WatchCase{"FailureAfterOldUiEnded", Watched(0, kFailed), E::kLaunch, 1, 0},
-        // Failure while the old UI runs: give up at once, without a pause.
-        WatchCase{"FailureWhileOldUiRuns", Watched(kNever, kFailed), E::kFailedWhileOldUiRuns, 1,
-                  0},
-        // Over time: each poll looks again; only the old UI's end is remembered.
-        WatchCase{"OldUiEndsAfterCompletion", Watched(12300, kCompleted), E::kLaunch, 0, 12500},
-        WatchCase{"CompletionArrivesAfterOldUiEnded", Watched(3000, {{12500, kCompletion}}),
-                  E::kLaunch, 0, 12500},
-        WatchCase{"FailureArrivesWhileOldUiRuns", Watched(kNever, {{7000, kFailure}}),
-                  E::kFailedWhileOldUiRuns, 1, 7000},
-        WatchCase{"CompletionOverwrittenBeforeOldUiEnds", Watched(10000, kOverwritten),
-                  E::kGiveUpAtLimit, 1, kLimitMs},
-        // The 3600th poll is at 1799.5 s; the pause after it is the last thing done.
-        WatchCase{"CompletionAtTheLastPoll", Watched(0, {{kLimitMs - 500, kCompletion}}),
-                  E::kLaunch, 0, kLimitMs - 500},
-        WatchCase{"CompletionJustAfterTheLastPoll", Watched(0, {{kLimitMs - 499, kCompletion}}),
-                  E::kGiveUpAtLimit, 1, kLimitMs},
-        // The poll at 500 ms would see the old UI ended; its wait fails instead.
-        WatchCase{"FailedWaitCountsAsOldUiStillRunning",
-                  Watched(200, kCompleted, {}, {{"WaitForSingleObject", 2, kDenied}}), E::kLaunch,
-                  0, 1000},
-        // An old UI that cannot be waited on counts as ended from the first poll.
-        WatchCase{"OldUiRefusesToBeOpened",
-                  Watched(kNever, kCompleted, {}, {{"OpenProcess", 0, kDenied}}), E::kLaunch, 0, 0,
-                  kOnce, L" 4242x"},
-        WatchCase{"EmptyId", kDone, E::kLaunch, 0, 0, kOnce, L""},
-        WatchCase{"IdWithoutDigits", kDone, E::kLaunch, 0, 0, kOnce, L"abc"},
-        WatchCase{"IdZero", kDone, E::kLaunch, 0, 0, kOnce, L"0"},
-        WatchCase{"IdOfNoProcess", kDone, E::kLaunch, 0, 0, kOnce, L"  +917"},
-        WatchCase{"IdWithTrailingText", kDone, E::kLaunch, 0, 0, kOnce, L"917;"},
-        WatchCase{"NegativeId", kDone, E::kLaunch, 0, 0, kOnce, L"-1"},
-        WatchCase{"IdOutOfRange", kDone, E::kLaunch, 0, 0, kOnce, L"99999999999"},
-        WatchCase{
-            "WithoutProgramFilesTouchesNothing",
-            Machine{
-                .program_files = std::nullopt, .old_ui_exits_at_ms = kNever, .record = kCompleted},
-            E::kNoProductPath, 1, 0},
-        // Launch attempts: one log line each, retried a second later up to 20 times.
-        WatchCase{"StillRunningAfterTheFullIdleWait", Launched({Runs(std::nullopt)}), E::kLaunch, 0,
-                  10000},
-        WatchCase{"IdleWaitFailsButProcessRuns", Launched({}, {{"WaitForInputIdle", 0, kDenied}}),
-                  E::kLaunch, 0, 0},
-        WatchCase{"ExitsWithZeroDuringIdleWait", Launched({ExitsAfter(300, 0)}), E::kLaunch, 0, 300,
-                  Attempts{Exited(0)}},
-        WatchCase{"ExitsWithThreeThenRuns", Launched({ExitsAfter(300, 3), Runs()}), E::kLaunch, 0,
-                  1300, Attempts{Exited(3), kStillRunning}},
-        WatchCase{"CrashCodeIsWrittenUnsigned", Launched({ExitsAfter(0, 0xC0000005u), Runs()}),
-                  E::kLaunch, 0, 1000, Attempts{Exited(0xC0000005u), kStillRunning}},
-        WatchCase{"CannotStartThenExitsThenRuns",
-                  Launched({ExitsAfter(0, 3), Runs()}, {{"CreateProcessW", 1, kDenied}}),
-                  E::kLaunch, 0, 2000, Attempts{NotStarted(kDenied), Exited(3), kStillRunning}},
-        WatchCase{"ExitsWithThreeEveryTime", Launched({ExitsAfter(300, 3)}), E::kLaunch, 1,
-                  20 * 1300, Times20(Exited(3))},
-        WatchCase{"CannotStartEveryTime",
-                  Launched({}, {{"CreateProcessW", 0, ERROR_FILE_NOT_FOUND}}), E::kLaunch, 1,
-                  20 * 1000, Times20(NotStarted(ERROR_FILE_NOT_FOUND))},
-        WatchCase{"ExitCodeNeverReadable", Launched({}, {{"GetExitCodeProcess", 0, kDenied}}),
-                  E::kLaunch, 1, 20 * 1000, Times20(kStillRunning)}),
-    kRowName);
+// clang-format off
+const WatchCase kWatchRows[] = {
+    // No outcome for this token: the watcher waits out its limit.
+    {"NoRecordOldUiRuns", Watched(kNever, {}), E::kGiveUpAtLimit, 1, kLimitMs},
+    {"NoRecordOldUiEnded", Watched(0, {}), E::kGiveUpAtLimit, 1, kLimitMs},
+    {"OtherTokensFailureWhileOldUiRuns", Watched(kNever, kOtherFailure), E::kGiveUpAtLimit, 1,
+     kLimitMs},
+    {"CompletionWhileOldUiRunsOn", Watched(kNever, kCompleted), E::kGiveUpAtLimit, 1, kLimitMs},
+    // This token's outcome with the old UI gone: launch, 0 only after completion.
+    {"CompletionAfterOldUiEnded", Watched(0, kCompleted), E::kLaunch, 0, 0},
+    {"FailureAfterOldUiEnded", Watched(0, kFailed), E::kLaunch, 1, 0},
+    // Failure while the old UI runs: give up at once, without a pause.
+    {"FailureWhileOldUiRuns", Watched(kNever, kFailed), E::kFailedWhileOldUiRuns, 1, 0},
+    // Over time: each poll looks again; only the old UI's end is remembered.
+    {"OldUiEndsAfterCompletion", Watched(12300, kCompleted), E::kLaunch, 0, 12500},
+    {"CompletionArrivesAfterOldUiEnded", Watched(3000, {{12500, kCompletion}}), E::kLaunch, 0,
+     12500},
+    {"FailureArrivesWhileOldUiRuns", Watched(kNever, {{7000, kFailure}}), E::kFailedWhileOldUiRuns,
+     1, 7000},
+    {"CompletionOverwrittenBeforeOldUiEnds", Watched(10000, kOverwritten), E::kGiveUpAtLimit, 1,
+     kLimitMs},
+    // The 3600th poll is at 1799.5 s; the pause after it is the last thing done.
+    {"CompletionAtTheLastPoll", Watched(0, {{kLimitMs - 500, kCompletion}}), E::kLaunch, 0,
+     kLimitMs - 500},
+    {"CompletionJustAfterTheLastPoll", Watched(0, {{kLimitMs - 499, kCompletion}}),
+     E::kGiveUpAtLimit, 1, kLimitMs},
+    // The poll at 500 ms would see the old UI ended; its wait fails instead.
+    {"FailedWaitCountsAsOldUiStillRunning",
+     Watched(200, kCompleted, {}, {{"WaitForSingleObject", 2, kDenied}}), E::kLaunch, 0, 1000},
+    // An old UI that cannot be waited on counts as ended from the first poll.
+    {"OldUiRefusesToBeOpened", Watched(kNever, kCompleted, {}, {{"OpenProcess", 0, kDenied}}),
+     E::kLaunch, 0, 0, kOnce, L" 4242x"},
+    {"EmptyId", kDone, E::kLaunch, 0, 0, kOnce, L""},
+    {"IdWithoutDigits", kDone, E::kLaunch, 0, 0, kOnce, L"abc"},
+    {"IdZero", kDone, E::kLaunch, 0, 0, kOnce, L"0"},
+    {"IdOfNoProcess", kDone, E::kLaunch, 0, 0, kOnce, L"  +917"},
+    {"IdWithTrailingText", kDone, E::kLaunch, 0, 0, kOnce, L"917;"},
+    {"NegativeId", kDone, E::kLaunch, 0, 0, kOnce, L"-1"},
+    {"IdOutOfRange", kDone, E::kLaunch, 0, 0, kOnce, L"99999999999"},
+    {"WithoutProgramFilesTouchesNothing",
+     Machine{.program_files = std::nullopt, .old_ui_exits_at_ms = kNever, .record = kCompleted},
+     E::kNoProductPath, 1, 0},
+    // Launch attempts: one log line each, retried a second later up to 20 times.
+    {"StillRunningAfterTheFullIdleWait", Launched({Runs(std::nullopt)}), E::kLaunch, 0, 10000},
+    {"IdleWaitFailsButProcessRuns", Launched({}, {{"WaitForInputIdle", 0, kDenied}}), E::kLaunch, 0,
+     0},
+    {"ExitsWithZeroDuringIdleWait", Launched({ExitsAfter(300, 0)}), E::kLaunch, 0, 300,
+     Attempts{Exited(0)}},
+    {"ExitsWithThreeThenRuns", Launched({ExitsAfter(300, 3), Runs()}), E::kLaunch, 0, 1300,
+     Attempts{Exited(3), kStillRunning}},
+    {"CrashCodeIsWrittenUnsigned", Launched({ExitsAfter(0, 0xC0000005u), Runs()}), E::kLaunch, 0,
+     1000, Attempts{Exited(0xC0000005u), kStillRunning}},
+    {"CannotStartThenExitsThenRuns",
+     Launched({ExitsAfter(0, 3), Runs()}, {{"CreateProcessW", 1, kDenied}}), E::kLaunch, 0, 2000,
+     Attempts{NotStarted(kDenied), Exited(3), kStillRunning}},
+    {"ExitsWithThreeEveryTime", Launched({ExitsAfter(300, 3)}), E::kLaunch, 1, 20 * 1300,
+     Attempts(20, Exited(3))},
+    {"CannotStartEveryTime", Launched({}, {{"CreateProcessW", 0, ERROR_FILE_NOT_FOUND}}),
+     E::kLaunch, 1, 20 * 1000, Attempts(20, NotStarted(ERROR_FILE_NOT_FOUND))},
+    {"ExitCodeNeverReadable", Launched({}, {{"GetExitCodeProcess", 0, kDenied}}), E::kLaunch, 1,
+     20 * 1000, Attempts(20, kStillRunning)},
+};
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(Rows, RelaunchWatcherTest, ::testing::ValuesIn(kWatchRows), kRowName);
 
 // The product starts from its folder, ProgramFiles and the folder's name
 // whatever ProgramFiles ends with, with its quoted path and a normal window.

@@ -44,46 +44,41 @@ const Service kStopped{.state = SERVICE_STOPPED};
 Machine Denied(const char* function, Service service = kRunning) {
   return With(std::move(service), {{function, 1, kDenied}});
 }
-INSTANTIATE_TEST_SUITE_P(
-    Situations, StopRemoteServiceTest,
-    ::testing::Values(
-        ServiceCase{"RunningStopsAtOnce", {}, true, 0},
-        ServiceCase{"StopTakesTwoAndAHalfSeconds", With({.stop_takes_ms = 2500}), true, 2500},
-        ServiceCase{"AlreadyStopped", With({.state = SERVICE_STOPPED}), true, 0},
-        ServiceCase{"StopPendingIsAwaited",
-                    With({.state = SERVICE_STOP_PENDING, .stops_at_ms = 1500}), true, 1500},
-        ServiceCase{"ControlAnsweredNotActiveKeepsPolling",
-                    With({.stops_at_ms = 400}, {{"ControlService", 1, ERROR_SERVICE_NOT_ACTIVE}}),
-                    true, 400},
-        ServiceCase{"HostEndsNineSecondsAfterStop",
-                    With({.stop_takes_ms = 100, .host_lingers_ms = 9000}), true, 9100},
-        // A host that cannot be opened is tried again at the next poll, and
-        // not awaited when it never opens.
-        ServiceCase{
-            "HostOpenedAtTheNextPoll",
-            With({.stop_takes_ms = 300, .host_lingers_ms = 2000}, {{"OpenProcess", 1, kDenied}}),
-            true, 2300},
-        ServiceCase{"HostNeverOpenedIsNotAwaited",
-                    With({.stop_takes_ms = 300, .host_lingers_ms = std::nullopt},
-                         {{"OpenProcess", 0, kDenied}}),
-                    true, 300},
-        ServiceCase{"NotInstalled", {.service = std::nullopt}, false, 0},
-        ServiceCase{"ManagerUnavailable", Denied("OpenSCManagerW"), false, 0},
-        ServiceCase{"ServiceAccessDenied", Denied("OpenServiceW"), false, 0},
-        ServiceCase{"FirstQueryFails", Denied("QueryServiceStatus"), false, 0},
-        ServiceCase{"StopControlRefused",
-                    With(kRunning, {{"ControlService", 1, ERROR_SERVICE_CANNOT_ACCEPT_CTRL}}),
-                    false, 0},
-        ServiceCase{"QueryFailsWhilePolling",
-                    With({.stop_takes_ms = 2000}, {{"QueryServiceStatusEx", 3, kDenied}}), false,
-                    200},
-        ServiceCase{"IgnoresStopForThirtySeconds", With({.ignores_stop = true}), false, 30000},
-        ServiceCase{"HostOutlivesTenSeconds",
-                    With({.stop_takes_ms = 100, .host_lingers_ms = 10500}), false, 10100},
-        ServiceCase{"HostWaitFails",
-                    With({.stop_takes_ms = 100}, {{"WaitForSingleObject", 1, kDenied}}), false,
-                    100}),
-    kRowName);
+// clang-format off
+const ServiceCase kStops[] = {
+    {"RunningStopsAtOnce", {}, true, 0},
+    {"StopTakesTwoAndAHalfSeconds", With({.stop_takes_ms = 2500}), true, 2500},
+    {"AlreadyStopped", With({.state = SERVICE_STOPPED}), true, 0},
+    {"StopPendingIsAwaited", With({.state = SERVICE_STOP_PENDING, .stops_at_ms = 1500}), true,
+     1500},
+    {"ControlAnsweredNotActiveKeepsPolling",
+     With({.stops_at_ms = 400}, {{"ControlService", 1, ERROR_SERVICE_NOT_ACTIVE}}), true, 400},
+    {"HostEndsNineSecondsAfterStop", With({.stop_takes_ms = 100, .host_lingers_ms = 9000}), true,
+     9100},
+    // A host that cannot be opened is tried again at the next poll, and
+    // not awaited when it never opens.
+    {"HostOpenedAtTheNextPoll",
+     With({.stop_takes_ms = 300, .host_lingers_ms = 2000}, {{"OpenProcess", 1, kDenied}}), true,
+     2300},
+    {"HostNeverOpenedIsNotAwaited",
+     With({.stop_takes_ms = 300, .host_lingers_ms = std::nullopt}, {{"OpenProcess", 0, kDenied}}),
+     true, 300},
+    {"NotInstalled", {.service = std::nullopt}, false, 0},
+    {"ManagerUnavailable", Denied("OpenSCManagerW"), false, 0},
+    {"ServiceAccessDenied", Denied("OpenServiceW"), false, 0},
+    {"FirstQueryFails", Denied("QueryServiceStatus"), false, 0},
+    {"StopControlRefused",
+     With(kRunning, {{"ControlService", 1, ERROR_SERVICE_CANNOT_ACCEPT_CTRL}}), false, 0},
+    {"QueryFailsWhilePolling",
+     With({.stop_takes_ms = 2000}, {{"QueryServiceStatusEx", 3, kDenied}}), false, 200},
+    {"IgnoresStopForThirtySeconds", With({.ignores_stop = true}), false, 30000},
+    {"HostOutlivesTenSeconds", With({.stop_takes_ms = 100, .host_lingers_ms = 10500}), false,
+     10100},
+    {"HostWaitFails", With({.stop_takes_ms = 100}, {{"WaitForSingleObject", 1, kDenied}}), false,
+     100},
+};
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(Situations, StopRemoteServiceTest, ::testing::ValuesIn(kStops), kRowName);
 
 // Each restart runs once for a completed and once for a failed outcome.
 class RestartRemoteServiceTest
@@ -107,29 +102,28 @@ TEST_P(RestartRemoteServiceTest, PublishesOnceForTheToken) {
   EXPECT_EQ(winsim::NowMs(), situation.elapsed_ms);
 }
 
+// clang-format off
+const ServiceCase kRestarts[] = {
+    {"StoppedStartsAtOnce", With(kStopped), true, 0},
+    {"StartTakesTwoSeconds", With({.state = SERVICE_STOPPED, .start_takes_ms = 2000}), true, 2000},
+    {"AlreadyRunning", {}, true, 0},
+    {"NotInstalled", {.service = std::nullopt}, false, 0},
+    {"ManagerUnavailable", Denied("OpenSCManagerW", kStopped), false, 0},
+    {"ServiceAccessDenied", Denied("OpenServiceW", kStopped), false, 0},
+    {"DisabledServiceIsNotPolled", With(kStopped, {{"StartServiceW", 1, ERROR_SERVICE_DISABLED}}),
+     false, 0},
+    {"QueryFails", Denied("QueryServiceStatus", kStopped), false, 0},
+    {"StaysStartPending", With({.state = SERVICE_STOPPED, .start_takes_ms = 60000}), false, 30000},
+    {"StartsAndStopsAgain",
+     With({.state = SERVICE_STOPPED, .start_takes_ms = 500, .falls_back_after_start = true}), false,
+     30000},
+};
+// clang-format on
 INSTANTIATE_TEST_SUITE_P(
     Situations, RestartRemoteServiceTest,
-    ::testing::Combine(
-        ::testing::Values(
-            ServiceCase{"StoppedStartsAtOnce", With(kStopped), true, 0},
-            ServiceCase{"StartTakesTwoSeconds",
-                        With({.state = SERVICE_STOPPED, .start_takes_ms = 2000}), true, 2000},
-            ServiceCase{"AlreadyRunning", {}, true, 0},
-            ServiceCase{"NotInstalled", {.service = std::nullopt}, false, 0},
-            ServiceCase{"ManagerUnavailable", Denied("OpenSCManagerW", kStopped), false, 0},
-            ServiceCase{"ServiceAccessDenied", Denied("OpenServiceW", kStopped), false, 0},
-            ServiceCase{"DisabledServiceIsNotPolled",
-                        With(kStopped, {{"StartServiceW", 1, ERROR_SERVICE_DISABLED}}), false, 0},
-            ServiceCase{"QueryFails", Denied("QueryServiceStatus", kStopped), false, 0},
-            ServiceCase{"StaysStartPending",
-                        With({.state = SERVICE_STOPPED, .start_takes_ms = 60000}), false, 30000},
-            ServiceCase{"StartsAndStopsAgain",
-                        With({.state = SERVICE_STOPPED,
-                              .start_takes_ms = 500,
-                              .falls_back_after_start = true}),
-                        false, 30000}),
-        ::testing::Values(std::wstring(kCompletedOutcome),
-                          FailedWithLogText(L"Windows restart required", kPackage))),
+    ::testing::Combine(::testing::ValuesIn(kRestarts),
+                       ::testing::Values(std::wstring(kCompletedOutcome),
+                                         FailedWithLogText(L"Windows restart required", kPackage))),
     [](const auto& info) {
       return std::string(std::get<0>(info.param).name) +
              (std::get<1>(info.param) == kCompletedOutcome ? "_Completed" : "_Failed");

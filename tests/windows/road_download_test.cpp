@@ -6,7 +6,6 @@
 
 #include <winhttp.h>
 
-#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,7 +15,7 @@
 #include "feed/release_download.h"
 #include "service/package_hash.h"
 #include "support/fault_server.h"
-#include "support/wine_helpers.h"
+#include "support/windows_cases.h"
 
 namespace {
 
@@ -48,7 +47,7 @@ std::string PseudoPackageBytes() {
 // The release of `package`, whose hash is taken from a copy written to `downloads`.
 road::FeedRelease ReleaseOf(const std::string& package, const std::wstring& downloads) {
   FaultServer::WriteFileBytes(downloads + L"\\source", package);
-  return {*road::ParseProductVersion(L"2.0.0"), "CorvantaRemote-2.0.0.msi", kDownloadBytes,
+  return {Version(L"2.0.0"), "CorvantaRemote-2.0.0.msi", kDownloadBytes,
           road::Sha256OfFile(downloads + L"\\source"), 100};
 }
 
@@ -136,8 +135,8 @@ TEST(RoadDownload, SurvivesABadNetworkAndDeliversOnlyWhatChecksOut) {
 TEST(RoadDownload, NothingDeliveredWithoutFoldersOrBeforeTheLastByte) {
   // An empty folder, as the road's path functions give when they fail, would put the partial
   // and the delivery at the root of the current drive.
-  const road::FeedRelease release{*road::ParseProductVersion(L"2.0.0"),
-                                  "https://updates.example.com/r2.msi", 10, "", 0};
+  const road::FeedRelease release{Version(L"2.0.0"), "https://updates.example.com/r2.msi", 10, "",
+                                  0};
   const road::FetchOutcome outcome =
       road::DownloadRelease(L"https://updates.example.com/feed.json", release, L"", nullptr, {});
   EXPECT_EQ(outcome.kind, kRetry);

@@ -59,8 +59,7 @@ TEST(RoadPackageTrust, VersionsReadAsTheWindowsInstallerReadsThem) {
 
 TEST(RoadPackageTrust, LaterVersionsByTheFirstThreeFieldsAsNumbers) {
   const struct {
-    const wchar_t* candidate;
-    const wchar_t* installed;
+    const wchar_t *candidate, *installed;
     bool later;
   } cases[] = {
       {L"2.0.0", L"1.0.0", true},       {L"1.0.0", L"2.0.0", false},
@@ -69,10 +68,7 @@ TEST(RoadPackageTrust, LaterVersionsByTheFirstThreeFieldsAsNumbers) {
       {L"3.0.0", L"2.255.65535", true}, {L"2.0.0.9", L"2.0.0.1", false},
   };
   for (const auto& c : cases) {
-    const auto candidate = road::ParseProductVersion(c.candidate);
-    const auto installed = road::ParseProductVersion(c.installed);
-    ASSERT_TRUE(candidate && installed);
-    EXPECT_EQ(road::IsLaterVersion(*candidate, *installed), c.later)
+    EXPECT_EQ(road::IsLaterVersion(Version(c.candidate), Version(c.installed)), c.later)
         << Narrow(c.candidate) << " over " << Narrow(c.installed);
   }
 }

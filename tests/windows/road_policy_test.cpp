@@ -12,7 +12,7 @@
 #include "feed/feed_verdict.h"
 #include "service/apply_decision.h"
 #include "service/update_policy.h"
-#include "support/wine_helpers.h"
+#include "support/windows_cases.h"
 
 namespace {
 
@@ -174,10 +174,9 @@ TEST(RoadPolicy, PrefixesHoldTheSameVersionsForTheFeedAndTheApply) {
     for (size_t v = 0; v < std::size(versions); ++v) {
       SCOPED_TRACE(testing::Message()
                    << "prefix " << policy.version_prefix << ", version " << Narrow(versions[v]));
-      const road::FeedRelease release{*road::ParseProductVersion(versions[v]), "", 0, "", 100};
+      const road::FeedRelease release{Version(versions[v]), "", 0, "", 100};
       const road::FeedDocument feed{1, 4102444800, {{"stable", {release}}}};
-      const road::FeedFacts facts{
-          "stable", 0, 1, *road::ParseProductVersion(L"1.0.0"), "", policy.version_prefix};
+      const road::FeedFacts facts{"stable", 0, 1, Version(L"1.0.0"), "", policy.version_prefix};
       EXPECT_EQ(road::JudgeFeed(feed, facts).outcome == road::FeedVerdict::Outcome::kOffer,
                 within[p][v]);
       EXPECT_EQ(road::IsWithinVersionPrefix(release.version, policy.version_prefix), within[p][v]);
@@ -195,8 +194,7 @@ road::ApplyDecision Decide(DWORD mode, const wchar_t* window, const wchar_t* pre
                                {L"TargetVersionPrefix", Sz(prefix)}});
   EXPECT_TRUE(judged.notes.empty());
   const unsigned minute = std::stoul(clock.substr(0, 2)) * 60 + std::stoul(clock.substr(3));
-  return road::DecideAutomaticApply(judged.policy,
-                                    {minute, ui_runs, agreed, *road::ParseProductVersion(version)});
+  return road::DecideAutomaticApply(judged.policy, {minute, ui_runs, agreed, Version(version)});
 }
 
 TEST(RoadPolicy, WindowsHoldTheirStartAndNotTheirEndAcrossMidnightToo) {

@@ -135,14 +135,10 @@ TEST(UpdateOutcomeText, UnfinishedUpdatesSayWhatToDo) {
 // The status line for each answer to "status" as the service sends it (and for none), what the
 // window offers with it, and when it asks again.
 TEST(UpdateOutcomeText, NextUpdateInTheUsersWordsWithWhatTheWindowOffers) {
-  const road::UpdateStatusView silent{
+  const std::wstring unanswered =
       L"The update service does not answer. Updates cannot be checked or installed until it "
-      L"runs again.",
-      false,
-      0,
-      false,
-      false,
-      10000};
+      L"runs again.";
+  const road::UpdateStatusView silent{unanswered, false, 0, false, false, 10000};
   // clang-format off
   const struct {
     std::string answer;

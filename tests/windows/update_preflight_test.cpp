@@ -1,9 +1,17 @@
 // Whether an update may run, decided on what the service found: the words a user is shown for
-// each refusal, and the boundaries at which a refusal starts.
+// each refusal, and the boundaries at which a refusal starts. Then what the service finds,
+// read through the real Win32 under Wine. Wine's msiexec neither makes nor heeds
+// Global\_MSIExecute (docs/wine.md), so the test holds the mutex itself, as the Windows
+// Installer would during an installation.
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <fstream>
+#include <string>
+
+#include "service/update_facts.h"
 #include "service/update_preflight.h"
+#include "support/wine_helpers.h"
 
 namespace {
 
@@ -60,6 +68,27 @@ TEST(UpdatePreflight, RefusesWhatWouldStopTheProductForNothingAndSaysWhy) {
     EXPECT_EQ(verdict.allowed, c.refusal[0] == '\0');
     EXPECT_EQ(verdict.reason, c.refusal);
   }
+}
+
+TEST(UpdateFactsOnWine, InstallerIsBusyWhileItsMutexIsHeldAndFreeOnceClosed) {
+  ULONG session = 0;
+  ASSERT_TRUE(::ProcessIdToSessionId(::GetCurrentProcessId(), &session));
+  const std::wstring package = MakeScratchFolder(L"preflight") + L"\\product.msi";
+  std::ofstream(Narrow(package), std::ios::binary) << std::string(4096, 'x');
+  {
+    const UniqueHandle mutex =
+        OwnHandle(::CreateMutexW(nullptr, /*initial_owner=*/TRUE, road::kInstallerMutexName));
+    ASSERT_TRUE(mutex) << ::GetLastError();
+    const road::UpdateFacts facts = road::GatherUpdateFacts(session, package);
+    EXPECT_EQ(facts.installer, kBusy);
+    EXPECT_EQ(road::DecideWhetherUpdateMayRun(facts).reason, kBusyText);
+  }
+  const road::UpdateFacts facts = road::GatherUpdateFacts(session, package);
+  EXPECT_EQ(facts.installer, kFree);
+  EXPECT_TRUE(facts.space_known);
+  EXPECT_EQ(facts.system_drive, "C:");
+  EXPECT_EQ(facts.package_bytes, 4096u);
+  EXPECT_GT(facts.free_bytes, 0u);
 }
 
 }  // namespace
