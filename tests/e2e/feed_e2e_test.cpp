@@ -84,7 +84,7 @@ TEST_P(NetworkFaults, DownloadSurvivesAndTheClickInstallsIt) {
   EXPECT_TRUE(FileExistsAt(road::IncomingFolder() + L"\\" + kReleasePackage + L".sha256"));
   UpdateRun run = Click(old_ui_pid_);
   Finish(run);
-  ExpectCompletedOnTheRoad(run, L"2.0.0", old_ui_pid_, first_service_host_);
+  ExpectCompleted(run, L"2.0.0");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -126,8 +126,7 @@ TEST_P(Refusals, InstallNothingAndSayWhy) {
       L"The last update check failed: " + std::wstring(reason.begin(), reason.end());
   const UniqueHandle ui = StartUiThatAsks();
   ASSERT_TRUE(ui);
-  EXPECT_EQ(StatusTextOnceShown(::GetProcessId(ui.get()), why, 20000, sample::kNextUpdateControl),
-            why);
+  ExpectShown(::GetProcessId(ui.get()), why, 20000, sample::kNextUpdateControl);
   (void)::TerminateProcess(ui.get(), 0);
   EXPECT_FALSE(FileExistsAt(road::IncomingFolder() + L"\\" + kReleasePackage));
   EXPECT_FALSE(FileExistsAt(road::IncomingFolder() + L"\\" + kReleasePackage + L".sha256"));
@@ -172,8 +171,8 @@ TEST_F(FeedUpdate, AutomaticUpdateCompletesWithNobodyThere) {
   EXPECT_TRUE(WaitUntil([] { return ProcessesNamed(road::kUpdaterFileName).empty(); }, 60000));
   const UniqueHandle next_ui = StartProgram(ProductExecutablePath());
   ASSERT_TRUE(next_ui);
-  const std::wstring shown = L"The last update completed: version 2.0.0 is running";
-  EXPECT_EQ(StatusTextOnceShown(::GetProcessId(next_ui.get()), shown), shown);
+  ExpectShown(::GetProcessId(next_ui.get()),
+              L"The last update completed: version 2.0.0 is running");
 }
 
 // A version prefix: the feed's 3.0.0 is passed over, and its 2.0.1 taken.

@@ -52,7 +52,7 @@ TEST_F(PackageTrust, PackagesThatFailARuleAreRefusedBeforeAnythingStops) {
   const std::wstring delivered = road::PathIn(road::IncomingFolder(), L"CorvantaRemote-next.msi");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    PlaceDelivery(c.source, L"CorvantaRemote-next.msi");
+    PlacePending(L"CorvantaRemote-next.msi", c.source);
     if (c.hash_file != nullptr)
       std::ofstream(Narrow(delivered + road::kHashSuffix)) << *c.hash_file;
 
@@ -74,7 +74,7 @@ TEST_F(PackageTrust, PackagesThatFailARuleAreRefusedBeforeAnythingStops) {
 // is installed, not the one written last.
 TEST_F(PackageTrust, BadDeliveriesAreSetAsideAndTheHighestGoodOneInstalled) {
   const std::wstring foreign = road::PathIn(road::IncomingFolder(), L"CorvantaRemote-zz.msi");
-  PlaceDelivery(SamplePackage(L"CorvantaRemote-2.0.0-foreign.msi"), L"CorvantaRemote-zz.msi");
+  PlacePending(L"CorvantaRemote-zz.msi", SamplePackage(L"CorvantaRemote-2.0.0-foreign.msi"));
   FILETIME future = {};
   ::GetSystemTimeAsFileTime(&future);
   future.dwHighDateTime += 100;  // some years ahead
@@ -85,7 +85,7 @@ TEST_F(PackageTrust, BadDeliveriesAreSetAsideAndTheHighestGoodOneInstalled) {
   }
   for (int n = 1; n <= 5; ++n) {
     const std::wstring name = L"CorvantaRemote-bad" + std::to_wstring(n) + L".msi";
-    PlaceDelivery(SamplePackage(L"CorvantaRemote-2.0.0.msi"), name);
+    PlacePending(name, SamplePackage(L"CorvantaRemote-2.0.0.msi"));
     std::ofstream(Narrow(road::PathIn(road::IncomingFolder(), name) + road::kHashSuffix))
         << kOtherHash;
   }

@@ -44,12 +44,9 @@ TEST_P(UpdateOutcomes, ProductRunsAgainAndTellsTheOutcome) {
   const UpdateRun update = driver == Driver::kDirect ? RunUpdate(Package(end.package))
                                                      : ApplyOnTheRoad(end.package, old_ui_pid_);
 
-  if (driver == Driver::kRoad) {
-    ExpectRanOnTheRoad(update, old_ui_pid_, first_service_host_);
-    // A delivery that was installed is not offered again.
-    if (end.reason == nullptr)
-      EXPECT_FALSE(FileExistsAt(road::IncomingFolder() + L"\\" + end.package));
-  }
+  // A delivery that was installed is not offered again.
+  if (driver == Driver::kRoad && end.reason == nullptr)
+    EXPECT_FALSE(FileExistsAt(road::IncomingFolder() + L"\\" + end.package));
   const std::wstring log = update.package + L".log";
   if (end.reason == nullptr) {
     ExpectOutcome(update, 0, L"completed");

@@ -39,10 +39,8 @@ class UpdateRoad : public ProductUpdate {
   // Places version 2.0.<n> of the series, clicks in the UI that runs now and follows the
   // update to its end, which must be a completed one.
   UpdateRun ApplySeriesVersion(int n) {
-    const DWORD ui_pid = LastLaunchPid();
-    const DWORD service_host = ServiceHost();
-    UpdateRun update = ApplyOnTheRoad(SeriesPackage(n), ui_pid);
-    ExpectCompletedOnTheRoad(update, L"2.0." + std::to_wstring(n), ui_pid, service_host);
+    UpdateRun update = ApplyOnTheRoad(SeriesPackage(n), LastLaunchPid());
+    ExpectCompleted(update, L"2.0." + std::to_wstring(n));
     return update;
   }
 };
@@ -62,15 +60,14 @@ TEST_F(UpdateRoad, BusyInstallerStopsNothingAndTheSameDeliveryCompletesLater) {
       "another program is being installed or removed on this computer; try again when it has "
       "finished";
   EXPECT_EQ(refused.answer, road::kRefusedAnswer + std::string(reason));
-  const std::wstring shown = L"The update was refused: " + road::WidenAscii(reason);
-  EXPECT_EQ(StatusTextOnceShown(old_ui_pid_, shown), shown);
+  ExpectShown(old_ui_pid_, L"The update was refused: " + road::WidenAscii(reason));
   ExpectNothingStarted();
   EXPECT_TRUE(FileExistsAt(road::IncomingFolder() + L"\\CorvantaRemote-2.0.0.msi"));
 
   installer_busy.reset();
   UpdateRun update = Click(old_ui_pid_);
   Finish(update);
-  ExpectCompletedOnTheRoad(update, L"2.0.0", old_ui_pid_, first_service_host_);
+  ExpectCompleted(update, L"2.0.0");
 }
 
 // A start refused after the watcher runs (the installer got busy meanwhile) leaves no watcher
@@ -201,7 +198,7 @@ TEST_F(UpdateRoad, NewUpdateCompletesAfterInstallerModeWasKilled) {
         WaitUntil([&] { return Reached(point.moment, installer_pid, msiexec_log); }, 60000));
     // While the service stops, installer mode has not ended the program yet.
     if (point.moment == KilledWhile::kServiceStops) {
-      EXPECT_EQ(StatusTextOnceShown(ui_pid, road::kUpdateStartedText), road::kUpdateStartedText);
+      ExpectShown(ui_pid, road::kUpdateStartedText);
     }
     ASSERT_TRUE(::TerminateProcess(killed.installer.get(), 1));
     if (point.delay_value != nullptr)
@@ -225,7 +222,7 @@ TEST_F(UpdateRoad, NewUpdateCompletesAfterInstallerModeWasKilled) {
     const std::wstring shown =
         std::wstring(road::kUnfinishedUpdateText) +
         (brought_back ? L"\r\n" + std::wstring(road::kServiceBroughtBackText) : L"");
-    EXPECT_EQ(StatusTextOnceShown(ui_now, shown), shown);
+    ExpectShown(ui_now, shown);
 
     const UpdateRun next = ApplySeriesVersion(++n);
     EXPECT_NE(next.token, killed.token);
@@ -258,7 +255,7 @@ TEST_F(UpdateRoad, UiThatIsSlowToStartTheWatcherStillRelaunches) {
   const UpdateRun update = ApplyOnTheRoad(L"CorvantaRemote-2.0.0.msi", old_ui_pid_);
 
   EXPECT_EQ(update.shown_once_staged, road::kPreparingUpdateText);
-  ExpectCompletedOnTheRoad(update, L"2.0.0", old_ui_pid_, first_service_host_);
+  ExpectCompleted(update, L"2.0.0");
 }
 
 // A service that does not accept the stop makes installer mode publish its failure before it
@@ -273,9 +270,9 @@ TEST_F(UpdateRoad, FailurePublishedWhileTheUiWaitsIsShownAtOnce) {
   const UpdateRun update = ApplyOnTheRoad(L"CorvantaRemote-2.0.0.msi", old_ui_pid_);
 
   ExpectOutcome(update, 1, L"failed:Service did not exit before installation");
-  const std::wstring failed =
-      L"The last update failed (Service did not exit before installation). Try again later";
-  EXPECT_EQ(StatusTextOnceShown(old_ui_pid_, failed), failed);
+  ExpectShown(
+      old_ui_pid_,
+      L"The last update failed (Service did not exit before installation). Try again later");
   EXPECT_TRUE(IsStillRunning(old_ui_.get()));
   EXPECT_EQ(RunningVersion(), L"1.0.0");
 }
