@@ -88,7 +88,9 @@ inline void ResetMachine() {
 inline DWORD AddProductCopy(
     uint64_t ends_after_terminate_ms = 0, const std::wstring& image_path = kInstalledProduct,
     const std::wstring& exe_name = updater_contract::kProductExecutableName) {
-  winsim::ProcessSpec copy{/*pid=*/0, exe_name, image_path};
+  winsim::ProcessSpec copy;
+  copy.exe_name = exe_name;
+  copy.image_path = image_path;
   copy.ends_after_terminate_ms = ends_after_terminate_ms == kNever
                                      ? std::nullopt
                                      : std::optional<uint64_t>(ends_after_terminate_ms);
@@ -102,13 +104,19 @@ inline std::vector<DWORD> ArrangeProcesses(const Machine& machine) {
     service.name = updater_contract::kServiceName;
     winsim::AddService(service);
   }
-  if (machine.other_program)
-    winsim::AddProcess({/*pid=*/0, L"explorer.exe", L"C:\\Windows\\explorer.exe"});
+  if (machine.other_program) {
+    winsim::ProcessSpec explorer;
+    explorer.exe_name = L"explorer.exe";
+    explorer.image_path = L"C:\\Windows\\explorer.exe";
+    winsim::AddProcess(explorer);
+  }
   std::vector<DWORD> copies;
   for (uint64_t ends_after : machine.product_copies) copies.push_back(AddProductCopy(ends_after));
   if (machine.old_ui_exits_at_ms) {
-    winsim::ProcessSpec old_ui{kOldUiPid, updater_contract::kProductExecutableName,
-                               kInstalledProduct};
+    winsim::ProcessSpec old_ui;
+    old_ui.pid = kOldUiPid;
+    old_ui.exe_name = updater_contract::kProductExecutableName;
+    old_ui.image_path = kInstalledProduct;
     if (*machine.old_ui_exits_at_ms != kNever) old_ui.exits_at_ms = *machine.old_ui_exits_at_ms;
     winsim::AddProcess(old_ui);
   }
@@ -135,8 +143,10 @@ inline std::vector<DWORD> ArrangeMachine(const Machine& machine) {
   winsim::SetSystemDirectory(machine.system_directory);
   const std::vector<DWORD> copies = ArrangeProcesses(machine);
   if (machine.package) winsim::SetFile(*machine.package, "package bytes");
-  winsim::ScriptLaunches(machine.system_directory + L"\\msiexec.exe",
-                         {{machine.installer_takes_ms, machine.installer_exit}});
+  winsim::LaunchScript installer;
+  installer.exit_after_ms = machine.installer_takes_ms;
+  installer.exit_code = machine.installer_exit;
+  winsim::ScriptLaunches(machine.system_directory + L"\\msiexec.exe", {installer});
   ArrangeRecord(machine.record);
   winsim::ScriptLaunches(kInstalledProduct, machine.product_launches);
   for (const Fault& fault : machine.faults)
