@@ -82,9 +82,7 @@ TEST_P(NetworkFaults, DownloadSurvivesAndTheClickInstallsIt) {
     })) << testing::PrintToString(answers_);
   }
   EXPECT_TRUE(FileExistsAt(road::IncomingFolder() + L"\\" + kReleasePackage + L".sha256"));
-  UpdateRun run = Click(old_ui_pid_);
-  Finish(run);
-  ExpectCompleted(run, L"2.0.0");
+  ExpectCompleted(Click(old_ui_pid_), L"2.0.0");
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -52,9 +51,7 @@ TEST_F(PackageTrust, PackagesThatFailARuleAreRefusedBeforeAnythingStops) {
   const std::wstring delivered = road::PathIn(road::IncomingFolder(), L"CorvantaRemote-next.msi");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    PlacePending(L"CorvantaRemote-next.msi", c.source);
-    if (c.hash_file != nullptr)
-      std::ofstream(Narrow(delivered + road::kHashSuffix)) << *c.hash_file;
+    PlacePending(L"CorvantaRemote-next.msi", c.source, c.hash_file);
 
     const LogFollower ui_log(road::UiLogPath());
 
@@ -85,9 +82,7 @@ TEST_F(PackageTrust, BadDeliveriesAreSetAsideAndTheHighestGoodOneInstalled) {
   }
   for (int n = 1; n <= 5; ++n) {
     const std::wstring name = L"CorvantaRemote-bad" + std::to_wstring(n) + L".msi";
-    PlacePending(name, SamplePackage(L"CorvantaRemote-2.0.0.msi"));
-    std::ofstream(Narrow(road::PathIn(road::IncomingFolder(), name) + road::kHashSuffix))
-        << kOtherHash;
+    PlacePending(name, SamplePackage(L"CorvantaRemote-2.0.0.msi"), &kOtherHash);
   }
   PlacePending(L"CorvantaRemote-2.0.1.msi");
 

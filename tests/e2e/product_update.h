@@ -188,12 +188,15 @@ class ProductUpdate : public ::testing::Test {
   }
 
   // The road's administrator step: `source` (the sample's build of `package` unless named)
-  // lands in the service's Incoming folder as `package`, with a .sha256 file that matches it.
-  void PlacePending(const std::wstring& package, const std::wstring& source = L"") const {
+  // lands in the service's Incoming folder as `package`, with a .sha256 file that holds
+  // `hash_text`, or unless given the package's hash.
+  void PlacePending(const std::wstring& package, const std::wstring& source = L"",
+                    const std::string* hash_text = nullptr) const {
     const std::wstring from = source.empty() ? SamplePackage(package) : source;
     const std::wstring placed = CopyInto(from, road::IncomingFolder(), package);
     ASSERT_FALSE(placed.empty()) << Narrow(from) << " is not built";
-    std::ofstream(Narrow(placed + road::kHashSuffix)) << road::Sha256OfFile(placed) << "\n";
+    std::ofstream(Narrow(placed + road::kHashSuffix))
+        << (hash_text != nullptr ? *hash_text : road::Sha256OfFile(placed) + "\n");
   }
 
   // Names `url` as the feed in the machine's policy, which turns updates on.
@@ -239,8 +242,9 @@ class ProductUpdate : public ::testing::Test {
   }
 
   // Clicks "Apply update" in the UI program `ui_pid` and waits for the service's answers; once
-  // started, takes hold of installer mode and the watcher as their starters' logs name them.
-  UpdateRun Click(DWORD ui_pid) {
+  // started, takes hold of installer mode and the watcher as their starters' logs name them,
+  // and unless told otherwise follows both to their ends.
+  UpdateRun Click(DWORD ui_pid, bool to_the_end = true) {
     const LogFollower ui_log(road::UiLogPath());
     const LogFollower service_log(road::ServiceLogPath());
     UpdateRun run;
@@ -263,6 +267,7 @@ class ProductUpdate : public ::testing::Test {
     run.watcher = OpenById(ui_log.WaitForLine(Narrow(road::kUiStartedWatcher)));
     SeeStarted(run.installer.get(), run.installer_parent, run.installer_image);
     SeeStarted(run.watcher.get(), run.watcher_parent, run.watcher_image);
+    if (to_the_end) Finish(run);
     return run;
   }
 
@@ -276,7 +281,6 @@ class ProductUpdate : public ::testing::Test {
   UpdateRun ApplyOnTheRoad(const std::wstring& package, DWORD ui_pid) {
     PlacePending(package);
     UpdateRun run = Click(ui_pid);
-    Finish(run);
     run.package = road::StagingFolder(run.token) + L"\\" + package;
     return run;
   }
@@ -327,8 +331,8 @@ class ProductUpdate : public ::testing::Test {
     if (launched.size() != 1) return 0;
     const std::wstring product = ProductExecutablePath();
     EXPECT_EQ(Upper(LastLaunchLine()),
-              Upper(sample::fixture::LaunchRecordLine(
-                  {launched[0], version, product, FolderOf(product), L"\"" + product + L"\""})));
+              Upper(sample::fixture::LaunchRecordLine(launched[0], version, product,
+                                                      FolderOf(product), L"\"" + product + L"\"")));
     EXPECT_FALSE(ProcessHasEnded(launched[0]));
     EXPECT_EQ(sample::UpdateStatusText(launched[0]), shown);
     return launched[0];
@@ -358,9 +362,9 @@ class ProductUpdate : public ::testing::Test {
                      L"The last update completed: version " + version + L" is running");
   }
 
-  // Nothing of an update started: no updater runs, version 1's UI and service run on, no
-  // staging folder is left once the housekeeping thread has had two rounds (5 s each) to
-  // remove the dropped one.
+  // Nothing of an update started, or nothing changed before it ended: no updater runs, version
+  // 1's UI and service run on, no staging folder is left once the housekeeping thread has had two
+  // rounds (5 s each) to remove the dropped one.
   void ExpectNothingStarted() const {
     EXPECT_TRUE(ProcessesNamed(road::kUpdaterFileName).empty());
     EXPECT_TRUE(IsStillRunning(old_ui_.get()));

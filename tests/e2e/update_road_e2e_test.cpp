@@ -65,9 +65,7 @@ TEST_F(UpdateRoad, BusyInstallerStopsNothingAndTheSameDeliveryCompletesLater) {
   EXPECT_TRUE(FileExistsAt(road::IncomingFolder() + L"\\CorvantaRemote-2.0.0.msi"));
 
   installer_busy.reset();
-  UpdateRun update = Click(old_ui_pid_);
-  Finish(update);
-  ExpectCompleted(update, L"2.0.0");
+  ExpectCompleted(Click(old_ui_pid_), L"2.0.0");
 }
 
 // A start refused after the watcher runs (the installer got busy meanwhile) leaves no watcher
@@ -189,7 +187,7 @@ TEST_F(UpdateRoad, NewUpdateCompletesAfterInstallerModeWasKilled) {
     PlacePending(package);
     const DWORD ui_pid = LastLaunchPid();
     const LogFollower service_log(road::ServiceLogPath());
-    UpdateRun killed = Click(ui_pid);
+    UpdateRun killed = Click(ui_pid, /*to_the_end=*/false);
     ASSERT_TRUE(killed.installer) << killed.answer;
     const DWORD installer_pid = ::GetProcessId(killed.installer.get());
     const std::wstring msiexec_log =
@@ -298,9 +296,7 @@ TEST_F(UpdateRoad, SquattedPipeNamesGetNothingAndKeepNoRequestOff) {
   const LogFollower service_log(road::ServiceLogPath());
   // The UI's answer to a click, as it logs it; no squatter got a byte meanwhile.
   const auto click = [&] {
-    const LogFollower ui_log(road::UiLogPath());
-    EXPECT_TRUE(sample::ClickApplyUpdate(old_ui_pid_, 10000));
-    const std::string answer = ui_log.WaitForLine(Narrow(road::kUiAskedToStage));
+    const std::string answer = Click(old_ui_pid_).answer;
     for (const UniqueHandle& squatter : squatters) {
       DWORD sent_to_squatter = 0;
       ::PeekNamedPipe(squatter.get(), nullptr, 0, nullptr, &sent_to_squatter, nullptr);
