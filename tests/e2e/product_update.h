@@ -135,20 +135,14 @@ class LogFollower {
 struct UpdateRun {
   std::wstring token;
   std::wstring package;  // the package installer mode was given
-  // The UI program that the update ends (the old UI unless clicked in another) and, on the
-  // road, the service's host when it was clicked.
+  // The UI program that the update ends (the old UI unless clicked in another); whether it was
+  // begun by a click.
   DWORD ui_pid = 0;
-  DWORD service_host = 0;
   bool on_road = false;
   std::string answer;       // on the road: the service's last answer
   std::string service_log;  // on the road: what the service wrote, when nothing started
   UniqueHandle installer;
   UniqueHandle watcher;
-  // On the road: who started each mode and from which image, seen while they ran.
-  DWORD installer_parent = 0;
-  DWORD watcher_parent = 0;
-  std::wstring installer_image;
-  std::wstring watcher_image;
   std::optional<DWORD> installer_exit;
   std::optional<DWORD> watcher_exit;
   std::wstring record;
@@ -243,13 +237,14 @@ class ProductUpdate : public ::testing::Test {
 
   // Clicks "Apply update" in the UI program `ui_pid` and waits for the service's answers; once
   // started, takes hold of installer mode and the watcher as their starters' logs name them,
-  // and unless told otherwise follows both to their ends.
+  // expects both to run from the staged copy, installer mode as the service's child and the
+  // watcher as the UI's, and unless told otherwise follows both to their ends.
   UpdateRun Click(DWORD ui_pid, bool to_the_end = true) {
     const LogFollower ui_log(road::UiLogPath());
     const LogFollower service_log(road::ServiceLogPath());
     UpdateRun run;
     run.ui_pid = ui_pid;
-    run.service_host = ServiceHost();
+    const DWORD service_host = ServiceHost();
     run.on_road = true;
     EXPECT_TRUE(sample::ClickApplyUpdate(ui_pid, 10000)) << "no window of pid " << ui_pid;
     run.answer = ui_log.WaitForLine(Narrow(road::kUiAskedToStage));
@@ -265,8 +260,9 @@ class ProductUpdate : public ::testing::Test {
     run.token = answer.token;
     run.installer = OpenById(service_log.WaitForLine(Narrow(road::kServiceStartedInstaller)));
     run.watcher = OpenById(ui_log.WaitForLine(Narrow(road::kUiStartedWatcher)));
-    SeeStarted(run.installer.get(), run.installer_parent, run.installer_image);
-    SeeStarted(run.watcher.get(), run.watcher_parent, run.watcher_image);
+    const std::wstring staged = road::StagingFolder(run.token) + L"\\" + road::kUpdaterFileName;
+    ExpectStarted(run.installer.get(), service_host, staged);
+    ExpectStarted(run.watcher.get(), ui_pid, staged);
     if (to_the_end) Finish(run);
     return run;
   }
@@ -285,19 +281,12 @@ class ProductUpdate : public ::testing::Test {
     return run;
   }
 
-  // What every update on the road leaves, whatever its outcome: both modes ran from the
-  // staged copy, installer mode as the child of the service clicked and the watcher as the UI's,
-  // and nothing of the update still runs.
+  // What every update on the road leaves, whatever its outcome: it started, and nothing of it
+  // still runs.
   void ExpectRanOnTheRoad(const UpdateRun& update) const {
     ASSERT_EQ(update.answer, road::kStartedAnswer + Narrow(update.token))
         << "the service's log meanwhile:\n"
         << update.service_log;
-    const std::wstring staged_updater =
-        road::StagingFolder(update.token) + L"\\" + road::kUpdaterFileName;
-    EXPECT_EQ(update.installer_parent, update.service_host);
-    EXPECT_EQ(update.watcher_parent, update.ui_pid);
-    EXPECT_EQ(Upper(update.installer_image), Upper(staged_updater));
-    EXPECT_EQ(Upper(update.watcher_image), Upper(staged_updater));
     // The housekeeping thread of the service that runs now removes the older ones.
     EXPECT_TRUE(WaitUntil(
         [] { return road::ListStagingFolders().size() <= road::kStagingFoldersKept; }, 10000));
@@ -388,12 +377,15 @@ class ProductUpdate : public ::testing::Test {
   }
 
  private:
-  static void SeeStarted(HANDLE process, DWORD& parent, std::wstring& image) {
-    if (process == nullptr) return;
+  // Expects `process`, seen while it runs, to run `image` as the child of `parent`.
+  static void ExpectStarted(HANDLE process, DWORD parent, const std::wstring& image) {
+    ASSERT_NE(process, nullptr);
+    DWORD seen_parent = 0;
     for (const tools::ProcessEntry& entry : tools::RunningProcesses()) {
-      if (entry.pid == ::GetProcessId(process)) parent = entry.parent;
+      if (entry.pid == ::GetProcessId(process)) seen_parent = entry.parent;
     }
-    image = tools::ImagePathOf(process);
+    EXPECT_EQ(seen_parent, parent);
+    EXPECT_EQ(Upper(tools::ImagePathOf(process)), Upper(image));
   }
 
   static void Finish(UpdateRun& run, const std::wstring& watcher_log) {

@@ -217,10 +217,9 @@ TEST_F(UpdateRoad, NewUpdateCompletesAfterInstallerModeWasKilled) {
     // finish; opened after it, also that the service had to be brought back, when it had.
     const DWORD ui_now = reopened ? ::GetProcessId(reopened.get()) : LastLaunchPid();
     const bool brought_back = reopened && point.moment != KilledWhile::kServiceRestarts;
-    const std::wstring shown =
-        std::wstring(road::kUnfinishedUpdateText) +
-        (brought_back ? L"\r\n" + std::wstring(road::kServiceBroughtBackText) : L"");
-    ExpectShown(ui_now, shown);
+    ExpectShown(ui_now,
+                std::wstring(road::kUnfinishedUpdateText) +
+                    (brought_back ? L"\r\n" + std::wstring(road::kServiceBroughtBackText) : L""));
 
     const UpdateRun next = ApplySeriesVersion(++n);
     EXPECT_NE(next.token, killed.token);
