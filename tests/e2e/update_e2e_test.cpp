@@ -48,11 +48,8 @@ TEST_P(UpdateOutcomes, ProductRunsAgainAndTellsTheOutcome) {
   if (driver == Driver::kRoad && end.reason == nullptr)
     EXPECT_FALSE(FileExistsAt(road::IncomingFolder() + L"\\" + end.package));
   const std::wstring log = update.package + L".log";
-  if (end.reason == nullptr) {
-    ExpectOutcome(update, 0, L"completed");
-  } else {
-    ExpectOutcome(update, 1, FailedOutcomeWithLog(end.reason, log));
-  }
+  ExpectOutcome(update, end.reason == nullptr ? 0 : 1,
+                end.reason == nullptr ? L"completed" : FailedOutcomeWithLog(end.reason, log));
   EXPECT_EQ(FileExistsAt(update.package), end.reason != nullptr && end.package_exists);
   EXPECT_TRUE(FileExistsAt(log));
   EXPECT_NE(ServiceHost(), first_service_host_);
