@@ -122,12 +122,8 @@ TEST_F(PipeClient, StopEndsWhateverHoldsThePipe) {
 // The client asks to start the update as the UI does, after staging and starting the watcher,
 // and then never reads: installer mode must still stop the service and complete the update.
 TEST_F(PipeClient, UpdateCompletesWhenTheClientThatStartsItNeverReads) {
-  PlacePending(L"CorvantaRemote-2.0.0.msi");
-  const road::Answer staged =
-      road::ParseAnswer(road::ExchangeWithService(road::ApplyRequestLine()));
-  ASSERT_EQ(staged.kind, road::Answer::Kind::kStaged) << staged.text;
   UpdateRun update;
-  update.token = staged.token;
+  update.token = StageByRequest(L"CorvantaRemote-2.0.0.msi");
   const std::wstring staging = road::StagingFolder(update.token);
   DWORD error = 0;
   update.watcher = road::StartFromFolder(road::PathIn(staging, road::kUpdaterFileName),
@@ -155,12 +151,8 @@ TEST_F(PipeClient, UpdateCompletesWhenTheClientThatStartsItNeverReads) {
 // looks every 5 s: three looks take 15 s at most.
 TEST_F(PipeClient, WatcherLogThatAUserFillsIsCutBackToItsLimit) {
   constexpr DWORD kThreeLooksMs = 15000;
-  PlacePending(L"CorvantaRemote-2.0.0.msi");
-  const road::Answer staged =
-      road::ParseAnswer(road::ExchangeWithService(road::ApplyRequestLine()));
-  ASSERT_EQ(staged.kind, road::Answer::Kind::kStaged) << staged.text;
-  const std::wstring watcher_log =
-      road::PathIn(road::StagingFolder(staged.token), road::WatcherLogFileName());
+  const std::wstring watcher_log = road::PathIn(
+      road::StagingFolder(StageByRequest(L"CorvantaRemote-2.0.0.msi")), road::WatcherLogFileName());
   const UniqueHandle held = OwnHandle(::CreateFileW(watcher_log.c_str(), FILE_APPEND_DATA,
                                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                                     OPEN_EXISTING, 0, nullptr));

@@ -193,6 +193,16 @@ class ProductUpdate : public ::testing::Test {
         << (hash_text != nullptr ? *hash_text : road::Sha256OfFile(placed) + "\n");
   }
 
+  // Places `package` of the sample's build and asks the service to stage it, as a click asks
+  // first; the token it was staged as, empty (and the test failed) when it was not.
+  std::wstring StageByRequest(const std::wstring& package) const {
+    PlacePending(package);
+    const road::Answer staged =
+        road::ParseAnswer(road::ExchangeWithService(road::ApplyRequestLine()));
+    EXPECT_EQ(staged.kind, road::Answer::Kind::kStaged) << staged.text;
+    return staged.token;
+  }
+
   // Names `url` as the feed in the machine's policy, which turns updates on.
   static void NameFeed(const std::wstring& url) {
     sample::fixture::WriteString(kPolicyKey, L"FeedUrl", url);

@@ -408,9 +408,7 @@ TEST_F(UpdateRoad, LibrariesPlantedBesideTheServiceAreNeverLoaded) {
   NameFeed(L"http://127.0.0.1:9/feed.json");
   const std::string unfetched = "status refused: the feed could not be fetched";
   EXPECT_EQ(StatusOnceAnswered(unfetched, 30000).substr(0, unfetched.size()), unfetched);
-  PlacePending(L"CorvantaRemote-2.0.0.msi");
-  EXPECT_EQ(road::ParseAnswer(road::ExchangeWithService(road::ApplyRequestLine())).kind,
-            road::Answer::Kind::kStaged);
+  StageByRequest(L"CorvantaRemote-2.0.0.msi");
   EXPECT_EQ(LoadMarks(folder), std::vector<std::wstring>{});
 }
 
