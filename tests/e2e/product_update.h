@@ -177,8 +177,7 @@ class ProductUpdate : public ::testing::Test {
   // may also name a package that does not exist.
   std::wstring Package(const std::wstring& name) const {
     const std::wstring built = SamplePackage(name);
-    if (!FileExistsAt(built)) return packages_ + L"\\" + name;
-    return CopyInto(built, packages_);
+    return FileExistsAt(built) ? CopyInto(built, packages_) : packages_ + L"\\" + name;
   }
 
   // The road's administrator step: `source` (the sample's build of `package` unless named)
