@@ -121,13 +121,11 @@ TEST_F(UpdateEndToEnd, EarlierUpdatesRecordIsNotTakenForThisOne) {
 // updater must do is the same on both: report the installer's exit and log, keep the package,
 // and exit with 1 in both modes.
 TEST_F(UpdateEndToEnd, PackageThatFailsLateIsReportedWithTheInstallersLog) {
-  const std::wstring package = Package(L"CorvantaRemote-2.0.0-fail-late.msi");
-  const std::wstring log = package + updater_contract::kLogSuffix;
+  const UpdateRun update = RunUpdate(Package(L"CorvantaRemote-2.0.0-fail-late.msi"));
 
-  const UpdateRun update = RunUpdate(package);
-
+  const std::wstring log = update.package + updater_contract::kLogSuffix;
   ExpectOutcome(update, 1, RestartFailedOutcome(FailedOutcomeWithLog(L"MSI exit 1603", log)));
-  EXPECT_TRUE(FileExistsAt(package));
+  EXPECT_TRUE(FileExistsAt(update.package));
   EXPECT_TRUE(FileExistsAt(log));
   // Wine's part: the product's folder is gone with both versions (ERROR_DIRECTORY).
   std::string expected_log = WatcherLine(updater_contract::kWatcherWaiting);
@@ -137,14 +135,13 @@ TEST_F(UpdateEndToEnd, PackageThatFailsLateIsReportedWithTheInstallersLog) {
 
 TEST_F(UpdateEndToEnd, ServiceThatWillNotStopStopsTheUpdateBeforeAnythingChanges) {
   sample::fixture::WriteDword(kServiceKey, L"IgnoreStop", 1);
-  const std::wstring package = Package(L"CorvantaRemote-2.0.0.msi");
 
-  const UpdateRun update = RunUpdate(package);
+  const UpdateRun update = RunUpdate(Package(L"CorvantaRemote-2.0.0.msi"));
 
   ExpectOutcome(update, 1, FailedOutcome(L"Service did not exit before installation"));
   // Nothing was ended or installed: version 1 runs on as it did, the watcher gave up.
-  EXPECT_FALSE(FileExistsAt(package + updater_contract::kLogSuffix));
-  EXPECT_TRUE(FileExistsAt(package));
+  EXPECT_FALSE(FileExistsAt(update.package + updater_contract::kLogSuffix));
+  EXPECT_TRUE(FileExistsAt(update.package));
   ExpectNothingStarted();
   EXPECT_EQ(update.watcher_log, WatcherLine(updater_contract::kWatcherWaiting) +
                                     WatcherLine(updater_contract::kWatcherFailedEarly) +
@@ -153,14 +150,13 @@ TEST_F(UpdateEndToEnd, ServiceThatWillNotStopStopsTheUpdateBeforeAnythingChanges
 
 TEST_F(UpdateEndToEnd, ServiceThatWillNotStartAfterwardsIsReportedWithTheInstallation) {
   sample::fixture::WriteDword(kServiceKey, L"FailStart", 1);
-  const std::wstring package = Package(L"CorvantaRemote-2.0.0.msi");
 
-  const UpdateRun update = RunUpdate(package);
+  const UpdateRun update = RunUpdate(Package(L"CorvantaRemote-2.0.0.msi"));
 
   ExpectOutcome(update, 1, RestartFailedOutcome(L"completed"));
   // The installation itself completed: the package is gone and version 2's program is started
   // again, while the service stays stopped.
-  EXPECT_FALSE(FileExistsAt(package));
+  EXPECT_FALSE(FileExistsAt(update.package));
   EXPECT_EQ(ServiceState(), DWORD{SERVICE_STOPPED});
   EXPECT_TRUE(ProcessHasEnded(old_ui_pid_));
   ExpectLaunchedOnce(update, L"2.0.0",
