@@ -225,8 +225,7 @@ TEST_F(UpdateRoad, NewUpdateCompletesAfterInstallerModeWasKilled) {
                 std::wstring(road::kUnfinishedUpdateText) +
                     (brought_back ? L"\r\n" + std::wstring(road::kServiceBroughtBackText) : L""));
 
-    const UpdateRun next = ApplySeriesVersion(++n);
-    EXPECT_NE(next.token, killed.token);
+    EXPECT_NE(ApplySeriesVersion(++n).token, killed.token);
     if (HasFatalFailure()) return;
   }
 }
@@ -503,15 +502,13 @@ TEST_F(UpdateRoad, BadDeliveriesAreSetAsideAndTheHighestGoodOneInstalled) {
     ASSERT_TRUE(file && ::SetFileTime(file.get(), &future, &future, &future));
   }
   for (int n = 1; n <= 5; ++n) {
-    const std::wstring name = L"CorvantaRemote-bad" + std::to_wstring(n) + L".msi";
-    PlacePending(name, SamplePackage(L"CorvantaRemote-2.0.0.msi"), &kOtherHash);
+    PlacePending(L"CorvantaRemote-bad" + std::to_wstring(n) + L".msi",
+                 SamplePackage(L"CorvantaRemote-2.0.0.msi"), &kOtherHash);
   }
   PlacePending(L"CorvantaRemote-2.0.1.msi");
 
   // Written last, and yet not the one installed.
-  const UpdateRun update = ApplyOnTheRoad(L"CorvantaRemote-2.0.0.msi", old_ui_pid_);
-
-  ExpectCompleted(update, L"2.0.1");
+  ExpectCompleted(ApplyOnTheRoad(L"CorvantaRemote-2.0.0.msi", old_ui_pid_), L"2.0.1");
   EXPECT_FALSE(FileExistsAt(foreign));
   const std::vector<road::StagedFolder> set_aside =
       road::ListTokenFolders(road::QuarantineFolder());
