@@ -3,8 +3,6 @@
 # order read from Wine's traces; and one round of the benchmark.
 set(E2E_TEST_SOURCES
   tests/e2e/feed_e2e_test.cpp
-  tests/e2e/package_trust_e2e_test.cpp
-  tests/e2e/pipe_client_e2e_test.cpp
   tests/e2e/update_e2e_test.cpp
   tests/e2e/update_road_e2e_test.cpp)
 add_executable(e2e_tests ${E2E_TEST_SOURCES})

@@ -38,6 +38,20 @@ class FeedUpdate : public ProductUpdate {
     return StartProgram(ProductExecutablePath());
   }
 
+  // The requests of version `version`'s package, as the server logged them: "<Range or ->
+  // <status>", a resumed Range's number as "N".
+  std::vector<std::string> PackageRequests(const std::string& version) const {
+    const std::string get = "GET /CorvantaRemote-" + version + ".msi ";
+    std::vector<std::string> found;
+    for (const std::string& line : server_->Requests()) {
+      if (line.rfind(get, 0) != 0) continue;
+      std::string request = line.substr(get.size());
+      if (request.rfind("bytes=", 0) == 0) request.replace(6, request.find('-') - 6, "N");
+      found.push_back(request);
+    }
+    return found;
+  }
+
   std::unique_ptr<FaultServer> server_;
 };
 
@@ -54,37 +68,20 @@ struct NetworkFault {
   bool answered_while_downloading;
 };
 
-class NetworkFaults : public FeedUpdate, public ::testing::WithParamInterface<NetworkFault> {
- protected:
-  std::vector<std::string> PackageRequests() const {
-    const std::string get = "GET /CorvantaRemote-2.0.0.msi ";
-    std::vector<std::string> found;
-    for (const std::string& line : server_->Requests()) {
-      if (line.rfind(get, 0) != 0) continue;
-      std::string request = line.substr(get.size());
-      if (request.rfind("bytes=", 0) == 0) {
-        request.replace(6, request.find('-') - 6, "N");
-      }
-      found.push_back(request);
-    }
-    return found;
-  }
-};
+class NetworkFaults : public FeedUpdate, public ::testing::WithParamInterface<NetworkFault> {};
 
 TEST_P(NetworkFaults, DownloadSurvivesAndTheClickInstallsIt) {
   Serve(L"good", GetParam().faults);
   EXPECT_EQ(StatusOnceAnswered("status ready-to-install 2.0.0", 60000),
             "status ready-to-install 2.0.0");
-  EXPECT_EQ(PackageRequests(), GetParam().package_requests);
+  EXPECT_EQ(PackageRequests("2.0.0"), GetParam().package_requests);
   if (GetParam().answered_while_downloading) {
     EXPECT_TRUE(std::any_of(answers_.begin(), answers_.end(), [](const std::string& answer) {
       return answer.rfind("status downloading ", 0) == 0;
     })) << testing::PrintToString(answers_);
   }
   EXPECT_TRUE(FileExistsAt(road::IncomingFolder() + L"\\" + kReleasePackage + L".sha256"));
-  UpdateRun run = Click(old_ui_pid_);
-  Finish(run);
-  ExpectCompletedOnTheRoad(run, L"2.0.0", old_ui_pid_, first_service_host_);
+  ExpectCompleted(Click(old_ui_pid_), L"2.0.0");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -126,8 +123,7 @@ TEST_P(Refusals, InstallNothingAndSayWhy) {
       L"The last update check failed: " + std::wstring(reason.begin(), reason.end());
   const UniqueHandle ui = StartUiThatAsks();
   ASSERT_TRUE(ui);
-  EXPECT_EQ(StatusTextOnceShown(::GetProcessId(ui.get()), why, 20000, sample::kNextUpdateControl),
-            why);
+  ExpectShown(::GetProcessId(ui.get()), why, 20000, sample::kNextUpdateControl);
   (void)::TerminateProcess(ui.get(), 0);
   EXPECT_FALSE(FileExistsAt(road::IncomingFolder() + L"\\" + kReleasePackage));
   EXPECT_FALSE(FileExistsAt(road::IncomingFolder() + L"\\" + kReleasePackage + L".sha256"));
@@ -172,8 +168,8 @@ TEST_F(FeedUpdate, AutomaticUpdateCompletesWithNobodyThere) {
   EXPECT_TRUE(WaitUntil([] { return ProcessesNamed(road::kUpdaterFileName).empty(); }, 60000));
   const UniqueHandle next_ui = StartProgram(ProductExecutablePath());
   ASSERT_TRUE(next_ui);
-  const std::wstring shown = L"The last update completed: version 2.0.0 is running";
-  EXPECT_EQ(StatusTextOnceShown(::GetProcessId(next_ui.get()), shown), shown);
+  ExpectShown(::GetProcessId(next_ui.get()),
+              L"The last update completed: version 2.0.0 is running");
 }
 
 // A version prefix: the feed's 3.0.0 is passed over, and its 2.0.1 taken.
@@ -182,9 +178,8 @@ TEST_F(FeedUpdate, VersionPrefixPassesOverALaterMajorVersion) {
   sample::fixture::WriteString(kPolicyKey, L"TargetVersionPrefix", L"2.0.");
   EXPECT_EQ(StatusOnceAnswered("status ready-to-install 2.0.1", 60000),
             "status ready-to-install 2.0.1");
-  const std::vector<std::string> fetched = server_->Requests();
-  EXPECT_EQ(std::count(fetched.begin(), fetched.end(), "GET /CorvantaRemote-2.0.1.msi - 200"), 1);
-  for (const std::string& request : fetched) {
+  EXPECT_EQ(PackageRequests("2.0.1"), std::vector<std::string>{"- 200"});
+  for (const std::string& request : server_->Requests()) {
     EXPECT_EQ(request.find("3.0.0"), std::string::npos) << request;
   }
 }

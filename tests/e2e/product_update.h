@@ -88,16 +88,15 @@ inline std::vector<DWORD> ProcessesNamed(const std::wstring& name, DWORD parent 
   return ids;
 }
 
-// What the control `control` (the update status control unless named) of the UI program `pid`
-// shows once it shows `expected`, waiting up to `timeout_ms` for it: the window sets the text
-// from its worker thread.
-inline std::wstring StatusTextOnceShown(DWORD pid, const std::wstring& expected,
-                                        DWORD timeout_ms = kAnswerTimeoutMs,
-                                        WORD control = sample::kUpdateStatusControl) {
+// Expects the control `control` (the update status control unless named) of the UI program
+// `pid` to show `expected` within `timeout_ms`: the window sets the text from its worker thread.
+inline void ExpectShown(DWORD pid, const std::wstring& expected,
+                        DWORD timeout_ms = kAnswerTimeoutMs,
+                        WORD control = sample::kUpdateStatusControl) {
   std::wstring shown;
   WaitUntil([&] { return (shown = sample::UpdateStatusText(pid, control)) == expected; },
             timeout_ms);
-  return shown;
+  EXPECT_EQ(shown, expected) << "shown by the UI program " << pid;
 }
 
 // The lines appended to a log after this follower was made.
@@ -135,16 +134,15 @@ class LogFollower {
 // One update, begun either way, followed to its end.
 struct UpdateRun {
   std::wstring token;
-  std::wstring package;     // the package installer mode was given
+  std::wstring package;  // the package installer mode was given
+  // The UI program that the update ends (the old UI unless clicked in another); whether it was
+  // begun by a click.
+  DWORD ui_pid = 0;
+  bool on_road = false;
   std::string answer;       // on the road: the service's last answer
   std::string service_log;  // on the road: what the service wrote, when nothing started
   UniqueHandle installer;
   UniqueHandle watcher;
-  // On the road: who started each mode and from which image, seen while they ran.
-  DWORD installer_parent = 0;
-  DWORD watcher_parent = 0;
-  std::wstring installer_image;
-  std::wstring watcher_image;
   std::optional<DWORD> installer_exit;
   std::optional<DWORD> watcher_exit;
   std::wstring record;
@@ -179,25 +177,29 @@ class ProductUpdate : public ::testing::Test {
   // may also name a package that does not exist.
   std::wstring Package(const std::wstring& name) const {
     const std::wstring built = SamplePackage(name);
-    if (!FileExistsAt(built)) return packages_ + L"\\" + name;
-    return CopyInto(built, packages_);
+    return FileExistsAt(built) ? CopyInto(built, packages_) : packages_ + L"\\" + name;
   }
 
-  // The road's administrator step for any file: `source` lands in the service's Incoming
-  // folder as `package`, with a .sha256 file that matches it.
-  void PlaceDelivery(const std::wstring& source, const std::wstring& package) const {
-    const std::wstring placed = CopyInto(source, road::IncomingFolder(), package);
-    ASSERT_FALSE(placed.empty()) << Narrow(source);
-    std::ofstream(Narrow(placed + road::kHashSuffix)) << road::Sha256OfFile(placed) << "\n";
+  // The road's administrator step: `source` (the sample's build of `package` unless named)
+  // lands in the service's Incoming folder as `package`, with a .sha256 file that holds
+  // `hash_text`, or unless given the package's hash.
+  void PlacePending(const std::wstring& package, const std::wstring& source = L"",
+                    const std::string* hash_text = nullptr) const {
+    const std::wstring from = source.empty() ? SamplePackage(package) : source;
+    const std::wstring placed = CopyInto(from, road::IncomingFolder(), package);
+    ASSERT_FALSE(placed.empty()) << Narrow(from) << " is not built";
+    std::ofstream(Narrow(placed + road::kHashSuffix))
+        << (hash_text != nullptr ? *hash_text : road::Sha256OfFile(placed) + "\n");
   }
 
-  // The road's administrator step: `package` of the sample's build, with its .sha256 file,
-  // lands in the service's Incoming folder.
-  void PlacePending(const std::wstring& package) const {
-    const std::wstring built = SamplePackage(package);
-    ASSERT_TRUE(FileExistsAt(built)) << Narrow(package) << " is not built";
-    ASSERT_FALSE(CopyInto(built, road::IncomingFolder()).empty());
-    ASSERT_FALSE(CopyInto(built + road::kHashSuffix, road::IncomingFolder()).empty());
+  // Places `package` of the sample's build and asks the service to stage it, as a click asks
+  // first; the token it was staged as, empty (and the test failed) when it was not.
+  std::wstring StageByRequest(const std::wstring& package) const {
+    PlacePending(package);
+    const road::Answer staged =
+        road::ParseAnswer(road::ExchangeWithService(road::ApplyRequestLine()));
+    EXPECT_EQ(staged.kind, road::Answer::Kind::kStaged) << staged.text;
+    return staged.token;
   }
 
   // Names `url` as the feed in the machine's policy, which turns updates on.
@@ -243,11 +245,16 @@ class ProductUpdate : public ::testing::Test {
   }
 
   // Clicks "Apply update" in the UI program `ui_pid` and waits for the service's answers; once
-  // started, takes hold of installer mode and the watcher as their starters' logs name them.
-  UpdateRun Click(DWORD ui_pid) {
+  // started, takes hold of installer mode and the watcher as their starters' logs name them,
+  // expects both to run from the staged copy, installer mode as the service's child and the
+  // watcher as the UI's, and unless told otherwise follows both to their ends.
+  UpdateRun Click(DWORD ui_pid, bool to_the_end = true) {
     const LogFollower ui_log(road::UiLogPath());
     const LogFollower service_log(road::ServiceLogPath());
     UpdateRun run;
+    run.ui_pid = ui_pid;
+    const DWORD service_host = ServiceHost();
+    run.on_road = true;
     EXPECT_TRUE(sample::ClickApplyUpdate(ui_pid, 10000)) << "no window of pid " << ui_pid;
     run.answer = ui_log.WaitForLine(Narrow(road::kUiAskedToStage));
     if (road::ParseAnswer(run.answer).kind == road::Answer::Kind::kStaged) {
@@ -262,8 +269,10 @@ class ProductUpdate : public ::testing::Test {
     run.token = answer.token;
     run.installer = OpenById(service_log.WaitForLine(Narrow(road::kServiceStartedInstaller)));
     run.watcher = OpenById(ui_log.WaitForLine(Narrow(road::kUiStartedWatcher)));
-    SeeStarted(run.installer.get(), run.installer_parent, run.installer_image);
-    SeeStarted(run.watcher.get(), run.watcher_parent, run.watcher_image);
+    const std::wstring staged = road::StagingFolder(run.token) + L"\\" + road::kUpdaterFileName;
+    ExpectStarted(run.installer.get(), service_host, staged);
+    ExpectStarted(run.watcher.get(), ui_pid, staged);
+    if (to_the_end) Finish(run);
     return run;
   }
 
@@ -277,24 +286,16 @@ class ProductUpdate : public ::testing::Test {
   UpdateRun ApplyOnTheRoad(const std::wstring& package, DWORD ui_pid) {
     PlacePending(package);
     UpdateRun run = Click(ui_pid);
-    Finish(run);
     run.package = road::StagingFolder(run.token) + L"\\" + package;
     return run;
   }
 
-  // What every update on the road leaves, whatever its outcome: both modes ran from the
-  // staged copy, installer mode as the service's child and the watcher as the UI's, and
-  // nothing of the update still runs.
-  void ExpectRanOnTheRoad(const UpdateRun& update, DWORD ui_pid, DWORD service_host) const {
+  // What every update on the road leaves, whatever its outcome: it started, and nothing of it
+  // still runs.
+  void ExpectRanOnTheRoad(const UpdateRun& update) const {
     ASSERT_EQ(update.answer, road::kStartedAnswer + Narrow(update.token))
         << "the service's log meanwhile:\n"
         << update.service_log;
-    const std::wstring staged_updater =
-        road::StagingFolder(update.token) + L"\\" + road::kUpdaterFileName;
-    EXPECT_EQ(update.installer_parent, service_host);
-    EXPECT_EQ(update.watcher_parent, ui_pid);
-    EXPECT_EQ(Upper(update.installer_image), Upper(staged_updater));
-    EXPECT_EQ(Upper(update.watcher_image), Upper(staged_updater));
     // The housekeeping thread of the service that runs now removes the older ones.
     EXPECT_TRUE(WaitUntil(
         [] { return road::ListStagingFolders().size() <= road::kStagingFoldersKept; }, 10000));
@@ -305,28 +306,15 @@ class ProductUpdate : public ::testing::Test {
         WaitUntil([] { return ProcessesNamed(L"CorvantaRemoteGuardian.exe").empty(); }, 10000));
   }
 
-  // What a completed update on the road leaves besides: the installer's log beside the staged
-  // package, which was consumed, and the product running again as `version`.
-  void ExpectCompletedOnTheRoad(const UpdateRun& update, const std::wstring& version, DWORD ui_pid,
-                                DWORD service_host) const {
-    ExpectRanOnTheRoad(update, ui_pid, service_host);
-    if (HasFatalFailure()) return;
-    const std::wstring package = L"CorvantaRemote-" + version + L".msi";
-    EXPECT_TRUE(FileExistsAt(road::StagingFolder(update.token) + L"\\" + package +
-                             updater_contract::kLogSuffix));
-    EXPECT_FALSE(FileExistsAt(road::IncomingFolder() + L"\\" + package));
-    ExpectCompleted(update, version, ui_pid);
-  }
-
   // What every update that reached the installer leaves: the service runs again as
-  // `version`, the UI program `old_ui_pid` was ended, and the product runs again from its
+  // `version`, the UI program the update ended is gone, and the product runs again from its
   // installed location with its folder as working directory and its quoted path as command
   // line, started as the watcher's log says, and its window shows `shown`.
   void ExpectRelaunched(const UpdateRun& run, const std::wstring& version,
-                        const std::wstring& shown, DWORD old_ui_pid = 0) const {
+                        const std::wstring& shown) const {
     EXPECT_EQ(ServiceState(), DWORD{SERVICE_RUNNING});
     EXPECT_EQ(RunningVersion(), version);
-    EXPECT_TRUE(ProcessHasEnded(old_ui_pid != 0 ? old_ui_pid : old_ui_pid_));
+    EXPECT_TRUE(ProcessHasEnded(run.ui_pid != 0 ? run.ui_pid : old_ui_pid_));
     const DWORD launched = ExpectLaunchedOnce(run, version, shown);
     EXPECT_EQ(run.watcher_log,
               WatcherLine(updater_contract::kWatcherWaiting) + LaunchLine(launched, 259));
@@ -341,32 +329,40 @@ class ProductUpdate : public ::testing::Test {
     if (launched.size() != 1) return 0;
     const std::wstring product = ProductExecutablePath();
     EXPECT_EQ(Upper(LastLaunchLine()),
-              Upper(sample::fixture::LaunchRecordLine(
-                  {launched[0], version, product, FolderOf(product), L"\"" + product + L"\""})));
+              Upper(sample::fixture::LaunchRecordLine(launched[0], version, product,
+                                                      FolderOf(product), L"\"" + product + L"\"")));
     EXPECT_FALSE(ProcessHasEnded(launched[0]));
     EXPECT_EQ(sample::UpdateStatusText(launched[0]), shown);
     return launched[0];
   }
 
   // How an update ended: both modes with `exit_code`, and the record gives `outcome` for this
-  // token.
+  // token; on the road, also what every update there leaves.
   void ExpectOutcome(const UpdateRun& run, DWORD exit_code, const std::wstring& outcome) const {
+    if (run.on_road) ExpectRanOnTheRoad(run);
     EXPECT_EQ(run.installer_exit, exit_code);
     EXPECT_EQ(run.watcher_exit, exit_code);
     EXPECT_EQ(run.record, StatusRecordText(run.token, outcome));
   }
 
-  // A completed update: the outcome says so, and the product runs again as `version`.
-  void ExpectCompleted(const UpdateRun& run, const std::wstring& version,
-                       DWORD old_ui_pid = 0) const {
+  // A completed update: the outcome says so, and the product runs again as `version`; on the
+  // road, the installer's log lies beside the staged package, which was consumed.
+  void ExpectCompleted(const UpdateRun& run, const std::wstring& version) const {
     ExpectOutcome(run, 0, updater_contract::kCompletedOutcome);
+    if (HasFatalFailure()) return;
+    if (run.on_road) {
+      const std::wstring package = L"CorvantaRemote-" + version + L".msi";
+      EXPECT_TRUE(FileExistsAt(road::StagingFolder(run.token) + L"\\" + package +
+                               updater_contract::kLogSuffix));
+      EXPECT_FALSE(FileExistsAt(road::IncomingFolder() + L"\\" + package));
+    }
     ExpectRelaunched(run, version,
-                     L"The last update completed: version " + version + L" is running", old_ui_pid);
+                     L"The last update completed: version " + version + L" is running");
   }
 
-  // Nothing of an update started: no updater runs, version 1's UI and service run on, no
-  // staging folder is left once the housekeeping thread has had two rounds (5 s each) to
-  // remove the dropped one.
+  // Nothing of an update started, or nothing changed before it ended: no updater runs, version
+  // 1's UI and service run on, no staging folder is left once the housekeeping thread has had two
+  // rounds (5 s each) to remove the dropped one.
   void ExpectNothingStarted() const {
     EXPECT_TRUE(ProcessesNamed(road::kUpdaterFileName).empty());
     EXPECT_TRUE(IsStillRunning(old_ui_.get()));
@@ -390,12 +386,15 @@ class ProductUpdate : public ::testing::Test {
   }
 
  private:
-  static void SeeStarted(HANDLE process, DWORD& parent, std::wstring& image) {
-    if (process == nullptr) return;
+  // Expects `process`, seen while it runs, to run `image` as the child of `parent`.
+  static void ExpectStarted(HANDLE process, DWORD parent, const std::wstring& image) {
+    ASSERT_NE(process, nullptr);
+    DWORD seen_parent = 0;
     for (const tools::ProcessEntry& entry : tools::RunningProcesses()) {
-      if (entry.pid == ::GetProcessId(process)) parent = entry.parent;
+      if (entry.pid == ::GetProcessId(process)) seen_parent = entry.parent;
     }
-    image = tools::ImagePathOf(process);
+    EXPECT_EQ(seen_parent, parent);
+    EXPECT_EQ(Upper(tools::ImagePathOf(process)), Upper(image));
   }
 
   static void Finish(UpdateRun& run, const std::wstring& watcher_log) {

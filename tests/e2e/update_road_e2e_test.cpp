@@ -15,15 +15,19 @@
 #include <vector>
 
 #include "contract/pipe_protocol.h"
+#include "contract/road_contract.h"
 #include "contract/road_paths.h"
 #include "e2e/product_update.h"
 #include "service/guardian_decision.h"
 #include "service/update_facts.h"
+#include "service/update_pipe.h"
+#include "service/watcher_logs.h"
 #include "ui/last_update_text.h"
 #include "ui/ui_window.h"
 #include "ui/update_client.h"
 #include "ui/update_outcome_text.h"
 #include "win/machine_registry.h"
+#include "win/process_start.h"
 #include "win/text_conversion.h"
 
 namespace {
@@ -39,10 +43,8 @@ class UpdateRoad : public ProductUpdate {
   // Places version 2.0.<n> of the series, clicks in the UI that runs now and follows the
   // update to its end, which must be a completed one.
   UpdateRun ApplySeriesVersion(int n) {
-    const DWORD ui_pid = LastLaunchPid();
-    const DWORD service_host = ServiceHost();
-    UpdateRun update = ApplyOnTheRoad(SeriesPackage(n), ui_pid);
-    ExpectCompletedOnTheRoad(update, L"2.0." + std::to_wstring(n), ui_pid, service_host);
+    UpdateRun update = ApplyOnTheRoad(SeriesPackage(n), LastLaunchPid());
+    ExpectCompleted(update, L"2.0." + std::to_wstring(n));
     return update;
   }
 };
@@ -62,15 +64,12 @@ TEST_F(UpdateRoad, BusyInstallerStopsNothingAndTheSameDeliveryCompletesLater) {
       "another program is being installed or removed on this computer; try again when it has "
       "finished";
   EXPECT_EQ(refused.answer, road::kRefusedAnswer + std::string(reason));
-  const std::wstring shown = L"The update was refused: " + road::WidenAscii(reason);
-  EXPECT_EQ(StatusTextOnceShown(old_ui_pid_, shown), shown);
+  ExpectShown(old_ui_pid_, L"The update was refused: " + road::WidenAscii(reason));
   ExpectNothingStarted();
   EXPECT_TRUE(FileExistsAt(road::IncomingFolder() + L"\\CorvantaRemote-2.0.0.msi"));
 
   installer_busy.reset();
-  UpdateRun update = Click(old_ui_pid_);
-  Finish(update);
-  ExpectCompletedOnTheRoad(update, L"2.0.0", old_ui_pid_, first_service_host_);
+  ExpectCompleted(Click(old_ui_pid_), L"2.0.0");
 }
 
 // A start refused after the watcher runs (the installer got busy meanwhile) leaves no watcher
@@ -192,7 +191,7 @@ TEST_F(UpdateRoad, NewUpdateCompletesAfterInstallerModeWasKilled) {
     PlacePending(package);
     const DWORD ui_pid = LastLaunchPid();
     const LogFollower service_log(road::ServiceLogPath());
-    UpdateRun killed = Click(ui_pid);
+    UpdateRun killed = Click(ui_pid, /*to_the_end=*/false);
     ASSERT_TRUE(killed.installer) << killed.answer;
     const DWORD installer_pid = ::GetProcessId(killed.installer.get());
     const std::wstring msiexec_log =
@@ -201,7 +200,7 @@ TEST_F(UpdateRoad, NewUpdateCompletesAfterInstallerModeWasKilled) {
         WaitUntil([&] { return Reached(point.moment, installer_pid, msiexec_log); }, 60000));
     // While the service stops, installer mode has not ended the program yet.
     if (point.moment == KilledWhile::kServiceStops) {
-      EXPECT_EQ(StatusTextOnceShown(ui_pid, road::kUpdateStartedText), road::kUpdateStartedText);
+      ExpectShown(ui_pid, road::kUpdateStartedText);
     }
     ASSERT_TRUE(::TerminateProcess(killed.installer.get(), 1));
     if (point.delay_value != nullptr)
@@ -222,13 +221,11 @@ TEST_F(UpdateRoad, NewUpdateCompletesAfterInstallerModeWasKilled) {
     // finish; opened after it, also that the service had to be brought back, when it had.
     const DWORD ui_now = reopened ? ::GetProcessId(reopened.get()) : LastLaunchPid();
     const bool brought_back = reopened && point.moment != KilledWhile::kServiceRestarts;
-    const std::wstring shown =
-        std::wstring(road::kUnfinishedUpdateText) +
-        (brought_back ? L"\r\n" + std::wstring(road::kServiceBroughtBackText) : L"");
-    EXPECT_EQ(StatusTextOnceShown(ui_now, shown), shown);
+    ExpectShown(ui_now,
+                std::wstring(road::kUnfinishedUpdateText) +
+                    (brought_back ? L"\r\n" + std::wstring(road::kServiceBroughtBackText) : L""));
 
-    const UpdateRun next = ApplySeriesVersion(++n);
-    EXPECT_NE(next.token, killed.token);
+    EXPECT_NE(ApplySeriesVersion(++n).token, killed.token);
     if (HasFatalFailure()) return;
   }
 }
@@ -258,7 +255,7 @@ TEST_F(UpdateRoad, UiThatIsSlowToStartTheWatcherStillRelaunches) {
   const UpdateRun update = ApplyOnTheRoad(L"CorvantaRemote-2.0.0.msi", old_ui_pid_);
 
   EXPECT_EQ(update.shown_once_staged, road::kPreparingUpdateText);
-  ExpectCompletedOnTheRoad(update, L"2.0.0", old_ui_pid_, first_service_host_);
+  ExpectCompleted(update, L"2.0.0");
 }
 
 // A service that does not accept the stop makes installer mode publish its failure before it
@@ -273,9 +270,9 @@ TEST_F(UpdateRoad, FailurePublishedWhileTheUiWaitsIsShownAtOnce) {
   const UpdateRun update = ApplyOnTheRoad(L"CorvantaRemote-2.0.0.msi", old_ui_pid_);
 
   ExpectOutcome(update, 1, L"failed:Service did not exit before installation");
-  const std::wstring failed =
-      L"The last update failed (Service did not exit before installation). Try again later";
-  EXPECT_EQ(StatusTextOnceShown(old_ui_pid_, failed), failed);
+  ExpectShown(
+      old_ui_pid_,
+      L"The last update failed (Service did not exit before installation). Try again later");
   EXPECT_TRUE(IsStillRunning(old_ui_.get()));
   EXPECT_EQ(RunningVersion(), L"1.0.0");
 }
@@ -301,9 +298,7 @@ TEST_F(UpdateRoad, SquattedPipeNamesGetNothingAndKeepNoRequestOff) {
   const LogFollower service_log(road::ServiceLogPath());
   // The UI's answer to a click, as it logs it; no squatter got a byte meanwhile.
   const auto click = [&] {
-    const LogFollower ui_log(road::UiLogPath());
-    EXPECT_TRUE(sample::ClickApplyUpdate(old_ui_pid_, 10000));
-    const std::string answer = ui_log.WaitForLine(Narrow(road::kUiAskedToStage));
+    const std::string answer = Click(old_ui_pid_).answer;
     for (const UniqueHandle& squatter : squatters) {
       DWORD sent_to_squatter = 0;
       ::PeekNamedPipe(squatter.get(), nullptr, 0, nullptr, &sent_to_squatter, nullptr);
@@ -416,9 +411,7 @@ TEST_F(UpdateRoad, LibrariesPlantedBesideTheServiceAreNeverLoaded) {
   NameFeed(L"http://127.0.0.1:9/feed.json");
   const std::string unfetched = "status refused: the feed could not be fetched";
   EXPECT_EQ(StatusOnceAnswered(unfetched, 30000).substr(0, unfetched.size()), unfetched);
-  PlacePending(L"CorvantaRemote-2.0.0.msi");
-  EXPECT_EQ(road::ParseAnswer(road::ExchangeWithService(road::ApplyRequestLine())).kind,
-            road::Answer::Kind::kStaged);
+  StageByRequest(L"CorvantaRemote-2.0.0.msi");
   EXPECT_EQ(LoadMarks(folder), std::vector<std::wstring>{});
 }
 
@@ -437,6 +430,254 @@ TEST_F(UpdateRoad, ServiceThatNeverAnswersTimesOut) {
   // The pipe answers all the same, within its bound, while that work runs on.
   EXPECT_EQ(road::ExchangeWithService(road::ApplyRequestLine()),
             "refused: the service is still busy with an earlier request; try again later\n");
+}
+
+// Packages the service must not install, delivered to Incoming as a download would bring them
+// (with a .sha256 file that matches, unless the row says otherwise): a click on "Apply update" gets
+// the refusal with its reason, no watcher is started, and nothing of version 1 is stopped or ended.
+// The prefix trusts the test root; the package that completes is covered by the road's other cases.
+
+const std::string kNoHash;
+const std::string kOtherHash(64, '0');
+
+TEST_F(UpdateRoad, PackagesThatFailARuleAreRefusedBeforeAnythingStops) {
+  const std::wstring signed_by = TestPublisherFile(L"signed\\CorvantaRemote-2.0.0-");
+  const struct {
+    const char* name;
+    std::wstring source;
+    const char* answer;  // the refusal's reason
+    const char* logged;  // in the service's log: the check's verdict, or what it did instead
+    const std::string* hash_file = nullptr;  // the .sha256 file's text; nothing: the package's hash
+  } cases[] = {
+      {"unsigned", SamplePackage(L"unsigned\\CorvantaRemote-2.0.0.msi"), "package is not signed",
+       "signer (none) ((none)), package version 2.0.0, installed 1.0.0; refused: package is not "
+       "signed"},
+      {"another publisher under the trusted root", signed_by + L"other-publisher.msi",
+       "package is not signed by the product's publisher",
+       "installed 1.0.0; refused: package is not signed by the product's publisher"},
+      {"a publisher under an untrusted root", signed_by + L"stranger.msi",
+       "package signature does not chain to a trusted root",
+       "installed 1.0.0; refused: package signature does not chain to a trusted root"},
+      {"another product's UpgradeCode", SamplePackage(L"CorvantaRemote-2.0.0-foreign.msi"),
+       "package is not of this product",
+       "installed 1.0.0; refused: package is not of this product"},
+      {"a .sha256 file that holds no hash", SamplePackage(L"CorvantaRemote-2.0.0.msi"),
+       "package hash mismatch", "Package hash mismatch: expected (none)", &kNoHash},
+      {"a .sha256 file of other bytes", SamplePackage(L"CorvantaRemote-2.0.0.msi"),
+       "package hash mismatch", "Package hash mismatch: expected 0000000000", &kOtherHash},
+      // Never offered: it leaves Incoming as soon as the service looks for a package.
+      {"the installed version", SamplePackage(L"CorvantaRemote-1.0.0.msi"), "no pending package",
+       "Removed CorvantaRemote-next.msi from Incoming: its version 1.0.0"},
+  };
+  const std::wstring delivered = road::PathIn(road::IncomingFolder(), L"CorvantaRemote-next.msi");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PlacePending(L"CorvantaRemote-next.msi", c.source, c.hash_file);
+
+    const LogFollower ui_log(road::UiLogPath());
+
+    const UpdateRun update = Click(old_ui_pid_);
+
+    EXPECT_EQ(update.answer, road::kRefusedAnswer + std::string(c.answer));
+    EXPECT_EQ(ui_log.WaitForLine(Narrow(road::kUiStartedWatcher), 0), "");
+    EXPECT_NE(update.service_log.find(c.logged), std::string::npos) << update.service_log;
+    ExpectNothingStarted();
+    (void)::DeleteFileW((delivered + road::kHashSuffix).c_str());
+    (void)::DeleteFileW(delivered.c_str());
+  }
+}
+
+// Bad deliveries hide no good one, whatever their dates: each is set aside for an
+// administrator with its reason (the 5 newest kept), and of the good ones the highest version
+// is installed, not the one written last.
+TEST_F(UpdateRoad, BadDeliveriesAreSetAsideAndTheHighestGoodOneInstalled) {
+  const std::wstring foreign = road::PathIn(road::IncomingFolder(), L"CorvantaRemote-zz.msi");
+  PlacePending(L"CorvantaRemote-zz.msi", SamplePackage(L"CorvantaRemote-2.0.0-foreign.msi"));
+  FILETIME future = {};
+  ::GetSystemTimeAsFileTime(&future);
+  future.dwHighDateTime += 100;  // some years ahead
+  for (const std::wstring& path : {foreign, foreign + road::kHashSuffix}) {
+    const UniqueHandle file = OwnHandle(
+        ::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(file && ::SetFileTime(file.get(), &future, &future, &future));
+  }
+  for (int n = 1; n <= 5; ++n) {
+    PlacePending(L"CorvantaRemote-bad" + std::to_wstring(n) + L".msi",
+                 SamplePackage(L"CorvantaRemote-2.0.0.msi"), &kOtherHash);
+  }
+  PlacePending(L"CorvantaRemote-2.0.1.msi");
+
+  // Written last, and yet not the one installed.
+  ExpectCompleted(ApplyOnTheRoad(L"CorvantaRemote-2.0.0.msi", old_ui_pid_), L"2.0.1");
+  EXPECT_FALSE(FileExistsAt(foreign));
+  const std::vector<road::StagedFolder> set_aside =
+      road::ListTokenFolders(road::QuarantineFolder());
+  EXPECT_EQ(set_aside.size(), 5u);
+  for (const road::StagedFolder& folder : set_aside) {
+    const std::string why = ReadWholeFile(
+        road::PathIn(road::PathIn(road::QuarantineFolder(), folder.token), L"why.txt"));
+    EXPECT_TRUE(why == "package is not of this product\r\n" || why == "package hash mismatch\r\n")
+        << why;
+  }
+}
+
+// Clients of the update pipe that send a request and never read the answer: none may hold the
+// service's one pipe instance past its deadline, keep the service from stopping, or, having
+// asked to start an update, keep installer mode from stopping the service; nor may a user fill
+// SYSTEM's disk through a staged update's watcher log.
+
+const std::string kNoPendingPackage = Refused("no pending package");
+
+// Connects to the update pipe, waiting while it serves another client, and sends `line`;
+// returns the open handle, never read from, or empty when no connection came.
+UniqueHandle SendWithoutReading(const std::string& line) {
+  UniqueHandle pipe;
+  WaitUntil(
+      [&] {
+        pipe = OwnHandle(::CreateFileW(road::PublishedUpdatePipeName().c_str(),
+                                       GENERIC_READ | FILE_WRITE_DATA,
+                                       /*share=*/0, nullptr, OPEN_EXISTING, 0, nullptr));
+        return pipe != nullptr;
+      },
+      kAnswerTimeoutMs);
+  DWORD written = 0;
+  if (!pipe ||
+      !::WriteFile(pipe.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr)) {
+    return nullptr;
+  }
+  return pipe;
+}
+
+bool Contains(const std::string& text, const wchar_t* line_start) {
+  return text.find(Narrow(line_start)) != std::string::npos;
+}
+
+TEST_F(UpdateRoad, ClientThatNeverReadsHoldsThePipeOnlyUntilItsDeadline) {
+  const LogFollower service_log(road::ServiceLogPath());
+  const UniqueHandle silent = SendWithoutReading(road::ApplyRequestLine());
+  ASSERT_TRUE(silent);
+
+  EXPECT_EQ(road::ExchangeWithService(road::ApplyRequestLine(), kAnswerTimeoutMs),
+            kNoPendingPackage);
+
+  // Let go at its deadline, and only then was the second client answered.
+  const std::string text = service_log.NewText();
+  const size_t released = text.find(Narrow(road::kClientMissedDeadlineNote));
+  ASSERT_NE(released, std::string::npos) << text;
+  EXPECT_NE(text.find("Refused: no pending package", released), std::string::npos) << text;
+}
+
+// What is left to read on `pipe`, up to its first line end, read without waiting for more
+// than is there; empty when nothing is or the server has let go.
+std::string ReadWaitingLine(HANDLE pipe) {
+  char text[256] = {};
+  DWORD available = 0;
+  DWORD read = 0;
+  if (!::PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) || available == 0 ||
+      !::ReadFile(pipe, text, sizeof(text) - 1, &read, nullptr)) {
+    return "";
+  }
+  return std::string(text, read);
+}
+
+// A service stopped three times, once waiting out a client's deadline and once its
+// bound for the pipe's thread.
+TEST_F(UpdateRoad, StopEndsWhateverHoldsThePipe) {
+  const struct {
+    const char* holder;
+    DWORD answer_delay_ms;
+    bool reads_after_stop;
+    bool missed_deadline;
+    bool thread_left_running;
+  } holders[] = {
+      // Its answer waits for it through the stop: it may be the "started" that tells a UI the
+      // update is under way.
+      {"a client that reads its answer only once the stop has come", 0, true, false, false},
+      // Held to its deadline, which ends well within the service's bound for the thread.
+      {"a client that sends a line and never reads", 0, false, true, false},
+      // A request whose work never ends is left to the end of the service's process.
+      {"an answer that never comes", 600000, false, false, true},
+  };
+  for (const auto& holder : holders) {
+    SCOPED_TRACE(holder.holder);
+    sample::fixture::WriteDword(kServiceKey, L"AnswerDelayMs", holder.answer_delay_ms);
+    ASSERT_TRUE(ServiceServes());
+    const LogFollower service_log(road::ServiceLogPath());
+    UniqueHandle client = SendWithoutReading(road::ApplyRequestLine());
+    ASSERT_TRUE(client);
+    ASSERT_EQ(service_log.WaitForLine("Refused: "), "no pending package");
+
+    SERVICE_STATUS status{};
+    ASSERT_TRUE(::ControlService(OpenRemoteServiceForTest().get(), SERVICE_CONTROL_STOP, &status));
+    if (holder.reads_after_stop) {
+      ASSERT_TRUE(WaitUntil([] { return ServiceState() != SERVICE_RUNNING; }, 10000));
+      // A wait that the stop cut short would have let the client go well before this.
+      ::Sleep(500);
+      EXPECT_EQ(ReadWaitingLine(client.get()), Refused("no pending package"));
+      client.reset();
+    }
+    ASSERT_TRUE(WaitUntil([] { return ServiceState() == SERVICE_STOPPED; }, 60000));
+
+    const std::string text = service_log.NewText();
+    EXPECT_EQ(Contains(text, road::kClientMissedDeadlineNote), holder.missed_deadline) << text;
+    EXPECT_EQ(Contains(text, road::kPipeThreadLeftRunningNote), holder.thread_left_running) << text;
+  }
+}
+
+// The client asks to start the update as the UI does, after staging and starting the watcher,
+// and then never reads: installer mode must still stop the service and complete the update.
+TEST_F(UpdateRoad, UpdateCompletesWhenTheClientThatStartsItNeverReads) {
+  UpdateRun update;
+  update.token = StageByRequest(L"CorvantaRemote-2.0.0.msi");
+  const std::wstring staging = road::StagingFolder(update.token);
+  DWORD error = 0;
+  update.watcher = road::StartFromFolder(road::PathIn(staging, road::kUpdaterFileName),
+                                         std::wstring(updater_contract::kRelaunchSwitch) + L" " +
+                                             std::to_wstring(old_ui_pid_) + L" " + update.token,
+                                         staging, error)
+                       .process;
+  ASSERT_TRUE(update.watcher) << error;
+  const LogFollower service_log(road::ServiceLogPath());
+
+  const UniqueHandle silent = SendWithoutReading(road::StartRequestLine(update.token));
+  ASSERT_TRUE(silent);
+  update.installer = OpenById(service_log.WaitForLine(Narrow(road::kServiceStartedInstaller)));
+  ASSERT_TRUE(update.installer);
+  Finish(update);
+
+  ExpectCompleted(update, L"2.0.0");
+  // The new service serves the pipe while the old client still holds its handle.
+  ASSERT_TRUE(ServiceServes());
+  EXPECT_EQ(road::ExchangeWithService(road::ApplyRequestLine()), kNoPendingPackage);
+}
+
+// A user who holds a staged update's watcher log open and appends to it costs the disk its
+// limit and a few seconds' writes: the service cuts it back each time, keeping its start. It
+// looks every 5 s: three looks take 15 s at most.
+TEST_F(UpdateRoad, WatcherLogThatAUserFillsIsCutBackToItsLimit) {
+  constexpr DWORD kThreeLooksMs = 15000;
+  const std::wstring watcher_log = road::PathIn(
+      road::StagingFolder(StageByRequest(L"CorvantaRemote-2.0.0.msi")), road::WatcherLogFileName());
+  const UniqueHandle held = OwnHandle(::CreateFileW(watcher_log.c_str(), FILE_APPEND_DATA,
+                                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                    OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(held);
+  const std::string first = std::string(updater_contract::kWatcherWaiting) + "\r\n";
+  for (const std::string& bytes : {first + std::string(256 * 1024, 'x'), std::string(80000, 'y')}) {
+    const LogFollower service_log(road::ServiceLogPath());
+    DWORD written = 0;
+    ASSERT_TRUE(
+        ::WriteFile(held.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+    EXPECT_NE(service_log.WaitForLine("The watcher log ", kThreeLooksMs)
+                  .find("bytes: cut to 65536 bytes, closed to users' writes"),
+              std::string::npos);
+    std::string kept;
+    EXPECT_TRUE(WaitUntil(
+        [&] { return (kept = ReadWholeFile(watcher_log)).size() == road::kWatcherLogLimitBytes; },
+        kThreeLooksMs))
+        << kept.size();
+    EXPECT_EQ(kept.substr(0, first.size()), first);
+  }
 }
 
 }  // namespace
