@@ -26,8 +26,10 @@ server listens.
 """
 
 import argparse
+import contextlib
 import fnmatch
 import os
+import re
 import socket
 import sys
 import threading
@@ -55,10 +57,6 @@ class FaultState:
             self.unfired.discard(fault)
             return fires
 
-    def first_to_fire(self, *faults):
-        """The first of the "-once" `faults` that fires now, or None."""
-        return next((fault for fault in faults if self.fire_once(fault)), None)
-
     def log(self, line):
         with self.lock:
             print(line, file=sys.stderr, flush=True)
@@ -79,13 +77,11 @@ class Server(ThreadingHTTPServer):
 def parse_range(header, size):
     """(start, end) inclusive for "bytes=START-" or "bytes=START-END"; None when unsatisfiable
     or malformed."""
-    if not header.startswith("bytes=") or "," in header:
+    match = re.fullmatch(r"bytes=([0-9]+)-([0-9]*)", header)
+    if not match:
         return None
-    first, _, last = header[len("bytes="):].partition("-")
-    if not first.isdigit() or (last and not last.isdigit()):
-        return None
-    start = int(first)
-    end = min(int(last), size - 1) if last else size - 1
+    start = int(match[1])
+    end = min(int(match[2]), size - 1) if match[2] else size - 1
     return (start, end) if start < size and start <= end else None
 
 
@@ -100,13 +96,8 @@ class Handler(BaseHTTPRequestHandler):
         header = self.headers.get("Range", "-") if self.headers else "-"
         self.server.state.log(f"{self.command} {self.path} {header} {code}")
 
-    def do_HEAD(self):
-        self.serve(send_body=False)
-
     def do_GET(self):
-        self.serve(send_body=True)
-
-    def serve(self, send_body):
+        send_body = self.command == "GET"
         state = self.server.state
         name = self.path.split("?", 1)[0].lstrip("/")
         path = os.path.join(state.options.folder, name)
@@ -123,6 +114,8 @@ class Handler(BaseHTTPRequestHandler):
             self.answer_empty(302, {"Location": state.options.location or self.path})
             return
         self.send_file(data, package, send_body)
+
+    do_HEAD = do_GET
 
     def send_file(self, data, package, send_body):
         state = self.server.state
@@ -151,7 +144,7 @@ class Handler(BaseHTTPRequestHandler):
 
     def send_body(self, body, package):
         state = self.server.state
-        cut = package and state.first_to_fire("cut-once", "stall-once")
+        cut = package and next((f for f in ("cut-once", "stall-once") if state.fire_once(f)), None)
         self.wfile.write(body[:len(body) // 2] if cut else body)
         if not cut:
             return
@@ -159,10 +152,8 @@ class Handler(BaseHTTPRequestHandler):
         if cut == "stall-once":
             time.sleep(max(0.0, min(state.options.stall, state.deadline - time.monotonic())))
         self.close_connection = True
-        try:
+        with contextlib.suppress(OSError):
             self.connection.shutdown(socket.SHUT_RDWR)
-        except OSError:
-            pass
 
     def answer_empty(self, status, headers=None):
         self.send_head(status, {**(headers or {}), "Content-Length": "0"})
@@ -213,9 +204,8 @@ def main():
     announce_port(server.server_address[1], options.port_file)
     threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.1},
                      daemon=True).start()
-    while time.monotonic() < server.state.deadline:
-        if options.port_file and not os.path.exists(options.port_file):
-            break
+    while time.monotonic() < server.state.deadline and (
+            not options.port_file or os.path.exists(options.port_file)):
         time.sleep(0.1)
     server.shutdown()
     server.server_close()
