@@ -40,10 +40,13 @@ FAULTS = ("cut-once", "stall-once", "503-once", "redirect-once", "ignore-range",
           "wrong-bytes", "long-body")
 
 
-class FaultState:
-    """The faults of this run, and which of the "-once" ones have yet to fire."""
+class Server(ThreadingHTTPServer):
+    """Serves with the faults of this run, and knows which of the "-once" ones have yet to fire."""
+
+    daemon_threads = True
 
     def __init__(self, options):
+        super().__init__(("127.0.0.1", options.port), Handler)
         self.options = options
         self.faults = set(options.fault)
         self.unfired = set(options.fault)
@@ -63,10 +66,6 @@ class FaultState:
             if self.options.log:
                 with open(self.options.log, "a", encoding="ascii") as log:
                     log.write(line + "\n")
-
-
-class Server(ThreadingHTTPServer):
-    daemon_threads = True
 
     def handle_error(self, request, client_address):
         # A client that hangs up (a stop, a time-out) is what these tests are about.
@@ -94,32 +93,30 @@ class Handler(BaseHTTPRequestHandler):
 
     def log_request(self, code="-", size="-"):
         header = self.headers.get("Range", "-") if self.headers else "-"
-        self.server.state.log(f"{self.command} {self.path} {header} {code}")
+        self.server.log(f"{self.command} {self.path} {header} {code}")
 
     def do_GET(self):
         send_body = self.command == "GET"
-        state = self.server.state
         name = self.path.split("?", 1)[0].lstrip("/")
-        path = os.path.join(state.options.folder, name)
+        path = os.path.join(self.server.options.folder, name)
         if "/" in name or "\\" in name or name.startswith(".") or not os.path.isfile(path):
             self.answer_empty(404)
             return
         with open(path, "rb") as file:
             data = file.read()
-        package = fnmatch.fnmatch(name, state.options.fault_glob)
-        if package and send_body and state.fire_once("503-once"):
-            self.answer_empty(503, {"Retry-After": str(state.options.retry_after)})
+        package = fnmatch.fnmatch(name, self.server.options.fault_glob)
+        if package and send_body and self.server.fire_once("503-once"):
+            self.answer_empty(503, {"Retry-After": str(self.server.options.retry_after)})
             return
-        if package and send_body and state.fire_once("redirect-once"):
-            self.answer_empty(302, {"Location": state.options.location or self.path})
+        if package and send_body and self.server.fire_once("redirect-once"):
+            self.answer_empty(302, {"Location": self.server.options.location or self.path})
             return
         self.send_file(data, package, send_body)
 
     do_HEAD = do_GET
 
     def send_file(self, data, package, send_body):
-        state = self.server.state
-        faults = state.faults if package else set()
+        faults = self.server.faults if package else set()
         size = len(data)
         start, end, status = 0, size - 1, 200
         requested = self.headers.get("Range")
@@ -133,7 +130,7 @@ class Handler(BaseHTTPRequestHandler):
         if "wrong-bytes" in faults and start <= size // 2 <= end:
             body[size // 2 - start] ^= 0xFF
         if "long-body" in faults:
-            body += b"\0" * state.options.extra
+            body += b"\0" * self.server.options.extra
         shown_start = 0 if "shifted-range" in faults else start
         headers = {"Content-Length": str(len(body)), "Content-Type": "application/octet-stream"}
         if status == 206:
@@ -143,14 +140,15 @@ class Handler(BaseHTTPRequestHandler):
             self.send_body(bytes(body), package)
 
     def send_body(self, body, package):
-        state = self.server.state
-        cut = package and next((f for f in ("cut-once", "stall-once") if state.fire_once(f)), None)
+        cut = package and next(
+            (fault for fault in ("cut-once", "stall-once") if self.server.fire_once(fault)), None)
         self.wfile.write(body[:len(body) // 2] if cut else body)
         if not cut:
             return
         self.wfile.flush()
         if cut == "stall-once":
-            time.sleep(max(0.0, min(state.options.stall, state.deadline - time.monotonic())))
+            time.sleep(max(0.0, min(self.server.options.stall,
+                                    self.server.deadline - time.monotonic())))
         self.close_connection = True
         with contextlib.suppress(OSError):
             self.connection.shutdown(socket.SHUT_RDWR)
@@ -199,12 +197,11 @@ def announce_port(port, port_file):
 
 def main():
     options = parse_arguments()
-    server = Server(("127.0.0.1", options.port), Handler)
-    server.state = FaultState(options)
+    server = Server(options)
     announce_port(server.server_address[1], options.port_file)
     threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.1},
                      daemon=True).start()
-    while time.monotonic() < server.state.deadline and (
+    while time.monotonic() < server.deadline and (
             not options.port_file or os.path.exists(options.port_file)):
         time.sleep(0.1)
     server.shutdown()
