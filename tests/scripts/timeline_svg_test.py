@@ -53,10 +53,12 @@ def main():
     renamed = "".join(lines)
     for updater, parent in (("installer mode", "CorvantaRemoteService.exe pid 1"),
                             ("relaunch watcher", "Corvanta Remote.exe pid 2")):
-        renamed = re.sub(rf"started: {updater} pid (\d+), command line .*",
+        renamed = re.sub(rf"started: {updater} pid (\d+) by [^,]*, .*",
                          rf"started: RemoteUpdater.exe pid \1 by {parent}, "
                          r"C:\\ProgramData\\RemoteUpdater.exe", renamed)
         renamed = renamed.replace(f"by {updater} pid", "by RemoteUpdater.exe pid")
+    if re.search(r"(started|by) (installer mode|relaunch watcher) pid", renamed):
+        failures.append("the updaters keep their modes' names: the timeline's format changed")
     failures += misplaced(draw(renamed), expected, "found in the process list: ")
 
     return report(failures)
