@@ -131,10 +131,9 @@ class Image:
         found = {}
 
         def entries(directory):
-            named, ids = struct.unpack_from("<HH", self.data, directory + 12)
-            for i in range(named + ids):
-                ident, target = struct.unpack_from("<II", self.data, directory + 16 + 8 * i)
-                yield ident, target
+            """(id or name, target) for each entry of a resource directory."""
+            count = sum(struct.unpack_from("<HH", self.data, directory + 12))
+            return struct.iter_unpack("<II", self.data[directory + 16:directory + 16 + 8 * count])
 
         for type_id, type_target in entries(base):
             for name_id, name_target in entries(base + (type_target & 0x7FFFFFFF)):
