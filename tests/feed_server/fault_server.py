@@ -26,8 +26,10 @@ server listens.
 """
 
 import argparse
+import contextlib
 import fnmatch
 import os
+import re
 import socket
 import sys
 import threading
@@ -38,10 +40,13 @@ FAULTS = ("cut-once", "stall-once", "503-once", "redirect-once", "ignore-range",
           "wrong-bytes", "long-body")
 
 
-class FaultState:
-    """The faults of this run, and which of the "-once" ones have yet to fire."""
+class Server(ThreadingHTTPServer):
+    """Serves with the faults of this run, and knows which of the "-once" ones have yet to fire."""
+
+    daemon_threads = True
 
     def __init__(self, options):
+        super().__init__(("127.0.0.1", options.port), Handler)
         self.options = options
         self.faults = set(options.fault)
         self.unfired = set(options.fault)
@@ -55,20 +60,12 @@ class FaultState:
             self.unfired.discard(fault)
             return fires
 
-    def first_to_fire(self, *faults):
-        """The first of the "-once" `faults` that fires now, or None."""
-        return next((fault for fault in faults if self.fire_once(fault)), None)
-
     def log(self, line):
         with self.lock:
             print(line, file=sys.stderr, flush=True)
             if self.options.log:
                 with open(self.options.log, "a", encoding="ascii") as log:
                     log.write(line + "\n")
-
-
-class Server(ThreadingHTTPServer):
-    daemon_threads = True
 
     def handle_error(self, request, client_address):
         # A client that hangs up (a stop, a time-out) is what these tests are about.
@@ -79,13 +76,11 @@ class Server(ThreadingHTTPServer):
 def parse_range(header, size):
     """(start, end) inclusive for "bytes=START-" or "bytes=START-END"; None when unsatisfiable
     or malformed."""
-    if not header.startswith("bytes=") or "," in header:
+    match = re.fullmatch(r"bytes=([0-9]+)-([0-9]*)", header)
+    if not match:
         return None
-    first, _, last = header[len("bytes="):].partition("-")
-    if not first.isdigit() or (last and not last.isdigit()):
-        return None
-    start = int(first)
-    end = min(int(last), size - 1) if last else size - 1
+    start = int(match[1])
+    end = min(int(match[2]), size - 1) if match[2] else size - 1
     return (start, end) if start < size and start <= end else None
 
 
@@ -98,35 +93,30 @@ class Handler(BaseHTTPRequestHandler):
 
     def log_request(self, code="-", size="-"):
         header = self.headers.get("Range", "-") if self.headers else "-"
-        self.server.state.log(f"{self.command} {self.path} {header} {code}")
-
-    def do_HEAD(self):
-        self.serve(send_body=False)
+        self.server.log(f"{self.command} {self.path} {header} {code}")
 
     def do_GET(self):
-        self.serve(send_body=True)
-
-    def serve(self, send_body):
-        state = self.server.state
+        send_body = self.command == "GET"
         name = self.path.split("?", 1)[0].lstrip("/")
-        path = os.path.join(state.options.folder, name)
+        path = os.path.join(self.server.options.folder, name)
         if "/" in name or "\\" in name or name.startswith(".") or not os.path.isfile(path):
             self.answer_empty(404)
             return
         with open(path, "rb") as file:
             data = file.read()
-        package = fnmatch.fnmatch(name, state.options.fault_glob)
-        if package and send_body and state.fire_once("503-once"):
-            self.answer_empty(503, {"Retry-After": str(state.options.retry_after)})
+        package = fnmatch.fnmatch(name, self.server.options.fault_glob)
+        if package and send_body and self.server.fire_once("503-once"):
+            self.answer_empty(503, {"Retry-After": str(self.server.options.retry_after)})
             return
-        if package and send_body and state.fire_once("redirect-once"):
-            self.answer_empty(302, {"Location": state.options.location or self.path})
+        if package and send_body and self.server.fire_once("redirect-once"):
+            self.answer_empty(302, {"Location": self.server.options.location or self.path})
             return
         self.send_file(data, package, send_body)
 
+    do_HEAD = do_GET
+
     def send_file(self, data, package, send_body):
-        state = self.server.state
-        faults = state.faults if package else set()
+        faults = self.server.faults if package else set()
         size = len(data)
         start, end, status = 0, size - 1, 200
         requested = self.headers.get("Range")
@@ -140,7 +130,7 @@ class Handler(BaseHTTPRequestHandler):
         if "wrong-bytes" in faults and start <= size // 2 <= end:
             body[size // 2 - start] ^= 0xFF
         if "long-body" in faults:
-            body += b"\0" * state.options.extra
+            body += b"\0" * self.server.options.extra
         shown_start = 0 if "shifted-range" in faults else start
         headers = {"Content-Length": str(len(body)), "Content-Type": "application/octet-stream"}
         if status == 206:
@@ -150,19 +140,18 @@ class Handler(BaseHTTPRequestHandler):
             self.send_body(bytes(body), package)
 
     def send_body(self, body, package):
-        state = self.server.state
-        cut = package and state.first_to_fire("cut-once", "stall-once")
+        cut = package and next(
+            (fault for fault in ("cut-once", "stall-once") if self.server.fire_once(fault)), None)
         self.wfile.write(body[:len(body) // 2] if cut else body)
         if not cut:
             return
         self.wfile.flush()
         if cut == "stall-once":
-            time.sleep(max(0.0, min(state.options.stall, state.deadline - time.monotonic())))
+            time.sleep(max(0.0, min(self.server.options.stall,
+                                    self.server.deadline - time.monotonic())))
         self.close_connection = True
-        try:
+        with contextlib.suppress(OSError):
             self.connection.shutdown(socket.SHUT_RDWR)
-        except OSError:
-            pass
 
     def answer_empty(self, status, headers=None):
         self.send_head(status, {**(headers or {}), "Content-Length": "0"})
@@ -208,14 +197,12 @@ def announce_port(port, port_file):
 
 def main():
     options = parse_arguments()
-    server = Server(("127.0.0.1", options.port), Handler)
-    server.state = FaultState(options)
+    server = Server(options)
     announce_port(server.server_address[1], options.port_file)
     threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.1},
                      daemon=True).start()
-    while time.monotonic() < server.state.deadline:
-        if options.port_file and not os.path.exists(options.port_file):
-            break
+    while time.monotonic() < server.deadline and (
+            not options.port_file or os.path.exists(options.port_file)):
         time.sleep(0.1)
     server.shutdown()
     server.server_close()

@@ -7,7 +7,7 @@ Usage: check_packages.py <msiinfo> <folder of .msi packages>
 Every *.msi in the folder but corrupt.msi (not a package) is read, so a package variant the
 build adds later is checked too. The rules, each a function of the rows of one table:
 
-- removal_fault (InstallExecuteSequence): RemoveExistingProducts is the action right after
+- removal_faults (InstallExecuteSequence): RemoveExistingProducts is the action right after
   InstallInitialize, each at a sequence number no other action shares. Before
   InstallInitialize the Windows Installer removes the old version at once, outside the
   transaction, and a later failure leaves neither version; any action placed between the two
@@ -46,27 +46,25 @@ def read_table(msiinfo, package, table):
     return [dict(zip(columns, line.split("\t"))) for line in lines[3:] if line.strip()]
 
 
-def removal_fault(sequence_rows):
-    """What is wrong with the place of the old version's removal, or None."""
+def removal_faults(sequence_rows):
+    """What is wrong with the place of the old version's removal, as one line, or nothing."""
     sequence = sorted((int(row["Sequence"]), row["Action"]) for row in sequence_rows)
     numbers = {action: number for number, action in sequence}
     for action in ("InstallInitialize", "RemoveExistingProducts"):
         if action not in numbers:
-            return f"no {action}"
+            return [f"no {action}"]
         shared = [other for number, other in sequence
                   if number == numbers[action] and other != action]
         if shared:
-            return f"{action} shares {numbers[action]} with {', '.join(shared)}"
+            return [f"{action} shares {numbers[action]} with {', '.join(shared)}"]
     initialize, removal = numbers["InstallInitialize"], numbers["RemoveExistingProducts"]
     if removal < initialize:
-        return (f"RemoveExistingProducts at {removal} runs before InstallInitialize at "
-                f"{initialize}, outside the transaction")
+        return [f"RemoveExistingProducts at {removal} runs before InstallInitialize at "
+                f"{initialize}, outside the transaction"]
     between = [f"{action} at {number}" for number, action in sequence
                if initialize < number < removal]
-    if between:
-        return (f"{', '.join(between)} between InstallInitialize at {initialize} and "
-                f"RemoveExistingProducts at {removal}")
-    return None
+    return [f"{', '.join(between)} between InstallInitialize at {initialize} and "
+            f"RemoveExistingProducts at {removal}"] if between else []
 
 
 def system_program_faults(custom_action_rows):
@@ -89,15 +87,13 @@ def service_start_faults(service_rows):
 
 def package_faults(msiinfo, package):
     """Every broken rule of one package, as lines."""
-    tables = {name: read_table(msiinfo, package, name)
-              for name in ("InstallExecuteSequence", "CustomAction", "ServiceInstall")}
+    rules = {"InstallExecuteSequence": removal_faults, "CustomAction": system_program_faults,
+             "ServiceInstall": service_start_faults}
+    tables = {name: read_table(msiinfo, package, name) for name in rules}
     unreadable = [name for name, rows in tables.items() if rows is None]
     if unreadable:
         return [f"msiinfo cannot read {', '.join(unreadable)}"]
-    removal = removal_fault(tables["InstallExecuteSequence"])
-    return ([removal] if removal else []) + \
-        system_program_faults(tables["CustomAction"]) + \
-        service_start_faults(tables["ServiceInstall"])
+    return [fault for name, rule in rules.items() for fault in rule(tables[name])]
 
 
 def main():

@@ -3,7 +3,7 @@
 rule a package that keeps it and one that breaks it."""
 import unittest
 
-from check_packages import removal_fault, service_start_faults, system_program_faults
+from check_packages import removal_faults, service_start_faults, system_program_faults
 
 
 def sequence(*pairs):
@@ -21,11 +21,11 @@ def service(start_type):
 
 # (rule, the rows of its table, what it finds)
 CASES = [
-    (removal_fault, sequence(("InstallInitialize", 1500), ("RemoveExistingProducts", 1501),
-                             ("ProcessComponents", 1600)), None),
-    (removal_fault, sequence(("RemoveExistingProducts", 1401), ("InstallInitialize", 1500)),
-     "RemoveExistingProducts at 1401 runs before InstallInitialize at 1500, "
-     "outside the transaction"),
+    (removal_faults, sequence(("InstallInitialize", 1500), ("RemoveExistingProducts", 1501),
+                              ("ProcessComponents", 1600)), []),
+    (removal_faults, sequence(("RemoveExistingProducts", 1401), ("InstallInitialize", 1500)),
+     ["RemoveExistingProducts at 1401 runs before InstallInitialize at 1500, "
+      "outside the transaction"]),
     # The sample's own actions: a DLL run as LocalSystem, a program run as the user.
     (system_program_faults,
      [custom_action("StartServiceAfterRepair", 3137, "ServiceActions", "StartRemoteService"),

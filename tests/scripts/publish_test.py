@@ -40,6 +40,7 @@ class Publish(unittest.TestCase):
     def setUpClass(cls):
         global KEYS
         cls.work = Path(tempfile.mkdtemp(prefix="publish_test."))
+        cls.addClassCleanup(shutil.rmtree, cls.work)
         KEYS = cls.work / "publisher"
         subprocess.run([ROOT / "road/package/make_test_publisher", KEYS], check=True)
         for version in ("2.0.0", "2.1.0"):
@@ -51,10 +52,6 @@ class Publish(unittest.TestCase):
         cls.published = [run(cls.work / "CorvantaRemote-2.0.0.msi", cls.feed),
                          run(cls.work / "CorvantaRemote-2.1.0.msi", cls.feed,
                              "--rollout", "25", "--url-base", "https://updates.example.com/r/")]
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.work)
 
     def verify(self, folder, signer="publisher"):
         return run("--verify", folder, KEYS / "root.pem", thumbprint(signer).lower())
@@ -154,9 +151,7 @@ class Publish(unittest.TestCase):
                 self.assertEqual((checked.returncode, checked.stdout), (1, expected + "\n"))
 
     def copy(self):
-        folder = Path(tempfile.mkdtemp(dir=self.work)) / "feed"
-        shutil.copytree(self.feed, folder)
-        return folder
+        return shutil.copytree(self.feed, Path(tempfile.mkdtemp(dir=self.work)) / "feed")
 
 
 if __name__ == "__main__":

@@ -50,14 +50,15 @@ def main():
             failures.append(f"notes before line {at + 1} change the picture")
 
     # The updaters as the process list names them, started by the service and the old UI.
-    renamed = re.sub(r"started: installer mode pid (\d+), command line .*",
-                     r"started: RemoteUpdater.exe pid \1 by CorvantaRemoteService.exe pid 1, "
-                     r"C:\\ProgramData\\RemoteUpdater.exe", "".join(lines))
-    renamed = re.sub(r"started: relaunch watcher pid (\d+), command line .*",
-                     r"started: RemoteUpdater.exe pid \1 by Corvanta Remote.exe pid 2, "
-                     r"C:\\ProgramData\\RemoteUpdater.exe", renamed)
-    renamed = re.sub(r"by (installer mode|relaunch watcher) pid", "by RemoteUpdater.exe pid",
-                     renamed)
+    renamed = "".join(lines)
+    for updater, parent in (("installer mode", "CorvantaRemoteService.exe pid 1"),
+                            ("relaunch watcher", "Corvanta Remote.exe pid 2")):
+        renamed = re.sub(rf"started: {updater} pid (\d+) by [^,]*, .*",
+                         rf"started: RemoteUpdater.exe pid \1 by {parent}, "
+                         r"C:\\ProgramData\\RemoteUpdater.exe", renamed)
+        renamed = renamed.replace(f"by {updater} pid", "by RemoteUpdater.exe pid")
+    if re.search(r"(started|by) (installer mode|relaunch watcher) pid", renamed):
+        failures.append("the updaters keep their modes' names: the timeline's format changed")
     failures += misplaced(draw(renamed), expected, "found in the process list: ")
 
     return report(failures)

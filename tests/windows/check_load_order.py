@@ -87,11 +87,10 @@ def traced_run(label, environment, arguments, trace_path, allowed, known_dlls=fr
         status = subprocess.run(["wine", *arguments], env=traced, stdin=subprocess.DEVNULL,
                                 stdout=subprocess.DEVNULL, stderr=trace).returncode
     loaded, calls, lock = before_lock(trace_path, os.path.basename(arguments[0]))
-    allowed = allowed | known_dlls
     check(lock == "00000800",
           f"{label}: locks the search to System32: SetDefaultDllDirectories({lock})")
     stray = [path for path in loaded
-             if path.lower().rsplit("\\", 1)[-1] not in allowed
+             if path.lower().rsplit("\\", 1)[-1] not in allowed | known_dlls
              or not path.lower().startswith("c:\\\\windows\\\\system32\\\\")]
     check(loaded and not stray,
           f"{label}: before the lock only load-time imports from system32 load: "

@@ -52,11 +52,10 @@ class Image:
         (self.machine, sections, self.timestamp, _, _, optional_size,
          self.characteristics) = struct.unpack_from("<HHIIIHH", data, pe + 4)
         self.optional = pe + 24
-        self.magic = struct.unpack_from("<H", data, self.optional)[0]
-        self.image_base = struct.unpack_from("<Q", data, self.optional + 24)[0]
-        (self.os_major, self.os_minor, _, _, self.subsystem_major,
-         self.subsystem_minor) = struct.unpack_from("<6H", data, self.optional + 40)
-        self.subsystem, self.dll_characteristics = struct.unpack_from("<HH", data, self.optional + 68)
+        # PE32+ optional header: magic at 0, image base at 24, versions at 40, subsystem at 68.
+        (self.magic, self.image_base, self.os_major, self.os_minor, _, _, self.subsystem_major,
+         self.subsystem_minor, self.subsystem, self.dll_characteristics) = struct.unpack_from(
+            "<H22xQ8x6H16xHH", data, self.optional)
         directories = self.optional + 112
         self.directories = [struct.unpack_from("<II", data, directories + 8 * i) for i in range(16)]
         self.sections = []
@@ -132,10 +131,9 @@ class Image:
         found = {}
 
         def entries(directory):
-            named, ids = struct.unpack_from("<HH", self.data, directory + 12)
-            for i in range(named + ids):
-                ident, target = struct.unpack_from("<II", self.data, directory + 16 + 8 * i)
-                yield ident, target
+            """(id or name, target) for each entry of a resource directory."""
+            count = sum(struct.unpack_from("<HH", self.data, directory + 12))
+            return struct.iter_unpack("<II", self.data[directory + 16:directory + 16 + 8 * count])
 
         for type_id, type_target in entries(base):
             for name_id, name_target in entries(base + (type_target & 0x7FFFFFFF)):
