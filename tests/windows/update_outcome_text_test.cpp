@@ -95,41 +95,33 @@ TEST(UpdateOutcomeText, UnfinishedUpdatesSayWhatToDo) {
       L"The last update did not finish. Apply it again, or reinstall Corvanta Remote if the "
       L"problem persists";
   const std::wstring brought_back = L"The update service had to be started again after the update";
-  const std::wstring failed = std::wstring(L"failed:MSI exit 1603");
+  const std::wstring failed = L"failed:MSI exit 1603";
   const std::wstring failed_text = L"The last update failed (MSI exit 1603). Try again later";
+  const auto at_start = [](const road::LastUpdateFacts& facts) {
+    return road::LastUpdateText(facts, L"2.0.0");
+  };
+  const auto& while_waiting = road::StartedUpdateText;
   const struct {
-    road::LastUpdateFacts facts;
-    std::wstring shown;
-  } at_start[] = {
-      {{L"", L"", L"", true}, L""},
-      {{L"T", L"", L"", true}, unfinished},
+    std::wstring told, shown;
+  } cases[] = {
+      {at_start({L"", L"", L"", true}), L""},
+      {at_start({L"T", L"", L"", true}), unfinished},
       // Installer mode may still be at work: it publishes once the service runs again.
-      {{L"T", L"", L"", false}, L""},
-      {{L"T", L"completed", L"", true}, L"The last update completed: version 2.0.0 is running"},
-      {{L"T", failed, L"S", true}, failed_text},
-      {{L"T", L"", L"T", true}, unfinished + L"\r\n" + brought_back},
-      {{L"T", L"", L"T", false}, brought_back},
-      {{L"", L"", L"T", true}, L""},
-  };
-  for (const auto& c : at_start) {
-    EXPECT_EQ(road::LastUpdateText(c.facts, L"2.0.0"), c.shown) << "row " << &c - at_start;
-  }
-  const struct {
-    std::wstring outcome;
-    bool watcher_ended;
-    std::wstring shown;
-  } while_waiting[] = {
-      {L"", false, L""},
-      {L"", true, unfinished},
-      {L"completed", false, L""},
-      {std::wstring(L"failed:Service did not exit before installation"), true,
+      {at_start({L"T", L"", L"", false}), L""},
+      {at_start({L"T", L"completed", L"", true}),
+       L"The last update completed: version 2.0.0 is running"},
+      {at_start({L"T", failed, L"S", true}), failed_text},
+      {at_start({L"T", L"", L"T", true}), unfinished + L"\r\n" + brought_back},
+      {at_start({L"T", L"", L"T", false}), brought_back},
+      {at_start({L"", L"", L"T", true}), L""},
+      {while_waiting(L"", /*watcher_ended=*/false), L""},
+      {while_waiting(L"", /*watcher_ended=*/true), unfinished},
+      {while_waiting(L"completed", /*watcher_ended=*/false), L""},
+      {while_waiting(L"failed:Service did not exit before installation", /*watcher_ended=*/true),
        L"The last update failed (Service did not exit before installation). Try again later"},
-      {failed, false, failed_text},
+      {while_waiting(failed, /*watcher_ended=*/false), failed_text},
   };
-  for (const auto& c : while_waiting) {
-    EXPECT_EQ(road::StartedUpdateText(c.outcome, c.watcher_ended), c.shown)
-        << testing::PrintToString(c.outcome) << " watcher ended " << c.watcher_ended;
-  }
+  for (const auto& c : cases) EXPECT_EQ(c.told, c.shown) << "row " << &c - cases;
 }
 
 // The administrator's policy of `mode`, `prefix` and `window`.
