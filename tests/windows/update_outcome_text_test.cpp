@@ -62,35 +62,12 @@ TEST(UpdateOutcomeText, EachOutcomeOfTheRecordInTheUsersWords) {
   }
 }
 
-TEST(UpdateOutcomeText, AnswersThatStartNoUpdateSayWhatToDo) {
+// Each answer of the service that starts no update; and an update that ended otherwise than
+// by its outcome, at the program's start and while the program that started it waits: the
+// started token, the record's outcome for it, the token after which the guardian started the
+// service again, and whether the service runs.
+TEST(UpdateOutcomeText, AnswersAndUnfinishedUpdatesSayWhatToDo) {
   using Kind = road::Answer::Kind;
-  const struct {
-    Kind kind;
-    std::string text;
-    std::wstring shown;
-  } cases[] = {
-      {Kind::kRefused, "another program is being installed; try again when it has finished",
-       L"The update was refused: another program is being installed; try again when it has "
-       L"finished"},
-      {Kind::kRefused, "package hash mismatch",
-       L"The update was refused: package hash mismatch. Try again later, or ask your "
-       L"administrator"},
-      {Kind::kNone, "no answer: the update service did not answer in time",
-       L"The update service did not answer (the update service did not answer in time). Try "
-       L"again later"},
-      {Kind::kNone, "stray", L"The update service did not answer (stray). Try again later"},
-      {Kind::kStaged, "", road::kPreparingUpdateText},
-      {Kind::kStarted, "", road::kUpdateStartedText},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(road::AnswerText({c.kind, L"", c.text}), c.shown) << c.text;
-  }
-}
-
-// An update that ended otherwise than by its outcome, at the program's start and while the
-// program that started it waits: the started token, the record's outcome for it, the token
-// after which the guardian started the service again, and whether the service runs.
-TEST(UpdateOutcomeText, UnfinishedUpdatesSayWhatToDo) {
   const std::wstring unfinished =
       L"The last update did not finish. Apply it again, or reinstall Corvanta Remote if the "
       L"problem persists";
@@ -101,9 +78,24 @@ TEST(UpdateOutcomeText, UnfinishedUpdatesSayWhatToDo) {
     return road::LastUpdateText(facts, L"2.0.0");
   };
   const auto& while_waiting = road::StartedUpdateText;
+  const auto answer = [](Kind kind, const std::string& text) {
+    return road::AnswerText({kind, L"", text});
+  };
   const struct {
     std::wstring told, shown;
   } cases[] = {
+      {answer(Kind::kRefused, "another program is being installed; try again when it has finished"),
+       L"The update was refused: another program is being installed; try again when it has "
+       L"finished"},
+      {answer(Kind::kRefused, "package hash mismatch"),
+       L"The update was refused: package hash mismatch. Try again later, or ask your "
+       L"administrator"},
+      {answer(Kind::kNone, "no answer: the update service did not answer in time"),
+       L"The update service did not answer (the update service did not answer in time). Try "
+       L"again later"},
+      {answer(Kind::kNone, "stray"), L"The update service did not answer (stray). Try again later"},
+      {answer(Kind::kStaged, ""), road::kPreparingUpdateText},
+      {answer(Kind::kStarted, ""), road::kUpdateStartedText},
       {at_start({L"", L"", L"", true}), L""},
       {at_start({L"T", L"", L"", true}), unfinished},
       // Installer mode may still be at work: it publishes once the service runs again.
