@@ -7,6 +7,7 @@
 
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "support/registry_access.h"
 #if defined(_WIN32)
@@ -34,15 +35,8 @@ TEST_F(UpdateStatusTest, WriteStoresTokenBarOutcomeWithTerminator) {
 // Odd tokens, and records longer than 2047 characters (a long token, or a
 // long log path in the reason), read back whole.
 TEST_F(UpdateStatusTest, ReadsBackWhatWasWritten) {
-  const std::wstring tokens[] = {L"",
-                                 L"a|b",
-                                 L"T with spaces",
-                                 L"\x00e9\x4e2d",
-                                 std::wstring(2046, L'k'),
-                                 std::wstring(2047, L'k'),
-                                 std::wstring(2048, L'k'),
-                                 std::wstring(5000, L'k'),
-                                 std::wstring(40000, L'k')};
+  std::vector<std::wstring> tokens = {L"", L"a|b", L"T with spaces", L"\x00e9\x4e2d"};
+  for (const size_t length : {2046, 2047, 2048, 5000, 40000}) tokens.emplace_back(length, L'k');
   for (const std::wstring& token : tokens) {
     WriteUpdateStatus(token, kCompletedOutcome);
     EXPECT_EQ(ReadUpdateStatus(), StatusRecordText(token, kCompletedOutcome)) << token.size();

@@ -48,7 +48,15 @@ class WatcherLogFileTest : public WorldTest {
   std::wstring log_;
 };
 
-TEST_F(WatcherLogFileTest, LinesFollowEarlierContentInCallOrder) {
+// The first line creates the file beside the executable; a later run's lines follow what an
+// earlier one left, in call order.
+TEST_F(WatcherLogFileTest, FirstLineCreatesTheFileAndLaterLinesFollowInCallOrder) {
+  std::string message;
+  for (int byte = 1; byte < 256; ++byte) message += static_cast<char>(byte);
+
+  AppendWatcherLogLine(message);
+
+  EXPECT_EQ(ReadWholeFile(log_), message + "\r\n");
   WriteWhole(log_, "earlier run\r\n");
 
   AppendWatcherLogLine("second run: 4242");
@@ -56,16 +64,6 @@ TEST_F(WatcherLogFileTest, LinesFollowEarlierContentInCallOrder) {
   AppendWatcherLogLine("its last line");
 
   EXPECT_EQ(ReadWholeFile(log_), "earlier run\r\nsecond run: 4242\r\n\r\nits last line\r\n");
-}
-
-// The first line creates the file beside the executable.
-TEST_F(WatcherLogFileTest, FirstLineCreatesTheFileWithTheMessagesBytesUnchanged) {
-  std::string message;
-  for (int byte = 1; byte < 256; ++byte) message += static_cast<char>(byte);
-
-  AppendWatcherLogLine(message);
-
-  EXPECT_EQ(ReadWholeFile(log_), message + "\r\n");
 }
 
 // Another handle (a viewer, another writer) holds the log open for reading

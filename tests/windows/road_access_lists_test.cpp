@@ -133,21 +133,6 @@ TEST(RoadAccessLists, TheUiAsksForWhatThePipeGrantsAndNobodyAddsAnInstance) {
   EXPECT_EQ(road::kUpdatePipeInstances, 1u);
 }
 
-// The watcher log belongs to the user who asked for the update: that user's quota pays for
-// what the watcher, or the user, writes to it.
-TEST(RoadAccessLists, TheWatcherLogIsOwnedByTheUserWhoAsked) {
-  const wchar_t user[] = L"S-1-5-21-1004336348-1177238915-682003330-1001";
-  const UniqueLocal<void> descriptor = road::DescriptorFromSddl(road::WatcherLogSddl(user).c_str());
-  ASSERT_TRUE(descriptor);
-  PSID owner = nullptr;
-  BOOL defaulted = FALSE;
-  ASSERT_TRUE(::GetSecurityDescriptorOwner(descriptor.get(), &owner, &defaulted));
-  wchar_t* text = nullptr;
-  ASSERT_TRUE(owner && ::ConvertSidToStringSidW(owner, &text));
-  const UniqueLocal<wchar_t> owner_text(text);
-  EXPECT_EQ(std::wstring(owner_text.get()), user);
-}
-
 // What Wine reads back for every folder, whatever it was made with
 // (docs/wine.md): the prefix's user owns it.
 constexpr wchar_t kWineUser[] = L"S-1-5-21-0-0-0-1000";
@@ -161,6 +146,7 @@ TEST(RoadFolderRules, OnlyFoldersThatNoUserCanChangeAreTrusted) {
   constexpr DWORD kFolder = FILE_ATTRIBUTE_DIRECTORY;
   const std::wstring ti = kTrustedInstaller;
   constexpr wchar_t kUsersMay[] = L"S-1-5-32-545 may change it";
+  constexpr wchar_t kUser[] = L"S-1-5-21-1004336348-1177238915-682003330-1001";
   // clang-format off
   const struct {
     const char* what;
@@ -212,6 +198,10 @@ TEST(RoadFolderRules, OnlyFoldersThatNoUserCanChangeAreTrusted) {
        L"O:BAD:(A;;FA;;;SY)(A;;0x1201bf;;;BU)", kUsersMay, road::JudgeFile},
       {"the updater is a link", FILE_ATTRIBUTE_REPARSE_POINT, road::kFolderSddl, L"a reparse point",
        road::JudgeFile},
+      // The watcher log belongs to the user who asked for the update: that user's quota pays for
+      // what the watcher, or the user, writes to it.
+      {"the watcher log", FILE_ATTRIBUTE_ARCHIVE, road::WatcherLogSddl(kUser),
+       L"owned by S-1-5-21-1004336348-1177238915-682003330-1001", road::JudgeFile},
   };
   // clang-format on
   for (const auto& c : cases) {

@@ -247,39 +247,32 @@ TEST(RoadDownload, AddressesResolvedAndRedirectsJudged) {
 }
 
 TEST(RoadDownload, AnswersAndErrorsJudged) {
+  const auto status = [](unsigned code, const wchar_t* retry_after) {
+    return road::JudgeHttpStatus(code, road::ParseRetryAfter(retry_after));
+  };
+  const auto error = road::JudgeWinHttpError;
+  const std::optional<std::uint64_t> none;
+  // clang-format off
   const struct {
-    unsigned status;
-    const wchar_t* retry_after;
+    road::FetchOutcome outcome;
     FetchKind kind;
     std::optional<std::uint64_t> retry_after_s;
     std::string why;
-  } answers[] = {
-      {503, L"1", kRetry, 1, "the server answered 503"},
-      {429, L" 120 ", kRetry, 120, "the server answered 429"},
-      {500, L"Wed, 21 Oct 2026 07:28:00 GMT", kRetry, std::nullopt, "the server answered 500"},
-      {404, L"1", kRefused, std::nullopt, "the server answered 404"},
-  };
-  for (const auto& a : answers) {
-    const road::FetchOutcome outcome =
-        road::JudgeHttpStatus(a.status, road::ParseRetryAfter(a.retry_after));
-    EXPECT_EQ(outcome.kind, a.kind) << a.status;
-    EXPECT_EQ(outcome.retry_after_s, a.retry_after_s) << a.status;
-    EXPECT_EQ(outcome.why, a.why);
-  }
-  const struct {
-    DWORD error;
-    FetchKind kind;
-    std::string why;
-  } errors[] = {
-      {ERROR_WINHTTP_SECURE_INVALID_CA, kRefused,
+  } judged[] = {
+      {status(503, L"1"), kRetry, 1, "the server answered 503"},
+      {status(429, L" 120 "), kRetry, 120, "the server answered 429"},
+      {status(500, L"Wed, 21 Oct 2026 07:28:00 GMT"), kRetry, none, "the server answered 500"},
+      {status(404, L"1"), kRefused, none, "the server answered 404"},
+      {error(ERROR_WINHTTP_SECURE_INVALID_CA), kRefused, none,
        "the server's TLS certificate was refused (error 12045)"},
-      {ERROR_WINHTTP_TIMEOUT, kRetry, "the server did not answer in time (error 12002)"},
-      {ERROR_WINHTTP_CONNECTION_ERROR, kRetry, "the network failed (error 12030)"},
+      {error(ERROR_WINHTTP_TIMEOUT), kRetry, none, "the server did not answer in time (error 12002)"},
+      {error(ERROR_WINHTTP_CONNECTION_ERROR), kRetry, none, "the network failed (error 12030)"},
   };
-  for (const auto& e : errors) {
-    const road::FetchOutcome outcome = road::JudgeWinHttpError(e.error);
-    EXPECT_EQ(outcome.kind, e.kind) << e.error;
-    EXPECT_EQ(outcome.why, e.why);
+  // clang-format on
+  for (const auto& j : judged) {
+    EXPECT_EQ(j.outcome.kind, j.kind) << j.why;
+    EXPECT_EQ(j.outcome.retry_after_s, j.retry_after_s) << j.why;
+    EXPECT_EQ(j.outcome.why, j.why);
   }
   const struct {
     const wchar_t* text;

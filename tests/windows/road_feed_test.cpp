@@ -11,6 +11,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <tuple>
 
 #include "feed/feed_document.h"
 #include "feed/feed_signature.h"
@@ -44,11 +45,9 @@ TEST(RoadFeed, DocumentsReadWhole) {
   EXPECT_EQ(parse.document.serial, 7u);
   EXPECT_EQ(parse.document.expires, 1801353600);
   const road::FeedRelease& release = parse.document.channels.at("stable").at(0);
-  EXPECT_EQ(road::VersionText(release.version), "2.0.0");
-  EXPECT_EQ(release.url, "https://updates.example.com/r2.msi");
-  EXPECT_EQ(release.size, 123456u);
-  EXPECT_EQ(release.sha256, kHash);
-  EXPECT_EQ(release.rollout, 100u);
+  EXPECT_EQ(std::make_tuple(road::VersionText(release.version), release.url, release.size,
+                            release.sha256, release.rollout),
+            std::make_tuple("2.0.0", "https://updates.example.com/r2.msi", 123456u, kHash, 100u));
   const std::string upper(64, 'A');
   EXPECT_EQ(road::ParseFeedDocument(Edited(kHash, upper)).document.channels["stable"][0].sha256,
             kHash);

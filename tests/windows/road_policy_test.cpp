@@ -118,18 +118,15 @@ TEST(RoadPolicy, EachValueTakenOrIgnoredWithOneNote) {
   }
 }
 
-TEST(RoadPolicy, TheBuiltInFeedIsAnHttpsAddress) {
-  const std::wstring url = road::BuiltInFeedUrl();
-  EXPECT_EQ(url.substr(0, 8), L"https://");
-  EXPECT_TRUE(road::IsAllowedFeedUrl(std::string(url.begin(), url.end())));
-}
-
 // Sets the policy as Group Policy would, reads it back through the registry, and judges it.
 TEST(RoadPolicy, ReadFromTheMachinesRegistry) {
   constexpr wchar_t kKey[] = L"SOFTWARE\\Policies\\Corvanta\\Remote\\Update";
   (void)::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKey);
   EXPECT_TRUE(road::ReadPolicyValues().empty());
   EXPECT_EQ(FieldsOf(road::JudgePolicyValues(road::ReadPolicyValues()).policy), kDefaults);
+  // Without a policy, the built-in feed: an https address.
+  EXPECT_EQ(road::BuiltInFeedUrl().substr(0, 8), L"https://");
+  EXPECT_TRUE(road::IsAllowedFeedUrl(Narrow(road::BuiltInFeedUrl())));
 
   // The first value makes the key.
   const auto set = [&](const wchar_t* name, const road::RawPolicyValue& value) {

@@ -62,79 +62,71 @@ TEST(UpdateOutcomeText, EachOutcomeOfTheRecordInTheUsersWords) {
   }
 }
 
-TEST(UpdateOutcomeText, AnswersThatStartNoUpdateSayWhatToDo) {
+// Each answer of the service that starts no update; and an update that ended otherwise than
+// by its outcome, at the program's start and while the program that started it waits: the
+// started token, the record's outcome for it, the token after which the guardian started the
+// service again, and whether the service runs.
+TEST(UpdateOutcomeText, AnswersAndUnfinishedUpdatesSayWhatToDo) {
   using Kind = road::Answer::Kind;
-  const struct {
-    Kind kind;
-    std::string text;
-    std::wstring shown;
-  } cases[] = {
-      {Kind::kRefused, "another program is being installed; try again when it has finished",
-       L"The update was refused: another program is being installed; try again when it has "
-       L"finished"},
-      {Kind::kRefused, "package hash mismatch",
-       L"The update was refused: package hash mismatch. Try again later, or ask your "
-       L"administrator"},
-      {Kind::kNone, "no answer: the update service did not answer in time",
-       L"The update service did not answer (the update service did not answer in time). Try "
-       L"again later"},
-      {Kind::kNone, "stray", L"The update service did not answer (stray). Try again later"},
-      {Kind::kStaged, "", road::kPreparingUpdateText},
-      {Kind::kStarted, "", road::kUpdateStartedText},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(road::AnswerText({c.kind, L"", c.text}), c.shown) << c.text;
-  }
-}
-
-// An update that ended otherwise than by its outcome, at the program's start and while the
-// program that started it waits: the started token, the record's outcome for it, the token
-// after which the guardian started the service again, and whether the service runs.
-TEST(UpdateOutcomeText, UnfinishedUpdatesSayWhatToDo) {
   const std::wstring unfinished =
       L"The last update did not finish. Apply it again, or reinstall Corvanta Remote if the "
       L"problem persists";
   const std::wstring brought_back = L"The update service had to be started again after the update";
-  const std::wstring failed = std::wstring(L"failed:MSI exit 1603");
+  const std::wstring failed = L"failed:MSI exit 1603";
   const std::wstring failed_text = L"The last update failed (MSI exit 1603). Try again later";
+  const auto at_start = [](const road::LastUpdateFacts& facts) {
+    return road::LastUpdateText(facts, L"2.0.0");
+  };
+  const auto& while_waiting = road::StartedUpdateText;
+  const auto answer = [](Kind kind, const std::string& text) {
+    return road::AnswerText({kind, L"", text});
+  };
   const struct {
-    road::LastUpdateFacts facts;
-    std::wstring shown;
-  } at_start[] = {
-      {{L"", L"", L"", true}, L""},
-      {{L"T", L"", L"", true}, unfinished},
+    std::wstring told, shown;
+  } cases[] = {
+      {answer(Kind::kRefused, "another program is being installed; try again when it has finished"),
+       L"The update was refused: another program is being installed; try again when it has "
+       L"finished"},
+      {answer(Kind::kRefused, "package hash mismatch"),
+       L"The update was refused: package hash mismatch. Try again later, or ask your "
+       L"administrator"},
+      {answer(Kind::kNone, "no answer: the update service did not answer in time"),
+       L"The update service did not answer (the update service did not answer in time). Try "
+       L"again later"},
+      {answer(Kind::kNone, "stray"), L"The update service did not answer (stray). Try again later"},
+      {answer(Kind::kStaged, ""), road::kPreparingUpdateText},
+      {answer(Kind::kStarted, ""), road::kUpdateStartedText},
+      {at_start({L"", L"", L"", true}), L""},
+      {at_start({L"T", L"", L"", true}), unfinished},
       // Installer mode may still be at work: it publishes once the service runs again.
-      {{L"T", L"", L"", false}, L""},
-      {{L"T", L"completed", L"", true}, L"The last update completed: version 2.0.0 is running"},
-      {{L"T", failed, L"S", true}, failed_text},
-      {{L"T", L"", L"T", true}, unfinished + L"\r\n" + brought_back},
-      {{L"T", L"", L"T", false}, brought_back},
-      {{L"", L"", L"T", true}, L""},
-  };
-  for (const auto& c : at_start) {
-    EXPECT_EQ(road::LastUpdateText(c.facts, L"2.0.0"), c.shown) << "row " << &c - at_start;
-  }
-  const struct {
-    std::wstring outcome;
-    bool watcher_ended;
-    std::wstring shown;
-  } while_waiting[] = {
-      {L"", false, L""},
-      {L"", true, unfinished},
-      {L"completed", false, L""},
-      {std::wstring(L"failed:Service did not exit before installation"), true,
+      {at_start({L"T", L"", L"", false}), L""},
+      {at_start({L"T", L"completed", L"", true}),
+       L"The last update completed: version 2.0.0 is running"},
+      {at_start({L"T", failed, L"S", true}), failed_text},
+      {at_start({L"T", L"", L"T", true}), unfinished + L"\r\n" + brought_back},
+      {at_start({L"T", L"", L"T", false}), brought_back},
+      {at_start({L"", L"", L"T", true}), L""},
+      {while_waiting(L"", /*watcher_ended=*/false), L""},
+      {while_waiting(L"", /*watcher_ended=*/true), unfinished},
+      {while_waiting(L"completed", /*watcher_ended=*/false), L""},
+      {while_waiting(L"failed:Service did not exit before installation", /*watcher_ended=*/true),
        L"The last update failed (Service did not exit before installation). Try again later"},
-      {failed, false, failed_text},
+      {while_waiting(failed, /*watcher_ended=*/false), failed_text},
   };
-  for (const auto& c : while_waiting) {
-    EXPECT_EQ(road::StartedUpdateText(c.outcome, c.watcher_ended), c.shown)
-        << testing::PrintToString(c.outcome) << " watcher ended " << c.watcher_ended;
-  }
+  for (const auto& c : cases) EXPECT_EQ(c.told, c.shown) << "row " << &c - cases;
+}
+
+// The administrator's policy of `mode`, `prefix` and `window`.
+road::UpdatePolicy Policy(road::UpdateMode mode, const char* prefix,
+                          std::optional<road::ApplyWindow> window = std::nullopt) {
+  return {L"", "stable", mode, prefix, window};
 }
 
 // The status line for each answer to "status" as the service sends it (and for none), what the
-// window offers with it, and when it asks again.
+// window offers with it, and when it asks again; and what the administrator's policy adds to
+// the window's words, and takes from what it offers (the default policy neither).
 TEST(UpdateOutcomeText, NextUpdateInTheUsersWordsWithWhatTheWindowOffers) {
+  using Mode = road::UpdateMode;
   const std::wstring unanswered =
       L"The update service does not answer. Updates cannot be checked or installed until it "
       L"runs again.";
@@ -143,6 +135,7 @@ TEST(UpdateOutcomeText, NextUpdateInTheUsersWordsWithWhatTheWindowOffers) {
   const struct {
     std::string answer;
     road::UpdateStatusView view;  // text, downloading, percent, may check, may apply, poll ms
+    road::UpdatePolicy policy = {};
   } cases[] = {
       {"status up-to-date\n", {L"Corvanta Remote is up to date.", false, 0, true, false, 60000}},
       {"status checking\r\n", {L"Checking for updates...", false, 0, false, false, 1000}},
@@ -171,50 +164,27 @@ TEST(UpdateOutcomeText, NextUpdateInTheUsersWordsWithWhatTheWindowOffers) {
       {"no answer: the update service cannot be reached (error 2)", silent},
       {"status downloading 5 of 4", silent},
       {"staged 01234567-89ab-cdef-0123-456789abcdef", silent},
+      {"status refused: updates are turned off by the administrator",
+       {L"Updates are turned off by your administrator.", false, 0, false, false, 10000},
+       Policy(Mode::kOff, "")},
+      {"status ready-to-install 2.0.0",
+       {L"Version 2.0.0 is ready to install.\r\nUpdates are turned off by your administrator.",
+        false, 0, false, true, 60000}, Policy(Mode::kOff, "")},
+      {"status up-to-date",
+       {L"Corvanta Remote is up to date.\r\nYour administrator holds updates to version 2.0.", false,
+        0, true, false, 60000}, Policy(Mode::kDownload, "2.0")},
+      {"status ready-to-install 2.0.0",
+       {L"Version 2.0.0 is ready to install.\r\nUpdates install automatically between 02:00 and "
+        L"04:00.", false, 0, true, true, 60000}, Policy(Mode::kAutomatic, "", {{120, 240}})},
+      {"status checking",
+       {L"Checking for updates...\r\nYour administrator holds updates to version 2. Updates "
+        L"install automatically.", false, 0, false, false, 1000}, Policy(Mode::kAutomatic, "2")},
   };
   // clang-format on
   for (const auto& c : cases) {
-    EXPECT_EQ(ViewFields(road::ViewOfStatusAnswer(c.answer)), ViewFields(c.view)) << c.answer;
-  }
-}
-
-// What the administrator's policy adds to the window's words, and takes from what it offers.
-TEST(UpdateOutcomeText, NextUpdateUnderTheAdministratorsPolicy) {
-  using Mode = road::UpdateMode;
-  const struct {
-    Mode mode;
-    const char* prefix;
-    std::optional<road::ApplyWindow> window;
-    const char* answer;
-    std::wstring shown;
-    bool may_check, may_apply;
-  } cases[] = {
-      {Mode::kDownload, "", std::nullopt, "status up-to-date", L"Corvanta Remote is up to date.",
-       true, false},
-      {Mode::kOff, "", std::nullopt, "status refused: updates are turned off by the administrator",
-       L"Updates are turned off by your administrator.", false, false},
-      {Mode::kOff, "", std::nullopt, "status ready-to-install 2.0.0",
-       L"Version 2.0.0 is ready to install.\r\nUpdates are turned off by your administrator.",
-       false, true},
-      {Mode::kDownload, "2.0", std::nullopt, "status up-to-date",
-       L"Corvanta Remote is up to date.\r\nYour administrator holds updates to version 2.0.", true,
-       false},
-      {Mode::kAutomatic, "", road::ApplyWindow{120, 240}, "status ready-to-install 2.0.0",
-       L"Version 2.0.0 is ready to install.\r\nUpdates install automatically between 02:00 and "
-       L"04:00.",
-       true, true},
-      {Mode::kAutomatic, "2", std::nullopt, "status checking",
-       L"Checking for updates...\r\nYour administrator holds updates to version 2. Updates "
-       L"install automatically.",
-       false, false},
-  };
-  for (const auto& c : cases) {
-    const road::UpdatePolicy policy{L"", "stable", c.mode, c.prefix, c.window};
-    const road::UpdateStatusView view =
-        road::ViewUnderPolicy(road::ViewOfStatusAnswer(c.answer), policy);
-    EXPECT_EQ(view.text, c.shown) << c.answer;
-    EXPECT_EQ(view.may_check, c.may_check) << c.answer;
-    EXPECT_EQ(view.may_apply, c.may_apply) << c.answer;
+    EXPECT_EQ(ViewFields(road::ViewUnderPolicy(road::ViewOfStatusAnswer(c.answer), c.policy)),
+              ViewFields(c.view))
+        << c.answer;
   }
 }
 
