@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/dispatch.h"
+#include "shared/update_status.h"
 #include "support/simulated_machine.h"
 
 enum class Mode { kNone, kInstall, kRelaunch };
