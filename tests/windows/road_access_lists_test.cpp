@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "contract/access_lists.h"
-#include "contract/road_contract.h"
 #include "service/folder_rules.h"
 #include "service/update_pipe.h"
 #include "support/wine_helpers.h"

@@ -12,7 +12,6 @@
 #include "service/delivery_verdict.h"
 #include "service/guardian_decision.h"
 #include "service/staging_ledger.h"
-#include "support/wine_helpers.h"
 
 namespace {
 

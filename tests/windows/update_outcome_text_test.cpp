@@ -28,45 +28,11 @@ constexpr wchar_t kRestartFailed[] =
     L"failed:Remote service could not restart; installation result: ";
 constexpr wchar_t kRestart[] = L"Restart Windows to finish the update";
 
-TEST(UpdateOutcomeText, EachOutcomeOfTheRecordInTheUsersWords) {
-  // clang-format off
-  const struct {
-    std::wstring outcome, shown;
-  } cases[] = {
-      {L"completed", L"The last update completed: version 2.0.0 is running"},
-      {L"failed:Windows restart required" + kWithLog,
-       std::wstring(L"The last update is installed but not finished. ") + kRestart},
-      {L"failed:MSI exit 1618" + kWithLog,
-       L"The last update was not installed: another program was being installed. Try again later"},
-      {L"failed:MSI exit 1603" + kWithLog, L"The last update failed (MSI exit 1603)." + kLogLines},
-      {L"failed:MSI exit 16180" + kWithLog,
-       L"The last update failed (MSI exit 16180)." + kLogLines},
-      {L"failed:Windows Installer did not finish" + kWithLog,
-       L"The last update failed (Windows Installer did not finish)." + kLogLines},
-      {L"failed:Application did not exit before installation",
-       L"The last update failed (Application did not exit before installation). Try again later"},
-      {L"failed:", L"The last update failed (). Try again later"},
-      {kRestartFailed + std::wstring(L"completed"),
-       std::wstring(L"The update service did not start again after the last update. ") + kRestart},
-      {kRestartFailed + (L"failed:Windows restart required" + kWithLog),
-       L"The update service did not start again after the last update. " + (kRestart + kLogLines)},
-      // No outcome at all: nothing to tell.
-      {L"", L""},
-      {L"completed ", L""},
-      {L"Failed:MSI exit 1603", L""},
-  };
-  // clang-format on
-  for (const auto& c : cases) {
-    EXPECT_EQ(road::UpdateOutcomeText(c.outcome, L"2.0.0"), c.shown)
-        << testing::PrintToString(c.outcome);
-  }
-}
-
-// Each answer of the service that starts no update; and an update that ended otherwise than
-// by its outcome, at the program's start and while the program that started it waits: the
-// started token, the record's outcome for it, the token after which the guardian started the
-// service again, and whether the service runs.
-TEST(UpdateOutcomeText, AnswersAndUnfinishedUpdatesSayWhatToDo) {
+// Each outcome of the record; each answer of the service that starts no update; and an update
+// that ended otherwise than by its outcome, at the program's start and while the program that
+// started it waits: the started token, the record's outcome for it, the token after which the
+// guardian started the service again, and whether the service runs.
+TEST(UpdateOutcomeText, OutcomesAnswersAndUnfinishedUpdatesSayWhatToDo) {
   using Kind = road::Answer::Kind;
   const std::wstring unfinished =
       L"The last update did not finish. Apply it again, or reinstall Corvanta Remote if the "
@@ -77,13 +43,39 @@ TEST(UpdateOutcomeText, AnswersAndUnfinishedUpdatesSayWhatToDo) {
   const auto at_start = [](const road::LastUpdateFacts& facts) {
     return road::LastUpdateText(facts, L"2.0.0");
   };
+  const auto outcome = [](const std::wstring& text) {
+    return road::UpdateOutcomeText(text, L"2.0.0");
+  };
   const auto& while_waiting = road::StartedUpdateText;
   const auto answer = [](Kind kind, const std::string& text) {
     return road::AnswerText({kind, L"", text});
   };
+  // clang-format off
   const struct {
     std::wstring told, shown;
   } cases[] = {
+      {outcome(L"completed"), L"The last update completed: version 2.0.0 is running"},
+      {outcome(L"failed:Windows restart required" + kWithLog),
+       std::wstring(L"The last update is installed but not finished. ") + kRestart},
+      {outcome(L"failed:MSI exit 1618" + kWithLog),
+       L"The last update was not installed: another program was being installed. Try again later"},
+      {outcome(L"failed:MSI exit 1603" + kWithLog),
+       L"The last update failed (MSI exit 1603)." + kLogLines},
+      {outcome(L"failed:MSI exit 16180" + kWithLog),
+       L"The last update failed (MSI exit 16180)." + kLogLines},
+      {outcome(L"failed:Windows Installer did not finish" + kWithLog),
+       L"The last update failed (Windows Installer did not finish)." + kLogLines},
+      {outcome(L"failed:Application did not exit before installation"),
+       L"The last update failed (Application did not exit before installation). Try again later"},
+      {outcome(L"failed:"), L"The last update failed (). Try again later"},
+      {outcome(kRestartFailed + std::wstring(L"completed")),
+       std::wstring(L"The update service did not start again after the last update. ") + kRestart},
+      {outcome(kRestartFailed + (L"failed:Windows restart required" + kWithLog)),
+       L"The update service did not start again after the last update. " + (kRestart + kLogLines)},
+      // No outcome at all: nothing to tell.
+      {outcome(L""), L""},
+      {outcome(L"completed "), L""},
+      {outcome(L"Failed:MSI exit 1603"), L""},
       {answer(Kind::kRefused, "another program is being installed; try again when it has finished"),
        L"The update was refused: another program is being installed; try again when it has "
        L"finished"},
@@ -113,6 +105,7 @@ TEST(UpdateOutcomeText, AnswersAndUnfinishedUpdatesSayWhatToDo) {
        L"The last update failed (Service did not exit before installation). Try again later"},
       {while_waiting(failed, /*watcher_ended=*/false), failed_text},
   };
+  // clang-format on
   for (const auto& c : cases) EXPECT_EQ(c.told, c.shown) << "row " << &c - cases;
 }
 
