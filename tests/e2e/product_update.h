@@ -55,7 +55,7 @@ inline std::string Refused(const std::string& reason) {
 }
 
 // Copies the planted library (tests/e2e/planted_library.c) into `folder` as each of `names`
-// with ".dll" appended.
+// with ".dll" appended. A copy that any process loads leaves "<name>.dll.loaded" beside itself.
 inline void PlantLibraries(const std::wstring& folder,
                            std::initializer_list<const wchar_t*> names) {
   const std::wstring planted = WindowsPathFromEnvironment("PLANTED_LIBRARY");
@@ -63,18 +63,6 @@ inline void PlantLibraries(const std::wstring& folder,
     ASSERT_FALSE(CopyInto(planted, folder, std::wstring(name) + L".dll").empty())
         << "PLANTED_LIBRARY must name the planted library";
   }
-}
-// The marks in `folder` of the planted copies that any process has loaded: each leaves
-// "<name>.dll.loaded" beside itself.
-inline std::vector<std::wstring> LoadMarks(const std::wstring& folder) {
-  const std::wstring mark = L".dll.loaded";
-  std::vector<std::wstring> marks;
-  for (const std::wstring& name : FilesIn(folder)) {
-    if (name.size() > mark.size() &&
-        name.compare(name.size() - mark.size(), mark.size(), mark) == 0)
-      marks.push_back(name);
-  }
-  return marks;
 }
 
 // Ids of the running processes of `name` whose parent is `parent` (any when 0).

@@ -97,7 +97,7 @@ TEST_F(UpdateEndToEnd, LibrariesPlantedBesideTheUpdaterAreNeverLoaded) {
 
   EXPECT_EQ(RunToExit(updater_, L""), 1u);
   ExpectCompleted(RunUpdate(Package(L"CorvantaRemote-2.0.0.msi")), L"2.0.0");
-  EXPECT_EQ(LoadMarks(folder), std::vector<std::wstring>{});
+  EXPECT_EQ(FilesIn(folder, L"*.dll.loaded"), std::vector<std::wstring>{});
 }
 
 TEST_F(UpdateEndToEnd, EarlierUpdatesRecordIsNotTakenForThisOne) {

@@ -412,7 +412,7 @@ TEST_F(UpdateRoad, LibrariesPlantedBesideTheServiceAreNeverLoaded) {
   const std::string unfetched = "status refused: the feed could not be fetched";
   EXPECT_EQ(StatusOnceAnswered(unfetched, 30000).substr(0, unfetched.size()), unfetched);
   StageByRequest(L"CorvantaRemote-2.0.0.msi");
-  EXPECT_EQ(LoadMarks(folder), std::vector<std::wstring>{});
+  EXPECT_EQ(FilesIn(folder, L"*.dll.loaded"), std::vector<std::wstring>{});
 }
 
 // The pipe waits out its bound on a request whose work never ends.

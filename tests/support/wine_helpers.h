@@ -30,14 +30,19 @@ inline std::wstring WindowsPathFromEnvironment(const char* variable) {
 
 inline std::wstring UpdaterExecutable() { return WindowsPathFromEnvironment("REMOTEUPDATER_EXE"); }
 inline std::wstring SampleFolder() { return WindowsPathFromEnvironment("CORVANTA_SAMPLE_DIR"); }
+// The folder part of a path, without the last separator; empty when there is none.
+inline std::wstring FolderOf(const std::wstring& path) {
+  const size_t separator = path.find_last_of(L"\\/");
+  return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
+}
+
 // One of the packages the sample's build makes, by its path below msi\.
 inline std::wstring SamplePackage(const std::wstring& name) {
   return SampleFolder() + L"\\msi\\" + name;
 }
 // A file of the test publishers' folder, which the build makes beside RemoteUpdater.exe.
 inline std::wstring TestPublisherFile(const std::wstring& name) {
-  const std::wstring updater = UpdaterExecutable();
-  return updater.substr(0, updater.find_last_of(L'\\')) + L"\\test-publisher\\" + name;
+  return FolderOf(UpdaterExecutable()) + L"\\test-publisher\\" + name;
 }
 
 // A program of the system folder, as its full path; empty when that folder is unknown.
@@ -67,12 +72,6 @@ inline std::wstring MakeScratchFolder(const std::wstring& name) {
 // ASCII text of a wide string, for messages and comparisons with 8-bit text.
 inline std::string Narrow(const std::wstring& text) {
   return std::string(text.begin(), text.end());
-}
-
-// The folder part of a path, without the last separator; empty when there is none.
-inline std::wstring FolderOf(const std::wstring& path) {
-  const size_t separator = path.find_last_of(L"\\/");
-  return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
 }
 
 // Copies `file` into `folder` and returns the copy's path, or empty.
@@ -116,11 +115,12 @@ inline bool FileExistsAt(const std::wstring& path) {
   return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// The names of the files in `folder`, its folders left out.
-inline std::vector<std::wstring> FilesIn(const std::wstring& folder) {
+// The names of the files in `folder` that match `pattern`, its folders left out.
+inline std::vector<std::wstring> FilesIn(const std::wstring& folder,
+                                         const std::wstring& pattern = L"*") {
   std::vector<std::wstring> names;
   WIN32_FIND_DATAW found = {};
-  const road::UniqueFind find = road::FindFirst(folder + L"\\*", found);
+  const road::UniqueFind find = road::FindFirst(folder + L"\\" + pattern, found);
   for (bool more = find != nullptr; more; more = ::FindNextFileW(find.get(), &found)) {
     if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
       names.emplace_back(found.cFileName);
