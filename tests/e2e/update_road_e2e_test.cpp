@@ -277,6 +277,15 @@ TEST_F(UpdateRoad, FailurePublishedWhileTheUiWaitsIsShownAtOnce) {
   EXPECT_EQ(RunningVersion(), L"1.0.0");
 }
 
+// What is waiting to be read on `pipe`, looked at without waiting for more than is there;
+// empty when nothing is or the server has let go.
+std::string ReadWaitingLine(HANDLE pipe) {
+  char text[256] = {};
+  DWORD read = 0;
+  if (!::PeekNamedPipe(pipe, text, sizeof(text), &read, nullptr, nullptr)) return "";
+  return std::string(text, read);
+}
+
 // A pipe of the name `name`, as any user's process may create it: one instance, which it
 // limits itself to (Wine would make a second one whatever the first said).
 UniqueHandle Squat(const std::wstring& name) {
@@ -300,9 +309,7 @@ TEST_F(UpdateRoad, SquattedPipeNamesGetNothingAndKeepNoRequestOff) {
   const auto click = [&] {
     const std::string answer = Click(old_ui_pid_).answer;
     for (const UniqueHandle& squatter : squatters) {
-      DWORD sent_to_squatter = 0;
-      ::PeekNamedPipe(squatter.get(), nullptr, 0, nullptr, &sent_to_squatter, nullptr);
-      EXPECT_EQ(sent_to_squatter, 0u);
+      EXPECT_EQ(ReadWaitingLine(squatter.get()), "");
       // A squatter's one instance serves the next client once this one is gone.
       (void)::DisconnectNamedPipe(squatter.get());
     }
@@ -510,8 +517,7 @@ TEST_F(UpdateRoad, BadDeliveriesAreSetAsideAndTheHighestGoodOneInstalled) {
   // Written last, and yet not the one installed.
   ExpectCompleted(ApplyOnTheRoad(L"CorvantaRemote-2.0.0.msi", old_ui_pid_), L"2.0.1");
   EXPECT_FALSE(FileExistsAt(foreign));
-  const std::vector<road::StagedFolder> set_aside =
-      road::ListTokenFolders(road::QuarantineFolder());
+  const auto set_aside = road::ListTokenFolders(road::QuarantineFolder());
   EXPECT_EQ(set_aside.size(), 5u);
   for (const road::StagedFolder& folder : set_aside) {
     const std::string why = ReadWholeFile(
@@ -526,26 +532,22 @@ TEST_F(UpdateRoad, BadDeliveriesAreSetAsideAndTheHighestGoodOneInstalled) {
 // asked to start an update, keep installer mode from stopping the service; nor may a user fill
 // SYSTEM's disk through a staged update's watcher log.
 
-const std::string kNoPendingPackage = Refused("no pending package");
-
 // Connects to the update pipe, waiting while it serves another client, and sends `line`;
 // returns the open handle, never read from, or empty when no connection came.
 UniqueHandle SendWithoutReading(const std::string& line) {
   UniqueHandle pipe;
   WaitUntil(
       [&] {
-        pipe = OwnHandle(::CreateFileW(road::PublishedUpdatePipeName().c_str(),
-                                       GENERIC_READ | FILE_WRITE_DATA,
-                                       /*share=*/0, nullptr, OPEN_EXISTING, 0, nullptr));
-        return pipe != nullptr;
+        return (pipe = OwnHandle(::CreateFileW(road::PublishedUpdatePipeName().c_str(),
+                                               GENERIC_READ | FILE_WRITE_DATA, /*share=*/0, nullptr,
+                                               OPEN_EXISTING, 0, nullptr))) != nullptr;
       },
       kAnswerTimeoutMs);
   DWORD written = 0;
-  if (!pipe ||
-      !::WriteFile(pipe.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr)) {
-    return nullptr;
-  }
-  return pipe;
+  return pipe && ::WriteFile(pipe.get(), line.data(), static_cast<DWORD>(line.size()), &written,
+                             nullptr)
+             ? std::move(pipe)
+             : nullptr;
 }
 
 bool Contains(const std::string& text, const wchar_t* line_start) {
@@ -558,26 +560,13 @@ TEST_F(UpdateRoad, ClientThatNeverReadsHoldsThePipeOnlyUntilItsDeadline) {
   ASSERT_TRUE(silent);
 
   EXPECT_EQ(road::ExchangeWithService(road::ApplyRequestLine(), kAnswerTimeoutMs),
-            kNoPendingPackage);
+            Refused("no pending package"));
 
   // Let go at its deadline, and only then was the second client answered.
   const std::string text = service_log.NewText();
   const size_t released = text.find(Narrow(road::kClientMissedDeadlineNote));
   ASSERT_NE(released, std::string::npos) << text;
   EXPECT_NE(text.find("Refused: no pending package", released), std::string::npos) << text;
-}
-
-// What is left to read on `pipe`, up to its first line end, read without waiting for more
-// than is there; empty when nothing is or the server has let go.
-std::string ReadWaitingLine(HANDLE pipe) {
-  char text[256] = {};
-  DWORD available = 0;
-  DWORD read = 0;
-  if (!::PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) || available == 0 ||
-      !::ReadFile(pipe, text, sizeof(text) - 1, &read, nullptr)) {
-    return "";
-  }
-  return std::string(text, read);
 }
 
 // A service stopped three times, once waiting out a client's deadline and once its
@@ -648,7 +637,7 @@ TEST_F(UpdateRoad, UpdateCompletesWhenTheClientThatStartsItNeverReads) {
   ExpectCompleted(update, L"2.0.0");
   // The new service serves the pipe while the old client still holds its handle.
   ASSERT_TRUE(ServiceServes());
-  EXPECT_EQ(road::ExchangeWithService(road::ApplyRequestLine()), kNoPendingPackage);
+  EXPECT_EQ(road::ExchangeWithService(road::ApplyRequestLine()), Refused("no pending package"));
 }
 
 // A user who holds a staged update's watcher log open and appends to it costs the disk its
