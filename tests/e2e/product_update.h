@@ -123,10 +123,9 @@ class LogFollower {
 struct UpdateRun {
   std::wstring token;
   std::wstring package;  // the package installer mode was given
-  // The UI program that the update ends (the old UI unless clicked in another); whether it was
-  // begun by a click.
+  // The UI program whose click began the update, which the update ends; 0 when it was begun
+  // directly and ends the old UI.
   DWORD ui_pid = 0;
-  bool on_road = false;
   std::string answer;       // on the road: the service's last answer
   std::string service_log;  // on the road: what the service wrote, when nothing started
   UniqueHandle installer;
@@ -137,6 +136,9 @@ struct UpdateRun {
   std::string watcher_log;
   // On the road: what the UI showed when it logged the service's "staged" answer.
   std::wstring shown_once_staged;
+
+  // Whether it was begun by a click, on the road.
+  bool on_road() const { return ui_pid != 0; }
 };
 
 class ProductUpdate : public ::testing::Test {
@@ -242,7 +244,6 @@ class ProductUpdate : public ::testing::Test {
     UpdateRun run;
     run.ui_pid = ui_pid;
     const DWORD service_host = ServiceHost();
-    run.on_road = true;
     EXPECT_TRUE(sample::ClickApplyUpdate(ui_pid, 10000)) << "no window of pid " << ui_pid;
     run.answer = ui_log.WaitForLine(Narrow(road::kUiAskedToStage));
     if (road::ParseAnswer(run.answer).kind == road::Answer::Kind::kStaged) {
@@ -327,7 +328,7 @@ class ProductUpdate : public ::testing::Test {
   // How an update ended: both modes with `exit_code`, and the record gives `outcome` for this
   // token; on the road, also what every update there leaves.
   void ExpectOutcome(const UpdateRun& run, DWORD exit_code, const std::wstring& outcome) const {
-    if (run.on_road) ExpectRanOnTheRoad(run);
+    if (run.on_road()) ExpectRanOnTheRoad(run);
     EXPECT_EQ(run.installer_exit, exit_code);
     EXPECT_EQ(run.watcher_exit, exit_code);
     EXPECT_EQ(run.record, StatusRecordText(run.token, outcome));
@@ -338,7 +339,7 @@ class ProductUpdate : public ::testing::Test {
   void ExpectCompleted(const UpdateRun& run, const std::wstring& version) const {
     ExpectOutcome(run, 0, updater_contract::kCompletedOutcome);
     if (HasFatalFailure()) return;
-    if (run.on_road) {
+    if (run.on_road()) {
       const std::wstring package = L"CorvantaRemote-" + version + L".msi";
       EXPECT_TRUE(FileExistsAt(road::StagingFolder(run.token) + L"\\" + package +
                                updater_contract::kLogSuffix));
