@@ -258,14 +258,19 @@ TEST_F(UpdateRoad, UiThatIsSlowToStartTheWatcherStillRelaunches) {
   ExpectCompleted(update, L"2.0.0");
 }
 
+// Stops the service, lets `change` change what it reads at its start (the road's folders, its
+// hooks' values), and starts it again.
+void RestartServiceAfter(const std::function<void()>& change) {
+  ASSERT_TRUE(StopTheService());
+  change();
+  ASSERT_TRUE(ServiceServes(60000));
+}
+
 // A service that does not accept the stop makes installer mode publish its failure before it
 // ends the UI program that started the update: the program tells its user at once, rather
 // than that it closes now, and runs on as version 1.
 TEST_F(UpdateRoad, FailurePublishedWhileTheUiWaitsIsShownAtOnce) {
-  // Read at the service's start.
-  sample::fixture::WriteDword(kServiceKey, L"RefuseStop", 1);
-  ASSERT_TRUE(StopTheService());
-  ASSERT_TRUE(ServiceServes());
+  RestartServiceAfter([] { sample::fixture::WriteDword(kServiceKey, L"RefuseStop", 1); });
 
   const UpdateRun update = ApplyOnTheRoad(L"CorvantaRemote-2.0.0.msi", old_ui_pid_);
 
@@ -326,13 +331,6 @@ TEST_F(UpdateRoad, SquattedPipeNamesGetNothingAndKeepNoRequestOff) {
   EXPECT_NE(road::PublishedUpdatePipeName(), published);
   EXPECT_EQ(click(), "refused: no pending package");
   EXPECT_EQ(service_log.NewText().find("Could not create the update pipe"), std::string::npos);
-}
-
-// Stops the service, lets `change` change the road's folders, and starts it again.
-void RestartServiceAfter(const std::function<void()>& change) {
-  ASSERT_TRUE(StopTheService());
-  change();
-  ASSERT_TRUE(ServiceServes(60000));
 }
 
 // Levels of the road that the service must refuse, found at its start. A file where Staging
@@ -476,7 +474,6 @@ TEST_F(UpdateRoad, PackagesThatFailARuleAreRefusedBeforeAnythingStops) {
       {"the installed version", SamplePackage(L"CorvantaRemote-1.0.0.msi"), "no pending package",
        "Removed CorvantaRemote-next.msi from Incoming: its version 1.0.0"},
   };
-  const std::wstring delivered = road::PathIn(road::IncomingFolder(), L"CorvantaRemote-next.msi");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     PlacePending(L"CorvantaRemote-next.msi", c.source, c.hash_file);
@@ -489,8 +486,6 @@ TEST_F(UpdateRoad, PackagesThatFailARuleAreRefusedBeforeAnythingStops) {
     EXPECT_EQ(ui_log.WaitForLine(Narrow(road::kUiStartedWatcher), 0), "");
     EXPECT_NE(update.service_log.find(c.logged), std::string::npos) << update.service_log;
     ExpectNothingStarted();
-    (void)::DeleteFileW((delivered + road::kHashSuffix).c_str());
-    (void)::DeleteFileW(delivered.c_str());
   }
 }
 
