@@ -19,11 +19,9 @@ struct RawValue {
 // The status key opened for reading; empty when it does not exist.
 inline UniqueHKey OpenStatusKey() {
   HKEY key = nullptr;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kStatusKeyPath, 0, KEY_QUERY_VALUE, &key) !=
-      ERROR_SUCCESS) {
-    return nullptr;
-  }
-  return UniqueHKey(key);
+  const LSTATUS status =
+      ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kStatusKeyPath, 0, KEY_QUERY_VALUE, &key);
+  return UniqueHKey(status == ERROR_SUCCESS ? key : nullptr);
 }
 
 inline std::optional<RawValue> ReadRawStatus() {
