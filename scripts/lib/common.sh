@@ -13,6 +13,12 @@ REPO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 # The script's name as a user types it, for messages.
 script_name() { basename "$0"; }
 
+# Prints the message after the script's name and ends the script with 1.
+fail() {
+    echo "$(script_name): $*" >&2
+    exit 1
+}
+
 # Prints the usage line and ends the script with 2: the exit code of every
 # script for an unknown option, a missing argument or one that is not a number.
 usage_error() {
@@ -73,7 +79,7 @@ require_signing_key() {
     elif [[ ! -f "$REMOTEUPDATER_SIGN_PKCS12" ]]; then
         problem="REMOTEUPDATER_SIGN_PKCS12 names no file: $REMOTEUPDATER_SIGN_PKCS12"
     fi
-    [[ -z "$problem" ]] || { echo "$(script_name): $problem" >&2; exit 1; }
+    [[ -z "$problem" ]] || fail "$problem"
 }
 
 # Sets `password` to the signing key's password, read from REMOTEUPDATER_SIGN_PASSWORD (which
