@@ -25,12 +25,11 @@ constexpr FetchKind kDone = FetchKind::kDone, kRetry = FetchKind::kRetry;
 constexpr FetchKind kRefused = FetchKind::kRefused;
 
 constexpr std::size_t kDownloadBytes = 3'000'000;
-constexpr wchar_t kDownloadName[] = L"CorvantaRemote-2.0.0.msi";
 
 // A fault server serving `package` as the release and a feed.json beside it.
 struct PackageServer : FaultServer {
   PackageServer(const std::string& arguments, const std::string& package) : FaultServer(arguments) {
-    Place(kDownloadName, package);
+    Place(L"CorvantaRemote-2.0.0.msi", package);
     Place(L"feed.json", "{\"serial\": 1}");
   }
 };
