@@ -138,12 +138,10 @@ constexpr wchar_t kWineUser[] = L"S-1-5-21-0-0-0-1000";
 constexpr wchar_t kWineReadBack[] =
     L"O:S-1-5-21-0-0-0-1000D:(A;OICI;FA;;;SY)(A;OICI;FA;;;S-1-5-21-0-0-0-1000)";
 
-constexpr wchar_t kTrustedInstaller[] =
-    L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
-
 TEST(RoadFolderRules, OnlyFoldersThatNoUserCanChangeAreTrusted) {
   constexpr DWORD kFolder = FILE_ATTRIBUTE_DIRECTORY;
-  const std::wstring ti = kTrustedInstaller;
+  // TrustedInstaller, which owns what Windows installs.
+  const std::wstring ti = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
   constexpr wchar_t kUsersMay[] = L"S-1-5-32-545 may change it";
   constexpr wchar_t kUser[] = L"S-1-5-21-1004336348-1177238915-682003330-1001";
   // clang-format off

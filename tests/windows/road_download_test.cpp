@@ -8,6 +8,7 @@
 
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "feed/feed_url.h"
@@ -24,12 +25,11 @@ constexpr FetchKind kDone = FetchKind::kDone, kRetry = FetchKind::kRetry;
 constexpr FetchKind kRefused = FetchKind::kRefused;
 
 constexpr std::size_t kDownloadBytes = 3'000'000;
-constexpr wchar_t kDownloadName[] = L"CorvantaRemote-2.0.0.msi";
 
 // A fault server serving `package` as the release and a feed.json beside it.
 struct PackageServer : FaultServer {
   PackageServer(const std::string& arguments, const std::string& package) : FaultServer(arguments) {
-    Place(kDownloadName, package);
+    Place(L"CorvantaRemote-2.0.0.msi", package);
     Place(L"feed.json", "{\"serial\": 1}");
   }
 };
@@ -49,6 +49,11 @@ road::FeedRelease ReleaseOf(const std::string& package, const std::wstring& down
   FaultServer::WriteFileBytes(downloads + L"\\source", package);
   return {Version(L"2.0.0"), "CorvantaRemote-2.0.0.msi", kDownloadBytes,
           road::Sha256OfFile(downloads + L"\\source"), 100};
+}
+
+// An outcome's fields, to compare and print at once.
+auto OutcomeFields(const road::FetchOutcome& outcome) {
+  return std::tie(outcome.kind, outcome.retry_after_s, outcome.why);
 }
 
 // The default time-outs but for a receive of 3 s.
@@ -191,20 +196,20 @@ TEST(RoadDownload, SmallDocumentsFetchedWholeOrRefused) {
   const struct {
     std::wstring url;
     std::size_t max_bytes;
-    FetchKind kind;
-    std::string body, why;
+    road::FetchOutcome outcome;
+    std::string body;
   } cases[] = {
-      {server.Url(L"feed.json"), 1024, kDone, "{\"serial\": 1}", ""},
-      {server.Url(L"feed.json"), 5, kRefused, "", "the document is larger than 5 bytes"},
-      {server.Url(L"feed.json.p7s"), 1024, kRefused, "", "the server answered 404"},
-      {L"http://localhost/feed.json", 1024, kRefused, "", "the address is not allowed: https only"},
+      {server.Url(L"feed.json"), 1024, {kDone, {}, ""}, "{\"serial\": 1}"},
+      {server.Url(L"feed.json"), 5, {kRefused, {}, "the document is larger than 5 bytes"}, ""},
+      {server.Url(L"feed.json.p7s"), 1024, {kRefused, {}, "the server answered 404"}, ""},
+      {L"http://localhost/feed.json", 1024,
+       {kRefused, {}, "the address is not allowed: https only"}, ""},
   };
   // clang-format on
   for (const auto& c : cases) {
     std::string body = "left over";
     const road::FetchOutcome outcome = road::FetchSmall(c.url, c.max_bytes, /*stop=*/nullptr, body);
-    EXPECT_EQ(outcome.kind, c.kind) << Narrow(c.url);
-    EXPECT_EQ(outcome.why, c.why);
+    EXPECT_EQ(OutcomeFields(outcome), OutcomeFields(c.outcome)) << Narrow(c.url);
     EXPECT_EQ(body, c.body);
   }
 }
@@ -250,29 +255,22 @@ TEST(RoadDownload, AnswersAndErrorsJudged) {
     return road::JudgeHttpStatus(code, road::ParseRetryAfter(retry_after));
   };
   const auto error = road::JudgeWinHttpError;
-  const std::optional<std::uint64_t> none;
   // clang-format off
   const struct {
-    road::FetchOutcome outcome;
-    FetchKind kind;
-    std::optional<std::uint64_t> retry_after_s;
-    std::string why;
-  } judged[] = {
-      {status(503, L"1"), kRetry, 1, "the server answered 503"},
-      {status(429, L" 120 "), kRetry, 120, "the server answered 429"},
-      {status(500, L"Wed, 21 Oct 2026 07:28:00 GMT"), kRetry, none, "the server answered 500"},
-      {status(404, L"1"), kRefused, none, "the server answered 404"},
-      {error(ERROR_WINHTTP_SECURE_INVALID_CA), kRefused, none,
-       "the server's TLS certificate was refused (error 12045)"},
-      {error(ERROR_WINHTTP_TIMEOUT), kRetry, none, "the server did not answer in time (error 12002)"},
-      {error(ERROR_WINHTTP_CONNECTION_ERROR), kRetry, none, "the network failed (error 12030)"},
+    road::FetchOutcome judged, expected;  // kind, Retry-After in seconds, why
+  } cases[] = {
+      {status(503, L"1"), {kRetry, 1, "the server answered 503"}},
+      {status(429, L" 120 "), {kRetry, 120, "the server answered 429"}},
+      {status(500, L"Wed, 21 Oct 2026 07:28:00 GMT"), {kRetry, {}, "the server answered 500"}},
+      {status(404, L"1"), {kRefused, {}, "the server answered 404"}},
+      {error(ERROR_WINHTTP_SECURE_INVALID_CA),
+       {kRefused, {}, "the server's TLS certificate was refused (error 12045)"}},
+      {error(ERROR_WINHTTP_TIMEOUT),
+       {kRetry, {}, "the server did not answer in time (error 12002)"}},
+      {error(ERROR_WINHTTP_CONNECTION_ERROR), {kRetry, {}, "the network failed (error 12030)"}},
   };
   // clang-format on
-  for (const auto& j : judged) {
-    EXPECT_EQ(j.outcome.kind, j.kind) << j.why;
-    EXPECT_EQ(j.outcome.retry_after_s, j.retry_after_s) << j.why;
-    EXPECT_EQ(j.outcome.why, j.why);
-  }
+  for (const auto& c : cases) EXPECT_EQ(OutcomeFields(c.judged), OutcomeFields(c.expected));
   const struct {
     const wchar_t* text;
     std::optional<std::uint64_t> start;

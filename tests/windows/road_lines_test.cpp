@@ -49,7 +49,7 @@ TEST(RoadLines, OnlyWellFormedTokensAreTakenFromRequestsAndAnswers) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.token);
-    const std::wstring wide(c.token.begin(), c.token.end());
+    const std::wstring wide = road::WidenAscii(c.token);
     const road::Request request = road::ParseRequest(road::kStartRequest + c.token);
     EXPECT_EQ(request.kind == road::Request::Kind::kStart, c.taken);
     EXPECT_EQ(request.token, c.taken ? wide : L"");
@@ -255,7 +255,7 @@ TEST(RoadRequests, InstallerModeDoesNotRunWithoutItsGuardian) {
   MakeServiceLogFolders();
   const std::wstring staging = MakeScratchFolder(L"Staged without a guardian");
   ASSERT_FALSE(CopyInto(UpdaterExecutable(), staging).empty());
-  const std::wstring token(kWellFormedToken, kWellFormedToken + 36);
+  const std::wstring token = road::WidenAscii(kWellFormedToken);
   const road::ServiceLog log(/*to_road_folders=*/true);
   const std::vector<tools::ProcessEntry> before = tools::RunningProcesses();
 

@@ -42,6 +42,12 @@ Fields FieldsOf(const road::UpdatePolicy& policy) {
 const Fields kDefaults = {{"feed", ""},   {"channel", "stable"}, {"mode", "1"},
                           {"prefix", ""}, {"window", ""},        {"revocation", "0"}};
 
+// kDefaults with the fields of `changed` in their place.
+Fields DefaultsWith(Fields changed) {
+  changed.insert(kDefaults.begin(), kDefaults.end());
+  return changed;
+}
+
 constexpr char kUrlNote[] =
     " is not an https address (http only to 127.0.0.1, for tests); the default applies";
 constexpr char kPrefixNote[] =
@@ -58,60 +64,57 @@ TEST(RoadPolicy, EachValueTakenOrIgnoredWithOneNote) {
   const struct {
     const wchar_t* name;
     road::RawPolicyValue value;
-    std::string field;  // "name=value" changed from kDefaults, or empty
+    Fields changed;     // the fields other than kDefaults
     std::string note;   // after "Policy value <name> ignored: ", or empty
   } cases[] = {
       {L"FeedUrl", Sz(L"https://updates.corp.example/feed.json"),
-       "feed=https://updates.corp.example/feed.json", ""},
+       {{"feed", "https://updates.corp.example/feed.json"}}, ""},
       {L"FeedUrl", Sz(L"http://127.0.0.1:8080/feed.json"),
-       "feed=http://127.0.0.1:8080/feed.json", ""},
-      {L"FeedUrl", Sz(L""), "", ""},
-      {L"FeedUrl", Sz(L"http://updates.corp.example/feed.json"), "",
+       {{"feed", "http://127.0.0.1:8080/feed.json"}}, ""},
+      {L"FeedUrl", Sz(L""), {}, ""},
+      {L"FeedUrl", Sz(L"http://updates.corp.example/feed.json"), {},
        std::string("\"http://updates.corp.example/feed.json\"") + kUrlNote},
-      {L"FeedUrl", Sz(L"https://upd\u00e4tes.example/feed.json"), "",
+      {L"FeedUrl", Sz(L"https://upd\u00e4tes.example/feed.json"), {},
        std::string("\"https://upd?tes.example/feed.json\"") + kUrlNote},
-      {L"FeedUrl", Sz(long_url), "", "\"ftp://" + std::string(74, 'a') + "...\"" + kUrlNote},
-      {L"FeedUrl", Sz(L"https://x.example/", REG_EXPAND_SZ), "",
+      {L"FeedUrl", Sz(long_url), {}, "\"ftp://" + std::string(74, 'a') + "...\"" + kUrlNote},
+      {L"FeedUrl", Sz(L"https://x.example/", REG_EXPAND_SZ), {},
        "a REG_EXPAND_SZ, not a REG_SZ; the default applies"},
-      {L"FeedUrl", too_long, "", "longer than 2047 characters; the default applies"},
-      {L"Channel", Sz(L"beta-2.x_1"), "channel=beta-2.x_1", ""},
-      {L"Channel", no_nul, "channel=beta", ""},
-      {L"Channel", Sz(L"early access"), "",
+      {L"FeedUrl", too_long, {}, "longer than 2047 characters; the default applies"},
+      {L"Channel", Sz(L"beta-2.x_1"), {{"channel", "beta-2.x_1"}}, ""},
+      {L"Channel", no_nul, {{"channel", "beta"}}, ""},
+      {L"Channel", Sz(L"early access"), {},
        "\"early access\" is not a channel (letters, digits, -, _, .); the default applies"},
-      {L"Channel", Dword(2), "", "a REG_DWORD, not a REG_SZ; the default applies"},
-      {L"UpdateMode", Dword(0), "mode=0", ""},
-      {L"UpdateMode", Dword(1), "", ""},
-      {L"UpdateMode", Dword(2), "mode=2", ""},
-      {L"UpdateMode", Dword(3), "", "3 is not 0, 1 or 2; the default applies"},
-      {L"UpdateMode", Sz(L"2"), "", "a REG_SZ, not a REG_DWORD; the default applies"},
-      {L"UpdateMode", {REG_DWORD, {2, 0}, false}, "",
+      {L"Channel", Dword(2), {}, "a REG_DWORD, not a REG_SZ; the default applies"},
+      {L"UpdateMode", Dword(0), {{"mode", "0"}}, ""},
+      {L"UpdateMode", Dword(1), {}, ""},
+      {L"UpdateMode", Dword(2), {{"mode", "2"}}, ""},
+      {L"UpdateMode", Dword(3), {}, "3 is not 0, 1 or 2; the default applies"},
+      {L"UpdateMode", Sz(L"2"), {}, "a REG_SZ, not a REG_DWORD; the default applies"},
+      {L"UpdateMode", {REG_DWORD, {2, 0}, false}, {},
        "a REG_DWORD of 2 bytes; the default applies"},
-      {L"TargetVersionPrefix", Sz(L"2.0."), "prefix=2.0", ""},
-      {L"TargetVersionPrefix", Sz(L"2"), "prefix=2", ""},
-      {L"TargetVersionPrefix", Sz(L"2.0.1"), "prefix=2.0.1", ""},
-      {L"TargetVersionPrefix", Sz(L"2.0.1.5"), "", std::string("\"2.0.1.5\"") + kPrefixNote},
-      {L"TargetVersionPrefix", Sz(L"2.x"), "", std::string("\"2.x\"") + kPrefixNote},
-      {L"TargetVersionPrefix", Sz(L"."), "", std::string("\".\"") + kPrefixNote},
-      {L"ApplyWindow", Sz(L"02:00-04:30"), "window=02:00-04:30", ""},
-      {L"ApplyWindow", Sz(L"22:00-03:00"), "window=22:00-03:00", ""},
-      {L"ApplyWindow", Sz(L"00:00-23:59"), "window=00:00-23:59", ""},
-      {L"ApplyWindow", Sz(L"03:00-03:00"), "", std::string("\"03:00-03:00\"") + kWindowNote},
-      {L"ApplyWindow", Sz(L"24:00-03:00"), "", std::string("\"24:00-03:00\"") + kWindowNote},
-      {L"ApplyWindow", Sz(L"02:00-04:60"), "", std::string("\"02:00-04:60\"") + kWindowNote},
-      {L"ApplyWindow", Sz(L"2:00-4:00"), "", std::string("\"2:00-4:00\"") + kWindowNote},
-      {L"RequireRevocationCheck", Dword(1), "revocation=1", ""},
-      {L"RequireRevocationCheck", Dword(0), "", ""},
-      {L"RequireRevocationCheck", Dword(2), "", "2 is not 0 or 1; the default applies"},
+      {L"TargetVersionPrefix", Sz(L"2.0."), {{"prefix", "2.0"}}, ""},
+      {L"TargetVersionPrefix", Sz(L"2"), {{"prefix", "2"}}, ""},
+      {L"TargetVersionPrefix", Sz(L"2.0.1"), {{"prefix", "2.0.1"}}, ""},
+      {L"TargetVersionPrefix", Sz(L"2.0.1.5"), {}, std::string("\"2.0.1.5\"") + kPrefixNote},
+      {L"TargetVersionPrefix", Sz(L"2.x"), {}, std::string("\"2.x\"") + kPrefixNote},
+      {L"TargetVersionPrefix", Sz(L"."), {}, std::string("\".\"") + kPrefixNote},
+      {L"ApplyWindow", Sz(L"02:00-04:30"), {{"window", "02:00-04:30"}}, ""},
+      {L"ApplyWindow", Sz(L"22:00-03:00"), {{"window", "22:00-03:00"}}, ""},
+      {L"ApplyWindow", Sz(L"00:00-23:59"), {{"window", "00:00-23:59"}}, ""},
+      {L"ApplyWindow", Sz(L"03:00-03:00"), {}, std::string("\"03:00-03:00\"") + kWindowNote},
+      {L"ApplyWindow", Sz(L"24:00-03:00"), {}, std::string("\"24:00-03:00\"") + kWindowNote},
+      {L"ApplyWindow", Sz(L"02:00-04:60"), {}, std::string("\"02:00-04:60\"") + kWindowNote},
+      {L"ApplyWindow", Sz(L"2:00-4:00"), {}, std::string("\"2:00-4:00\"") + kWindowNote},
+      {L"RequireRevocationCheck", Dword(1), {{"revocation", "1"}}, ""},
+      {L"RequireRevocationCheck", Dword(0), {}, ""},
+      {L"RequireRevocationCheck", Dword(2), {}, "2 is not 0 or 1; the default applies"},
   };
   // clang-format on
   for (const auto& c : cases) {
     const std::string name = Narrow(c.name);
-    SCOPED_TRACE(name + " " + c.field + c.note);
+    SCOPED_TRACE(name + " " + c.note);
     const road::PolicyJudgement judged = road::JudgePolicyValues({{c.name, c.value}});
-    Fields expected = kDefaults;
-    if (!c.field.empty())
-      expected[c.field.substr(0, c.field.find('='))] = c.field.substr(c.field.find('=') + 1);
-    EXPECT_EQ(FieldsOf(judged.policy), expected);
+    EXPECT_EQ(FieldsOf(judged.policy), DefaultsWith(c.changed));
     std::vector<std::string> notes;
     if (!c.note.empty()) notes.push_back("Policy value " + name + " ignored: " + c.note);
     EXPECT_EQ(judged.notes, notes);
@@ -143,10 +146,8 @@ TEST(RoadPolicy, ReadFromTheMachinesRegistry) {
   const road::RawPolicyValues found = road::ReadPolicyValues();
   EXPECT_EQ(found.size(), 4u);  // not Unrelated
   const road::PolicyJudgement judged = road::JudgePolicyValues(found);
-  Fields expected = kDefaults;
-  expected["feed"] = "https://updates.corp.example/feed.json";
-  expected["mode"] = "2";
-  EXPECT_EQ(FieldsOf(judged.policy), expected);
+  EXPECT_EQ(FieldsOf(judged.policy),
+            DefaultsWith({{"feed", "https://updates.corp.example/feed.json"}, {"mode", "2"}}));
   EXPECT_EQ(judged.notes,
             (std::vector<std::string>{
                 "Policy value Channel ignored: a REG_DWORD, not a REG_SZ; the default applies",

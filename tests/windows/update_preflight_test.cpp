@@ -8,6 +8,7 @@
 
 #include <fstream>
 #include <string>
+#include <tuple>
 
 #include "service/update_facts.h"
 #include "service/update_preflight.h"
@@ -16,8 +17,7 @@
 namespace {
 
 using Installer = road::UpdateFacts::Installer;
-constexpr ULONGLONG kMegabyte = 1024 * 1024;
-constexpr ULONGLONG kPackage = 50 * kMegabyte;
+constexpr ULONGLONG kPackage = 50 * 1024 * 1024;
 constexpr ULONGLONG kRoom = 5 * kPackage;  // the free space an update of kPackage needs
 
 constexpr char kBusyText[] =
@@ -84,10 +84,8 @@ TEST(UpdateFactsOnWine, InstallerIsBusyWhileItsMutexIsHeldAndFreeOnceClosed) {
     EXPECT_EQ(road::DecideWhetherUpdateMayRun(facts).reason, kBusyText);
   }
   const road::UpdateFacts facts = road::GatherUpdateFacts(session, package);
-  EXPECT_EQ(facts.installer, kFree);
-  EXPECT_TRUE(facts.space_known);
-  EXPECT_EQ(facts.system_drive, "C:");
-  EXPECT_EQ(facts.package_bytes, 4096u);
+  EXPECT_EQ(std::tie(facts.installer, facts.space_known, facts.system_drive, facts.package_bytes),
+            std::make_tuple(kFree, true, "C:", 4096u));
   EXPECT_GT(facts.free_bytes, 0u);
 }
 

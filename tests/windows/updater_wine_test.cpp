@@ -112,9 +112,8 @@ TEST_F(ProductCopiesOnWine, InstalledCopiesAreFoundAndEndInAnyLetterCaseAndOther
   const UniqueHandle shouting = StartProgram(Upper(installed_));
   const UniqueHandle installed = StartProgram(installed_);
   const UniqueHandle other = StartProgram(elsewhere_);
-  ASSERT_TRUE(installed && shouting && other);
-  ASSERT_TRUE(IsStillRunning(installed.get()) && IsStillRunning(shouting.get()) &&
-              IsStillRunning(other.get()));
+  for (HANDLE started : {installed.get(), shouting.get(), other.get()})
+    ASSERT_TRUE(started != nullptr && IsStillRunning(started));
   ULONG session = 0;
   ASSERT_TRUE(::ProcessIdToSessionId(::GetCurrentProcessId(), &session));
   const road::UpdateFacts facts = road::GatherUpdateFacts(session, elsewhere_);
