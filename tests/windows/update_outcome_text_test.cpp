@@ -86,8 +86,9 @@ TEST(UpdateOutcomeText, OutcomesAnswersAndUnfinishedUpdatesSayWhatToDo) {
        L"The update service did not answer (the update service did not answer in time). Try "
        L"again later"},
       {answer(Kind::kNone, "stray"), L"The update service did not answer (stray). Try again later"},
-      {answer(Kind::kStaged, ""), road::kPreparingUpdateText},
-      {answer(Kind::kStarted, ""), road::kUpdateStartedText},
+      {answer(Kind::kStaged, ""), L"Preparing the update: the service checks the package"},
+      {answer(Kind::kStarted, ""),
+       L"The update has started: this program closes now and opens again once it is installed"},
       {at_start({L"", L"", L"", true}), L""},
       {at_start({L"T", L"", L"", true}), unfinished},
       // Installer mode may still be at work: it publishes once the service runs again.
