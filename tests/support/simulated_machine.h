@@ -82,9 +82,9 @@ inline void ResetMachine() {
   winsim::SetCommandLine(L"\"" + kUpdaterPath + L"\"");
 }
 
-// A running copy of the product program, the installed one unless told
-// otherwise, that ends this long after it is terminated (kNever: never);
-// returns its id.
+// A running copy of the product program, the installed one unless another
+// image path and file name are given (for another program), that ends this
+// long after it is terminated (kNever: never); returns its id.
 inline DWORD AddProductCopy(
     uint64_t ends_after_terminate_ms = 0, const std::wstring& image_path = kInstalledProduct,
     const std::wstring& exe_name = updater_contract::kProductExecutableName) {
@@ -104,12 +104,7 @@ inline std::vector<DWORD> ArrangeProcesses(const Machine& machine) {
     service.name = updater_contract::kServiceName;
     winsim::AddService(service);
   }
-  if (machine.other_program) {
-    winsim::ProcessSpec explorer;
-    explorer.exe_name = L"explorer.exe";
-    explorer.image_path = L"C:\\Windows\\explorer.exe";
-    winsim::AddProcess(explorer);
-  }
+  if (machine.other_program) AddProductCopy(0, L"C:\\Windows\\explorer.exe", L"explorer.exe");
   std::vector<DWORD> copies;
   for (uint64_t ends_after : machine.product_copies) copies.push_back(AddProductCopy(ends_after));
   if (machine.old_ui_exits_at_ms) {
