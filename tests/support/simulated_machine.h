@@ -38,6 +38,8 @@ struct Fault {
   unsigned use;
   DWORD error;
 };
+// The error of a call refused for want of rights, the fault most tables make.
+inline constexpr DWORD kDenied = ERROR_ACCESS_DENIED;
 
 // A write of the record by someone else, at a time (0: before the run).
 struct RecordWrite {

@@ -95,7 +95,6 @@ Machine Launched(std::vector<winsim::LaunchScript> launches, std::vector<Fault> 
 }
 
 using E = Ending;
-constexpr DWORD kDenied = ERROR_ACCESS_DENIED;
 const std::vector<RecordWrite> kOtherFailure = {
     {0, StatusRecordText(L"upd-0001", FailedOutcome(L"x"))}};
 const std::vector<RecordWrite> kOverwritten = {

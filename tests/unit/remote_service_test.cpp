@@ -37,7 +37,6 @@ TEST_P(StopRemoteServiceTest, ReportsWhetherServiceAndHostAreGone) {
   if (GetParam().result) EXPECT_EQ(winsim::ServiceState(kServiceName), SERVICE_STOPPED);
 }
 
-constexpr DWORD kDenied = ERROR_ACCESS_DENIED;
 const Service kRunning{};
 const Service kStopped{.state = SERVICE_STOPPED};
 // The service as given, with the first call to `function` denied.
