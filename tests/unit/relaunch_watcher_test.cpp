@@ -171,9 +171,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, RelaunchWatcherTest, ::testing::ValuesIn(kWatchRo
 class ProductLaunchTest : public WorldTest, public ::testing::WithParamInterface<std::wstring> {};
 
 TEST_P(ProductLaunchTest, StartsTheProductFromItsFolder) {
-  Machine machine = kDone;
-  machine.program_files = GetParam();
-  ArrangeMachine(machine);
+  ArrangeMachine({.program_files = GetParam(), .record = kCompleted});
 
   EXPECT_EQ(RunRelaunchWatcher(L"", kToken), 0);
 
