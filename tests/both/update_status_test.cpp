@@ -27,8 +27,7 @@ TEST_F(UpdateStatusTest, WriteStoresTokenBarOutcomeWithTerminator) {
 
   const std::optional<RawValue> value = ReadRawStatus();
   ASSERT_TRUE(value.has_value());
-  EXPECT_EQ(value->type, static_cast<DWORD>(REG_SZ));
-  EXPECT_EQ(value->text, kRecord + L'\0');
+  EXPECT_EQ(std::tie(value->type, value->text), std::make_tuple(DWORD{REG_SZ}, kRecord + L'\0'));
   EXPECT_EQ(ReadUpdateStatus(), kRecord);
 }
 

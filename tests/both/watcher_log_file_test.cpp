@@ -35,10 +35,9 @@ class WatcherLogFileTest : public WorldTest {
  protected:
   void SetUp() override {
     WorldTest::SetUp();
-    std::vector<wchar_t> path(32768, L'\0');
-    const DWORD length =
-        ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    log_ = std::wstring(path.data(), length) + updater_contract::kLogSuffix;  // beside this program
+    std::wstring path(32768, L'\0');
+    path.resize(::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+    log_ = path + updater_contract::kLogSuffix;  // beside this program
     ::DeleteFileW(log_.c_str());
   }
   void TearDown() override {

@@ -38,6 +38,8 @@ struct Fault {
   unsigned use;
   DWORD error;
 };
+// The error of a call refused for want of rights, the fault most tables make.
+inline constexpr DWORD kDenied = ERROR_ACCESS_DENIED;
 
 // A write of the record by someone else, at a time (0: before the run).
 struct RecordWrite {
@@ -82,9 +84,9 @@ inline void ResetMachine() {
   winsim::SetCommandLine(L"\"" + kUpdaterPath + L"\"");
 }
 
-// A running copy of the product program, the installed one unless told
-// otherwise, that ends this long after it is terminated (kNever: never);
-// returns its id.
+// A running copy of the product program, the installed one unless another
+// image path and file name are given (for another program), that ends this
+// long after it is terminated (kNever: never); returns its id.
 inline DWORD AddProductCopy(
     uint64_t ends_after_terminate_ms = 0, const std::wstring& image_path = kInstalledProduct,
     const std::wstring& exe_name = updater_contract::kProductExecutableName) {
@@ -104,12 +106,7 @@ inline std::vector<DWORD> ArrangeProcesses(const Machine& machine) {
     service.name = updater_contract::kServiceName;
     winsim::AddService(service);
   }
-  if (machine.other_program) {
-    winsim::ProcessSpec explorer;
-    explorer.exe_name = L"explorer.exe";
-    explorer.image_path = L"C:\\Windows\\explorer.exe";
-    winsim::AddProcess(explorer);
-  }
+  if (machine.other_program) AddProductCopy(0, L"C:\\Windows\\explorer.exe", L"explorer.exe");
   std::vector<DWORD> copies;
   for (uint64_t ends_after : machine.product_copies) copies.push_back(AddProductCopy(ends_after));
   if (machine.old_ui_exits_at_ms) {

@@ -117,12 +117,10 @@ class FailureSweepTest : public WorldTest {
   }
 
   void SweepPairs(const Scenario& scenario, const std::vector<Fault>& calls) {
-    for (size_t first = 0; first < calls.size(); ++first) {
-      for (size_t second = first + 1; second < calls.size(); ++second) {
-        const Fault& a = calls[first];
-        const Fault& b = calls[second];
-        if (a.function == b.function && a.use == b.use) continue;  // one call fails once
-        RunOnce(scenario, {a, b});
+    for (auto a = calls.begin(); a != calls.end(); ++a) {
+      for (auto b = a + 1; b != calls.end(); ++b) {
+        if (a->function == b->function && a->use == b->use) continue;  // one call fails once
+        RunOnce(scenario, {*a, *b});
         ++pairs_;
       }
     }

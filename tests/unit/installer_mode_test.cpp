@@ -112,12 +112,8 @@ TEST_F(InstallerModeTest, InstallerStartsOnceServiceAndProductAreDown) {
   const DWORD product = ArrangeMachine(machine).at(0);
   bool product_ran_while_service_stopped = false;
   winsim::At(200, [&] { product_ran_while_service_stopped = winsim::IsRunning(product); });
-  struct {
-    DWORD service_state = 0;
-    bool product_running = true;
-    std::optional<std::wstring> record = L"not read";
-    bool package_present = false;
-  } at_install;
+  // The service's state, whether the product runs, the record and whether the package is there.
+  std::tuple<DWORD, bool, std::optional<std::wstring>, bool> at_install;
   winsim::LaunchScript installer{.exit_after_ms = 1000};
   installer.on_start = [&] {
     at_install = {winsim::ServiceState(updater_contract::kServiceName), winsim::IsRunning(product),
@@ -128,10 +124,7 @@ TEST_F(InstallerModeTest, InstallerStartsOnceServiceAndProductAreDown) {
   EXPECT_EQ(RunInstallerMode(kPackage, L"tok"), 0);
 
   EXPECT_TRUE(product_ran_while_service_stopped);
-  EXPECT_EQ(at_install.service_state, SERVICE_STOPPED);
-  EXPECT_FALSE(at_install.product_running);
-  EXPECT_EQ(at_install.record, std::nullopt);
-  EXPECT_TRUE(at_install.package_present);
+  EXPECT_EQ(at_install, (decltype(at_install){SERVICE_STOPPED, false, std::nullopt, true}));
   EXPECT_EQ(winsim::ExitCodeOf(product), 0u);
   EXPECT_EQ(winsim::ServiceState(updater_contract::kServiceName), SERVICE_RUNNING);
   EXPECT_EQ(PublishedRecord(), StatusRecordText(L"tok", kCompletedOutcome));

@@ -45,7 +45,6 @@ TEST_P(StopProductProcessesTest, EndsTheCopiesOrSaysWhyNot) {
 Machine TwoCopies(Fault fault) {
   return {.service = std::nullopt, .product_copies = {0, 0}, .faults = {fault}};
 }
-constexpr DWORD kDenied = ERROR_ACCESS_DENIED;
 const std::wstring kUnreadableList = L"Could not read the product process list";
 const std::wstring kNotStopped = L"Could not stop the running application";
 // clang-format off

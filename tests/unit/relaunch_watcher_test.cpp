@@ -95,7 +95,6 @@ Machine Launched(std::vector<winsim::LaunchScript> launches, std::vector<Fault> 
 }
 
 using E = Ending;
-constexpr DWORD kDenied = ERROR_ACCESS_DENIED;
 const std::vector<RecordWrite> kOtherFailure = {
     {0, StatusRecordText(L"upd-0001", FailedOutcome(L"x"))}};
 const std::vector<RecordWrite> kOverwritten = {
@@ -172,9 +171,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, RelaunchWatcherTest, ::testing::ValuesIn(kWatchRo
 class ProductLaunchTest : public WorldTest, public ::testing::WithParamInterface<std::wstring> {};
 
 TEST_P(ProductLaunchTest, StartsTheProductFromItsFolder) {
-  Machine machine = kDone;
-  machine.program_files = GetParam();
-  ArrangeMachine(machine);
+  ArrangeMachine({.program_files = GetParam(), .record = kCompleted});
 
   EXPECT_EQ(RunRelaunchWatcher(L"", kToken), 0);
 

@@ -37,7 +37,6 @@ TEST_P(StopRemoteServiceTest, ReportsWhetherServiceAndHostAreGone) {
   if (GetParam().result) EXPECT_EQ(winsim::ServiceState(kServiceName), SERVICE_STOPPED);
 }
 
-constexpr DWORD kDenied = ERROR_ACCESS_DENIED;
 const Service kRunning{};
 const Service kStopped{.state = SERVICE_STOPPED};
 // The service as given, with the first call to `function` denied.
@@ -58,8 +57,7 @@ const ServiceCase kStops[] = {
     // A host that cannot be opened is tried again at the next poll, and
     // not awaited when it never opens.
     {"HostOpenedAtTheNextPoll",
-     With({.stop_takes_ms = 300, .host_lingers_ms = 2000}, {{"OpenProcess", 1, kDenied}}), true,
-     2300},
+     Denied("OpenProcess", {.stop_takes_ms = 300, .host_lingers_ms = 2000}), true, 2300},
     {"HostNeverOpenedIsNotAwaited",
      With({.stop_takes_ms = 300, .host_lingers_ms = std::nullopt}, {{"OpenProcess", 0, kDenied}}),
      true, 300},
@@ -74,8 +72,7 @@ const ServiceCase kStops[] = {
     {"IgnoresStopForThirtySeconds", With({.ignores_stop = true}), false, 30000},
     {"HostOutlivesTenSeconds", With({.stop_takes_ms = 100, .host_lingers_ms = 10500}), false,
      10100},
-    {"HostWaitFails", With({.stop_takes_ms = 100}, {{"WaitForSingleObject", 1, kDenied}}), false,
-     100},
+    {"HostWaitFails", Denied("WaitForSingleObject", {.stop_takes_ms = 100}), false, 100},
 };
 // clang-format on
 INSTANTIATE_TEST_SUITE_P(Situations, StopRemoteServiceTest, ::testing::ValuesIn(kStops), kRowName);
