@@ -196,9 +196,10 @@ TEST_F(FeedUpdate, WindowFollowsItsCheckAndOffersApplyOnlyWhenReady) {
 
   Serve(L"good", "");
   ASSERT_TRUE(sample::ClickButton(pid, sample::kCheckForUpdatesCommand, 10000));
-  EXPECT_TRUE(WaitUntil([&] { return shown() == L"Version 2.0.0 is ready to install."; }, 60000))
-      << testing::PrintToString(shown());
-  EXPECT_TRUE(apply_offered());
+  // The window enables the button just after it shows the text.
+  EXPECT_TRUE(WaitUntil(
+      [&] { return shown() == L"Version 2.0.0 is ready to install." && apply_offered(); }, 60000))
+      << testing::PrintToString(shown()) << " offered: " << apply_offered();
   (void)::TerminateProcess(ui.get(), 0);
 }
 
