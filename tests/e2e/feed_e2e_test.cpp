@@ -18,8 +18,6 @@
 
 namespace {
 
-constexpr wchar_t kReleasePackage[] = L"CorvantaRemote-2.0.0.msi";
-
 class FeedUpdate : public ProductUpdate {
  protected:
   // Serves the test feed `feed` (tests/feed_server/make_test_feeds) through a fault server
@@ -80,7 +78,7 @@ TEST_P(NetworkFaults, DownloadSurvivesAndTheClickInstallsIt) {
       return answer.rfind("status downloading ", 0) == 0;
     })) << testing::PrintToString(answers_);
   }
-  EXPECT_TRUE(FileExistsAt(road::IncomingFolder() + L"\\" + kReleasePackage + L".sha256"));
+  EXPECT_TRUE(FileExistsAt(road::IncomingFolder() + L"\\CorvantaRemote-2.0.0.msi.sha256"));
   ExpectCompleted(Click(old_ui_pid_), L"2.0.0");
 }
 
@@ -118,15 +116,13 @@ TEST_P(Refusals, InstallNothingAndSayWhy) {
   Serve(refusal.feed, refusal.faults);
   const std::string answer = StatusOnceAnswered(refusal.status, 60000);
   EXPECT_EQ(answer.substr(0, refusal.status.size()), refusal.status);
-  const std::string reason = answer.substr(std::string("status refused: ").size());
-  const std::wstring why =
-      L"The last update check failed: " + std::wstring(reason.begin(), reason.end());
+  const std::wstring reason(answer.begin() + std::string("status refused: ").size(), answer.end());
   const UniqueHandle ui = StartUiThatAsks();
   ASSERT_TRUE(ui);
-  ExpectShown(::GetProcessId(ui.get()), why, 20000, sample::kNextUpdateControl);
+  ExpectShown(::GetProcessId(ui.get()), L"The last update check failed: " + reason, 20000,
+              sample::kNextUpdateControl);
   (void)::TerminateProcess(ui.get(), 0);
-  EXPECT_FALSE(FileExistsAt(road::IncomingFolder() + L"\\" + kReleasePackage));
-  EXPECT_FALSE(FileExistsAt(road::IncomingFolder() + L"\\" + kReleasePackage + L".sha256"));
+  EXPECT_EQ(FilesIn(road::IncomingFolder()), std::vector<std::wstring>{});
   EXPECT_EQ(RunningVersion(), L"1.0.0");
   EXPECT_EQ(ServiceHost(), first_service_host_);
 }
@@ -200,9 +196,10 @@ TEST_F(FeedUpdate, WindowFollowsItsCheckAndOffersApplyOnlyWhenReady) {
 
   Serve(L"good", "");
   ASSERT_TRUE(sample::ClickButton(pid, sample::kCheckForUpdatesCommand, 10000));
-  EXPECT_TRUE(WaitUntil([&] { return shown() == L"Version 2.0.0 is ready to install."; }, 60000))
-      << testing::PrintToString(shown());
-  EXPECT_TRUE(apply_offered());
+  // The window enables the button just after it shows the text.
+  EXPECT_TRUE(WaitUntil(
+      [&] { return shown() == L"Version 2.0.0 is ready to install." && apply_offered(); }, 60000))
+      << testing::PrintToString(shown()) << " offered: " << apply_offered();
   (void)::TerminateProcess(ui.get(), 0);
 }
 

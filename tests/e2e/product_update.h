@@ -376,15 +376,15 @@ class ProductUpdate : public ::testing::Test {
 
  private:
   // Expects `process` to run `image` as the child of `parent`. Its parent shows only while it
-  // runs: a mode that has ended already (a watcher that gives up at once) must have ended.
+  // runs: a mode no longer listed (a watcher that gives up at once) must have ended.
   static void ExpectStarted(HANDLE process, DWORD parent, const std::wstring& image) {
     ASSERT_NE(process, nullptr);
     std::optional<DWORD> seen_parent;
     for (const tools::ProcessEntry& entry : tools::RunningProcesses()) {
       if (entry.pid == ::GetProcessId(process)) seen_parent = entry.parent;
     }
-    if (seen_parent) EXPECT_EQ(*seen_parent, parent);
-    else EXPECT_EQ(::WaitForSingleObject(process, 0), DWORD{WAIT_OBJECT_0});
+    EXPECT_EQ(seen_parent.value_or(parent), parent);
+    EXPECT_TRUE(seen_parent || ::WaitForSingleObject(process, 0) == WAIT_OBJECT_0);
     EXPECT_EQ(Upper(tools::ImagePathOf(process)), Upper(image));
   }
 

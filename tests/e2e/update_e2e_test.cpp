@@ -54,11 +54,10 @@ TEST_P(UpdateOutcomes, ProductRunsAgainAndTellsTheOutcome) {
   EXPECT_TRUE(FileExistsAt(log));
   EXPECT_NE(ServiceHost(), first_service_host_);
   EXPECT_TRUE(IsStillRunning(other_copy.get()));
-  const std::wstring failed = end.reason == nullptr
-                                  ? L""
-                                  : L"The last update failed (" + std::wstring(end.reason) +
-                                        L").\r\nThe installer's log:\r\n" + log;
-  ExpectRelaunched(update, end.version_afterwards, end.shown != nullptr ? end.shown : failed);
+  ExpectRelaunched(update, end.version_afterwards,
+                   end.shown != nullptr ? std::wstring(end.shown)
+                                        : L"The last update failed (" + std::wstring(end.reason) +
+                                              L").\r\nThe installer's log:\r\n" + log);
 }
 
 const InstallerEnd kInstallerEnds[] = {

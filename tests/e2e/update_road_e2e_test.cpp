@@ -259,18 +259,21 @@ TEST_F(UpdateRoad, UiThatIsSlowToStartTheWatcherStillRelaunches) {
 }
 
 // Stops the service, lets `change` change what it reads at its start (the road's folders, its
-// hooks' values), and starts it again.
-void RestartServiceAfter(const std::function<void()>& change) {
+// hooks' values), starts it again and expects its answer to a click's first request refused for
+// `reason`: what that start found, or no pending package.
+void RestartServiceAfter(const char* reason, const std::function<void()>& change) {
   ASSERT_TRUE(StopTheService());
   change();
   ASSERT_TRUE(ServiceServes(60000));
+  EXPECT_EQ(road::ExchangeWithService(road::ApplyRequestLine()), Refused(reason));
 }
 
 // A service that does not accept the stop makes installer mode publish its failure before it
 // ends the UI program that started the update: the program tells its user at once, rather
 // than that it closes now, and runs on as version 1.
 TEST_F(UpdateRoad, FailurePublishedWhileTheUiWaitsIsShownAtOnce) {
-  RestartServiceAfter([] { sample::fixture::WriteDword(kServiceKey, L"RefuseStop", 1); });
+  RestartServiceAfter("no pending package",
+                      [] { sample::fixture::WriteDword(kServiceKey, L"RefuseStop", 1); });
 
   const UpdateRun update = ApplyOnTheRoad(L"CorvantaRemote-2.0.0.msi", old_ui_pid_);
 
@@ -341,19 +344,16 @@ TEST_F(UpdateRoad, SquattedPipeNamesGetNothingAndKeepNoRequestOff) {
 // and every side of the road follows it.
 TEST_F(UpdateRoad, LevelsTheServiceMustRefuseAreRefusedOrRenamedAside) {
   const std::wstring top = road::PathIn(road::ProgramDataFolder(), L"Corvanta");
-  RestartServiceAfter([] {
+  RestartServiceAfter("the update folders are not the service's own", [] {
     ASSERT_TRUE(::RemoveDirectoryW(road::StagingRoot().c_str())) << ::GetLastError();
     std::ofstream(Narrow(road::StagingRoot())) << "not a folder";
   });
-  EXPECT_EQ(road::ExchangeWithService(road::ApplyRequestLine()),
-            Refused("the update folders are not the service's own"));
   EXPECT_EQ(::GetFileAttributesW(road::StagingRoot().c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
 
-  RestartServiceAfter([&] {
+  RestartServiceAfter("no pending package", [&] {
     ASSERT_TRUE(::MoveFileW(top.c_str(), (top + L"-moved-by-test").c_str()));
     std::ofstream(Narrow(top)) << "made by a user";
   });
-  EXPECT_EQ(road::ExchangeWithService(road::ApplyRequestLine()), Refused("no pending package"));
   WIN32_FIND_DATAW aside{};
   const road::UniqueFind find = road::FindFirst(top + L".untrusted-*", aside);
   ASSERT_TRUE(find);
@@ -362,14 +362,13 @@ TEST_F(UpdateRoad, LevelsTheServiceMustRefuseAreRefusedOrRenamedAside) {
   EXPECT_NE(ReadWholeFile(road::ServiceLogPath()).find("Renamed a top level"), std::string::npos);
 
   UniqueHandle held;
-  RestartServiceAfter([&] {
+  RestartServiceAfter("no pending package", [&] {
     ASSERT_TRUE(::MoveFileW(top.c_str(), (top + L"-moved-again").c_str()));
     std::ofstream(Narrow(top)) << "held by a user";
     held = OwnHandle(::CreateFileW(top.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                    nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(held);
   });
-  EXPECT_EQ(road::ExchangeWithService(road::ApplyRequestLine()), Refused("no pending package"));
   const std::wstring own = road::ReadMachineString(road::kRoadKeyPath, L"RoadFolder");
   EXPECT_EQ(own.rfind(L"Corvanta-", 0), 0u) << Narrow(own);
   EXPECT_EQ(road::IncomingFolder(),
@@ -384,10 +383,9 @@ TEST_F(UpdateRoad, LevelsTheServiceMustRefuseAreRefusedOrRenamedAside) {
 TEST_F(UpdateRoad, UpdaterBesideTheServiceIsJudgedAtEachStart) {
   const std::wstring updater =
       road::PathIn(FolderOf(ProductExecutablePath()), road::kUpdaterFileName);
-  RestartServiceAfter(
-      [&] { ASSERT_TRUE(::MoveFileW(updater.c_str(), (updater + L".moved").c_str())); });
-  EXPECT_EQ(road::ExchangeWithService(road::ApplyRequestLine()),
-            Refused("the service's own folder or updater can be changed by users"));
+  RestartServiceAfter("the service's own folder or updater can be changed by users", [&] {
+    ASSERT_TRUE(::MoveFileW(updater.c_str(), (updater + L".moved").c_str()));
+  });
 }
 
 // A repair stops the service as any installation does (under Wine as well); the package starts
@@ -410,7 +408,7 @@ TEST_F(UpdateRoad, RepairOfThePackageLeavesTheServiceRunning) {
 // package, nor when it asks a feed's server (here a port where nobody listens).
 TEST_F(UpdateRoad, LibrariesPlantedBesideTheServiceAreNeverLoaded) {
   const std::wstring folder = FolderOf(ProductExecutablePath());
-  RestartServiceAfter([&] {
+  RestartServiceAfter("no pending package", [&] {
     PlantLibraries(folder, {L"bcrypt", L"crypt32", L"msi", L"winhttp", L"wintrust"});
   });
   NameFeed(L"http://127.0.0.1:9/feed.json");

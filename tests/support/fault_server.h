@@ -54,8 +54,7 @@ class FaultServer {
     WriteFileBytes(folder_ + L"\\" + name, bytes);
   }
   void PlaceCopy(const std::wstring& name, const std::wstring& source) const {
-    EXPECT_TRUE(::CopyFileW(source.c_str(), (folder_ + L"\\" + name).c_str(), FALSE))
-        << Narrow(source);
+    EXPECT_FALSE(CopyInto(source, folder_, name).empty()) << Narrow(source);
   }
   std::wstring Url(const std::wstring& name) const {
     return L"http://127.0.0.1:" + std::to_wstring(port_) + L"/" + name;
