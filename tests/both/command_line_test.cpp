@@ -112,6 +112,7 @@ TEST_P(CommandLineTest, SplitsLikeTheShellAndRunsTheModeItNames) {
 const std::wstring kInstall = L"--edk-remote-install-msi";
 const std::wstring kRelaunch = L"--edk-remote-relaunch";
 
+// clang-format off
 const CommandLineCase kLines[] = {
     // Lines that reach a mode, each element as the splitting left it.
     {"QuotedPackagePathArrivesWhole",
@@ -155,6 +156,7 @@ const CommandLineCase kLines[] = {
     {"RelaunchSwitchWithALetterAppended", L" --edk-remote-relaunchX 42 tok",
      {kRelaunch + L"X", L"42", L"tok"}},
 };
+// clang-format on
 INSTANTIATE_TEST_SUITE_P(Lines, CommandLineTest, ::testing::ValuesIn(kLines), kRowName);
 
 }  // namespace
