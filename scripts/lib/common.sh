@@ -154,6 +154,21 @@ fixed_address_layout() {
     exec setarch --addr-no-randomize "$BASH" "$0" "$@"
 }
 
+# The state of the service named $1 in the current prefix (RUNNING, STOPPED, ...). A query
+# that fails (nothing there yet) reads as empty: under pipefail it would end the script.
+service_state() {
+    { wine sc query "$1" 2>/dev/null || true; } | tr -d '\r' | awk '$1 == "STATE" { print $4 }'
+}
+
+# Waits up to 10 s for the service named $1 to be in state $2; true when it is.
+service_reaches() {
+    for _ in $(seq 1 100); do
+        [[ "$(service_state "$1")" == "$2" ]] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
 # Ends the Wine server of the current prefix, and everything it runs, and waits
 # until it is gone. Quiet and harmless when none runs.
 stop_wine_server() {
